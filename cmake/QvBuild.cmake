@@ -1,0 +1,50 @@
+# Compiler settings shared by every target of ours.
+
+option(QV_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(QV_FUZZ "Build libFuzzer targets (needs clang)" OFF)
+
+if(QV_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "QV_FUZZ needs clang: configure with -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++")
+endif()
+
+# Our own code: strict warnings, warnings are errors. Applied per target so that third-party code is untouched.
+function(qv_strict target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -Wshadow -Wnon-virtual-dtor
+                                           -Wno-missing-field-initializers)
+endfunction()
+
+set(QV_SANITIZER_FLAGS "")
+if(QV_SANITIZE OR QV_FUZZ)
+  set(QV_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+endif()
+if(QV_FUZZ)
+  list(APPEND QV_SANITIZER_FLAGS -fsanitize=fuzzer-no-link)
+endif()
+if(QV_SANITIZER_FLAGS)
+  add_compile_options(${QV_SANITIZER_FLAGS})
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# A libFuzzer target: fuzz/<name>.cpp linked with the given libraries.
+function(qv_fuzz_target name)
+  if(NOT QV_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARGN})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  qv_strict(${name})
+endfunction()
+
+# A GoogleTest program registered with ctest, one ctest entry per test case.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+function(qv_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  qv_strict(${name})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                       PROPERTIES ENVIRONMENT "LC_ALL=C;QV_BUILD_DIR=${CMAKE_BINARY_DIR}" ${T_PROPERTIES})
+endfunction()

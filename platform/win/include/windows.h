@@ -1,0 +1,6 @@
+// The Windows API surface of the emulated platform: what system code includes to reach base services.
+#pragma once
+
+#include "windef.h"
+#include "winerror.h"
+#include "winbase.h"

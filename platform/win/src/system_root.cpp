@@ -1,0 +1,108 @@
+// The system root: one emulated installation in a host folder.
+
+#include "qv_system_root.h"
+#include "windows.h"
+
+#include <cstdlib>
+#include <cwctype>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace qv::win {
+namespace {
+
+std::mutex root_mutex;
+fs::path cached_root;
+
+fs::path DefaultRoot() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/')
+        return fs::path(state) / "qv" / "root";
+    const char* home = std::getenv("HOME");
+    return fs::path(home != nullptr && *home != '\0' ? home : "/tmp") / ".local" / "state" / "qv" / "root";
+}
+
+void CreateStandardFolders(const fs::path& root) {
+    std::error_code ec;
+    for (const char* folder : {"drive_c/WINDOWS/TEMP", "drive_c/WINDOWS/system32/Drivers"}) {
+        fs::create_directories(root / folder, ec);
+        if (ec) throw std::runtime_error("cannot create " + (root / folder).string() + ": " + ec.message());
+    }
+}
+
+}  // namespace
+
+const fs::path& SystemRoot() {
+    std::lock_guard lock(root_mutex);
+    if (cached_root.empty()) {
+        const char* named = std::getenv("QV_SYSTEM_ROOT");
+        fs::path root = named != nullptr && *named != '\0' ? fs::path(named) : DefaultRoot();
+        root = fs::absolute(root).lexically_normal();
+        CreateStandardFolders(root);
+        cached_root = root;
+    }
+    return cached_root;
+}
+
+void ResetSystemRootForTesting() {
+    std::lock_guard lock(root_mutex);
+    cached_root.clear();
+}
+
+fs::path HostPath(const std::wstring& path) {
+    std::wstring rest = path;
+    fs::path host;
+    bool drive = rest.size() >= 2 && rest[1] == L':' && std::iswalpha(static_cast<wint_t>(rest[0]));
+    if (drive) {
+        wchar_t letter = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(rest[0])));
+        host = SystemRoot() / ("drive_" + ToUtf8(std::wstring(1, letter)));
+        rest.erase(0, 2);
+    }
+    for (auto& c : rest)
+        if (c == L'\\') c = L'/';
+    if (drive) {
+        while (!rest.empty() && rest.front() == L'/') rest.erase(0, 1);
+        return rest.empty() ? host : host / ToUtf8(rest);
+    }
+    return fs::path(ToUtf8(rest));
+}
+
+fs::path HostPath(const std::string& path) {
+    int size = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), size);
+    wide.resize(wide.size() - 1);
+    return HostPath(wide);
+}
+
+}  // namespace qv::win
+
+namespace {
+
+// Copies text into a Win32 caller buffer: the length without NUL on success, the size needed (with NUL)
+// when the buffer is too small.
+DWORD CopyOut(const std::wstring& text, LPWSTR buffer, DWORD size) {
+    if (buffer == nullptr || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+    text.copy(buffer, text.size());
+    buffer[text.size()] = L'\0';
+    return static_cast<DWORD>(text.size());
+}
+
+}  // namespace
+
+DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
+    qv::win::SystemRoot();
+    return CopyOut(L"C:\\WINDOWS\\TEMP\\", buffer, size);
+}
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+    qv::win::SystemRoot();
+    return CopyOut(L"C:\\WINDOWS\\system32", buffer, size);
+}
+
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
+    qv::win::SystemRoot();
+    return CopyOut(L"C:\\WINDOWS", buffer, size);
+}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, ASan+UBSan) into ./build-fuzz and runs one of them.
+#   scripts/fuzz.sh TARGET [SECONDS]      e.g. scripts/fuzz.sh fuzz_scan_codes 600
+set -euo pipefail
+cd "$(dirname "$0")/.."
+target=${1:?usage: scripts/fuzz.sh TARGET [SECONDS]}
+seconds=${2:-60}
+./scripts/install-deps.sh
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_FUZZ=ON \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz --target "$target"
+corpus=build-fuzz/corpus/$target
+mkdir -p "$corpus"
+seeds=fuzz/corpus/$target
+[ -d "$seeds" ] || seeds=
+./build-fuzz/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" $seeds
