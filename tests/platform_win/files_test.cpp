@@ -1,4 +1,4 @@
-#include "root_fixture.h"
+#include "qv_temp_root.h"
 #include "windows.h"
 
 #include <fstream>
