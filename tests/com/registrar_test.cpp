@@ -1,5 +1,6 @@
 // The registrar: scripts applied and removed exactly, replacements, resources and bad scripts.
 
+#include "oaidl.h"
 #include "objbase.h"
 #include "qv_temp_root.h"
 #include "statreg.h"
@@ -137,6 +138,37 @@ TEST_F(RegistrarTest, BadScriptsChangeNothing) {
     registrar_->AddReplacement(L"Quote", L"it''s");
     ASSERT_EQ(registrar_->StringRegister(L"HKCR { Q = s '%quote% 100%%' }"), S_OK);
     EXPECT_EQ(Text(L"Q"), L"it's 100%");
+}
+
+}  // namespace
+
+namespace {
+
+// A type library from the program's TYPELIB resource is recorded under HKCR\TypeLib and removed again.
+TEST_F(RegistrarTest, TypeLibraryRegistration) {
+    wchar_t self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(self, REGKIND_REGISTER, &library), S_OK);
+    TLIBATTR* attributes = nullptr;
+    ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
+    EXPECT_EQ(attributes->wMajorVerNum, 1);
+    BSTR name = nullptr;
+    ASSERT_EQ(library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_STREQ(name, L"VRXBIOSLib");
+    SysFreeString(name);
+    const std::wstring lib = L"TypeLib\\{358A287F-7187-4394-B773-5A7C275020DA}";
+    EXPECT_EQ(Text(lib + L"\\1.0"), L"VRXBIOSLib");
+    EXPECT_EQ(Text(lib + L"\\1.0\\0\\win32"), self);
+    EXPECT_EQ(Text(L"Interface\\{CB71391E-505A-4278-A16C-AC3B516C4A6C}\\TypeLib"),
+              L"{358A287F-7187-4394-B773-5A7C275020DA}");
+    ASSERT_EQ(UnRegisterTypeLib(attributes->guid, 1, 0, 0, SYS_WIN32), S_OK);
+    EXPECT_FALSE(Exists(lib));
+    EXPECT_FALSE(Exists(L"Interface\\{CB71391E-505A-4278-A16C-AC3B516C4A6C}"));
+    EXPECT_EQ(UnRegisterTypeLib(attributes->guid, 1, 0, 0, SYS_WIN32), TYPE_E_REGISTRYACCESS);
+    library->ReleaseTLibAttr(attributes);
+    library->Release();
+    EXPECT_EQ(LoadTypeLib(L"/nonexistent/lib.tlb", &library), TYPE_E_CANTLOADLIBRARY);
 }
 
 }  // namespace

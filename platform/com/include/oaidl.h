@@ -93,3 +93,21 @@ struct ITypeLib : IUnknown {
 protected:
     ~ITypeLib() = default;
 };
+
+// --- type libraries -------------------------------------------------------------------------------------------
+// A type library on this platform is a text resource of type "TYPELIB" (or a text file), one item per line:
+//   library <name> {LIBID} <major>.<minor> [<lcid>]
+//   interface <name> {IID} [dispatch]
+//   coclass <name> {CLSID}
+// Blank lines and lines starting with '#' are ignored. LoadTypeLibEx takes a file (a module: its TYPELIB
+// resource 1) or "<module>\<n>" for resource n. Registration records the library under
+// HKCR\TypeLib\{LIBID}\<major>.<minor> (name, "<lcid>\win32" = path, FLAGS, HELPDIR) and each interface
+// under HKCR\Interface\{IID} (name, ProxyStubClsid32, TypeLib with Version); unregistration removes them.
+enum REGKIND { REGKIND_DEFAULT = 0, REGKIND_REGISTER = 1, REGKIND_NONE = 2 };
+#define TYPE_E_REGISTRYACCESS static_cast<HRESULT>(0x8002801CL)
+#define TYPE_E_INVDATAREAD static_cast<HRESULT>(0x80028018L)
+
+HRESULT LoadTypeLib(LPCOLESTR file, ITypeLib** library);
+HRESULT LoadTypeLibEx(LPCOLESTR file, REGKIND kind, ITypeLib** library);
+HRESULT RegisterTypeLib(ITypeLib* library, LPCOLESTR fullPath, LPCOLESTR helpDir);
+HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID locale, SYSKIND kind);

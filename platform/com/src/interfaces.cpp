@@ -15,7 +15,6 @@ namespace {
 constexpr ArgSpec InInt{Arg::kInInt};
 constexpr ArgSpec InString{Arg::kInString};
 constexpr ArgSpec InGuid{Arg::kInGuid};
-constexpr ArgSpec InVariant{Arg::kInVariant};
 constexpr ArgSpec InDispParams{Arg::kInDispParams};
 constexpr ArgSpec OutInt{Arg::kOutInt};
 constexpr ArgSpec OutString{Arg::kOutString};
