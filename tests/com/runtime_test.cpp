@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
 #include <cstring>
 
@@ -188,6 +189,26 @@ TEST_F(MalformedMessageTest, ServerAnswersOrDisconnects) {
     ASSERT_TRUE(read_reply(s, &reply));
     EXPECT_EQ(static_cast<HRESULT>(reply.method), RPC_E_INVALID_DATAPACKET);
     close(s);
+
+    // Another user cannot reach the server at all (checked when the test runs as root and can switch user).
+    if (geteuid() == 0) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+            int other = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un a{};
+            a.sun_family = AF_UNIX;
+            std::memcpy(a.sun_path, address.data(), address.size());
+            if (connect(other, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) _exit(0);
+            char byte;
+            pollfd p{other, POLLIN, 0};
+            _exit(poll(&p, 1, 10000) == 1 && recv(other, &byte, 1, 0) == 0 ? 0 : 1);  // dropped at once
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 
     // The real client is unaffected.
     DISPPARAMS none{};
