@@ -23,6 +23,9 @@ namespace {
 
 // How long the rest of a message may take once its first byte arrived.
 constexpr int kMessageTimeoutMs = 10000;
+// Threads serving calls into the multithreaded apartment at once, for the whole process.
+constexpr int kMaxWorkers = 128;
+std::atomic<int> workers{0};
 
 // Threads that wait for the reply of an outgoing call, by causality: a call back of the same causality is
 // served by the waiting thread.
@@ -257,7 +260,16 @@ void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
     auto self = shared_from_this();
     auto task = [self, header, body = std::move(body)] { self->Serve(header, body); };
     if (target == 0) {
-        std::thread(task).detach();
+        // Calls into the multithreaded apartment each get a thread, up to a limit a flood cannot pass.
+        if (++workers >= kMaxWorkers) {
+            --workers;
+            Reply(header, RPC_E_CALL_REJECTED, {});
+            return;
+        }
+        std::thread([task] {
+            task();
+            --workers;
+        }).detach();
         return;
     }
     if (!win::PostThreadTask(target, task)) Reply(header, RPC_E_DISCONNECTED, {});
