@@ -2,6 +2,7 @@
 
 #include "com_fixture.h"
 #include "oaidl.h"
+#include "ole2.h"
 #include "qv_com_runtime.h"
 #include "wbemprov.h"
 #include "windows.h"
@@ -245,6 +246,24 @@ TEST_F(ActivationTest, StreamsIntoSinkDuringCall) {
     services->Release();
     // Every reference the server took on the sink has been returned.
     EXPECT_EQ(sink.refs.load(), 1u);
+
+    // A client in a single-threaded apartment gets the calls to its sink on its own thread as well.
+    std::thread([] {
+        ASSERT_EQ(OleInitialize(nullptr), S_OK);
+        IWbemServices* sta_services = nullptr;
+        ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
+                                   reinterpret_cast<void**>(&sta_services)),
+                  S_OK);
+        Sink sta_sink;
+        BSTR fifty = SysAllocString(L"50");
+        EXPECT_EQ(sta_services->CreateInstanceEnumAsync(fifty, 0, nullptr, &sta_sink), WBEM_S_NO_ERROR);
+        SysFreeString(fifty);
+        EXPECT_EQ(sta_sink.received, 50);
+        EXPECT_TRUE(sta_sink.threads_ok);
+        EXPECT_TRUE(sta_sink.in_order);
+        sta_services->Release();
+        OleUninitialize();
+    }).join();
 }
 
 // Calls into the single-threaded server arrive on its message-loop thread; impersonation shows the caller.

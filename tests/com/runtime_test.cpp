@@ -5,6 +5,8 @@
 #include "interfaces.h"
 #include "marshal.h"
 #include "oaidl.h"
+#include "ole2.h"
+#include "qv_com_runtime.h"
 #include "runtime.h"
 #include "wire.h"
 #include "windows.h"
@@ -217,6 +219,37 @@ TEST_F(MalformedMessageTest, ServerAnswersOrDisconnects) {
     EXPECT_EQ(object->Invoke(kDispServerPid, IID_NULL, 0, DISPATCH_METHOD, &none, &r, nullptr, nullptr), S_OK);
     EXPECT_EQ(r.lVal, pid);
     object->Release();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Apartments, CountedPerThreadAndModel) {
+    std::thread([] {
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        EXPECT_EQ(OleInitialize(nullptr), S_FALSE);
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+        OleUninitialize();
+        CoUninitialize();
+        IUnknown* object = nullptr;
+        EXPECT_EQ(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                   reinterpret_cast<void**>(&object)),
+                  CO_E_NOTINITIALIZED);
+    }).join();
+}
+
+TEST(Security, OncePerProcessAndFailsOnRequest) {
+    setenv("QV_COM_FAIL_SECURITY", "1", 1);
+    EXPECT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                   RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_DYNAMIC_CLOAKING | EOAC_SECURE_REFS, nullptr),
+              RPC_E_NO_GOOD_SECURITY_PACKAGES);
+    unsetenv("QV_COM_FAIL_SECURITY");
+    HRESULT first = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 0, 0, nullptr, 0, nullptr);
+    EXPECT_TRUE(first == S_OK || first == RPC_E_TOO_LATE);
+    EXPECT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 0, 0, nullptr, 0, nullptr), RPC_E_TOO_LATE);
+    EXPECT_EQ(CoRevertToSelf(), RPC_E_CALL_COMPLETE);
+    EXPECT_EQ(qv::com::ThreadIdentity(), geteuid());
 }
 
 }  // namespace
