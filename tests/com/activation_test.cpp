@@ -59,7 +59,7 @@ struct ClientProcess {
         posix_spawn_file_actions_adddup2(&actions, from[1], 1);
         posix_spawn_file_actions_addclose(&actions, to[1]);
         posix_spawn_file_actions_addclose(&actions, from[0]);
-        std::string program = BuildDir() + "/tests/qv_com_test_client";
+        std::string program = TestProgramDir() + "/qv_com_test_client";
         char* argv[] = {program.data(), nullptr};
         int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);

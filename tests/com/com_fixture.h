@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -36,9 +37,11 @@ inline bool WaitForExit(pid_t pid, std::chrono::seconds limit = std::chrono::sec
     return true;
 }
 
-inline std::string BuildDir() {
-    const char* dir = std::getenv("QV_BUILD_DIR");
-    return dir != nullptr ? dir : ".";
+// The folder of the test programs (the test server and client are built beside this test).
+inline std::string TestProgramDir() {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : self.parent_path().string();
 }
 
 class ComServerTest : public TempRootTest {
@@ -51,7 +54,7 @@ protected:
         ASSERT_EQ(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
                                    reinterpret_cast<void**>(&registrar)),
                   S_OK);
-        std::wstring module = qv::win::FromUtf8(BuildDir() + "/tests/qv_com_test_server");
+        std::wstring module = qv::win::FromUtf8(TestProgramDir() + "/qv_com_test_server");
         registrar->AddReplacement(L"MODULE", module.c_str());
         ASSERT_EQ(registrar->StringRegister(kTestServerScript), S_OK);
         registrar->Release();
