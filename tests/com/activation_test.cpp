@@ -266,6 +266,50 @@ TEST_F(ActivationTest, StreamsIntoSinkDuringCall) {
     }).join();
 }
 
+// Out-parameters: an object by value, an enumerator by reference, and arrays of objects from Next.
+TEST_F(ActivationTest, OutObjectsAndEnumerators) {
+    IWbemServices* services = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
+                               reinterpret_cast<void**>(&services)),
+              S_OK);
+    IDispatch* dispatch = nullptr;
+    ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    Track(ServerPid(dispatch));
+    dispatch->Release();
+
+    BSTR text = SysAllocString(L"12");
+    IWbemClassObject* object = nullptr;
+    ASSERT_EQ(services->GetObject(text, 0, nullptr, &object, nullptr), WBEM_S_NO_ERROR);
+    LONG index = 0;
+    std::wstring name;
+    ASSERT_TRUE(ReadTestValue(object, &index, &name));
+    EXPECT_EQ(index, 12);
+    EXPECT_EQ(name, L"Object");
+    object->Release();
+    EXPECT_EQ(services->PutClass(nullptr, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
+
+    IEnumWbemClassObject* values = nullptr;
+    SysReAllocString(&text, L"5");
+    ASSERT_EQ(services->CreateInstanceEnum(text, 0, nullptr, &values), WBEM_S_NO_ERROR);
+    SysFreeString(text);
+    services->Release();  // the enumerator keeps the server alive by itself
+    IWbemClassObject* batch[3] = {};
+    ULONG returned = 0;
+    EXPECT_EQ(values->Next(WBEM_INFINITE, 3, batch, &returned), WBEM_S_NO_ERROR);
+    EXPECT_EQ(returned, 3u);
+    EXPECT_EQ(values->Next(WBEM_INFINITE, 3, batch, &returned), WBEM_S_FALSE);
+    EXPECT_EQ(returned, 2u);
+    ASSERT_NE(batch[1], nullptr);
+    EXPECT_EQ(batch[2], nullptr);
+    ASSERT_TRUE(ReadTestValue(batch[1], &index, &name));
+    EXPECT_EQ(index, 4);
+    EXPECT_EQ(name, L"Next");
+    for (auto* b : batch)
+        if (b != nullptr) b->Release();
+    EXPECT_EQ(values->Next(WBEM_INFINITE, 1, batch, nullptr), WBEM_E_INVALID_PARAMETER);
+    values->Release();
+}
+
 // Calls into the single-threaded server arrive on its message-loop thread; impersonation shows the caller.
 TEST_F(ActivationTest, ServerThreadAndIdentity) {
     IDispatch* object = Create();

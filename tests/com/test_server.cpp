@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwchar>
@@ -37,6 +38,52 @@ void Unlock() {
         PostThreadMessageW(main_thread, WM_QUIT, 0, 0);
     }
 }
+
+// Hands out `count` test values, by Next in any batch size.
+class ValueEnumerator final : public IEnumWbemClassObject {
+public:
+    explicit ValueEnumerator(LONG count) : count_(count) { Lock(); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IID_IEnumWbemClassObject) {
+            *object = static_cast<IEnumWbemClassObject*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    STDMETHODIMP Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Next(LONG, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
+        if (objects == nullptr || returned == nullptr) return WBEM_E_INVALID_PARAMETER;
+        *returned = 0;
+        while (*returned < count && next_ < count_) objects[(*returned)++] = NewTestValue(next_++, L"Next");
+        return *returned == count ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
+    }
+    STDMETHODIMP NextAsync(ULONG, IWbemObjectSink*) override { return WBEM_E_NOT_SUPPORTED; }
+    STDMETHODIMP Clone(IEnumWbemClassObject** copy) override {
+        *copy = nullptr;
+        return WBEM_E_NOT_SUPPORTED;
+    }
+    STDMETHODIMP Skip(LONG, ULONG count) override {
+        next_ = std::min<LONG>(count_, next_ + static_cast<LONG>(count));
+        return S_OK;
+    }
+
+private:
+    ~ValueEnumerator() { Unlock(); }
+    std::atomic<ULONG> refs_{1};
+    LONG count_;
+    LONG next_ = 0;
+};
 
 class TestObject final : public IDispatch, public IWbemProviderInit, public IWbemServices {
 public:
@@ -164,7 +211,18 @@ public:
     QV_UNSUPPORTED(OpenNamespace, (const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
     QV_UNSUPPORTED(CancelAsyncCall, (IWbemObjectSink*))
     QV_UNSUPPORTED(QueryObjectSink, (LONG, IWbemObjectSink**))
-    QV_UNSUPPORTED(GetObject, (const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
+    // GetObject("<n>") answers test value n by value; CreateInstanceEnum("<n>") an enumerator of n values.
+    STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object,
+                           IWbemCallResult**) override {
+        if (path == nullptr || object == nullptr) return WBEM_E_INVALID_PARAMETER;
+        *object = NewTestValue(static_cast<LONG>(std::wcstol(path, nullptr, 10)), L"Object");
+        return WBEM_S_NO_ERROR;
+    }
+    STDMETHODIMP CreateInstanceEnum(const BSTR filter, LONG, IWbemContext*, IEnumWbemClassObject** out) override {
+        if (filter == nullptr || out == nullptr) return WBEM_E_INVALID_PARAMETER;
+        *out = new ValueEnumerator(static_cast<LONG>(std::wcstol(filter, nullptr, 10)));
+        return WBEM_S_NO_ERROR;
+    }
     QV_UNSUPPORTED(GetObjectAsync, (const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
     QV_UNSUPPORTED(PutClass, (IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
     QV_UNSUPPORTED(PutClassAsync, (IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
@@ -176,7 +234,6 @@ public:
     QV_UNSUPPORTED(PutInstanceAsync, (IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
     QV_UNSUPPORTED(DeleteInstance, (const BSTR, LONG, IWbemContext*, IWbemCallResult**))
     QV_UNSUPPORTED(DeleteInstanceAsync, (const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-    QV_UNSUPPORTED(CreateInstanceEnum, (const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
     QV_UNSUPPORTED(ExecQuery, (const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
     QV_UNSUPPORTED(ExecQueryAsync, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
     QV_UNSUPPORTED(ExecNotificationQuery, (const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))

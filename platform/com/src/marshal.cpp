@@ -577,12 +577,7 @@ HRESULT EncodeArguments(Connection& c, const MethodSpec& method, const uint64_t*
                     w.U32(static_cast<uint32_t>(params->rgdispidNamedArgs[k]));
                 break;
             }
-            case Arg::kOutInterface:
-            case Arg::kOutString:
-                if (p == nullptr) return E_POINTER;
-                w.U8(1);
-                break;
-            default:  // other outs may be null: the callee learns whether to fill them
+            default:  // outs may be null (an optional IWbemCallResult**): the callee learns whether to fill them
                 w.U8(p != nullptr);
                 break;
         }
