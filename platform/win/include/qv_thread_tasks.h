@@ -17,7 +17,8 @@ void EnsureThreadQueue();
 bool PostThreadTask(DWORD threadId, std::function<void()> task);
 
 // Runs tasks posted to the calling thread until `done()` is true or `deadline` passes; other messages stay
-// queued for the message loop. Returns done(). Wake the waiter with WakeThread when `done` may have changed.
+// queued for the message loop. Returns whether `done()` became true. `done` runs under the queue's lock (it
+// must not post to this thread); wake the waiter with WakeThread after `done` may have changed.
 bool RunThreadTasksUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);
 void WakeThread(DWORD threadId);
 

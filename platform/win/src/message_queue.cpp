@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -104,25 +105,23 @@ bool PostThreadTask(DWORD threadId, std::function<void()> task) {
 bool RunThreadTasksUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline) {
     auto queue = Own();
     for (;;) {
-        if (done()) return true;
         MSG task{};
         {
+            // `done` is checked under the queue's lock: a waker must take that lock to notify, so a change
+            // between the check and the wait cannot be missed.
             std::unique_lock lock(queue->mutex);
-            auto find = [&] {
-                for (auto it = queue->messages.begin(); it != queue->messages.end(); ++it)
-                    if (it->message == kTaskMessage) {
-                        task = *it;
-                        queue->messages.erase(it);
-                        return true;
-                    }
-                return false;
-            };
-            if (!find()) {
-                if (std::chrono::steady_clock::now() >= deadline) return done();
-                // Short slices: `done` may change without a wake-up when its owner is another object.
-                queue->changed.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
-                                                                       std::chrono::milliseconds(50)));
-                continue;
+            for (;;) {
+                if (done()) return true;
+                auto it = std::find_if(queue->messages.begin(), queue->messages.end(),
+                                       [](const MSG& m) { return m.message == kTaskMessage; });
+                if (it != queue->messages.end()) {
+                    task = *it;
+                    queue->messages.erase(it);
+                    break;
+                }
+                auto now = std::chrono::steady_clock::now();
+                if (now >= deadline) return false;
+                queue->changed.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(50)));
             }
         }
         RunTask(task);
