@@ -151,6 +151,21 @@ TEST_F(ActivationTest, ByClsidAndProgIdOneServer) {
         again->Release();
     }
 
+    // The class object itself crosses too.
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(CoGetClassObject(CLSID_QvTestServer, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    IDispatch* made = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&made)), S_OK);
+    EXPECT_EQ(ServerPid(made), pid);
+    made->Release();
+    EXPECT_EQ(factory->CreateInstance(first, IID_IDispatch, reinterpret_cast<void**>(&made)), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(made, nullptr);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    factory->Release();
+
     VARIANT r;
     ASSERT_EQ(Call(first, kDispAdd, {Int(40), Int(2)}, &r), S_OK);
     EXPECT_EQ(r.vt, VT_I4);

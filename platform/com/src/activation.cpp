@@ -26,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The running server's class object; S_FALSE when no server is announced or it does not answer.
-HRESULT TryRunning(REFCLSID clsid, REFIID iid, void** object, long* pid_out) {
+HRESULT TryRunning(REFCLSID clsid, REFIID iid, bool create, void** object, long* pid_out) {
     std::ifstream in(RunningFile(clsid));
     long pid = 0;
     std::string address;
@@ -35,7 +35,7 @@ HRESULT TryRunning(REFCLSID clsid, REFIID iid, void** object, long* pid_out) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto connection = ConnectTo(address);
         if (connection == nullptr) return S_FALSE;
-        HRESULT hr = connection->GetClassObject(clsid, iid, object);
+        HRESULT hr = connection->Activate(clsid, iid, create, object);
         if (hr == RPC_E_DISCONNECTED) continue;  // a cached connection that was just closing: once more
         if (hr == CO_E_SERVER_STOPPING || hr == REGDB_E_CLASSNOTREG) return S_FALSE;
         return hr;
@@ -157,14 +157,14 @@ private:
 
 }  // namespace
 
-HRESULT GetLocalServerClassObject(REFCLSID clsid, REFIID iid, void** object) {
+HRESULT ActivateLocalServer(REFCLSID clsid, REFIID iid, bool create, void** object) {
     auto deadline = Clock::now() + ActivationTimeout();
-    HRESULT hr = TryRunning(clsid, iid, object, nullptr);
+    HRESULT hr = TryRunning(clsid, iid, create, object, nullptr);
     if (hr != S_FALSE) return hr;
 
     LaunchLock lock(clsid, deadline);
     if (!lock.held()) return CO_E_SERVER_EXEC_FAILURE;
-    hr = TryRunning(clsid, iid, object, nullptr);
+    hr = TryRunning(clsid, iid, create, object, nullptr);
     if (hr != S_FALSE) return hr;
 
     std::vector<std::string> words;
@@ -173,7 +173,7 @@ HRESULT GetLocalServerClassObject(REFCLSID clsid, REFIID iid, void** object) {
     if (server == 0) return CO_E_SERVER_EXEC_FAILURE;
     while (Clock::now() < deadline) {
         long announced = 0;
-        hr = TryRunning(clsid, iid, object, &announced);
+        hr = TryRunning(clsid, iid, create, object, &announced);
         if (hr != S_FALSE) return hr;
         if (!Alive(server)) return CO_E_SERVER_EXEC_FAILURE;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -223,7 +223,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
             own->Release();
             return hr;
         }
-        return GetLocalServerClassObject(clsid, riid, object);
+        return ActivateLocalServer(clsid, riid, false, object);
     }
     return hr;
 }
@@ -231,6 +231,17 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
+    if (!IsThreadInitialised()) return CO_E_NOTINITIALIZED;
+    // A local server of another process creates the object in the same call that finds its class object, so
+    // a server that is just shutting down cannot fail the creation half-way.
+    if ((context & CLSCTX_LOCAL_SERVER) != 0 && outer == nullptr) {
+        IUnknown* probe = nullptr;
+        DWORD apartment = 0;
+        bool in_process = (context & CLSCTX_INPROC_SERVER) != 0 && SUCCEEDED(GetPlatformClassObject(clsid, &probe));
+        in_process = in_process || SUCCEEDED(GetRegisteredClassObject(clsid, &probe, &apartment));
+        if (probe != nullptr) probe->Release();
+        if (!in_process) return ActivateLocalServer(clsid, riid, true, object);
+    }
     IClassFactory* factory = nullptr;
     HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) return hr;

@@ -251,7 +251,15 @@ void Connection::ReadLoop() {
 
 void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
     DWORD target = 0;
-    {
+    if (header.object_id == 0) {
+        // Activation runs in the apartment of the class object it asks for: body = IID_NULL, CLSID, ...
+        wire::Reader r(body.data(), body.size());
+        GUID marker{};
+        CLSID clsid{};
+        IUnknown* object = nullptr;
+        if (r.Guid(&marker) && r.Guid(&clsid) && SUCCEEDED(GetRegisteredClassObject(clsid, &object, &target)))
+            object->Release();
+    } else {
         std::lock_guard lock(mutex_);
         auto it = exports_.find(header.object_id);
         if (it != exports_.end()) target = it->second.apartment;
@@ -308,15 +316,29 @@ void Connection::Serve(const wire::Header& header, const std::vector<uint8_t>& b
 HRESULT Connection::ServeActivation(wire::Reader& r, wire::Writer& out) {
     CLSID clsid{};
     GUID iid{};
-    if (!r.Guid(&clsid) || !r.Guid(&iid) || r.remaining() != 0) return RPC_E_INVALID_DATAPACKET;
+    uint8_t create = 0;
+    if (!r.Guid(&clsid) || !r.Guid(&iid) || !r.U8(&create) || create > 1 || r.remaining() != 0)
+        return RPC_E_INVALID_DATAPACKET;
     IUnknown* object = nullptr;
     DWORD apartment = 0;
     HRESULT hr = GetRegisteredClassObject(clsid, &object, &apartment);
     if (FAILED(hr)) return hr;
     IUnknown* wanted = nullptr;
-    hr = object->QueryInterface(iid, reinterpret_cast<void**>(&wanted));
+    if (create) {
+        // Served in the class object's apartment (see OnCall): the new object lives there too.
+        IClassFactory* factory = nullptr;
+        hr = object->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        if (SUCCEEDED(hr)) {
+            hr = factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(&wanted));
+            factory->Release();
+        }
+        apartment = CurrentApartmentThread();
+    } else {
+        hr = object->QueryInterface(iid, reinterpret_cast<void**>(&wanted));
+    }
     object->Release();
     if (FAILED(hr)) return hr;
+    if (wanted == nullptr) return E_NOINTERFACE;
     hr = WriteInterface(*this, out, wanted, iid, apartment);
     wanted->Release();
     if (FAILED(hr)) out.bytes().clear();
@@ -464,12 +486,13 @@ void Connection::ProxyReleased(uint64_t id, uint64_t serial) {
     CloseIfIdle();
 }
 
-HRESULT Connection::GetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+HRESULT Connection::Activate(REFCLSID clsid, REFIID iid, bool create, void** object) {
     *object = nullptr;
     wire::Writer w;
     w.Guid(IID_NULL);
     w.Guid(clsid);
     w.Guid(iid);
+    w.U8(create ? 1 : 0);
     std::vector<uint8_t> reply;
     HRESULT result = S_OK;
     HRESULT hr = Call(0, 3, std::move(w.bytes()), &reply, &result);

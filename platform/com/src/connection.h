@@ -47,8 +47,9 @@ public:
     HRESULT LookupExport(uint64_t id, REFIID iid, void** object);
     // A proxy of the peer's object `id` as `iid`, AddRef'd; takes over the one reference the peer counted.
     HRESULT Unmarshal(uint64_t id, REFIID iid, void** object);
-    // Asks the peer's activator for a class object registered there.
-    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object);
+    // Asks the peer's activator for a class object registered there (`create` false), or for a new object
+    // that the class object creates there in the same call (`create` true), as Windows' activation does.
+    HRESULT Activate(REFCLSID clsid, REFIID iid, bool create, void** object);
 
     bool connected() const { return !closed_; }
     uid_t peer_uid() const { return peer_uid_; }

@@ -53,8 +53,9 @@ HRESULT GetPlatformClassObject(REFCLSID clsid, IUnknown** object);
 // A class object registered by this process with CoRegisterClassObject and not suspended, AddRef'd, with the
 // apartment its calls belong to; CO_E_SERVER_STOPPING when suspended, REGDB_E_CLASSNOTREG when absent.
 HRESULT GetRegisteredClassObject(REFCLSID clsid, IUnknown** object, DWORD* apartment);
-// Starts (or finds) the local server of the class and asks it for its class object.
-HRESULT GetLocalServerClassObject(REFCLSID clsid, REFIID iid, void** object);
+// Starts (or finds) the local server of the class and asks it for its class object (`create` false) or for a
+// new object of the class (`create` true).
+HRESULT ActivateLocalServer(REFCLSID clsid, REFIID iid, bool create, void** object);
 // Where the running local servers are announced: <root>/com/running/{CLSID} holds "pid address".
 std::string RunningFile(REFCLSID clsid);
 

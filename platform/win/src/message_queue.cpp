@@ -111,7 +111,7 @@ bool RunThreadTasksUntil(const std::function<bool()>& done, std::chrono::steady_
             // between the check and the wait cannot be missed.
             std::unique_lock lock(queue->mutex);
             for (;;) {
-                if (done()) return true;
+                // Work that arrived first runs first (a release posted before the awaited reply, say).
                 auto it = std::find_if(queue->messages.begin(), queue->messages.end(),
                                        [](const MSG& m) { return m.message == kTaskMessage; });
                 if (it != queue->messages.end()) {
@@ -119,6 +119,7 @@ bool RunThreadTasksUntil(const std::function<bool()>& done, std::chrono::steady_
                     queue->messages.erase(it);
                     break;
                 }
+                if (done()) return true;
                 auto now = std::chrono::steady_clock::now();
                 if (now >= deadline) return false;
                 queue->changed.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(50)));
