@@ -312,6 +312,11 @@ TEST_F(ActivationTest, OutObjectsAndEnumerators) {
     ULONG returned = 0;
     EXPECT_EQ(values->Next(WBEM_INFINITE, 3, batch, &returned), WBEM_S_NO_ERROR);
     EXPECT_EQ(returned, 3u);
+    for (auto*& b : batch) {
+        ASSERT_NE(b, nullptr);
+        b->Release();
+        b = nullptr;
+    }
     EXPECT_EQ(values->Next(WBEM_INFINITE, 3, batch, &returned), WBEM_S_FALSE);
     EXPECT_EQ(returned, 2u);
     ASSERT_NE(batch[1], nullptr);
