@@ -4,3 +4,7 @@
 #include "windef.h"
 #include "winerror.h"
 #include "winbase.h"
+#include "sysinfoapi.h"
+#include "memoryapi.h"
+#include "winioctl.h"
+#include "winsvc.h"

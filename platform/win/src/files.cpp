@@ -1,5 +1,6 @@
 // Files and folders of the emulated installation.
 
+#include "qv_device_server.h"
 #include "qv_kernel_object.h"
 #include "qv_system_root.h"
 #include "windows.h"
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <string>
 #include <system_error>
 
@@ -93,6 +95,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (std::wcsncmp(name, L"\\\\.\\", 4) == 0) return qv::win::OpenDevice(name + 4);  // "\\.\Name"
     int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     int create = 0;
     switch (disposition) {
