@@ -37,6 +37,8 @@ function(qv_fuzz_target name)
 endfunction()
 
 # A GoogleTest program registered with ctest, one ctest entry per test case.
+#   qv_test(name SOURCES ... LIBS ... [PROPERTIES prop value ...])
+# Tests run with LC_ALL=C; tests/support/qv_test_paths.h tells them where the build and source trees are.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 function(qv_test name)
@@ -45,6 +47,6 @@ function(qv_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   qv_strict(${name})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "LC_ALL=C;QV_BUILD_DIR=${CMAKE_BINARY_DIR}" ${T_PROPERTIES})
+  target_compile_definitions(${name} PRIVATE QV_BUILD_TREE="${CMAKE_BINARY_DIR}" QV_SOURCE_TREE="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ENVIRONMENT LC_ALL=C ${T_PROPERTIES})
 endfunction()
