@@ -100,7 +100,7 @@ bool KeyTextToScanCodes(int mode, const char* text, unsigned char* codes, const 
         if (error_position != nullptr) *error_position = text + failed_at;
         return false;
     }
-    std::memcpy(codes, out.data(), out.size());
+    if (!out.empty()) std::memcpy(codes, out.data(), out.size());
     codes[out.size()] = 0;
     if (error_position != nullptr) *error_position = nullptr;
     return true;
