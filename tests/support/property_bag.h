@@ -1,4 +1,5 @@
-// A minimal IWbemClassObject holding named, typed values: enough to evaluate conditions against.
+// A minimal IWbemClassObject holding named, typed values in the order they were set: enough to evaluate
+// conditions against and to enumerate properties. Names starting with "__" count as system properties.
 #pragma once
 
 #include "wbemcli.h"
@@ -6,14 +7,16 @@
 #include <cwctype>
 #include <map>
 #include <string>
+#include <vector>
 
 class PropertyBag final : public IWbemClassObject {
 public:
     PropertyBag& Set(const std::wstring& name, VARIANT value, CIMTYPE type) {
-        VARIANT& slot = values_[Key(name)].value;
-        VariantClear(&slot);
-        slot = value;  // takes ownership
-        values_[Key(name)].type = type;
+        auto [it, added] = values_.try_emplace(Key(name));
+        if (added) order_.push_back(name);
+        VariantClear(&it->second.value);
+        it->second.value = value;  // takes ownership
+        it->second.type = type;
         return *this;
     }
     PropertyBag& Text(const std::wstring& name, const wchar_t* text, CIMTYPE type = CIM_STRING) {
@@ -80,9 +83,19 @@ public:
     STDMETHODIMP Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override { return WBEM_E_NOT_SUPPORTED; }
     STDMETHODIMP Delete(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
     STDMETHODIMP GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override { return WBEM_E_NOT_SUPPORTED; }
-    STDMETHODIMP BeginEnumeration(LONG) override { return WBEM_E_NOT_SUPPORTED; }
-    STDMETHODIMP Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override { return WBEM_E_NOT_SUPPORTED; }
-    STDMETHODIMP EndEnumeration() override { return WBEM_E_NOT_SUPPORTED; }
+    STDMETHODIMP BeginEnumeration(LONG flags) override {
+        cursor_ = 0;
+        nonsystem_only_ = (flags & WBEM_FLAG_NONSYSTEM_ONLY) == WBEM_FLAG_NONSYSTEM_ONLY;
+        return S_OK;
+    }
+    STDMETHODIMP Next(LONG, BSTR* name, VARIANT* value, CIMTYPE* type, LONG*) override {
+        while (cursor_ < order_.size() && nonsystem_only_ && order_[cursor_].rfind(L"__", 0) == 0) ++cursor_;
+        if (cursor_ >= order_.size()) return WBEM_S_NO_MORE_DATA;
+        const std::wstring& next = order_[cursor_++];
+        if (name != nullptr) *name = SysAllocString(next.c_str());
+        return Get(next.c_str(), 0, value, type, nullptr);
+    }
+    STDMETHODIMP EndEnumeration() override { return S_OK; }
     STDMETHODIMP GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override { return WBEM_E_NOT_SUPPORTED; }
     STDMETHODIMP Clone(IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
     STDMETHODIMP GetObjectText(LONG, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
@@ -117,5 +130,8 @@ private:
         CIMTYPE type = 0;
     };
     std::map<std::wstring, Entry> values_;
+    std::vector<std::wstring> order_;
+    size_t cursor_ = 0;
+    bool nonsystem_only_ = false;
     ULONG refs_ = 1;
 };
