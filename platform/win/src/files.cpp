@@ -237,3 +237,17 @@ DWORD GetFileAttributesW(LPCWSTR name) {
     if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
+
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
+    struct stat st {};
+    if (name == nullptr || ::stat(Host(name).c_str(), &st) != 0) {
+        SetLastError(name == nullptr ? ERROR_INVALID_PARAMETER : ErrnoToWin32(errno));
+        return FALSE;
+    }
+    mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~S_IWUSR) : (st.st_mode | S_IWUSR);
+    if (::chmod(Host(name).c_str(), mode & 07777) != 0) {
+        SetLastError(ErrnoToWin32(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
