@@ -6,12 +6,14 @@ namespace zmrdtct {
 
 bool ConventionalMemory::Read(uint32_t linear, void* out, size_t size) {
     if (linear > kSize || size > kSize - linear) return false;
+    if (size == 0) return true;
     std::memcpy(out, bytes_.data() + linear, size);
     return true;
 }
 
 bool ConventionalMemory::Write(uint32_t linear, const void* in, size_t size) {
     if (linear > kSize || size > kSize - linear) return false;
+    if (size == 0) return true;
     std::memcpy(bytes_.data() + linear, in, size);
     return true;
 }

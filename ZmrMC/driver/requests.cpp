@@ -149,7 +149,7 @@ BOOL Driver::Handle(const qv::win::DeviceRequest& request, qv::win::DeviceCaller
                 Reached(outcome);
                 out = in;
                 StoreRegisters(out, r);
-                std::memcpy(out.data() + 40, data.data(), data.size());
+                if (!data.empty()) std::memcpy(out.data() + 40, data.data(), data.size());
                 break;
             }
             case kInt16Bit: {

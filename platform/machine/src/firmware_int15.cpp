@@ -28,6 +28,7 @@ class Pointer {
 public:
     Pointer(Bytes* data, RealModeMemory& memory, uint32_t linear) : data_(data), memory_(memory), linear_(linear) {}
     bool Read(size_t offset, void* out, size_t size) const {
+        if (size == 0) return true;
         if (data_ != nullptr) {
             if (offset + size > data_->size()) return false;
             std::memcpy(out, data_->data() + offset, size);
@@ -36,6 +37,7 @@ public:
         return memory_.Read(linear_ + static_cast<uint32_t>(offset), out, size);
     }
     bool Write(size_t offset, const void* in, size_t size) {
+        if (size == 0) return true;
         if (data_ != nullptr) {
             if (offset + size > data_->size()) return false;
             std::memcpy(data_->data() + offset, in, size);

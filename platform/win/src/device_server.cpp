@@ -66,13 +66,13 @@ public:
     bool Read(uint32_t address, void* out, size_t size) const override {
         const uint8_t* p = Translate(address, size);
         if (p == nullptr) return false;
-        std::memcpy(out, p, size);
+        if (size > 0) std::memcpy(out, p, size);
         return true;
     }
     bool Write(uint32_t address, const void* in, size_t size) const override {
         uint8_t* p = Translate(address, size);
         if (p == nullptr) return false;
-        std::memcpy(p, in, size);
+        if (size > 0) std::memcpy(p, in, size);
         return true;
     }
 

@@ -109,7 +109,7 @@ unsigned long long ProcessStart(pid_t pid) {
     std::string field, state;
     rest >> state;
     if (state == "Z" || state == "X") return 0;
-    for (int i = 4; i < 22; ++i) rest >> field;
+    for (int i = 4; i <= 22; ++i) rest >> field;  // field 22: start time
     return std::strtoull(field.c_str(), nullptr, 10);
 }
 
@@ -408,7 +408,9 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (Alive(r)) {
         ::kill(pid, SIGKILL);
-        while (Alive(r)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (Alive(r) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     Refresh(s->name, r);
     Fill(r, false, status);
