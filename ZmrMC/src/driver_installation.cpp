@@ -10,6 +10,7 @@ constexpr int kDriverResourceNt = 2128;
 const wchar_t kServiceName[] = L"ZmrDtct";
 const wchar_t kControlDevice[] = L"\\\\.\\ZMRVextor";
 const wchar_t kFlashDevice[] = L"\\\\.\\ZMRDetectFlash";
+const wchar_t kVxdDevice[] = L"\\\\.\\ZMRINT15.VXD";
 
 bool AcceptedVersion(uint8_t major, uint8_t minor) { return major > 3 || (major == 3 && minor > 1); }
 
@@ -102,7 +103,15 @@ void DriverInstallation::Open(DriverTransport& transport, bool openExisting, boo
         SetProcessAffinityMask(GetCurrentProcess(), 1);  // firmware calls run on the first processor
         Sleep(0);
     }
-    if (version.platform != VER_PLATFORM_WIN32_NT) return;  // the 9x driver is not carried (no resource 2129)
+    if (version.platform != VER_PLATFORM_WIN32_NT) {
+        // 9x family: only an already loaded VxD can be used; the library carries no resource 2129 to write.
+        if (openExisting && transport.OpenDevice(kVxdDevice)) {
+            uint8_t major = 0, minor = 0;
+            if (transport.Version(&major, &minor) && AcceptedVersion(major, minor)) return;
+            transport.Close();
+        }
+        return;
+    }
     if (openExisting && transport.OpenDevice(kControlDevice)) {
         uint8_t major = 0, minor = 0;
         if (transport.Version(&major, &minor) && AcceptedVersion(major, minor)) return;

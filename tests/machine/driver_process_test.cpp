@@ -3,6 +3,7 @@
 
 #include "machine_fixture.h"
 #include "qv_system_root.h"
+#include "qv_test_paths.h"
 #include "windows.h"
 
 #include <signal.h>
@@ -38,8 +39,7 @@ protected:
     void SetUp() override {
         MachineTest::SetUp();
         setenv("QV_MACHINE", "desktop", 1);
-        const char* build = std::getenv("QV_BUILD_DIR");
-        ASSERT_NE(build, nullptr);
+        const std::string build = BuildTree();
         qv::win::SystemRoot();
         fs::copy_file(fs::path(build) / "bin" / "zmrdtct", root_ / "drive_c/WINDOWS/system32/Drivers/Zmrdtct.sys");
         manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -211,4 +211,29 @@ TEST(PxeReader, ReadsThroughItsOwnHandle) {
     DWORD count = 0;
     if (!DeviceIoControl(device, 0x80002058, block, 40, block, 40, &count, nullptr) || block[1] != 0) _exit(2);
     _exit(block[5]);
+}
+
+TEST_F(DriverTest, FlashRequestsWriteAndReadThePart) {
+    constexpr uint32_t kSize = 0x40000;
+    auto* image = static_cast<uint8_t*>(VirtualAlloc(nullptr, kSize, MEM_COMMIT, PAGE_READWRITE));
+    auto* back = static_cast<uint8_t*>(VirtualAlloc(nullptr, kSize, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(image, nullptr);
+    ASSERT_NE(back, nullptr);
+    for (uint32_t i = 0; i < kSize; ++i) image[i] = static_cast<uint8_t>(i * 7);
+    // Flash request block: status, image address, length, password address, password length.
+    uint8_t block[15] = {};
+    Put32(block + 1, Address(image));
+    Put32(block + 5, kSize - 1);
+    Put32(block + 9, Address(image));
+    EXPECT_FALSE(Ioctl(0x8000240F, nullptr, 0, block, 15));  // wrong size: the driver's status comes back
+    EXPECT_EQ(block[0], 0x8B);
+    block[0] = 0;
+    Put32(block + 5, kSize);
+    ASSERT_TRUE(Ioctl(0x8000240F, nullptr, 0, block, 15));
+    EXPECT_EQ(block[0], 0);
+    Put32(block + 1, Address(back));
+    ASSERT_TRUE(Ioctl(0x8000243F, nullptr, 0, block, 15));
+    EXPECT_EQ(std::memcmp(image, back, kSize), 0);
+    VirtualFree(image, 0, MEM_RELEASE);
+    VirtualFree(back, 0, MEM_RELEASE);
 }

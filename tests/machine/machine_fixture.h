@@ -5,6 +5,8 @@
 #include "qv_machine.h"
 #include "qv_temp_root.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -16,6 +18,7 @@ protected:
     void SetUp() override {
         TempRootTest::SetUp();
         qv::machine::Machine::ResetForTesting();
+        setenv("QV_DRIVER_WATCH_PID", std::to_string(getpid()).c_str(), 1);  // no driver outlives this test
     }
     void TearDown() override {
         unsetenv("QV_MACHINE");

@@ -4,6 +4,7 @@
 #include "ZmrMC.h"
 #include "qv_system_root.h"
 #include "qv_temp_root.h"
+#include "qv_test_paths.h"
 #include "windows.h"
 
 #include <signal.h>
@@ -54,10 +55,10 @@ class LibraryTest : public TempRootTest {
 protected:
     void Load(const char* profile) {
         setenv("QV_MACHINE", profile, 1);
+        setenv("QV_DRIVER_WATCH_PID", std::to_string(getpid()).c_str(), 1);  // no driver outlives this test
         qv::win::SystemRoot();
-        const char* build = std::getenv("QV_BUILD_DIR");
-        ASSERT_NE(build, nullptr);
-        std::wstring path = qv::win::FromUtf8(std::string(build) + "/lib/libZmrMC.so");
+        const std::string build = BuildTree();
+        std::wstring path = qv::win::FromUtf8(build + "/lib/libZmrMC.so");
         module_ = LoadLibraryW(path.c_str());
         ASSERT_NE(module_, nullptr);
         auto get = [&](const char* name) {
@@ -118,7 +119,7 @@ protected:
 }  // namespace
 
 TEST_F(LibraryTest, DesktopInstallsAnswersAndRemovesItsDriver) {
-    Load("desktop");
+    ASSERT_NO_FATAL_FAILURE(Load("desktop"));
     ASSERT_TRUE(x_.Init(0, 1));
     ASSERT_TRUE(fs::exists(Record()));
     ASSERT_TRUE(fs::exists(DriverFile()));
@@ -171,7 +172,7 @@ TEST_F(LibraryTest, DesktopInstallsAnswersAndRemovesItsDriver) {
 }
 
 TEST_F(LibraryTest, SetupPasswordLocksThroughTheDriver) {
-    Load("desktop");
+    ASSERT_NO_FATAL_FAILURE(Load("desktop"));
     ASSERT_TRUE(x_.Init(0, 1));
     // Set the setup password "ab" with the E845h change call: old (none), 35h, new, NUL.
     Block b{};
@@ -195,7 +196,7 @@ TEST_F(LibraryTest, SetupPasswordLocksThroughTheDriver) {
 }
 
 TEST_F(LibraryTest, X64InstallsNothing) {
-    Load("x64");
+    ASSERT_NO_FATAL_FAILURE(Load("x64"));
     EXPECT_FALSE(x_.Init(0, 1));
     EXPECT_FALSE(fs::exists(Record()));
     EXPECT_FALSE(fs::exists(DriverFile()));
@@ -211,7 +212,7 @@ TEST_F(LibraryTest, X64InstallsNothing) {
 }
 
 TEST_F(LibraryTest, LegacyMachineAnswersInt15ButHasNoObjects) {
-    Load("laptop-legacy");
+    ASSERT_NO_FATAL_FAILURE(Load("laptop-legacy"));
     ASSERT_TRUE(x_.Init(0, 1));
     Block b{};
     b.regs().eax = 0xE845;
@@ -226,7 +227,7 @@ TEST_F(LibraryTest, LegacyMachineAnswersInt15ButHasNoObjects) {
 }
 
 TEST_F(LibraryTest, UnsupportedFirmwareRefusesWithItsOwnCode) {
-    Load("unsupported");
+    ASSERT_NO_FATAL_FAILURE(Load("unsupported"));
     ASSERT_TRUE(x_.Init(0, 1));
     Block b{};
     b.regs().eax = 0xE845;
@@ -241,7 +242,7 @@ TEST_F(LibraryTest, UnsupportedFirmwareRefusesWithItsOwnCode) {
 }
 
 TEST_F(LibraryTest, NativeWmiMachineGetsTheDriverToo) {
-    Load("native-wmi");
+    ASSERT_NO_FATAL_FAILURE(Load("native-wmi"));
     ASSERT_TRUE(x_.Init(0, 1));
     uint32_t size = 0;
     EXPECT_TRUE(x_.ListSize(&size));
@@ -249,14 +250,14 @@ TEST_F(LibraryTest, NativeWmiMachineGetsTheDriverToo) {
 }
 
 TEST_F(LibraryTest, ARunningDriverIsUsedAndLeftRunning) {
-    Load("desktop");
+    ASSERT_NO_FATAL_FAILURE(Load("desktop"));
     ASSERT_TRUE(x_.Init(0, 1));
     long pid = DriverPid();
     Unload();  // the library that started the driver stops it
     EXPECT_TRUE(ProcessGone(pid));
     // Start the driver by hand; a library that opens the existing one must leave it running.
     qv::win::SystemRoot();
-    fs::copy_file(std::string(std::getenv("QV_BUILD_DIR")) + "/bin/zmrdtct", DriverFile());
+    fs::copy_file(BuildTree() + "/bin/zmrdtct", DriverFile());
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = CreateServiceW(manager, L"ZmrDtct", L"ZmrDtct", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                                        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -267,7 +268,7 @@ TEST_F(LibraryTest, ARunningDriverIsUsedAndLeftRunning) {
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     long running = DriverPid();
-    Load("desktop");
+    ASSERT_NO_FATAL_FAILURE(Load("desktop"));
     ASSERT_TRUE(x_.Init(1, 1));
     Block b{};
     b.regs().eax = 0xE845;

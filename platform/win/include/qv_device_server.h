@@ -47,7 +47,8 @@ HANDLE OpenDevice(const std::wstring& name);
 std::string DeviceAddress(const std::wstring& name);
 
 // Creates the devices; fails when one of them is already served. Then serves requests one at a time until
-// SIGTERM or SIGINT arrives, or the system root disappears; `closed` is told about every handle that closes.
+// SIGTERM or SIGINT arrives, the system root disappears, or the process QV_DRIVER_WATCH_PID names (test runs)
+// has ended; `closed` is told about every handle that closes.
 class DeviceServer {
 public:
     explicit DeviceServer(std::vector<std::wstring> names);

@@ -14,7 +14,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <cwctype>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -139,6 +141,9 @@ bool DeviceServer::Create(std::string* error) {
 
 void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(uint64_t)>& closed) {
     std::filesystem::path root = SystemRoot();
+    // Test runs name their own process here, so that a driver never outlives a test program that was killed.
+    const char* watch = std::getenv("QV_DRIVER_WATCH_PID");
+    pid_t watched = watch != nullptr ? static_cast<pid_t>(std::atol(watch)) : 0;
     std::vector<uint8_t> buffer(12 + 2 * static_cast<size_t>(kMaxDeviceTransfer));
     for (;;) {
         std::vector<pollfd> fds;
@@ -149,6 +154,7 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
         if (n < 0 && errno != EINTR) break;
         std::error_code ec;
         if (!std::filesystem::exists(root, ec)) break;  // the installation is gone: nothing left to serve
+        if (watched > 0 && ::kill(watched, 0) != 0 && errno == ESRCH) break;
         if (n <= 0) continue;
         if (fds[0].revents != 0) break;
         for (size_t i = 1; i < fds.size(); ++i) {
