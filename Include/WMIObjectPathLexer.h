@@ -12,7 +12,8 @@
 enum WMIPathToken : int {
     WMIPathTokenEnd = 0,          // the terminating NUL
     WMIPathTokenError = 1,
-    WMIPathTokenIdentifier = 100,  // letter, "_" or U+0080 and above, then those or digits
+    WMIPathTokenIdentifier = 100,  // A-Z, a-z, "_", U+0080-U+FFFD or a supplementary-plane character,
+                                   // then those or digits
     WMIPathTokenString = 101,      // "..." with \\ and \" escapes, or '...' without escapes
     WMIPathTokenInteger = 102,     // "-" or 1-9 then digits; 0 then digits; a lone 0
     WMIPathTokenHexInteger = 103,  // "0x" or "0X" then hexadecimal digits
