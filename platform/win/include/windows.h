@@ -4,3 +4,4 @@
 #include "windef.h"
 #include "winerror.h"
 #include "winbase.h"
+#include "winuser.h"
