@@ -70,6 +70,16 @@ bool DriverTransport::Version(uint8_t* major, uint8_t* minor) {
     return true;
 }
 
+uint32_t DriverTransport::ReadPhysical(uint32_t address, void* buffer, uint32_t length) {
+    if (buffer == nullptr || length == 0) return 0;
+    uint8_t request[8];
+    Put32(request, address);
+    Put32(request + 4, length);
+    uint32_t returned = 0;
+    if (!Request(kIoctlReadPhysical, request, sizeof request, buffer, length, &returned)) return 0;
+    return returned;
+}
+
 bool DriverTransport::CallInt15(ZmrMCRegisterBlock* regs, int size, unsigned char* status, uint32_t code) {
     if (regs == nullptr || size < kBlockHeader || !IsOpen()) return NotReached(status);
     if (!Request(code, regs, static_cast<uint32_t>(size), regs, static_cast<uint32_t>(size), nullptr))

@@ -74,6 +74,9 @@ public:
     // Sends one request; `returned` receives the bytes that came back.
     bool Request(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
 
+    // Physical memory (request 0x80002000): the number of bytes read into `buffer`, 0 on failure.
+    uint32_t ReadPhysical(uint32_t address, void* buffer, uint32_t length);
+
     // 32-bit INT 15h call: the caller's block, in and out.
     bool CallInt15(ZmrMCRegisterBlock* regs, int size, unsigned char* status, uint32_t code = kIoctlInt15);
     // 16-bit interrupt call with the data area in a conventional-memory block (unless `withoutBlock`).
