@@ -219,6 +219,7 @@ TEST_F(LibraryTest, LegacyMachineAnswersInt15ButHasNoObjects) {
     b.regs().ecx = 0x46;
     unsigned char status = 0;
     ASSERT_TRUE(x_.Call16(0x15, &b.regs(), 40, &status));  // 34-byte request, no conventional memory
+    EXPECT_EQ(b.regs().segments, 0u);
     EXPECT_EQ((b.regs().ebx >> 8) & 0xFF, 1u);
     uint32_t size = 7;
     EXPECT_FALSE(x_.ListSize(&size));
@@ -279,4 +280,26 @@ TEST_F(LibraryTest, ARunningDriverIsUsedAndLeftRunning) {
     EXPECT_FALSE(ProcessGone(running));
     EXPECT_TRUE(fs::exists(Record()));
     EXPECT_TRUE(fs::exists(DriverFile()));
+}
+
+TEST_F(LibraryTest, RequestsThatNeverReachTheFirmwareReport250) {
+    std::string profile = root_.string() + "-faults.json";
+    std::ofstream(profile) << R"({"int15": {"e845": {"settings": {"0x46": 1}}},
+        "faults": [{"call": "int15.E845.46", "action": "fail"},
+                   {"call": "int15.E845.46", "nth": 2, "action": "status", "status": "0x86"}]})";
+    ASSERT_NO_FATAL_FAILURE(Load(profile.c_str()));
+    ASSERT_TRUE(x_.Init(0, 1));
+    Block b{};
+    b.regs().eax = 0xE845;
+    b.regs().ecx = 0x46;
+    unsigned char status = 0;
+    EXPECT_FALSE(x_.Call32(&b.regs(), 40, &status));
+    EXPECT_EQ(status, ZMRMC_STATUS_NOT_REACHED);
+    EXPECT_FALSE(x_.Call16(0x15, &b.regs(), 40, &status));
+    EXPECT_EQ(status, 0x86);
+    b.regs().eax = 0xE845;  // AH carried the last answer
+    EXPECT_TRUE(x_.Call16(0x15, &b.regs(), 40, &status));
+    EXPECT_EQ(status, 0);
+    Unload();
+    std::remove(profile.c_str());
 }
