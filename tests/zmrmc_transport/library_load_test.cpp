@@ -2,6 +2,7 @@
 // transport installs, answers and leaves behind.
 
 #include "ZmrMC.h"
+#include "qv_device_server.h"
 #include "qv_system_root.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
@@ -15,6 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -303,3 +306,50 @@ TEST_F(LibraryTest, RequestsThatNeverReachTheFirmwareReport250) {
     Unload();
     std::remove(profile.c_str());
 }
+
+// A stand-in driver that only reports a version: the open-existing path accepts 3.2 and later.
+class ExistingDriverVersion : public LibraryTest,
+                              public ::testing::WithParamInterface<std::tuple<int, int, bool>> {};
+
+TEST_P(ExistingDriverVersion, DecidesWhetherTheRunningDriverIsUsed) {
+    auto [major, minor, accepted] = GetParam();
+    qv::win::SystemRoot();
+    setenv("QV_MACHINE", "desktop", 1);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        qv::win::DeviceServer server({L"ZMRVextor"});
+        std::string error;
+        if (!server.Create(&error)) _exit(1);
+        char byte = 1;
+        (void)!write(ready[1], &byte, 1);
+        server.Run(
+            [&](const qv::win::DeviceRequest& request, qv::win::DeviceCaller&, std::vector<uint8_t>& out,
+                DWORD& failure) -> BOOL {
+                if (request.code != 0x80002407) {
+                    failure = ERROR_INVALID_FUNCTION;
+                    return FALSE;
+                }
+                out = {0, static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
+                return TRUE;
+            },
+            [](uint64_t) {});
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    ASSERT_NO_FATAL_FAILURE(Load("desktop"));
+    EXPECT_EQ(x_.Init(1, 0) != 0, accepted);  // open existing only, never install
+    EXPECT_FALSE(fs::exists(Record()));
+    Unload();
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    close(ready[1]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, ExistingDriverVersion,
+                         ::testing::Values(std::make_tuple(3, 1, false), std::make_tuple(2, 9, false),
+                                           std::make_tuple(3, 2, true), std::make_tuple(4, 0, true)));
