@@ -65,7 +65,7 @@ protected:
         MachineTest::TearDown();
     }
     pid_t DriverPid() {
-        std::ifstream in(root_ / "services" / "ZmrDtct.json");
+        std::ifstream in(root_ / "services" / "ZmrDtct.service");
         std::string line;
         while (std::getline(in, line))
             if (line.rfind("pid=", 0) == 0) return static_cast<pid_t>(std::stol(line.substr(4)));
@@ -112,7 +112,7 @@ TEST_F(DriverTest, RunsAnswersAndIsGoneWhenStopped) {
                           nullptr),
               INVALID_HANDLE_VALUE);
     ASSERT_TRUE(DeleteService(service_));
-    EXPECT_FALSE(fs::exists(root_ / "services" / "ZmrDtct.json"));
+    EXPECT_FALSE(fs::exists(root_ / "services" / "ZmrDtct.service"));
     CloseServiceHandle(service_);
     service_ = nullptr;
     EXPECT_EQ(OpenServiceW(manager_, L"ZmrDtct", SERVICE_ALL_ACCESS), nullptr);

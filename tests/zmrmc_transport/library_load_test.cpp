@@ -93,7 +93,7 @@ protected:
         unsetenv("QV_MACHINE");
         TempRootTest::TearDown();
     }
-    fs::path Record() const { return root_ / "services" / "ZmrDtct.json"; }
+    fs::path Record() const { return root_ / "services" / "ZmrDtct.service"; }
     fs::path DriverFile() const { return root_ / "drive_c/WINDOWS/system32/Drivers/Zmrdtct.sys"; }
     long DriverPid() const {
         std::ifstream in(Record());

@@ -1,6 +1,6 @@
 // The service control manager, for kernel-driver services.
 //
-// Services are recorded under <root>/services/<name>.json. Starting a kernel-driver service runs its binary
+// Services are recorded under <root>/services/<name>.service. Starting a kernel-driver service runs its binary
 // (the driver file, an executable of this platform) as a detached process with QV_SYSTEM_ROOT set; StartService
 // returns once the driver reports that its devices exist (as a driver's entry routine does on Windows), or
 // fails after 15 seconds. Stopping sends the stop control (SIGTERM) and waits for the process to end (SIGKILL

@@ -1,4 +1,5 @@
-// The service control manager for kernel-driver services. Records live in <root>/services/<name>.json; every
+// The service control manager for kernel-driver services. Records live in <root>/services/<name>.service (key=value
+// lines); every
 // operation holds an flock on <root>/services/lock so that several processes see one consistent database.
 
 #include "qv_kernel_object.h"
@@ -72,7 +73,7 @@ bool ValidName(const std::string& name) {
     return true;
 }
 
-fs::path RecordPath(const std::string& name) { return ServicesDir() / (name + ".json"); }
+fs::path RecordPath(const std::string& name) { return ServicesDir() / (name + ".service"); }
 
 bool ReadRecord(const std::string& name, Record* record) {
     std::ifstream in(RecordPath(name));
@@ -266,7 +267,9 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
                          LPCWSTR, LPCWSTR) {
     if (!IsManager(manager)) return nullptr;
     std::string n = Narrow(name);
-    if (!ValidName(n) || binaryPath == nullptr || *binaryPath == L'\0') {
+    std::string binary = Narrow(binaryPath), display = Narrow(displayName);
+    if (!ValidName(n) || binary.empty() || binary.find('\n') != std::string::npos ||
+        display.find('\n') != std::string::npos) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -278,11 +281,11 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
     }
     Record r;
     r.values["name"] = n;
-    r.values["display"] = Narrow(displayName);
+    r.values["display"] = display;
     r.values["type"] = std::to_string(serviceType);
     r.values["start_type"] = std::to_string(startType);
     r.values["error_control"] = std::to_string(errorControl);
-    r.values["binary"] = Narrow(binaryPath);
+    r.values["binary"] = binary;
     if (!WriteRecord(n, r)) {
         SetLastError(ERROR_WRITE_FAULT);
         return nullptr;
