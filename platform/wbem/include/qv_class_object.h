@@ -17,7 +17,8 @@ CimObject* CimObjectOf(IUnknown* object);
 
 // Object text as GetObjectText writes it: MOF for a class ("class X : Y { ... };") or an instance
 // ("instance of X { ... };"). Qualifiers propagated from elsewhere are left out, so that compiling the
-// text again gives the same object.
+// text again gives the same object. An instance lists every property, NULL ones included, since its class
+// may have a default where the instance has none.
 std::wstring ObjectText(const CimObject& object, LONG flags = 0);
 
 // A value in MOF syntax ("text" with escapes, numbers, TRUE/FALSE, {arrays}, NULL, instance of ...).

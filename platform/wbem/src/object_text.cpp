@@ -109,7 +109,7 @@ std::wstring QualifiersText(const QualifierList& list, LONG flags, bool includeP
         else if (!isTrue) out += L"(" + ValueTextIndented(q.value, L"") + L")";
         if (!(flags & WBEM_FLAG_NO_FLAVORS)) {
             std::wstring flavor = FlavorText(q);
-            if (!flavor.empty()) out += L" " + flavor;
+            out += flavor;
         }
     }
     return out.empty() ? out : out + L"] ";
@@ -232,7 +232,6 @@ std::wstring InstanceText(const CimObject& o, LONG flags) {
     if (!q.empty()) out += q.substr(0, q.size() - 1) + L"\n";
     out += L"instance of " + o.className + L"\n{\n";
     for (const Property& p : o.properties) {
-        if (p.value.null) continue;
         out += L"\t" + QualifiersText(p.qualifiers, flags) + p.name + L" = " + ValueTextIndented(p.value, L"\t") + L";\n";
     }
     return out + L"};\n";
