@@ -143,6 +143,20 @@ TEST_F(RepositoryTest, PutRulesFollowWmi) {
     EXPECT_EQ(repo_->PutInstance(kNs, dynamicInstance, 0), WBEM_E_INVALID_OPERATION);
 }
 
+TEST_F(RepositoryTest, AFailedInnerScopeTakesBackOnlyItsOwnChanges) {
+    Repository::Transaction outer(*repo_);
+    ASSERT_EQ(outer.Begin(), S_OK);
+    MofOptions cimv2{L"root\\cimv2"};
+    ASSERT_TRUE(CompileMofText(L"class Kept { [key] string K; };", "kept.mof", *repo_, cimv2).ok);
+    MofResult bad = CompileMofText(L"class Gone { };\nclass Bad : Missing { };", "bad.mof", *repo_, cimv2);
+    ASSERT_FALSE(bad.ok);
+    EXPECT_EQ(bad.line, 2);
+    ASSERT_EQ(outer.Commit(), S_OK);
+    CimObject c;
+    EXPECT_EQ(repo_->GetClass(L"root\\cimv2", L"Kept", &c), S_OK);
+    EXPECT_EQ(repo_->GetClass(L"root\\cimv2", L"Gone", &c), WBEM_E_NOT_FOUND);
+}
+
 TEST_F(RepositoryTest, TwoProcessesCompilingAtOnceBothSucceed) {
     // Two files with many classes each, so that the compilations overlap in time.
     std::filesystem::path a = root_ / "a.mof", b = root_ / "b.mof";

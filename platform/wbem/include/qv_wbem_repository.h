@@ -35,8 +35,8 @@ public:
     Repository& operator=(const Repository&) = delete;
 
     // A scope in which all changes happen together. Without one, each change is its own transaction.
-    // Scopes nest; only the outermost commits. Commit returns the outcome; a scope left without Commit
-    // rolls everything back.
+    // Scopes nest: an inner scope left without Commit takes back only its own changes; only the outermost
+    // Commit makes them durable. Commit returns the outcome.
     class Transaction {
     public:
         explicit Transaction(Repository& repository);

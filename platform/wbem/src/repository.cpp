@@ -172,10 +172,14 @@ HRESULT Repository::Initialize() {
 
 // --- transactions --------------------------------------------------------------------------------------------
 
+// The outermost scope is an immediate transaction; nested scopes are savepoints, so that a failed inner
+// step takes back only its own changes.
 HRESULT Repository::BeginWrite() {
     if (depth_ > 0) {
-        ++depth_;
-        return S_OK;
+        std::string sql = "SAVEPOINT s" + std::to_string(depth_);
+        HRESULT hr = Exec(sql.c_str());
+        if (SUCCEEDED(hr)) ++depth_;
+        return hr;
     }
     HRESULT hr = Exec("BEGIN IMMEDIATE");
     if (SUCCEEDED(hr)) depth_ = 1;
@@ -184,7 +188,11 @@ HRESULT Repository::BeginWrite() {
 
 HRESULT Repository::EndWrite(bool commit) {
     if (depth_ == 0) return WBEM_E_UNEXPECTED;
-    if (--depth_ > 0) return S_OK;
+    if (--depth_ > 0) {
+        std::string name = "s" + std::to_string(depth_);
+        if (!commit) Exec(("ROLLBACK TO " + name).c_str());
+        return Exec(("RELEASE " + name).c_str());
+    }
     if (commit) {
         HRESULT hr = Exec("COMMIT");
         if (SUCCEEDED(hr)) return S_OK;
