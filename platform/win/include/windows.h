@@ -5,3 +5,7 @@
 #include "winerror.h"
 #include "winbase.h"
 #include "winuser.h"
+#include "sysinfoapi.h"
+#include "memoryapi.h"
+#include "winioctl.h"
+#include "winsvc.h"
