@@ -25,18 +25,22 @@ if(QV_SANITIZER_FLAGS)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# A libFuzzer target: fuzz/<name>.cpp linked with the given libraries.
+# A libFuzzer target, built only with QV_FUZZ:  qv_fuzz_target(name source... [LIBS library...])
 function(qv_fuzz_target name)
   if(NOT QV_FUZZ)
     return()
   endif()
-  add_executable(${name} ${ARGN})
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${F_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   qv_strict(${name})
 endfunction()
 
 # A GoogleTest program registered with ctest, one ctest entry per test case.
+#   qv_test(name SOURCES ... LIBS ... [PROPERTIES prop value ...])
+# Tests run with LC_ALL=C; tests/support/qv_test_paths.h tells them where the build and source trees are.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 function(qv_test name)
@@ -45,6 +49,6 @@ function(qv_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   qv_strict(${name})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "LC_ALL=C;QV_BUILD_DIR=${CMAKE_BINARY_DIR}" ${T_PROPERTIES})
+  target_compile_definitions(${name} PRIVATE QV_BUILD_TREE="${CMAKE_BINARY_DIR}" QV_SOURCE_TREE="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ENVIRONMENT LC_ALL=C ${T_PROPERTIES})
 endfunction()

@@ -10,7 +10,9 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_FUZZ=ON
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-fuzz --target "$target"
 corpus=build-fuzz/corpus/$target
-mkdir -p "$corpus"
+artifacts=build-fuzz/artifacts/$target/
+mkdir -p "$corpus" "$artifacts"
 seeds=fuzz/corpus/$target
 [ -d "$seeds" ] || seeds=
-./build-fuzz/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" $seeds
+./build-fuzz/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts" \
+  "$corpus" $seeds

@@ -6,3 +6,7 @@
 #include "winbase.h"
 #include "winreg.h"
 #include "winuser.h"
+#include "sysinfoapi.h"
+#include "memoryapi.h"
+#include "winioctl.h"
+#include "winsvc.h"

@@ -1,11 +1,20 @@
-// Thread message queues: the minimal message loop a COM server runs (GetMessage/DispatchMessage), and
-// PostThreadMessage with WM_QUIT to end it. Windows and window procedures are not part of this layer.
+// User services used by system code: character case, and thread message queues: the minimal message loop a
+// COM server runs (GetMessage/DispatchMessage), and PostThreadMessage with WM_QUIT to end it. Windows and
+// window procedures are not part of this layer.
 //
 // A thread gets its queue on its first PeekMessage/GetMessage (or when COM initialises it); posting to a
 // thread without a queue fails with ERROR_INVALID_THREAD_ID. The queue goes when the thread ends.
 #pragma once
 
 #include "windef.h"
+
+// Case folding follows Unicode's simple lower-case mapping, independent of the process locale.
+// CharLowerW: a pointer whose high-order word is zero carries one character in its low word; that character
+// is returned lower-cased the same way. Any other pointer names a NUL-terminated text that is lower-cased in
+// place; the pointer is returned.
+LPWSTR CharLowerW(LPWSTR text);
+// Lower-cases `length` characters of `text` in place (NULs included) and returns `length`.
+DWORD CharLowerBuffW(LPWSTR text, DWORD length);
 
 struct POINT {
     LONG x;

@@ -1,0 +1,226 @@
+// The library's 67 exports: each turns the internal objects' results into the C conventions (BOOL, status
+// byte, status code, library-owned text). Nothing throws across this boundary.
+//
+// Exports whose firmware work is not part of this build answer as an unreachable firmware does: FALSE,
+// status byte 250, status code 0x80004005, empty text.
+
+#include "ZmrMC.h"
+
+#include "library.h"
+#include "os_identity.h"
+#include "scan_codes.h"
+
+#include <cstring>
+#include <exception>
+
+using zmrmc::Library;
+
+namespace {
+
+constexpr int kTrue = 1;
+constexpr int kFalse = 0;
+const char kEmpty[] = "";
+
+int Bool(bool value) { return value ? kTrue : kFalse; }
+
+zmrmc::FirmwareAccess* Firmware() { return Library::Instance().Firmware(); }
+zmrmc::SystemDetection* Detection() { return Library::Instance().Detection(); }
+zmrmc::SettingsModel& Settings() { return Library::Instance().Settings(); }
+
+int NotReached(unsigned char* status) {
+    if (status != nullptr) *status = ZMRMC_STATUS_NOT_REACHED;
+    return kFalse;
+}
+
+// Runs `body`, turning any escaping exception into `failure`.
+template <typename T, typename F>
+T Guard(T failure, F body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+// --- initialisation and detection ---------------------------------------------------------------------------
+int ZmrMCInit(int openExisting, int installDriver) {
+    return Guard(kFalse, [&] { return Bool(Library::Instance().Init(openExisting != 0, installDriver != 0)); });
+}
+
+int ZmrMCDetect(void) {
+    return Guard(static_cast<int>(ZMRMC_E_DETECT), [] {
+        return static_cast<int>(Detection() != nullptr ? Detection()->Detect() : ZMRMC_E_DETECT);
+    });
+}
+
+int ZmrMCObtainBiosData(void) { return Bool(Firmware() != nullptr && Firmware()->Reachable()); }
+int ZmrMCGetFoundDevicesCount(void) { return Detection() != nullptr ? Detection()->FoundCount() : 0; }
+int ZmrMCGetFoundDeviceAtIndex(int index, ZmrMCFoundDevice* out) {
+    return Bool(Detection() != nullptr && Detection()->FoundAt(index, out));
+}
+
+// --- operating-system identity ------------------------------------------------------------------------------
+const char* ZmrMCGetOpSysLangCode(void) { return Detection() != nullptr ? Detection()->LanguageCode() : kEmpty; }
+const char* ZmrMCGetOpSysCode(void) { return Detection() != nullptr ? Detection()->OsCode() : kEmpty; }
+const char* ZmrMCGetOpSysServiceRelease(void) {
+    return Detection() != nullptr ? Detection()->ServiceRelease() : kEmpty;
+}
+int ZmrMCGetOpSysPlatform(void) {
+    return Guard(0, [] { return static_cast<int>(zmrmc::LoadedVersionInfo().platform); });
+}
+
+// --- system identity ----------------------------------------------------------------------------------------
+int ZmrMCGetMachineID(void) { return 0; }
+const char* ZmrMCGetROMVersion(void) { return kEmpty; }
+const char* ZmrMCGetROMFamily(void) { return kEmpty; }
+const char* ZmrMCGetProductName(void) { return kEmpty; }
+const char* ZmrMCGetSmbiosBiosVersion(void) { return kEmpty; }
+const char* ZmrMCGetSmbiosBiosReleaseDate(void) { return kEmpty; }
+const char* ZmrMCGetSystemManufacturer(void) { return kEmpty; }
+const char* ZmrMCGetSystemProduct(void) { return kEmpty; }
+const char* ZmrMCGetSystemVersion(void) { return kEmpty; }
+const char* ZmrMCGetBaseBoardManufacturer(void) { return kEmpty; }
+const char* ZmrMCGetBaseBoardProduct(void) { return kEmpty; }
+const char* ZmrMCGetBaseBoardVersion(void) { return kEmpty; }
+const char* ZmrMCGetSerialNumber(void) { return kEmpty; }
+const char* ZmrMCGetAssetTag(void) { return kEmpty; }
+const char* ZmrMCGetOwnershipString(void) { return kEmpty; }
+int ZmrMCSetAssetTag(const char*) { return kFalse; }
+int ZmrMCIsCPUSerNumSupported(void) { return kFalse; }
+
+// --- passwords ----------------------------------------------------------------------------------------------
+int ZmrMCGetIsAPwdSet(void) {
+    return Guard(kFalse, [] { return Bool(Firmware() != nullptr && Firmware()->SetupPasswordSet()); });
+}
+ZmrMCStatus ZmrMCSetAPwd(const char*) { return ZMRMC_E_FAIL; }
+ZmrMCStatus ZmrMCChangeAdminPassword(const char*, const char*) { return ZMRMC_E_FAIL; }
+int ZmrMCGetIsPowerOnPwdSet(void) { return kFalse; }
+ZmrMCStatus ZmrMCSetPowerOnPwd(const char*) { return ZMRMC_E_FAIL; }
+ZmrMCStatus ZmrMCChangePowerOnPassword(const char*, const char*) { return ZMRMC_E_FAIL; }
+int ZmrMCVerifyPowerOnPassword(const char*) { return kFalse; }
+
+// --- firmware strings and calls -----------------------------------------------------------------------------
+ZmrMCStatus ZmrMCReadWriteFirstBootString(char*, unsigned* length, int) {
+    return length == nullptr ? ZMRMC_E_INVALIDARG : ZMRMC_E_FAIL;
+}
+ZmrMCStatus ZmrMCReadWriteProductNameString(char*, unsigned* length, int, const char*) {
+    return length == nullptr ? ZMRMC_E_INVALIDARG : ZMRMC_E_FAIL;
+}
+ZmrMCStatus ZmrMCReadWriteE845String(int, char*, unsigned* length, int, const char*) {
+    return length == nullptr ? ZMRMC_E_INVALIDARG : ZMRMC_E_FAIL;
+}
+int ZmrMCCall32bitInt15IOCtl(ZmrMCRegisterBlock* regs, int size, unsigned char* status) {
+    if (Firmware() == nullptr) return NotReached(status);
+    return Guard(kFalse, [&] { return Bool(Firmware()->CallInt15(regs, size, status)); });
+}
+int ZmrMCCall16bitIntIOCtl(int interrupt, ZmrMCRegisterBlock* regs, int size, unsigned char* status) {
+    if (Firmware() == nullptr) return NotReached(status);
+    return Guard(kFalse, [&] { return Bool(Firmware()->CallInterrupt(interrupt, regs, size, status)); });
+}
+int ZmrMCPxeNextBoot(char* value, int set) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->PxeNextBoot(value, set != 0)); });
+}
+int ZmrMCSetSecuritySettings(const void* command, int length, unsigned char* status) {
+    if (Firmware() == nullptr) return NotReached(status);
+    return Guard(kFalse, [&] { return Bool(Firmware()->SecuritySettings(command, length, status)); });
+}
+
+// --- system objects -----------------------------------------------------------------------------------------
+int ZmrMCChangeSysObjLockState(const char* password, uint16_t length, int lock, unsigned char* status) {
+    if (Firmware() == nullptr) return NotReached(status);
+    return Guard(kFalse, [&] { return Bool(Firmware()->ChangeLockState(password, length, lock != 0, status)); });
+}
+int ZmrMCGetSysObjListSize(uint32_t* size) {
+    if (size == nullptr) return kFalse;
+    *size = 0;
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectListSize(size)); });
+}
+int ZmrMCGetSysObjList(void* list, uint32_t size) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectList(list, size)); });
+}
+int ZmrMCGetSysObjInfo(uint16_t index, void* info, uint32_t length) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectInfo(index, info, length)); });
+}
+int ZmrMCGetSysObjValue(uint16_t index, void* value, uint32_t length) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectValue(index, value, length)); });
+}
+int ZmrMCSetSysObjValue(uint16_t index, const void* value, uint32_t length) {
+    return Guard(kFalse,
+                 [&] { return Bool(Firmware() != nullptr && Firmware()->SetObjectValue(index, value, length)); });
+}
+
+// --- boot order ---------------------------------------------------------------------------------------------
+int ZmrMCGetIPLDevInfo(void*, int* maxCount, int* entrySize, int* tableSize) {
+    for (int* out : {maxCount, entrySize, tableSize})
+        if (out != nullptr) *out = 0;
+    return kFalse;
+}
+int ZmrMCGetIPLTableInfo(unsigned char*, int, int, int) { return kFalse; }
+int ZmrMCSetIPLPriority(const unsigned char*, int) { return kFalse; }
+
+// --- SMBIOS -------------------------------------------------------------------------------------------------
+int ZmrMCGetSMBTableSize(int* structureCount, int* tableLength) {
+    if (structureCount != nullptr) *structureCount = 0;
+    if (tableLength != nullptr) *tableLength = 0;
+    return kFalse;
+}
+int ZmrMCObtainSMBTable(void*, int) { return kFalse; }
+
+// --- ROM flash ----------------------------------------------------------------------------------------------
+int ZmrMCFlashRomFromCAB(const char*, const char*) { return ZMRMC_STATUS_NOT_REACHED; }
+
+// --- scan codes ---------------------------------------------------------------------------------------------
+int ConvertStringToKeyboardScanCodes(int mode, const char* text, unsigned char* codes, const char** errorPosition) {
+    return Guard(kFalse, [&] { return Bool(zmrmc::KeyTextToScanCodes(mode, text, codes, errorPosition)); });
+}
+
+int ConvertPasswordTokenToScanCode(const char* text, unsigned char* codes, int capacity,
+                                   const char** errorPosition) {
+    return Guard(kFalse,
+                 [&] { return Bool(zmrmc::TaggedPasswordToScanCodes(text, codes, capacity, errorPosition)); });
+}
+
+// --- settings model -----------------------------------------------------------------------------------------
+int BiosSettingsReadFromSystem(const char*) {
+    // A read always takes a reference; without a firmware transport there is nothing to read from.
+    return Guard(kFalse, [] {
+        Settings().BeginRead();
+        return kFalse;
+    });
+}
+int BiosSettingsWriteToSystem(const char*) { return kFalse; }
+int BiosSettingsReadFromFile(const char*, const char*) { return kFalse; }
+int BiosSettingsWriteToFile(const char*, int, const char*) { return kFalse; }
+
+const char* BiosSettingsFindStringFromID(uint16_t id, SRI* table) {
+    return Guard<const char*>(kEmpty, [&] { return Settings().FindString(id, table); });
+}
+
+int BiosSettingsFindIDFromString(uint16_t* id, const char* text) {
+    return Guard(kFalse, [&] { return Bool(Settings().FindId(text, id)); });
+}
+
+SRI* BiosSettingsFindSRI(uint16_t nameId, const uint16_t* key) {
+    return Guard<SRI*>(nullptr, [&] { return Settings().Find(nameId, key); });
+}
+
+int BiosSRIAddRef(void) {
+    return Guard(0, [] { return Settings().AddRef(); });
+}
+int BiosSRIRelease(void) {
+    return Guard(0, [] { return Settings().Release(); });
+}
+int BiosSettingsSRIEnumCount(void) {
+    return Guard(0, [] { return Settings().Count(); });
+}
+SRI* BiosSettingsSRIEnumGetAt(int index) {
+    return Guard<SRI*>(nullptr, [&] { return Settings().At(index); });
+}
+int BiosSettingsSetItemInfo(SRI*, const char*) { return kFalse; }
+int BiosSetSystemDefaults(const char*) { return kFalse; }
+
+}  // extern "C"

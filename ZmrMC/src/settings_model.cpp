@@ -1,0 +1,117 @@
+#include "settings_model.h"
+
+#include "text_case.h"
+
+#include <cstring>
+
+namespace zmrmc {
+
+SettingsModel::SettingsModel() { InitializeCriticalSection(&lock_); }
+
+SettingsModel::~SettingsModel() { DeleteCriticalSection(&lock_); }
+
+int SettingsModel::AddRef() {
+    CriticalSectionLock hold(&lock_);
+    return ++references_;
+}
+
+int SettingsModel::Release() {
+    CriticalSectionLock hold(&lock_);
+    if (references_ > 0) --references_;
+    return references_;
+}
+
+int SettingsModel::Count() {
+    CriticalSectionLock hold(&lock_);
+    return static_cast<int>(listed_.size());
+}
+
+SRI* SettingsModel::At(int index) {
+    CriticalSectionLock hold(&lock_);
+    if (index < 0 || static_cast<size_t>(index) >= listed_.size()) return nullptr;
+    return &listed_[static_cast<size_t>(index)]->sri;
+}
+
+const SettingRecord* SettingsModel::RecordOf(const SRI* sri) const {
+    for (const auto& record : owned_)
+        if (&record->sri == sri) return record.get();
+    return nullptr;
+}
+
+const char* SettingsModel::FindStringLocked(uint16_t id, const SRI* table) const {
+    const SettingRecord* record = table == nullptr ? language_ : RecordOf(table);
+    if (record == nullptr || record->sri.type != SRI_TYPE_STRING_TABLE || id >= record->texts.size()) return "";
+    return reinterpret_cast<const char*>(record->value.data()) + record->texts[id];
+}
+
+const char* SettingsModel::FindString(uint16_t id, const SRI* table) {
+    CriticalSectionLock hold(&lock_);
+    return FindStringLocked(id, table);
+}
+
+bool SettingsModel::FindId(const char* text, uint16_t* id) {
+    CriticalSectionLock hold(&lock_);
+    if (language_ == nullptr || text == nullptr || id == nullptr) return false;
+    for (size_t i = 0; i < language_->texts.size(); ++i) {
+        if (EqualsIgnoringCase(reinterpret_cast<const char*>(language_->value.data()) + language_->texts[i], text)) {
+            *id = static_cast<uint16_t>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+SRI* SettingsModel::Find(uint16_t name_id, const uint16_t* key) {
+    CriticalSectionLock hold(&lock_);
+    for (SettingRecord* record : listed_) {
+        SRI& sri = record->sri;
+        if (sri.nameId != name_id) continue;
+        bool keyed = sri.type == SRI_TYPE_KEYED_ENUM || sri.type == SRI_TYPE_KEYED_INTEGER;
+        if (key != nullptr && keyed && std::memcmp(key, sri.instanceKey, sizeof sri.instanceKey) != 0) continue;
+        return &sri;
+    }
+    return nullptr;
+}
+
+bool SettingsModel::BeginRead() {
+    CriticalSectionLock hold(&lock_);
+    if (references_ > 0) {
+        ++references_;
+        return false;
+    }
+    listed_.clear();
+    owned_.clear();
+    language_ = nullptr;
+    read_completed_ = false;
+    references_ = 1;
+    return true;
+}
+
+bool SettingsModel::AddObject(uint16_t index, const ObjectInfo& info, const uint8_t* value, size_t value_length) {
+    CriticalSectionLock hold(&lock_);
+    auto lookup = [](uint16_t id, const void* model) {
+        return static_cast<const SettingsModel*>(model)->FindStringLocked(id, nullptr);
+    };
+    std::unique_ptr<SettingRecord> record = BuildSettingRecord(index, info, value, value_length, lookup, this);
+    if (record == nullptr) return false;
+    SettingRecord* built = record.get();
+    owned_.push_back(std::move(record));
+    if (built->sri.type == SRI_TYPE_STRING_TABLE &&
+        (language_ == nullptr ||
+         (!built->texts.empty() && EqualsIgnoringCase(reinterpret_cast<const char*>(built->value.data()), "English"))))
+        language_ = built;
+    if (std::strcmp(FindStringLocked(built->sri.nameId, nullptr), "--") != 0) listed_.push_back(built);
+    return true;
+}
+
+void SettingsModel::EndRead() {
+    CriticalSectionLock hold(&lock_);
+    read_completed_ = true;
+}
+
+bool SettingsModel::ReadCompleted() {
+    CriticalSectionLock hold(&lock_);
+    return read_completed_;
+}
+
+}  // namespace zmrmc

@@ -1,0 +1,69 @@
+// The settings model: the setting records read from the firmware, the language string table, and the
+// library-wide reference count that keeps records alive while a host uses them.
+//
+// Every operation takes the model's critical section for its whole duration, so exports may be called from
+// several threads. Record pointers handed out stay valid until a read replaces the records, which happens only
+// while the reference count is 0, or until the model is destroyed.
+#pragma once
+
+#include "critical_section_lock.h"
+#include "setting_record.h"
+
+#include "windows.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zmrmc {
+
+class SettingsModel {
+public:
+    SettingsModel();
+    ~SettingsModel();
+    SettingsModel(const SettingsModel&) = delete;
+    SettingsModel& operator=(const SettingsModel&) = delete;
+
+    // Reference count: AddRef returns the count after the increment; Release the count after the decrement,
+    // never going below 0.
+    int AddRef();
+    int Release();
+
+    int Count();
+    SRI* At(int index);  // null when out of range
+
+    // The id-th text of `table` (a type-5 record; null: the language string table); "" when there is none.
+    // The text stays valid until the records are replaced.
+    const char* FindString(uint16_t id, const SRI* table);
+    // Position of the first text of the language table equal to `text` ignoring case.
+    bool FindId(const char* text, uint16_t* id);
+    // First record with this name ID; with a key, type 9 and 10 records must also match all four entries.
+    SRI* Find(uint16_t name_id, const uint16_t* key);
+
+    // Starts a new read: when a reference is held, takes another one and returns false (records untouched).
+    // Otherwise drops every record, sets the count to 1 and returns true.
+    bool BeginRead();
+    // Adds the record of one system object, in firmware order: a string table becomes the language table
+    // when none is set yet or when its first text is "English"; a record named "--" is not listed. Returns
+    // false when the object yields no record.
+    bool AddObject(uint16_t index, const ObjectInfo& info, const uint8_t* value, size_t value_length);
+    // Marks the read as complete.
+    void EndRead();
+    bool ReadCompleted();
+
+    // The model's lock, for the operations of other parts of the library that must hold it throughout.
+    CRITICAL_SECTION* Lock() { return &lock_; }
+
+private:
+    const char* FindStringLocked(uint16_t id, const SRI* table) const;
+    const SettingRecord* RecordOf(const SRI* sri) const;
+
+    CRITICAL_SECTION lock_;
+    LONG references_ = 0;
+    bool read_completed_ = false;
+    std::vector<std::unique_ptr<SettingRecord>> owned_;  // every record built, the string table included
+    std::vector<SettingRecord*> listed_;                 // what enumeration and lookups see, firmware order
+    SettingRecord* language_ = nullptr;
+};
+
+}  // namespace zmrmc
