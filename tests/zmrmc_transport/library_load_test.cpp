@@ -313,6 +313,7 @@ class ExistingDriverVersion : public LibraryTest,
 
 TEST_P(ExistingDriverVersion, DecidesWhetherTheRunningDriverIsUsed) {
     auto [major, minor, accepted] = GetParam();
+    const int driver_major = major, driver_minor = minor;  // lambdas cannot capture structured bindings in clang 14
     qv::win::SystemRoot();
     setenv("QV_MACHINE", "desktop", 1);
     int ready[2];
@@ -331,7 +332,7 @@ TEST_P(ExistingDriverVersion, DecidesWhetherTheRunningDriverIsUsed) {
                     failure = ERROR_INVALID_FUNCTION;
                     return FALSE;
                 }
-                out = {0, static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
+                out = {0, static_cast<uint8_t>(driver_major), static_cast<uint8_t>(driver_minor)};
                 return TRUE;
             },
             [](uint64_t) {});
