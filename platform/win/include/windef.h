@@ -45,6 +45,7 @@ typedef const OLECHAR* LPCOLESTR;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef BOOL* LPBOOL;
+typedef BOOL* PBOOL;
 typedef LONG* LPLONG;
 
 typedef void* HANDLE;

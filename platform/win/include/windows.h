@@ -4,3 +4,8 @@
 #include "windef.h"
 #include "winerror.h"
 #include "winbase.h"
+#include "errhandlingapi.h"
+#include "fileapi.h"
+#include "processthreadsapi.h"
+#include "sysinfoapi.h"
+#include "winuser.h"

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include <unistd.h>
+
 void InitializeCriticalSection(LPCRITICAL_SECTION section) { section->mutex = new std::recursive_mutex(); }
 void EnterCriticalSection(LPCRITICAL_SECTION section) { section->mutex->lock(); }
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) { return section->mutex->try_lock() ? TRUE : FALSE; }
@@ -36,3 +38,5 @@ ULONGLONG GetTickCount64() {
     return static_cast<ULONGLONG>(std::chrono::duration_cast<std::chrono::milliseconds>(since_boot).count());
 }
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
+
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(::gettid()); }
