@@ -34,3 +34,12 @@ void CoUninitialize() {
 HRESULT OleInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
 
 void OleUninitialize() { CoUninitialize(); }
+
+HRESULT CoImpersonateClient() { return RPC_E_CALL_COMPLETE; }
+HRESULT CoRevertToSelf() { return RPC_E_CALL_COMPLETE; }
+
+HRESULT CoCreateInstance(REFCLSID, IUnknown*, DWORD, REFIID, LPVOID* object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    return REGDB_E_CLASSNOTREG;
+}

@@ -8,4 +8,5 @@
 #include "fileapi.h"
 #include "processthreadsapi.h"
 #include "sysinfoapi.h"
+#include "winnls.h"
 #include "winuser.h"

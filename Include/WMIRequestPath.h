@@ -1,0 +1,27 @@
+// What the framework needs from an object path and from a query text: the class and the keys of a path (in
+// the parser's order), the class named by a query.
+#pragma once
+
+#include "oleauto.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct WMIRequestPath {
+    WMIRequestPath() = default;
+    ~WMIRequestPath();
+    WMIRequestPath(const WMIRequestPath&) = delete;
+    WMIRequestPath& operator=(const WMIRequestPath&) = delete;
+
+    std::wstring className;
+    // Key name (empty for the unnamed key of "Class=value") and value; the values are owned.
+    std::vector<std::pair<std::wstring, VARIANT>> keys;
+};
+
+// Parses an object path; false when the object path parser refuses it (out is then empty).
+bool ParseRequestPath(LPCWSTR text, WMIRequestPath* out);
+
+// The lower-case class name a query selects from, possibly empty; throws (not an HRESULT) on a query that
+// ends right after "from".
+std::wstring RequestQueryClass(LPCWSTR query);
