@@ -160,7 +160,7 @@ STDMETHODIMP WMIProvider::CreateInstanceEnumAsync(const BSTR filter, LONG, IWbem
 STDMETHODIMP WMIProvider::ExecQueryAsync(const BSTR, const BSTR query, LONG, IWbemContext* context,
                                          IWbemObjectSink* handler) {
     return Serve(handler, false, [&] {
-        std::wstring className = RequestQueryClass(query);
+        std::wstring className = RequestQueryClass(const_cast<BSTR>(query));
         Enumerate(className.c_str(), context, handler);
     });
 }

@@ -1,5 +1,5 @@
-// What the framework needs from an object path and from a query text: the class and the keys of a path (in
-// the parser's order), the class named by a query.
+// What the request frame needs from an object path and from a query text: the class and the keys of a path
+// (in the parser's order), the class named by a query.
 #pragma once
 
 #include "oleauto.h"
@@ -19,9 +19,10 @@ struct WMIRequestPath {
     std::vector<std::pair<std::wstring, VARIANT>> keys;
 };
 
-// Parses an object path; false when the object path parser refuses it (out is then empty).
+// Parses an object path with WMIObjectPathParser; false when the parser refuses it or it names no class (out
+// is then empty). Server and namespaces, when given, are not used.
 bool ParseRequestPath(LPCWSTR text, WMIRequestPath* out);
 
-// The lower-case class name a query selects from, possibly empty; throws (not an HRESULT) on a query that
-// ends right after "from".
-std::wstring RequestQueryClass(LPCWSTR query);
+// The lower-case class name a query selects from, possibly empty (ParseQueryClass); throws
+// std::out_of_range, not an HRESULT, on a query that ends right after "from".
+std::wstring RequestQueryClass(BSTR query);

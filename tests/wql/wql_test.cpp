@@ -145,8 +145,8 @@ TEST_F(WqlMatch, NullsAndLogic) {
 }
 
 TEST_F(WqlMatch, EmbeddedObjectsAndIsA) {
+    PropertyBag target;  // outlives the event that refers to it
     PropertyBag event;
-    PropertyBag target;
     target.Text(L"__CLASS", L"QVPROV_BIOSEnumeration").Text(L"Name", L"Boot Mode");
     event.Object(L"TargetInstance", &target);
     auto query = MustParse(L"SELECT * FROM E WHERE TargetInstance ISA 'qvprov_biosenumeration' AND "

@@ -88,13 +88,13 @@ TEST_F(SettingsModelTest, EnumerationRecord) {
     EXPECT_EQ(sri->path[2], 0xFFFF);
     EXPECT_EQ(sri->currentIndex, 1);
     EXPECT_EQ(sri->elementCount, 3);  // the list may end early at 0xFFFF
-    EXPECT_EQ(sri->valueSize, 6u);
+    EXPECT_EQ(+sri->valueSize, 6u);
     const auto* choices = static_cast<const uint16_t*>(sri->value);
     EXPECT_EQ(choices[0], kEnabled);
     EXPECT_EQ(choices[1], kDisabled);
     for (uint16_t key : sri->instanceKey) EXPECT_EQ(key, 0xFFFF);
     EXPECT_EQ(sri->prereqCount, 0);
-    EXPECT_EQ(sri->prereqs, nullptr);
+    EXPECT_EQ(static_cast<const char*>(sri->prereqs), nullptr);
 }
 
 TEST_F(SettingsModelTest, TextIntegerAndOrderedListRecords) {
@@ -105,7 +105,7 @@ TEST_F(SettingsModelTest, TextIntegerAndOrderedListRecords) {
     ASSERT_TRUE(Add(Info(SRI_TYPE_TEXT, 2 + 8), text));
     SRI* asset = model_.Find(kAsset, nullptr);
     EXPECT_EQ(asset->upperBound, 8u);
-    EXPECT_EQ(asset->valueSize, 8u);
+    EXPECT_EQ(+asset->valueSize, 8u);
     EXPECT_EQ(asset->elementCount, 1);
     EXPECT_STREQ(static_cast<const char*>(asset->value), "ABCDEFG");
 
@@ -138,7 +138,7 @@ TEST_F(SettingsModelTest, PasswordRecords) {
     ASSERT_TRUE(Add(Info(SRI_TYPE_PASSWORD, 43), sha));  // 43 bytes: a SHA1 digest in text form
     SRI* framed = model_.Find(kSetupPwd, nullptr);
     EXPECT_EQ(framed->upperBound, 128u);
-    EXPECT_EQ(framed->valueSize, 128u);
+    EXPECT_EQ(+framed->valueSize, 128u);
     EXPECT_EQ(std::string(static_cast<const char*>(framed->value)), "<SHA1>" + digest + "</SHA1>");
 
     Bytes plain;
@@ -155,7 +155,7 @@ TEST_F(SettingsModelTest, LongPasswordValueStaysTerminated) {
     big.insert(big.end(), 200, 'x');  // fills the whole value: no terminator from the firmware
     ASSERT_TRUE(Add(Info(SRI_TYPE_PASSWORD, big.size()), big));
     SRI* sri = model_.Find(kSetupPwd, nullptr);
-    EXPECT_EQ(sri->valueSize, 200u);
+    EXPECT_EQ(+sri->valueSize, 200u);
     EXPECT_EQ(std::strlen(static_cast<const char*>(sri->value)), 199u);
 }
 
@@ -204,7 +204,7 @@ TEST_F(SettingsModelTest, ByteBlocksNamedLegacyDevicesAreReadOnly) {
     SRI* sri = model_.Find(kLegacy, nullptr);
     EXPECT_EQ(sri->flags & SRI_FLAG_READ_ONLY, SRI_FLAG_READ_ONLY);
     EXPECT_EQ(sri->elementCount, 3);
-    EXPECT_EQ(sri->valueSize, 3u);
+    EXPECT_EQ(+sri->valueSize, 3u);
 }
 
 TEST_F(SettingsModelTest, StringTableTextsAndLookups) {

@@ -1,5 +1,5 @@
-// Windows' user interface services that the system needs: message boxes, thread message queues, windows that
-// receive messages.
+// Windows' user interface services that the system needs: character case, message boxes, thread message
+// queues, windows that receive messages.
 //
 // Message boxes on this platform: the caption and text go to standard error as "[caption] text", followed by
 // the buttons. The answer comes, in this order, from
@@ -13,6 +13,14 @@
 #pragma once
 
 #include "windef.h"
+
+// Case folding follows Unicode's simple lower-case mapping, independent of the process locale.
+// CharLowerW: a pointer whose high-order word is zero carries one character in its low word; that character
+// is returned lower-cased the same way. Any other pointer names a NUL-terminated text that is lower-cased in
+// place; the pointer is returned.
+LPWSTR CharLowerW(LPWSTR text);
+// Lower-cases `length` characters of `text` in place (NULs included) and returns `length`.
+DWORD CharLowerBuffW(LPWSTR text, DWORD length);
 
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
