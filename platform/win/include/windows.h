@@ -7,6 +7,7 @@
 #include "errhandlingapi.h"
 #include "fileapi.h"
 #include "processthreadsapi.h"
+#include "synchapi.h"
 #include "sysinfoapi.h"
 #include "winnls.h"
 #include "winuser.h"
