@@ -34,6 +34,25 @@ bool IsRunningUnderWow64() {
 
 const wchar_t* TrueFalse(bool value) { return value ? L"true" : L"false"; }
 
+LRESULT CALLBACK HiddenWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+// The main window of the COM server: never shown, it exists so that the message loop runs.
+HWND CreateHiddenMainWindow(HINSTANCE instance) {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = HiddenWindowProcedure;
+    window_class.hInstance = instance;
+    window_class.lpszClassName = L"VrxBIOSHiddenWindow";
+    RegisterClassW(&window_class);
+    return CreateWindowExW(0, L"VrxBIOSHiddenWindow", L"QV BCX Software Provider", 0, 0, 0, 0, 0, nullptr,
+                           reinterpret_cast<HMENU>(static_cast<UINT_PTR>(1234)), instance, nullptr);
+}
+
+namespace {
+
 }  // namespace
 
 int CProviderApp::ShowMessage(UINT id, UINT type) const {

@@ -17,6 +17,9 @@ struct InstallationHooks {
     std::function<void(CProviderApp&)> install;
 };
 
+// The hidden main window of the COM server: title "QV BCX Software Provider", identifier 1234, no style.
+HWND CreateHiddenMainWindow(HINSTANCE instance);
+
 class CProviderApp : public CWinApp {
 public:
     // Parses the command line, checks the installed Windows, initialises OLE and the server module, traces

@@ -42,3 +42,8 @@ enum CLSCTX : DWORD {
 // Creates an object of a registered class. This runtime has no class registrations yet: every class is
 // unknown (REGDB_E_CLASSNOTREG, *object null).
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, LPVOID* object);
+
+// --- class objects of a server ----------------------------------------------------------------------------------
+// Stops new activation requests from reaching this process's registered class objects. This runtime has no
+// class-object registrations yet, so there is nothing to suspend: S_OK.
+HRESULT CoSuspendClassObjects();

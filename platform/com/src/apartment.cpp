@@ -43,3 +43,5 @@ HRESULT CoCreateInstance(REFCLSID, IUnknown*, DWORD, REFIID, LPVOID* object) {
     *object = nullptr;
     return REGDB_E_CLASSNOTREG;
 }
+
+HRESULT CoSuspendClassObjects() { return S_OK; }
