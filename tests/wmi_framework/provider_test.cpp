@@ -171,6 +171,38 @@ TEST_F(ProviderTest, InitializeSucceedsWithoutTheEventPlatform) {
     EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
 }
 
+// An event source that gets the given decoupled provider instead of asking COM.
+class FakeProviderEventSource : public WMIEventSource {
+public:
+    explicit FakeProviderEventSource(FakeDecoupledProvider* provider) : provider_(provider) {}
+
+protected:
+    HRESULT CreateProvider(IWbemDecoupledBasicEventProvider** provider) override {
+        provider_->AddRef();
+        *provider = provider_;
+        return S_OK;
+    }
+
+private:
+    FakeDecoupledProvider* provider_;
+};
+
+TEST_F(ProviderTest, InitializeRegistersTheEventSource) {
+    auto* decoupled = new FakeDecoupledProvider();
+    provider_->SetEventSource(new FakeProviderEventSource(decoupled));
+    Initialize();
+    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
+    EXPECT_EQ(decoupled->scope, L"root\\QV\\InstrumentedBIOS");
+    EXPECT_EQ(decoupled->registration, L"DecoupledEventProvider_BCXBiosSettings");
+    // A failed registration does not change the outcome either.
+    decoupled->register_result = WBEM_E_ACCESS_DENIED;
+    Initialize();
+    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
+    // The provider's destruction releases the registration.
+    EXPECT_EQ(decoupled->References(), 1u);
+    decoupled->Release();
+}
+
 TEST_F(ProviderTest, InitializeReportsAnExceptionToTheInitSinkOnly) {
     DebugCapture debug;
     provider_->SetEventSource(new ThrowingEventSource());
@@ -357,8 +389,7 @@ TEST_F(ProviderTest, MethodCallsThatDoNotMatch) {
     Initialize();
     // The class has no such method: GetMethod's own code, no handler.
     EXPECT_EQ(Method(L"QVPROV_BIOSString.InstanceName=\"x\"", L"SetBIOSSetting", nullptr), WBEM_E_NOT_FOUND);
-    // SetSystemDefaults is in the dispatch table but this class has no output signature for it.
-    // (The fake class declares only SetBIOSSetting, so GetMethod fails first.)
+    // SetSystemDefaults is in the dispatch table, but this namespace's class does not declare it.
     EXPECT_EQ(Method(L"QVPROV_BIOSSettingInterface.InstanceName=\"x\"", L"SetSystemDefaults", nullptr),
               WBEM_E_NOT_FOUND);
     EXPECT_TRUE(provider_->calls.empty());
