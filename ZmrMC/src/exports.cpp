@@ -7,6 +7,7 @@
 #include "ZmrMC.h"
 
 #include "library.h"
+#include "os_identity.h"
 #include "scan_codes.h"
 
 #include <cstring>
@@ -68,7 +69,9 @@ const char* ZmrMCGetOpSysCode(void) { return Detection() != nullptr ? Detection(
 const char* ZmrMCGetOpSysServiceRelease(void) {
     return Detection() != nullptr ? Detection()->ServiceRelease() : kEmpty;
 }
-int ZmrMCGetOpSysPlatform(void) { return 0; }
+int ZmrMCGetOpSysPlatform(void) {
+    return Guard(0, [] { return static_cast<int>(zmrmc::LoadedVersionInfo().platform); });
+}
 
 // --- system identity ----------------------------------------------------------------------------------------
 int ZmrMCGetMachineID(void) { return 0; }
@@ -90,7 +93,9 @@ int ZmrMCSetAssetTag(const char*) { return kFalse; }
 int ZmrMCIsCPUSerNumSupported(void) { return kFalse; }
 
 // --- passwords ----------------------------------------------------------------------------------------------
-int ZmrMCGetIsAPwdSet(void) { return kFalse; }
+int ZmrMCGetIsAPwdSet(void) {
+    return Guard(kFalse, [] { return Bool(Firmware() != nullptr && Firmware()->SetupPasswordSet()); });
+}
 ZmrMCStatus ZmrMCSetAPwd(const char*) { return ZMRMC_E_FAIL; }
 ZmrMCStatus ZmrMCChangeAdminPassword(const char*, const char*) { return ZMRMC_E_FAIL; }
 int ZmrMCGetIsPowerOnPwdSet(void) { return kFalse; }
@@ -116,19 +121,37 @@ int ZmrMCCall16bitIntIOCtl(int interrupt, ZmrMCRegisterBlock* regs, int size, un
     if (Firmware() == nullptr) return NotReached(status);
     return Guard(kFalse, [&] { return Bool(Firmware()->CallInterrupt(interrupt, regs, size, status)); });
 }
-int ZmrMCPxeNextBoot(char*, int) { return kFalse; }
-int ZmrMCSetSecuritySettings(const void*, int, unsigned char* status) { return NotReached(status); }
+int ZmrMCPxeNextBoot(char* value, int set) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->PxeNextBoot(value, set != 0)); });
+}
+int ZmrMCSetSecuritySettings(const void* command, int length, unsigned char* status) {
+    if (Firmware() == nullptr) return NotReached(status);
+    return Guard(kFalse, [&] { return Bool(Firmware()->SecuritySettings(command, length, status)); });
+}
 
 // --- system objects -----------------------------------------------------------------------------------------
-int ZmrMCChangeSysObjLockState(const char*, uint16_t, int, unsigned char* status) { return NotReached(status); }
-int ZmrMCGetSysObjListSize(uint32_t* size) {
-    if (size != nullptr) *size = 0;
-    return kFalse;
+int ZmrMCChangeSysObjLockState(const char* password, uint16_t length, int lock, unsigned char* status) {
+    if (Firmware() == nullptr) return NotReached(status);
+    return Guard(kFalse, [&] { return Bool(Firmware()->ChangeLockState(password, length, lock != 0, status)); });
 }
-int ZmrMCGetSysObjList(void*, uint32_t) { return kFalse; }
-int ZmrMCGetSysObjInfo(uint16_t, void*, uint32_t) { return kFalse; }
-int ZmrMCGetSysObjValue(uint16_t, void*, uint32_t) { return kFalse; }
-int ZmrMCSetSysObjValue(uint16_t, const void*, uint32_t) { return kFalse; }
+int ZmrMCGetSysObjListSize(uint32_t* size) {
+    if (size == nullptr) return kFalse;
+    *size = 0;
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectListSize(size)); });
+}
+int ZmrMCGetSysObjList(void* list, uint32_t size) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectList(list, size)); });
+}
+int ZmrMCGetSysObjInfo(uint16_t index, void* info, uint32_t length) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectInfo(index, info, length)); });
+}
+int ZmrMCGetSysObjValue(uint16_t index, void* value, uint32_t length) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ObjectValue(index, value, length)); });
+}
+int ZmrMCSetSysObjValue(uint16_t index, const void* value, uint32_t length) {
+    return Guard(kFalse,
+                 [&] { return Bool(Firmware() != nullptr && Firmware()->SetObjectValue(index, value, length)); });
+}
 
 // --- boot order ---------------------------------------------------------------------------------------------
 int ZmrMCGetIPLDevInfo(void*, int* maxCount, int* entrySize, int* tableSize) {

@@ -6,6 +6,7 @@
 // while the reference count is 0, or until the model is destroyed.
 #pragma once
 
+#include "critical_section_lock.h"
 #include "setting_record.h"
 
 #include "windows.h"
@@ -63,18 +64,6 @@ private:
     std::vector<std::unique_ptr<SettingRecord>> owned_;  // every record built, the string table included
     std::vector<SettingRecord*> listed_;                 // what enumeration and lookups see, firmware order
     SettingRecord* language_ = nullptr;
-};
-
-// Holds a critical section for the life of the scope.
-class CriticalSectionLock {
-public:
-    explicit CriticalSectionLock(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
-    ~CriticalSectionLock() { LeaveCriticalSection(section_); }
-    CriticalSectionLock(const CriticalSectionLock&) = delete;
-    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
-
-private:
-    CRITICAL_SECTION* section_;
 };
 
 }  // namespace zmrmc

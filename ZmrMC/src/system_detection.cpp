@@ -1,10 +1,16 @@
 #include "system_detection.h"
 
 #include "firmware_access.h"
+#include "os_identity.h"
 
 namespace zmrmc {
 
-SystemDetection::SystemDetection(FirmwareAccess& firmware) : firmware_(firmware) {}
+SystemDetection::SystemDetection(FirmwareAccess& firmware) : firmware_(firmware) {
+    OsCodes codes = ComputeOsCodes(CurrentOsFacts());
+    os_code_ = codes.os;
+    language_ = codes.language;
+    service_release_ = codes.serviceRelease;
+}
 
 uint32_t SystemDetection::Detect() {
     if (!firmware_.Reachable()) return ZMRMC_E_DETECT;

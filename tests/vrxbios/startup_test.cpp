@@ -10,10 +10,16 @@ namespace {
 
 class StartupTest : public TempRootTest {
 protected:
-    ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& env) {
         return RunProgram(BuildTree() + "/bin/vrxBIOS", args, root_, env);
     }
-    void InstallWindows(const std::string& json) { std::ofstream(root_ / "windows.json") << json; }
+    // The machine of the run: a profile with this "windows" member (QV_MACHINE names its file).
+    void InstallWindows(const std::string& windows) {
+        std::ofstream(root_ / "profile.json") << R"({"windows": )" + windows + "}";
+        machine_ = "QV_MACHINE=" + (root_ / "profile.json").string();
+    }
+    ProgramRun Run(const std::vector<std::string>& args) { return Run(args, {machine_}); }
+    std::string machine_ = "QV_MACHINE=desktop";
 
     static std::string Flags(bool embedded, bool install, bool uninstall, bool clean, bool testmode, bool silent) {
         auto tf = [](bool b) { return std::string(b ? "true" : "false"); };
@@ -76,14 +82,14 @@ TEST_F(StartupTest, WindowsBeforeNT5GetsMessage202) {
 }
 
 TEST_F(StartupTest, BrokenWindowsDescriptionFailsTheVersionCheck) {
-    InstallWindows("{ not json");
+    InstallWindows(R"({"major": "five"})");
     ProgramRun run = Run({});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_NE(run.error_output.find("only supported on Windows NT"), std::string::npos);
 }
 
 TEST_F(StartupTest, SixtyFourBitWindowsGetsMessage203UnlessSilent) {
-    InstallWindows(R"({"major": 5, "minor": 2, "build": 3790, "architecture": "amd64"})");
+    InstallWindows(R"({"major": 5, "minor": 2, "build": 3790, "wow64": true})");
     ProgramRun run = Run({});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.debug_output, "");
@@ -97,7 +103,7 @@ TEST_F(StartupTest, SixtyFourBitWindowsGetsMessage203UnlessSilent) {
 }
 
 TEST_F(StartupTest, NewerWindowsPasses) {
-    InstallWindows(R"({"major": 6, "minor": 1, "build": 7601, "architecture": "x86"})");
+    InstallWindows(R"({"major": 6, "minor": 1, "build": 7601})");
     ProgramRun run = Run({});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.debug_output, Flags(false, false, false, false, false, false));

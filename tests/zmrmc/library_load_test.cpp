@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -16,13 +17,23 @@ std::string LibraryPath() { return BuildTree() + "/lib/libZmrMC.so"; }
 
 class LoadedLibrary : public ::testing::Test {
 protected:
+    // A fresh system root on a machine whose firmware the library cannot reach (64-bit Windows: no driver).
     void SetUp() override {
+        char pattern[] = "/tmp/qv-root-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        setenv("QV_SYSTEM_ROOT", root_.c_str(), 1);
+        setenv("QV_MACHINE", "x64", 1);
         handle_ = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle_, nullptr) << dlerror();
     }
     void TearDown() override {
         if (handle_ != nullptr) dlclose(handle_);
+        std::filesystem::remove_all(root_);
+        unsetenv("QV_SYSTEM_ROOT");
+        unsetenv("QV_MACHINE");
     }
+    std::string root_;
     template <typename F>
     F Bind(const char* name) {
         void* symbol = dlsym(handle_, name);

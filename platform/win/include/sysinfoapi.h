@@ -1,21 +1,8 @@
-// The installed Windows: version information, version checks, WOW64 and the native processor.
+// System information: the installed Windows of the simulated machine (platform/machine profile "windows").
 //
-// This platform's installed Windows is described by the file <system root>/windows.json, written by whoever
-// creates the installation (the machine that a root is made from). Its members, all optional:
-//   "platform_id"          dwPlatformId, default 2 (VER_PLATFORM_WIN32_NT)
-//   "major", "minor"       version, default 5.1
-//   "build"                build number, default 2600
-//   "service_pack"         CSD text, default "Service Pack 3"
-//   "service_pack_major"   default 3; "service_pack_minor" default 0
-//   "product_type"         default 1 (VER_NT_WORKSTATION)
-//   "architecture"         "x86" (default) or "amd64": the native processor; on "amd64" our 32-bit programs
-//                          run under WOW64
-// Without the file the installation is Windows XP Service Pack 3 on a 32-bit processor. A file that is not a
-// JSON object with members of the right types makes GetVersionExW fail with ERROR_INVALID_DATA (and
-// VerifyVersionInfoW report no match), so a broken description never passes for a valid Windows.
-//
-// kernel32.dll of the installation exports what that version of Windows had: VerifyVersionInfoW from 5.0,
-// IsWow64Process and GetNativeSystemInfo from 5.1; GetProcAddress finds nothing on older versions.
+// kernel32.dll of the installation exports what that version of Windows had: VerifyVersionInfoW and
+// VerSetConditionMask from 5.0, IsWow64Process and GetNativeSystemInfo from 5.1; GetProcAddress finds
+// nothing on older versions (or when the machine's Windows cannot be read).
 #pragma once
 
 #include "windef.h"
@@ -28,6 +15,16 @@ struct OSVERSIONINFOW {
     DWORD dwPlatformId;
     WCHAR szCSDVersion[128];
 };
+struct OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+};
+typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
+typedef OSVERSIONINFOA* LPOSVERSIONINFOA;
 struct OSVERSIONINFOEXW {
     DWORD dwOSVersionInfoSize;
     DWORD dwMajorVersion;
@@ -41,7 +38,6 @@ struct OSVERSIONINFOEXW {
     BYTE wProductType;
     BYTE wReserved;
 };
-typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
 typedef OSVERSIONINFOEXW* LPOSVERSIONINFOEXW;
 typedef ULONGLONG DWORDLONG;
 
@@ -64,15 +60,19 @@ typedef ULONGLONG DWORDLONG;
 #define VER_GREATER_EQUAL 3
 #define VER_LESS 4
 #define VER_LESS_EQUAL 5
-#define VER_AND 6
-#define VER_OR 7
 #define ERROR_OLD_WIN_VERSION 1150L
 
-BOOL GetVersionExW(LPOSVERSIONINFOW info);
-// Sets the 3-bit condition of one type-mask bit in the condition mask.
+// Sets the 3-bit condition of each type-mask bit in the condition mask.
 ULONGLONG VerSetConditionMask(ULONGLONG conditionMask, DWORD typeMask, BYTE condition);
-// TRUE when the installed Windows meets every condition of typeMask; else FALSE with ERROR_OLD_WIN_VERSION.
+// TRUE when the installed Windows meets every condition of typeMask (major, minor and service pack compare as
+// one version number, as on Windows; the service pack number is read from the "Service Pack N" text; the
+// product is a workstation without suites); else FALSE with ERROR_OLD_WIN_VERSION. FALSE with
+// ERROR_INVALID_PARAMETER for a bad structure size or an empty type mask.
 BOOL VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typeMask, DWORDLONG conditionMask);
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_IA64 6
+#define PROCESSOR_ARCHITECTURE_AMD64 9
 
 struct SYSTEM_INFO {
     WORD wProcessorArchitecture;
@@ -88,11 +88,14 @@ struct SYSTEM_INFO {
     WORD wProcessorRevision;
 };
 typedef SYSTEM_INFO* LPSYSTEM_INFO;
-#define PROCESSOR_ARCHITECTURE_INTEL 0
-#define PROCESSOR_ARCHITECTURE_AMD64 9
+typedef WORD LANGID;
 
-void GetNativeSystemInfo(LPSYSTEM_INFO info);
-// The pseudo handle of the calling process.
-HANDLE GetCurrentProcess();
-// Our programs are 32-bit: a process runs under WOW64 exactly when the installed Windows is 64-bit.
+// Fails (ERROR_INSUFFICIENT_BUFFER) unless dwOSVersionInfoSize is the size of the structure.
+BOOL GetVersionExW(LPOSVERSIONINFOW info);
+BOOL GetVersionExA(LPOSVERSIONINFOA info);
 BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+void GetNativeSystemInfo(LPSYSTEM_INFO info);
+void GetSystemInfo(LPSYSTEM_INFO info);
+LANGID GetSystemDefaultLangID();
+HANDLE GetCurrentProcess();
+BOOL SetProcessAffinityMask(HANDLE process, DWORD_PTR mask);

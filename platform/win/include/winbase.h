@@ -97,6 +97,8 @@ BOOL DeleteFileA(LPCSTR name);
 BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
 BOOL RemoveDirectoryW(LPCWSTR name);
 DWORD GetFileAttributesW(LPCWSTR name);
+// Only FILE_ATTRIBUTE_READONLY has an effect (the owner write permission); other attributes are accepted.
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes);
 DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);

@@ -11,3 +11,7 @@
 #include "sysinfoapi.h"
 #include "winnls.h"
 #include "winuser.h"
+#include "sysinfoapi.h"
+#include "memoryapi.h"
+#include "winioctl.h"
+#include "winsvc.h"

@@ -1,5 +1,6 @@
 // Files and folders of the emulated installation.
 
+#include "qv_device_server.h"
 #include "qv_kernel_object.h"
 #include "qv_system_root.h"
 #include "windows.h"
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <string>
 #include <system_error>
 
@@ -94,6 +96,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (std::wcsncmp(name, L"\\\\.\\", 4) == 0) return qv::win::OpenDevice(name + 4);  // "\\.\Name"
     int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     int create = 0;
     switch (disposition) {
@@ -276,4 +279,18 @@ DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     wide.copy(buffer, wide.size());
     buffer[wide.size()] = L'\0';
     return static_cast<DWORD>(wide.size());
+}
+
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
+    struct stat st {};
+    if (name == nullptr || ::stat(Host(name).c_str(), &st) != 0) {
+        SetLastError(name == nullptr ? ERROR_INVALID_PARAMETER : ErrnoToWin32(errno));
+        return FALSE;
+    }
+    mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~S_IWUSR) : (st.st_mode | S_IWUSR);
+    if (::chmod(Host(name).c_str(), mode & 07777) != 0) {
+        SetLastError(ErrnoToWin32(errno));
+        return FALSE;
+    }
+    return TRUE;
 }

@@ -1,0 +1,83 @@
+// The simulated PC: its installed Windows and its firmware.
+//
+// A machine is made from a profile (docs/machine-profiles.md) the first time a system root needs it: the
+// profile named by QV_MACHINE (a shipped name or a file path; default "desktop") is copied to
+// <root>/machine/profile.json and its mutable parts become <root>/machine/state.json. From then on every
+// firmware call runs as one transaction: it takes an exclusive flock on <root>/machine/lock, reads the state,
+// answers, and when it changed something writes the state to a temporary file that is renamed over the old
+// one. Calls from several processes are therefore atomic with respect to each other, and a crash leaves either
+// the old or the new state, never a half-written one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::machine {
+
+// The installed Windows, as the version functions report it.
+struct WindowsDescription {
+    uint32_t platform = 2;  // 1 = 9x family, 2 = NT family
+    uint32_t major = 5;
+    uint32_t minor = 1;
+    uint32_t build = 2600;
+    std::string servicePack;       // "Service Pack 2"
+    bool wow64 = false;            // processes of this system run as 32-bit processes on 64-bit Windows
+    uint16_t nativeArchitecture = 0;  // PROCESSOR_ARCHITECTURE_*: 0 x86, 6 IA64, 9 AMD64
+    uint16_t language = 0x0409;    // system default language identifier
+};
+
+// The x86 registers of one firmware call (the layout of the driver's register block).
+struct Registers {
+    uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0;
+    uint32_t segments = 0;  // low word: data segment; high word: a second segment
+    uint32_t eflags = 0;    // bit 0 = carry
+};
+
+// Real-mode memory below 1 MB as the firmware sees it during one call (the driver owns it).
+class RealModeMemory {
+public:
+    virtual ~RealModeMemory() = default;
+    virtual bool Read(uint32_t linear, void* out, size_t size) = 0;
+    virtual bool Write(uint32_t linear, const void* in, size_t size) = 0;
+};
+
+// How a call ended. `reached` false: the call never reached the firmware (an injected "fail"); the driver then
+// fails the request.
+struct CallOutcome {
+    bool reached = true;
+};
+
+class Firmware;
+
+// The machine of the current system root (QV_SYSTEM_ROOT). Creates the root's machine from QV_MACHINE on first
+// use; throws std::runtime_error with a clear text when the profile cannot be found or is invalid.
+class Machine {
+public:
+    static std::shared_ptr<Machine> Current();
+    // Forgets the cached machine (tests switch system roots).
+    static void ResetForTesting();
+
+    const WindowsDescription& Windows() const;
+    const std::string& ProfileName() const;
+
+    // Runs `call` as one atomic firmware transaction (see the header comment).
+    void Transact(const std::function<void(Firmware&)>& call);
+
+    struct Impl;
+    explicit Machine(std::unique_ptr<Impl> impl);
+    ~Machine();
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Profiles: the text of a shipped profile (empty when there is none of that name), the shipped names, and the
+// check of a profile text (throws std::runtime_error naming the fault).
+std::string ShippedProfile(const std::string& name);
+std::vector<std::string> ShippedProfileNames();
+void ValidateProfile(const std::string& text);
+
+}  // namespace qv::machine

@@ -1,0 +1,223 @@
+// Native system objects of the simulated firmware: the string tables first (one per language, in profile
+// order), then the profile's objects. Values are encoded as the object's name ID followed by its payload.
+
+#include "simulated_firmware.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qv::machine {
+namespace {
+
+void PutU16(Bytes& b, uint16_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void PutU32(Bytes& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t U32(const Bytes& b, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+}  // namespace
+
+size_t SimulatedFirmware::ObjectCount() const {
+    return profile_.systemObjects ? profile_.languages.size() + profile_.objects.size() : 0;
+}
+
+uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
+    if (index < profile_.languages.size()) return static_cast<uint32_t>(catalogue_.TableValue(profile_.languages[index]).size());
+    const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
+    uint32_t n = static_cast<uint32_t>(o.choices.size());
+    switch (o.type) {
+        case ObjectType::Enum: return 4 + 2 * n + 2;
+        case ObjectType::KeyedEnum: return 12 + 2 * n + 2;
+        case ObjectType::OrderedList: return 2 + 2 * n + 2;
+        case ObjectType::Integer: return 14;
+        case ObjectType::KeyedInteger: return 22;
+        case ObjectType::Binary: return 2 + static_cast<uint32_t>(HexBytes(o.value.get<std::string>()).size());
+        default: return 2 + o.maxLength + 1;
+    }
+}
+
+Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
+    if (index < profile_.languages.size()) return catalogue_.TableValue(profile_.languages[index]);
+    const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
+    const Json& v = state_["objects"][std::to_string(index)];
+    Bytes b;
+    PutU16(b, catalogue_.Id(o.name));
+    auto key = [&] {
+        for (size_t i = 0; i < 4; ++i) PutU16(b, i < o.key.size() ? catalogue_.Id(o.key[i]) : 0xFFFF);
+    };
+    auto choices = [&] {
+        for (const auto& c : o.choices) PutU16(b, catalogue_.Id(c));
+        PutU16(b, 0xFFFF);
+    };
+    switch (o.type) {
+        case ObjectType::Enum:
+            PutU16(b, v.get<uint16_t>());
+            choices();
+            break;
+        case ObjectType::KeyedEnum:
+            PutU16(b, v.get<uint16_t>());
+            key();
+            choices();
+            break;
+        case ObjectType::OrderedList:
+            for (const auto& item : v) PutU16(b, catalogue_.Id(o.choices[item.get<size_t>()]));
+            PutU16(b, 0xFFFF);
+            break;
+        case ObjectType::Integer:
+        case ObjectType::KeyedInteger:
+            PutU32(b, o.low);
+            PutU32(b, o.high);
+            PutU32(b, v.get<uint32_t>());
+            if (o.type == ObjectType::KeyedInteger) key();
+            break;
+        case ObjectType::Binary: {
+            Bytes raw = HexBytes(v.get<std::string>());
+            b.insert(b.end(), raw.begin(), raw.end());
+            break;
+        }
+        case ObjectType::Password:  // the firmware never reveals a password
+            break;
+        default: {
+            std::string text = v.get<std::string>();
+            b.insert(b.end(), text.begin(), text.end());
+            break;
+        }
+    }
+    b.resize(ObjectSize(index), 0);
+    return b;
+}
+
+uint8_t SimulatedFirmware::ObjectListSize(uint32_t& size, CallOutcome& outcome) {
+    Injected fault = Inject("object.listsize");
+    if (fault.fail) return outcome.reached = false, kUnsupported;
+    if (fault.status) return *fault.status;
+    if (ObjectCount() == 0) return kUnsupported;
+    size = static_cast<uint32_t>(4 + 8 * ObjectCount());
+    return kOk;
+}
+
+uint8_t SimulatedFirmware::ObjectList(Bytes& out, CallOutcome& outcome) {
+    Injected fault = Inject("object.list");
+    if (fault.fail) return outcome.reached = false, kUnsupported;
+    if (fault.status) return *fault.status;
+    if (ObjectCount() == 0) return kUnsupported;
+    out.clear();
+    PutU16(out, static_cast<uint16_t>(ObjectCount()));
+    PutU16(out, 0);
+    for (uint16_t i = 0; i < ObjectCount(); ++i) {
+        PutU16(out, i);
+        PutU16(out, i < profile_.languages.size()
+                        ? 5
+                        : static_cast<uint16_t>(profile_.objects[i - profile_.languages.size()].type));
+        PutU16(out, static_cast<uint16_t>(ObjectSize(i)));
+        PutU16(out, 0);
+    }
+    return kOk;
+}
+
+uint8_t SimulatedFirmware::ObjectInfo(uint16_t index, Bytes& out, CallOutcome& outcome) {
+    Injected fault = Inject("object.info");
+    if (fault.fail) return outcome.reached = false, kUnsupported;
+    if (fault.status) return *fault.status;
+    if (index >= ObjectCount()) return kBadObject;
+    out.clear();
+    uint16_t path[6] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+    if (index < profile_.languages.size()) {
+        PutU16(out, 5);
+        PutU16(out, 2);
+    } else {
+        const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
+        PutU16(out, static_cast<uint16_t>(o.type));
+        PutU16(out, static_cast<uint16_t>(o.flags | (o.readOnly ? 2 : 0)));
+        for (size_t i = 0; i < o.path.size(); ++i) path[i] = catalogue_.Id(o.path[i]);
+    }
+    PutU32(out, ObjectSize(index));
+    for (uint16_t p : path) PutU16(out, p);
+    return kOk;
+}
+
+uint8_t SimulatedFirmware::ObjectValue(uint16_t index, Bytes& out, CallOutcome& outcome) {
+    Injected fault = Inject("object.value");
+    if (fault.fail) return outcome.reached = false, kUnsupported;
+    if (fault.status) return *fault.status;
+    if (index >= ObjectCount()) return kBadObject;
+    out = EncodeObject(index);
+    return kOk;
+}
+
+uint8_t SimulatedFirmware::SetObjectValue(uint16_t index, const Bytes& value, CallOutcome& outcome) {
+    Injected fault = Inject("object.set");
+    if (fault.fail) return outcome.reached = false, kUnsupported;
+    if (fault.status) return *fault.status;
+    if (index >= ObjectCount()) return kBadObject;
+    if (index < profile_.languages.size()) return kUnsupported;
+    const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
+    if (o.readOnly || o.type == ObjectType::Password) return kUnsupported;
+    if (Locked()) return kLocked;
+    uint32_t size = ObjectSize(index);
+    if (value.size() < 4 || U16(value, 0) != catalogue_.Id(o.name)) return kInvalidValue;
+    Bytes v(value.begin(), value.begin() + std::min<size_t>(value.size(), size));
+    v.resize(size, 0);
+    Json stored;
+    auto keyMatches = [&](size_t at) {
+        for (size_t i = 0; i < 4; ++i)
+            if (U16(v, at + 2 * i) != (i < o.key.size() ? catalogue_.Id(o.key[i]) : 0xFFFF)) return false;
+        return true;
+    };
+    switch (o.type) {
+        case ObjectType::Enum:
+        case ObjectType::KeyedEnum:
+            if (U16(v, 2) >= o.choices.size()) return kInvalidValue;
+            if (o.type == ObjectType::KeyedEnum && !keyMatches(4)) return kInvalidValue;
+            stored = U16(v, 2);
+            break;
+        case ObjectType::Integer:
+        case ObjectType::KeyedInteger: {
+            uint32_t n = U32(v, 10);
+            if (n < o.low || n > o.high) return kInvalidValue;
+            if (o.type == ObjectType::KeyedInteger && !keyMatches(14)) return kInvalidValue;
+            stored = n;
+            break;
+        }
+        case ObjectType::OrderedList: {
+            Json order = Json::array();
+            std::vector<bool> seen(o.choices.size(), false);
+            for (size_t at = 2; at + 1 < v.size(); at += 2) {
+                uint16_t id = U16(v, at);
+                if (id == 0xFFFF) break;
+                auto it = std::find_if(o.choices.begin(), o.choices.end(),
+                                       [&](const std::string& c) { return catalogue_.Id(c) == id; });
+                size_t item = static_cast<size_t>(it - o.choices.begin());
+                if (it == o.choices.end() || seen[item]) return kInvalidValue;
+                seen[item] = true;
+                order.push_back(item);
+            }
+            if (order.size() != o.choices.size()) return kInvalidValue;
+            stored = order;
+            break;
+        }
+        case ObjectType::Binary:
+            stored = HexText(Bytes(v.begin() + 2, v.end()));
+            break;
+        default: {
+            auto end = std::find(v.begin() + 2, v.end(), 0);
+            if (static_cast<size_t>(end - v.begin() - 2) > o.maxLength) return kInvalidValue;
+            stored = std::string(v.begin() + 2, end);
+            break;
+        }
+    }
+    Json objects = state_["objects"];
+    objects[std::to_string(index)] = stored;
+    Set("objects", objects);
+    return kOk;
+}
+
+}  // namespace qv::machine

@@ -1,0 +1,165 @@
+// The machine of a system root: creation from a profile and atomic firmware transactions.
+
+#include "machine_store.h"
+#include "qv_firmware.h"
+#include "qv_machine.h"
+#include "qv_system_root.h"
+#include "simulated_firmware.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace qv::machine {
+
+struct Machine::Impl {
+    fs::path dir;
+    Profile profile;
+};
+
+namespace {
+
+std::mutex cache_mutex;
+std::shared_ptr<Machine> cached;
+fs::path cached_root;
+
+// An exclusive flock held for the lifetime of the object.
+class FileLock {
+public:
+    explicit FileLock(const fs::path& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                throw std::runtime_error("cannot lock " + path.string() + ": " + std::strerror(errno));
+            }
+        }
+    }
+    ~FileLock() {
+        ::flock(fd_, LOCK_UN);
+        ::close(fd_);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+std::string ProfileText(const std::string& named) {
+    std::string text = ShippedProfile(named);
+    if (!text.empty()) return text;
+    if (named.find('/') == std::string::npos && named.find(".json") == std::string::npos) {
+        std::string names;
+        for (const auto& n : ShippedProfileNames()) names += (names.empty() ? "" : ", ") + n;
+        throw std::runtime_error("QV_MACHINE: no shipped machine profile \"" + named + "\" (shipped: " + names +
+                                 "; or give the path of a profile file)");
+    }
+    if (!fs::exists(named)) throw std::runtime_error("QV_MACHINE: machine profile file " + named + " not found");
+    return ReadWholeFile(named);
+}
+
+std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
+    auto impl = std::make_unique<Machine::Impl>();
+    impl->dir = root / "machine";
+    fs::create_directories(impl->dir);
+    FileLock lock(impl->dir / "lock");
+    fs::path profilePath = impl->dir / "profile.json";
+    if (!fs::exists(profilePath)) {
+        const char* env = std::getenv("QV_MACHINE");
+        std::string named = env != nullptr && *env != '\0' ? env : "desktop";
+        std::string text = ProfileText(named);
+        Profile profile = ParseProfile(text, named);
+        Json state = InitialState(profile);
+        WriteFileAtomically(impl->dir / "flash.bin", InitialFlash(profile, state));
+        WriteFileAtomically(impl->dir / "state.json", state.dump(1));
+        WriteFileAtomically(profilePath, text);  // last: its presence marks a complete machine
+    }
+    impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
+    return impl;
+}
+
+}  // namespace
+
+void WriteFileAtomically(const fs::path& path, const std::string& data) {
+    fs::path temp = path;
+    temp += ".tmp" + std::to_string(::getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot write " + temp.string() + ": " + std::strerror(errno));
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int err = errno;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            throw std::runtime_error("cannot write " + temp.string() + ": " + std::strerror(err));
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throw std::runtime_error("cannot replace " + path.string() + ": " + std::strerror(err));
+    }
+}
+
+std::string ReadWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+Machine::Machine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Machine::~Machine() = default;
+
+std::shared_ptr<Machine> Machine::Current() {
+    const fs::path& root = qv::win::SystemRoot();
+    std::lock_guard guard(cache_mutex);
+    if (!cached || cached_root != root) {
+        cached = std::make_shared<Machine>(OpenMachine(root));
+        cached_root = root;
+    }
+    return cached;
+}
+
+void Machine::ResetForTesting() {
+    std::lock_guard guard(cache_mutex);
+    cached.reset();
+    cached_root.clear();
+}
+
+const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }
+const std::string& Machine::ProfileName() const { return impl_->profile.name; }
+
+void Machine::Transact(const std::function<void(Firmware&)>& call) {
+    FileLock lock(impl_->dir / "lock");
+    Json state;
+    try {
+        state = Json::parse(ReadWholeFile(impl_->dir / "state.json"));
+    } catch (const Json::exception& e) {
+        throw std::runtime_error("machine state " + (impl_->dir / "state.json").string() + " is damaged: " +
+                                 e.what());
+    }
+    SimulatedFirmware firmware(impl_->profile, state, impl_->dir);
+    call(firmware);
+    if (firmware.StateChanged()) WriteFileAtomically(impl_->dir / "state.json", state.dump(1));
+}
+
+void ValidateProfile(const std::string& text) { ParseProfile(text, "(text)"); }
+
+}  // namespace qv::machine

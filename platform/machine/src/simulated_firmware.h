@@ -1,0 +1,102 @@
+// The firmware of a machine profile, working on the machine's state for one transaction.
+#pragma once
+
+#include "profile.h"
+#include "qv_firmware.h"
+
+#include <filesystem>
+
+namespace qv::machine {
+
+// Status and AH codes this firmware answers with (documented in docs/machine-profiles.md).
+enum : uint8_t {
+    kOk = 0x00,
+    kBadObject = 0x80,
+    kPnpUnknownFunction = 0x81,
+    kPnpBadParameter = 0x84,
+    kLocked = 0x85,
+    kUnsupported = 0x86,
+    kWrongPassword = 0x87,
+    kBadPassword = 0x88,
+    kInvalidValue = 0x89,
+    kFlashSize = 0x8B,
+};
+
+// Physical layout of the ROM area.
+constexpr uint32_t kRomAreaBase = 0xE0000;
+constexpr uint32_t kRomAreaSize = 0x20000;
+constexpr uint32_t kSmbiosTable = 0xE0000;
+constexpr uint32_t kSitAddress = 0xF0100;
+constexpr uint32_t kSmbiosEntryPoint = 0xF0400;
+constexpr uint32_t kIplTexts = 0xF0800;  // 32 bytes per boot device
+
+// The English string table of the system objects and its translations, and the object list.
+struct ObjectCatalogue {
+    std::vector<std::string> english;  // index = string ID; 0 is "English"
+    uint16_t Id(const std::string& text) const;
+    Bytes TableValue(const Language& language) const;
+};
+ObjectCatalogue BuildCatalogue(const Profile& profile);
+
+// The bytes of the ROM area (kRomAreaBase .. +kRomAreaSize) for the profile.
+Bytes BuildRomArea(const Profile& profile);
+Bytes SmbiosEntryPointBytes(const Profile& profile);
+
+class SimulatedFirmware final : public Firmware {
+public:
+    SimulatedFirmware(const Profile& profile, Json& state, std::filesystem::path dir);
+    bool StateChanged() const { return changed_; }
+
+    CallOutcome Int15(Registers& regs, Bytes* data, RealModeMemory& memory, bool thirtyTwoBit) override;
+    CallOutcome Interrupt(uint16_t number, Registers& regs, RealModeMemory& memory) override;
+    CallOutcome PciBios(Registers& regs) override;
+    CallOutcome PnpBios(std::vector<uint16_t>& words, RealModeMemory& memory) override;
+    Bytes ReadRomArea(uint32_t address, uint32_t length) override;
+    std::optional<uint16_t> SystemIdentifier() override;
+    uint32_t SystemInformationTableAddress() override;
+    std::optional<Bytes> SmbiosEntryPoint() override;
+    bool CpuSerialNumberSupported() override;
+    uint8_t ObjectListSize(uint32_t& size, CallOutcome& outcome) override;
+    uint8_t ObjectList(Bytes& out, CallOutcome& outcome) override;
+    uint8_t ObjectInfo(uint16_t index, Bytes& out, CallOutcome& outcome) override;
+    uint8_t ObjectValue(uint16_t index, Bytes& out, CallOutcome& outcome) override;
+    uint8_t SetObjectValue(uint16_t index, const Bytes& value, CallOutcome& outcome) override;
+    uint8_t ChangeLockState(bool lock, const Bytes& password, CallOutcome& outcome) override;
+    uint8_t SetupPasswordState(uint32_t& set, CallOutcome& outcome) override;
+    uint8_t SecuritySettings(const Bytes& command, CallOutcome& outcome) override;
+    uint8_t FlashWrite(const Bytes& image, const Bytes& password, CallOutcome& outcome) override;
+    uint8_t FlashRead(Bytes& out, uint32_t length, const Bytes& password, CallOutcome& outcome) override;
+
+private:
+    struct Injected {
+        bool fail = false;
+        std::optional<uint8_t> status;
+    };
+    // Applies the fault rules to a call of `kind`; sets ignoreWrites_ for an "ignore-write" rule.
+    Injected Inject(const std::string& kind);
+    void Set(const std::string& key, Json value);  // stores unless writes are ignored
+    Json& State(const std::string& key) { return state_[key]; }
+    bool Locked() const;
+    Bytes SetupPassword() const;
+    Bytes PowerOnPassword() const;
+
+    void E845(Registers& regs, Bytes* data, RealModeMemory& memory, bool thirtyTwoBit);
+    void E842(Registers& regs, RealModeMemory& memory);
+    void E841(Registers& regs);
+    void E819(Registers& regs, Bytes* data, RealModeMemory& memory);
+    uint8_t WriteSecurityBits(uint32_t bits, uint32_t mask, const Bytes& password);
+
+    // The object at a list index: string tables first, then the profile's objects.
+    size_t ObjectCount() const;
+    Bytes EncodeObject(uint16_t index) const;
+    uint32_t ObjectSize(uint16_t index) const;
+
+    const Profile& profile_;
+    Json& state_;
+    std::filesystem::path dir_;
+    ObjectCatalogue catalogue_;
+    bool changed_ = false;
+    bool ignoreWrites_ = false;
+};
+
+}  // namespace qv::machine

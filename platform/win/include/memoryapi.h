@@ -1,0 +1,19 @@
+// Virtual memory. Allocations lie below 4 GB (their addresses fit the 32-bit address fields of request blocks)
+// in an area this process shares with the drivers it talks to (winioctl.h).
+#pragma once
+
+#include "windef.h"
+
+#define MEM_COMMIT 0x00001000
+#define MEM_RESERVE 0x00002000
+#define MEM_RELEASE 0x00008000
+#define PAGE_READONLY 0x02
+#define PAGE_READWRITE 0x04
+
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+
+namespace qv::win {
+// The shared area: its memory file descriptor, its address and its size (created on first use).
+bool UserMemoryArea(int* fd, uint32_t* base, uint32_t* size);
+}  // namespace qv::win

@@ -1,0 +1,229 @@
+// Devices, driver side: listening sockets for the device names and one connection per opened handle.
+
+#include "qv_device_server.h"
+#include "qv_system_root.h"
+#include "windows.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace qv::win {
+namespace {
+
+int stop_pipe[2] = {-1, -1};
+
+void OnStop(int) {
+    char byte = 1;
+    (void)!::write(stop_pipe[1], &byte, 1);
+}
+
+uint32_t Get32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+class Connection final : public DeviceCaller {
+public:
+    Connection(int fd, std::wstring device, uint64_t id) : fd_(fd), device_(std::move(device)), id_(id) {}
+    ~Connection() override {
+        if (map_ != nullptr) ::munmap(map_, size_);
+        ::close(fd_);
+    }
+    int fd() const { return fd_; }
+    const std::wstring& device() const { return device_; }
+    bool greeted() const { return greeted_; }
+    uint64_t Id() const override { return id_; }
+
+    // The first message: "QVDV", area base, area size, pid, and the area's descriptor.
+    bool Greet(const uint8_t* data, size_t size, int area) {
+        greeted_ = true;
+        if (size != 16 || std::memcmp(data, "QVDV", 4) != 0) return false;
+        base_ = Get32(data + 4);
+        uint32_t length = Get32(data + 8);
+        if (area >= 0 && length > 0 && static_cast<uint64_t>(base_) + length <= 0x100000000ull) {
+            void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, area, 0);
+            if (p != MAP_FAILED) {
+                map_ = static_cast<uint8_t*>(p);
+                size_ = length;
+            }
+        }
+        return true;
+    }
+
+    bool Read(uint32_t address, void* out, size_t size) const override {
+        const uint8_t* p = Translate(address, size);
+        if (p == nullptr) return false;
+        if (size > 0) std::memcpy(out, p, size);
+        return true;
+    }
+    bool Write(uint32_t address, const void* in, size_t size) const override {
+        uint8_t* p = Translate(address, size);
+        if (p == nullptr) return false;
+        if (size > 0) std::memcpy(p, in, size);
+        return true;
+    }
+
+private:
+    uint8_t* Translate(uint32_t address, size_t size) const {
+        if (map_ == nullptr || address < base_ || size > size_ || address - base_ > size_ - size) return nullptr;
+        return map_ + (address - base_);
+    }
+    int fd_;
+    std::wstring device_;
+    uint64_t id_;
+    bool greeted_ = false;
+    uint32_t base_ = 0;
+    uint8_t* map_ = nullptr;
+    size_t size_ = 0;
+};
+
+}  // namespace
+
+struct DeviceServer::Impl {
+    std::vector<std::wstring> names;
+    std::vector<int> listeners;
+    std::map<int, std::unique_ptr<Connection>> connections;
+    uint64_t next_id = 1;
+};
+
+DeviceServer::DeviceServer(std::vector<std::wstring> names) : impl_(new Impl{std::move(names), {}, {}, 1}) {}
+
+DeviceServer::~DeviceServer() {
+    for (int fd : impl_->listeners) ::close(fd);
+    delete impl_;
+}
+
+bool DeviceServer::Create(std::string* error) {
+    if (stop_pipe[0] < 0 && ::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = "cannot create the stop pipe";
+        return false;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnStop;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    for (const auto& name : impl_->names) {
+        std::string address = DeviceAddress(name);
+        sockaddr_un sa_un{};
+        sa_un.sun_family = AF_UNIX;
+        if (address.size() > sizeof sa_un.sun_path) {
+            *error = "device name too long";
+            return false;
+        }
+        std::memcpy(sa_un.sun_path, address.data(), address.size());
+        int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sa_un), length) != 0 || ::listen(fd, 16) != 0) {
+            *error = "cannot create device " + ToUtf8(name) + ": " + std::strerror(errno);
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        impl_->listeners.push_back(fd);
+    }
+    return true;
+}
+
+void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(uint64_t)>& closed) {
+    std::filesystem::path root = SystemRoot();
+    // Test runs name their own process here, so that a driver never outlives a test program that was killed.
+    const char* watch = std::getenv("QV_DRIVER_WATCH_PID");
+    pid_t watched = watch != nullptr ? static_cast<pid_t>(std::atol(watch)) : 0;
+    std::vector<uint8_t> buffer(12 + 2 * static_cast<size_t>(kMaxDeviceTransfer));
+    for (;;) {
+        std::vector<pollfd> fds;
+        fds.push_back({stop_pipe[0], POLLIN, 0});
+        for (int fd : impl_->listeners) fds.push_back({fd, POLLIN, 0});
+        for (const auto& [fd, c] : impl_->connections) fds.push_back({fd, POLLIN, 0});
+        int n = ::poll(fds.data(), fds.size(), 1000);
+        if (n < 0 && errno != EINTR) break;
+        std::error_code ec;
+        if (!std::filesystem::exists(root, ec)) break;  // the installation is gone: nothing left to serve
+        if (watched > 0 && ::kill(watched, 0) != 0 && errno == ESRCH) break;
+        if (n <= 0) continue;
+        if (fds[0].revents != 0) break;
+        for (size_t i = 1; i < fds.size(); ++i) {
+            if (fds[i].revents == 0) continue;
+            if (i <= impl_->listeners.size()) {
+                int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd < 0) continue;
+                int size = 4 * static_cast<int>(kMaxDeviceTransfer) + 4096;
+                ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+                ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+                timeval timeout{10, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+                std::wstring device = impl_->names[i - 1];
+                for (auto& c : device) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+                impl_->connections[fd] = std::make_unique<Connection>(fd, device, impl_->next_id++);
+                continue;
+            }
+            Connection& c = *impl_->connections[fds[i].fd];
+            iovec io{buffer.data(), buffer.size()};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+            msghdr msg{};
+            msg.msg_iov = &io;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            ssize_t got = ::recvmsg(c.fd(), &msg, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+            int passed = -1;
+            for (cmsghdr* h = CMSG_FIRSTHDR(&msg); h != nullptr; h = CMSG_NXTHDR(&msg, h))
+                if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SCM_RIGHTS) std::memcpy(&passed, CMSG_DATA(h), sizeof(int));
+            bool keep = got > 0 && (msg.msg_flags & MSG_TRUNC) == 0;
+            if (keep && !c.greeted()) {
+                keep = c.Greet(buffer.data(), static_cast<size_t>(got), passed);
+                char ok = 1;
+                keep = keep && ::send(c.fd(), &ok, 1, MSG_NOSIGNAL) == 1;
+            } else if (keep) {
+                std::vector<uint8_t> answer(12);
+                uint32_t inSize = got >= 12 ? Get32(buffer.data() + 4) : 0;
+                uint32_t outSize = got >= 12 ? Get32(buffer.data() + 8) : 0;
+                if (got < 12 || inSize > kMaxDeviceTransfer || outSize > kMaxDeviceTransfer ||
+                    static_cast<size_t>(got) < 12u + inSize) {
+                    keep = false;
+                } else {
+                    DeviceRequest request;
+                    request.device = c.device();
+                    request.code = Get32(buffer.data());
+                    request.outSize = outSize;
+                    request.in.assign(buffer.begin() + 12, buffer.begin() + 12 + inSize);
+                    request.outBuffer.assign(buffer.begin() + 12 + inSize, buffer.begin() + got);
+                    std::vector<uint8_t> out;
+                    DWORD error = 0;
+                    BOOL ok = handler(request, c, out, error);
+                    if (out.size() > request.outSize) out.resize(request.outSize);
+                    uint32_t header[3] = {static_cast<uint32_t>(ok ? 1 : 0), error, static_cast<uint32_t>(out.size())};
+                    std::memcpy(answer.data(), header, 12);
+                    answer.insert(answer.end(), out.begin(), out.end());
+                    keep = ::send(c.fd(), answer.data(), answer.size(), MSG_NOSIGNAL) ==
+                           static_cast<ssize_t>(answer.size());
+                }
+            }
+            if (passed >= 0) ::close(passed);
+            if (!keep) {
+                uint64_t id = c.Id();
+                impl_->connections.erase(fds[i].fd);
+                closed(id);
+            }
+        }
+    }
+    for (auto& [fd, c] : impl_->connections) closed(c->Id());
+    impl_->connections.clear();
+}
+
+}  // namespace qv::win
