@@ -9,6 +9,7 @@
 #include "ZmrMC.h"
 #include "driver_installation.h"
 #include "driver_transport.h"
+#include "system_identity.h"
 
 #include <string>
 
@@ -48,7 +49,11 @@ public:
     bool ObjectValue(uint16_t index, void* value, uint32_t length);
     bool SetObjectValue(uint16_t index, const void* value, uint32_t length);
 
+    // The machine's identity as read when the transport opened.
+    const SystemIdentity& Identity() const { return identity_; }
+
 private:
+    SystemIdentity identity_;
     DriverTransport transport_;
     DriverInstallation installation_;
     // ROM family and SMBIOS BIOS release date (read with the system identity); they decide whether a 16-bit

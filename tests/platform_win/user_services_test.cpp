@@ -1,4 +1,4 @@
-// Message boxes, thread message queues and windows, system message texts.
+// Message boxes, windows, system message texts.
 
 #include "windows.h"
 
@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <thread>
 
 namespace {
 
@@ -31,58 +30,35 @@ TEST(MessageBoxTest, PresetAnswersAreUsedInOrderThenTheNegativeAnswer) {
     }
 }
 
+int created = 0;
+int destroyed = 0;
 LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    static int* counter = nullptr;
-    if (message == WM_CREATE) return 0;
-    if (message == WM_USER) counter = reinterpret_cast<int*>(lParam);
-    if (message == WM_USER + 1 && counter != nullptr) *counter += static_cast<int>(wParam);
+    if (message == WM_CREATE) ++created;
+    if (message == WM_DESTROY) ++destroyed;
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-TEST(MessageQueueTest, WindowMessagesDispatchUntilQuit) {
+TEST(WindowTest, ClassesAndWindowsThatAreNeverDrawn) {
     WNDCLASSW wc{};
     wc.lpfnWndProc = CountingProcedure;
-    wc.lpszClassName = L"QueueTestWindow";
+    wc.lpszClassName = L"WindowTestClass";
     ASSERT_NE(RegisterClassW(&wc), 0);
     EXPECT_EQ(RegisterClassW(&wc), 0);
-    HWND window = CreateWindowExW(0, L"queuetestwindow", L"Hidden", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+    EXPECT_EQ(CreateWindowExW(0, L"NoSuchClass", L"x", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), nullptr);
+    HWND window = CreateWindowExW(0, L"windowtestclass", L"Hidden", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
                                   nullptr);
     ASSERT_NE(window, nullptr);
+    EXPECT_EQ(created, 1);
     wchar_t title[16];
     EXPECT_EQ(GetWindowTextW(window, title, 16), 6);
     EXPECT_STREQ(title, L"Hidden");
-
-    int counter = 0;
-    DWORD self = GetCurrentThreadId();
-    PostMessageW(window, WM_USER, 0, reinterpret_cast<LPARAM>(&counter));
-    // Messages from another thread reach this thread's queue; WM_QUIT ends the loop.
-    std::thread other([&] {
-        PostMessageW(window, WM_USER + 1, 2, 0);
-        PostMessageW(window, WM_USER + 1, 3, 0);
-        PostThreadMessageW(self, WM_QUIT, 0, 0);
-    });
-    MSG msg;
-    int loops = 0;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        DispatchMessageW(&msg);
-        ++loops;
-    }
-    other.join();
-    EXPECT_EQ(loops, 3);
-    EXPECT_EQ(counter, 5);
+    EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(destroyed, 1);
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_TRUE(UnregisterClassW(L"QueueTestWindow", nullptr));
-}
-
-TEST(MessageQueueTest, PostQuitMessageComesAfterPendingMessages) {
-    PostThreadMessageW(GetCurrentThreadId(), WM_USER, 7, 0);
-    PostQuitMessage(0);
-    MSG msg;
-    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
-    EXPECT_EQ(GetMessageW(&msg, nullptr, 0, 0), FALSE);
-    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(DestroyWindow(window));
+    EXPECT_TRUE(UnregisterClassW(L"WindowTestClass", nullptr));
 }
 
 TEST(FormatMessageTest, SystemTextsAndUnknownCodes) {

@@ -1,15 +1,9 @@
-// Windows' user interface services that the system needs: character case, message boxes, thread message
-// queues, windows that receive messages.
+// User services used by system code: character case, and thread message queues: the minimal message loop a
+// COM server runs (GetMessage/DispatchMessage), and PostThreadMessage with WM_QUIT to end it. Windows and
+// window procedures are not part of this layer.
 //
-// Message boxes on this platform: the caption and text go to standard error as "[caption] text", followed by
-// the buttons. The answer comes, in this order, from
-//   1. QV_MESSAGEBOX_ANSWERS: comma-separated answers ("yes", "no", "ok", "cancel") consumed one per box in
-//      this process, for tests and scripted runs; the answer used is echoed;
-//   2. the terminal, when standard input is one (a line starting with y or n; OK boxes only show);
-//   3. otherwise the box's negative answer: IDNO for Yes/No boxes, IDCANCEL for OK/Cancel, IDOK for OK.
-//
-// Thread message queues: every thread has one, created on first use. A window belongs to the thread that
-// created it; messages posted to it go to that thread's queue and DispatchMessageW calls its window procedure.
+// A thread gets its queue on its first PeekMessage/GetMessage (or when COM initialises it); posting to a
+// thread without a queue fails with ERROR_INVALID_THREAD_ID. The queue goes when the thread ends.
 #pragma once
 
 #include "windef.h"
@@ -22,6 +16,57 @@ LPWSTR CharLowerW(LPWSTR text);
 // Lower-cases `length` characters of `text` in place (NULs included) and returns `length`.
 DWORD CharLowerBuffW(LPWSTR text, DWORD length);
 
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+typedef MSG* LPMSG;
+
+#define WM_NULL 0x0000
+#define WM_QUIT 0x0012
+#define WM_USER 0x0400
+#define WM_APP 0x8000
+
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+
+#define ERROR_INVALID_THREAD_ID 1444L
+
+DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
+
+// Blocks until a message arrives. Returns 0 for WM_QUIT, else nonzero. Only thread messages exist here, so
+// `window` must be null and the filter range is ignored.
+BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
+BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+BOOL TranslateMessage(const MSG* msg);
+// Runs the work a message carries (calls the platform delivers to this thread); other messages have no window
+// to go to and are dropped. Returns 0.
+LRESULT DispatchMessageW(const MSG* msg);
+
+#define GetMessage GetMessageW
+#define PeekMessage PeekMessageW
+#define PostThreadMessage PostThreadMessageW
+#define DispatchMessage DispatchMessageW
+
+// --- message boxes --------------------------------------------------------------------------------------------
+// The caption and text go to standard error as "[caption] text", followed by the buttons and the answer. The
+// answer comes, in this order, from
+//   1. QV_MESSAGEBOX_ANSWERS: comma-separated answers ("yes", "no", "ok", "cancel") consumed one per box in
+//      this process, for tests and scripted runs;
+//   2. the terminal, when standard input is one (a line starting with y or n; OK boxes only show);
+//   3. otherwise the box's negative answer: IDNO for Yes/No boxes, IDCANCEL for OK/Cancel, IDOK for OK.
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
 #define MB_YESNO 0x00000004L
@@ -36,38 +81,12 @@ DWORD CharLowerBuffW(LPWSTR text, DWORD length);
 #define IDNO 7
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
-#define WM_NULL 0x0000
+// --- windows --------------------------------------------------------------------------------------------------
+// Windows are never drawn on this platform and receive no posted messages: a window exists so that a program
+// has a main window; its procedure sees WM_CREATE and WM_DESTROY.
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_CLOSE 0x0010
-#define WM_QUIT 0x0012
-#define WM_USER 0x0400
-
-struct POINT {
-    LONG x;
-    LONG y;
-};
-struct MSG {
-    HWND hwnd;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    DWORD time;
-    POINT pt;
-};
-typedef MSG* LPMSG;
-
-// GetMessageW waits for the next message of the calling thread (of any window of it when window is null): >0
-// for a message, 0 for WM_QUIT, -1 for a bad window.
-BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
-#define PM_NOREMOVE 0x0000
-#define PM_REMOVE 0x0001
-BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
-BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-void PostQuitMessage(int exitCode);
-BOOL TranslateMessage(const MSG* msg);
-LRESULT DispatchMessageW(const MSG* msg);
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 struct WNDCLASSW {
@@ -84,13 +103,12 @@ struct WNDCLASSW {
 };
 typedef WORD ATOM;
 typedef HANDLE HMENU;
-// Registers a window class by name (case-insensitive); 0 with ERROR_CLASS_ALREADY_EXISTS on a second time.
-ATOM RegisterClassW(const WNDCLASSW* windowClass);
-BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
-// Windows are never drawn on this platform; WS_VISIBLE is accepted and ignored.
+// Registers a window class by name (case-insensitive); 0 with ERROR_CLASS_ALREADY_EXISTS on a second time.
+ATOM RegisterClassW(const WNDCLASSW* windowClass);
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
                      int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 BOOL DestroyWindow(HWND window);

@@ -6,8 +6,6 @@
 #include <chrono>
 #include <thread>
 
-#include <unistd.h>
-
 void InitializeCriticalSection(LPCRITICAL_SECTION section) { section->mutex = new std::recursive_mutex(); }
 void EnterCriticalSection(LPCRITICAL_SECTION section) { section->mutex->lock(); }
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) { return section->mutex->try_lock() ? TRUE : FALSE; }
@@ -39,4 +37,3 @@ ULONGLONG GetTickCount64() {
 }
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(::gettid()); }
