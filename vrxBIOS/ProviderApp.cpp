@@ -1,5 +1,7 @@
 #include "ProviderApp.h"
 
+#include "BIOSInterface.h"
+#include "ClassFactory.h"
 #include "DebugTrace.h"
 #include "ServerModule.h"
 #include "resource.h"
@@ -98,14 +100,34 @@ BOOL CProviderApp::InitInstance() {
 }
 
 BOOL CProviderApp::StartComServer() {
-    // The COM server (security, idle monitor, class objects, hidden window) needs the COM runtime's class
-    // registration, which this build does not have yet: the run ends here.
-    DebugTrace(L"COM server start is not available in this build.\n");
-    return FALSE;
+    class_objects_registered_ = true;
+    m_bUserCtrl = FALSE;
+    HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                      RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_DYNAMIC_CLOAKING | EOAC_SECURE_REFS,
+                                      nullptr);
+    if (FAILED(hr)) {
+        FailStartup(IDS_SECURITY_FAILED, true);
+        CoUninitialize();
+        return FALSE;
+    }
+    TheServerModule().StartMonitor();
+    class_factory_ = new BIOSInterfaceClassFactory();
+    CoRegisterClassObject(CLSID_BIOSInterface, class_factory_, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                          &class_cookie_);
+    m_pMainWnd = CreateHiddenMainWindow(m_hInstance);
+    return TRUE;
 }
 
 int CProviderApp::ExitInstance() {
-    if (class_objects_registered_) Sleep(10);
+    if (class_objects_registered_) {
+        if (class_cookie_ != 0) CoRevokeClassObject(class_cookie_);
+        class_cookie_ = 0;
+        Sleep(10);
+    }
+    if (class_factory_ != nullptr) class_factory_->Release();
+    class_factory_ = nullptr;
+    if (m_pMainWnd != nullptr) DestroyWindow(m_pMainWnd);
+    m_pMainWnd = nullptr;
     TheServerModule().Term();
     CoUninitialize();
     return 0;

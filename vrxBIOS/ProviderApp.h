@@ -3,6 +3,7 @@
 
 #include "CommandLine.h"
 #include "afxwin.h"
+#include "unknwn.h"
 
 #include <functional>
 
@@ -41,4 +42,6 @@ private:
 
     CommandLineFlags flags_;
     bool class_objects_registered_ = false;
+    IClassFactory* class_factory_ = nullptr;
+    DWORD class_cookie_ = 0;
 };

@@ -58,13 +58,23 @@ TEST_F(StartupTest, CommandLinesSetTheirFlags) {
         {{"Install", "Silent", "/unknown"}, false, false, false, false, false, false},
     };
     for (const auto& c : cases) {
-        ProgramRun run = Run(c.args);
+        // A COM server started by hand would wait for clients forever: its security set-up is made to fail
+        // so that the run ends after message 204.
+        ProgramRun run = c.embedded ? Run(c.args, {machine_, "QV_COM_FAIL_SECURITY=1"}) : Run(c.args);
         std::string line;
         for (const auto& a : c.args) line += a.substr(0, 40) + " ";
         EXPECT_EQ(run.exit_code, 0) << line;
         std::string expected = Flags(c.embedded, c.install, c.uninstall, c.clean, c.testmode, c.silent);
         EXPECT_EQ(run.debug_output.substr(0, expected.size()), expected) << line;
     }
+}
+
+TEST_F(StartupTest, FailedSecuritySetupShowsMessage204EvenWhenSilent) {
+    // Install runs first, then the COM server start; options after Embedding would never be seen.
+    ProgramRun run = Run({"/Install", "/Silent", "/Embedding"}, {machine_, "QV_COM_FAIL_SECURITY=1"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.debug_output, Flags(true, true, false, false, false, true));
+    EXPECT_EQ(run.error_output, "[vrxBIOS] Unable to create appropriate security context. [OK] OK\n");
 }
 
 TEST_F(StartupTest, WindowsBeforeNT5GetsMessage202) {
