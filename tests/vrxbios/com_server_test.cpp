@@ -2,6 +2,7 @@
 // the program's own REGISTRY resources, activation with -Embedding, calls across processes, idle exit.
 
 #include "BIOSInterface.h"
+#include "ServerRegistration.h"
 #include "objbase.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
@@ -59,15 +60,7 @@ protected:
         TempRootTest::SetUp();
         setenv("QV_MACHINE", "desktop", 1);
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-        IRegistrar* registrar = nullptr;
-        ASSERT_EQ(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
-                                   reinterpret_cast<void**>(&registrar)),
-                  S_OK);
-        std::wstring program = qv::win::FromUtf8(BuildTree() + "/bin/vrxBIOS");
-        registrar->AddReplacement(L"MODULE", program.c_str());
-        EXPECT_EQ(registrar->ResourceRegister(program.c_str(), 100, L"REGISTRY"), S_OK);
-        EXPECT_EQ(registrar->ResourceRegister(program.c_str(), 101, L"REGISTRY"), S_OK);
-        registrar->Release();
+        ASSERT_EQ(RegisterServer(program_.c_str()), S_OK);
     }
     void TearDown() override {
         // Every server must have ended by itself; one that did not is a failure and is killed.
@@ -79,6 +72,8 @@ protected:
         unsetenv("QV_MACHINE");
         TempRootTest::TearDown();
     }
+    std::wstring program_ = qv::win::FromUtf8(BuildTree() + "/bin/vrxBIOS");
+
     // Waits (bounded) until no server of this root runs; the milliseconds it took, or -1.
     long WaitForNoServer() {
         auto start = Clock::now();
@@ -89,6 +84,45 @@ protected:
         return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     }
 };
+
+std::wstring Text(HKEY root, const std::wstring& key, LPCWSTR value) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return L"<no key>";
+    wchar_t data[512] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    DWORD type = 0;
+    LONG status = RegQueryValueExW(opened, value, nullptr, &type, reinterpret_cast<LPBYTE>(data), &size);
+    RegCloseKey(opened);
+    return status == ERROR_SUCCESS ? std::wstring(data) : L"<no value>";
+}
+
+TEST_F(ComServerTest, RegistrationIsWrittenAndRemovedExactly) {
+    const std::wstring clsid = L"CLSID\\{D7B353ED-CF58-4BAF-807B-6EA01360D51F}";
+    const std::wstring appid = L"{D0407B6E-B15A-4849-8E2D-F37E94438541}";
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, clsid, nullptr), L"BIOSInterface Class");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, clsid + L"\\LocalServer32", nullptr), program_);
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, clsid, L"AppID"), appid);
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, clsid + L"\\TypeLib", nullptr), L"{358A287F-7187-4394-B773-5A7C275020DA}");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, clsid + L"\\VersionIndependentProgID", nullptr), L"VrxBIOS.BIOSInterface");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"VrxBIOS.BIOSInterface\\CurVer", nullptr), L"VrxBIOS.BIOSInterface.1");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"AppID\\" + appid, nullptr), L"vrxBIOS");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"AppID\\vrxBIOS.EXE", L"AppID"), appid);
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"TypeLib\\{358A287F-7187-4394-B773-5A7C275020DA}\\1.0", nullptr),
+              L"VRXBIOSLib");
+
+    ASSERT_EQ(UnregisterServer(program_.c_str()), S_OK);
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, clsid, nullptr), L"<no key>");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"VrxBIOS.BIOSInterface.1", nullptr), L"<no key>");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"AppID\\vrxBIOS.EXE", L"AppID"), L"<no key>");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"TypeLib\\{358A287F-7187-4394-B773-5A7C275020DA}", nullptr), L"<no key>");
+    HKEY kept = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_READ, &kept), ERROR_SUCCESS);
+    RegCloseKey(kept);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"AppID", 0, KEY_READ, &kept), ERROR_SUCCESS);
+    RegCloseKey(kept);
+    // Registered again for the fixture's clean-up to find nothing running.
+    EXPECT_EQ(RegisterServer(program_.c_str()), S_OK);
+}
 
 TEST_F(ComServerTest, ProgIdsLeadToTheClass) {
     CLSID clsid{};
