@@ -10,3 +10,7 @@
 #include "memoryapi.h"
 #include "winioctl.h"
 #include "winsvc.h"
+#include "errhandlingapi.h"
+#include "fileapi.h"
+#include "synchapi.h"
+#include "winnls.h"

@@ -59,3 +59,60 @@ LRESULT DispatchMessageW(const MSG* msg);
 #define PeekMessage PeekMessageW
 #define PostThreadMessage PostThreadMessageW
 #define DispatchMessage DispatchMessageW
+
+// --- message boxes --------------------------------------------------------------------------------------------
+// The caption and text go to standard error as "[caption] text", followed by the buttons and the answer. The
+// answer comes, in this order, from
+//   1. QV_MESSAGEBOX_ANSWERS: comma-separated answers ("yes", "no", "ok", "cancel") consumed one per box in
+//      this process, for tests and scripted runs;
+//   2. the terminal, when standard input is one (a line starting with y or n; OK boxes only show);
+//   3. otherwise the box's negative answer: IDNO for Yes/No boxes, IDCANCEL for OK/Cancel, IDOK for OK.
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_YESNO 0x00000004L
+#define MB_TYPEMASK 0x0000000FL
+#define MB_ICONERROR 0x00000010L
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONWARNING 0x00000030L
+#define MB_ICONINFORMATION 0x00000040L
+#define IDOK 1
+#define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// --- windows --------------------------------------------------------------------------------------------------
+// Windows are never drawn on this platform and receive no posted messages: a window exists so that a program
+// has a main window; its procedure sees WM_CREATE and WM_DESTROY.
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+struct WNDCLASSW {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HANDLE hIcon;
+    HANDLE hCursor;
+    HANDLE hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+};
+typedef WORD ATOM;
+typedef HANDLE HMENU;
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+// Registers a window class by name (case-insensitive); 0 with ERROR_CLASS_ALREADY_EXISTS on a second time.
+ATOM RegisterClassW(const WNDCLASSW* windowClass);
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+BOOL DestroyWindow(HWND window);
+BOOL IsWindow(HWND window);
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The window's title, as given at creation.
+int GetWindowTextW(HWND window, LPWSTR buffer, int size);

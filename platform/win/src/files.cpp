@@ -31,6 +31,7 @@ DWORD ErrnoToWin32(int err) {
         case ENAMETOOLONG: return ERROR_INVALID_NAME;
         case EBADF: return ERROR_INVALID_HANDLE;
         case ENOSPC:
+        case EFBIG: return ERROR_DISK_FULL;
         case EIO: return ERROR_WRITE_FAULT;
         default: return ERROR_GEN_FAILURE;
     }
@@ -236,6 +237,48 @@ DWORD GetFileAttributesW(LPCWSTR name) {
     DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+BOOL GetFileAttributesExW(LPCWSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
+    if (name == nullptr || level != GetFileExInfoStandard || information == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct stat st {};
+    if (::stat(Host(name).c_str(), &st) != 0) {
+        SetLastError(ErrnoToWin32(errno));
+        return FALSE;
+    }
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(information);
+    *data = WIN32_FILE_ATTRIBUTE_DATA{};
+    data->dwFileAttributes = GetFileAttributesW(name);
+    // FILETIME: 100 ns ticks since 1601-01-01.
+    auto ticks = [](const timespec& t) {
+        ULONGLONG v = (static_cast<ULONGLONG>(t.tv_sec) + 11644473600ULL) * 10000000ULL +
+                      static_cast<ULONGLONG>(t.tv_nsec) / 100;
+        return FILETIME{static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)};
+    };
+    data->ftCreationTime = ticks(st.st_ctim);
+    data->ftLastAccessTime = ticks(st.st_atim);
+    data->ftLastWriteTime = ticks(st.st_mtim);
+    auto bytes = static_cast<ULONGLONG>(st.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(bytes >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(bytes);
+    return TRUE;
+}
+
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
+    std::error_code ec;
+    fs::path current = fs::current_path(ec);
+    if (ec) {
+        SetLastError(ErrnoToWin32(ec.value()));
+        return 0;
+    }
+    std::wstring wide = qv::win::FromUtf8(current.string());
+    if (buffer == nullptr || size <= wide.size()) return static_cast<DWORD>(wide.size() + 1);
+    wide.copy(buffer, wide.size());
+    buffer[wide.size()] = L'\0';
+    return static_cast<DWORD>(wide.size());
 }
 
 BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {

@@ -1,6 +1,7 @@
 // Loading modules and finding their exports. A module handle is the module's lowest mapped address.
 
 #include "qv_system_root.h"
+#include "system_modules.h"
 #include "windows.h"
 
 #include <dlfcn.h>
@@ -82,6 +83,7 @@ HMODULE LoadLibraryW(LPCWSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    if (HMODULE system = qv::win::SystemModuleByName(name); system != nullptr) return system;
     std::string path = qv::win::HostPath(std::wstring(name)).string();
     void* dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (dl == nullptr) {
@@ -118,6 +120,7 @@ HMODULE LoadLibraryA(LPCSTR name) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
+    if (qv::win::IsSystemModule(module)) return TRUE;  // system modules stay loaded
     void* dl = nullptr;
     {
         std::lock_guard lock(modules_mutex);
@@ -140,6 +143,7 @@ void* GetProcAddress(HMODULE module, LPCSTR name) {
         SetLastError(ERROR_PROC_NOT_FOUND);  // lookup by ordinal has no meaning here
         return nullptr;
     }
+    if (qv::win::IsSystemModule(module)) return qv::win::SystemModuleExport(module, name);
     void* dl = nullptr;
     bool close_after = false;
     {
@@ -170,6 +174,7 @@ void* GetProcAddress(HMODULE module, LPCSTR name) {
 
 HMODULE GetModuleHandleW(LPCWSTR name) {
     if (name == nullptr) return MainProgram();
+    if (HMODULE system = qv::win::SystemModuleByName(name); system != nullptr) return system;
     std::string wanted = qv::win::HostPath(std::wstring(name)).filename().string();
     struct Search {
         std::string wanted;

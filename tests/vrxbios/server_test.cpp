@@ -1,0 +1,143 @@
+// The server module's lock count and idle monitor, the class object and the provider object in-process.
+
+#include "BIOSInterface.h"
+#include "ClassFactory.h"
+#include "ProviderApp.h"
+#include "ServerModule.h"
+#include "resource.h"
+#include "wmi_fakes.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits (bounded) for WM_QUIT in this thread's queue; the milliseconds it took, or -1.
+long WaitForQuit(DWORD limit_ms) {
+    auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::milliseconds(limit_ms)) {
+        MSG msg;
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_QUIT)
+            return static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+        Sleep(1);
+    }
+    return -1;
+}
+
+TEST(ServerModuleTest, QuitsAboutFiftyMillisecondsAfterTheLastUnlock) {
+    ServerModule module;
+    module.Init(nullptr);
+    ASSERT_TRUE(module.StartMonitor());
+    EXPECT_EQ(module.Lock(), 1);
+    EXPECT_EQ(module.Lock(), 2);
+    EXPECT_EQ(module.Unlock(), 1);
+    EXPECT_EQ(WaitForQuit(200), -1);  // a lock is still held
+    EXPECT_EQ(module.Unlock(), 0);
+    long took = WaitForQuit(30000);
+    EXPECT_GE(took, 0);
+    std::printf("idle exit after %ld ms\n", took);
+    module.Term();
+}
+
+// A new lock within the idle window keeps the server. The window starts when the monitor wakes after the
+// unlock, so a lock taken less than 40 ms after the unlock is always inside it; slower attempts prove nothing
+// and are repeated.
+TEST(ServerModuleTest, ALockWithinTheIdleWindowKeepsTheServer) {
+    bool proven = false;
+    for (int attempt = 0; attempt < 20 && !proven; ++attempt) {
+        ServerModule module;
+        module.Init(nullptr);
+        ASSERT_TRUE(module.StartMonitor());
+        module.Lock();
+        auto before = Clock::now();
+        module.Unlock();
+        module.Lock();
+        bool fast = Clock::now() - before < std::chrono::milliseconds(40);
+        long quit = WaitForQuit(300);
+        if (fast) {
+            EXPECT_EQ(quit, -1);
+            proven = true;
+        }
+        module.Unlock();
+        if (quit == -1) {
+            EXPECT_GE(WaitForQuit(30000), 0);
+        }
+        module.Term();
+    }
+    EXPECT_TRUE(proven);
+}
+
+TEST(ClassFactoryTest, CreatesProviderObjectsAndHoldsServerLocks) {
+    auto* factory = new BIOSInterfaceClassFactory();
+    LONG base = TheServerModule().LockCount();
+    void* object = nullptr;
+    FakeSink* outer = new FakeSink();
+    EXPECT_EQ(factory->CreateInstance(outer, IID_IWbemServices, &object), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(object, nullptr);
+    outer->Release();
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IWbemObjectSink, &object), E_NOINTERFACE);
+    EXPECT_EQ(TheServerModule().LockCount(), base);
+
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IWbemServices, &object), S_OK);
+    EXPECT_EQ(TheServerModule().LockCount(), base + 1);
+    void* second = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IWbemProviderInit, &second), S_OK);
+    EXPECT_NE(second, nullptr);
+    EXPECT_EQ(TheServerModule().LockCount(), base + 2);
+    static_cast<IUnknown*>(second)->Release();
+    static_cast<IUnknown*>(object)->Release();
+    EXPECT_EQ(TheServerModule().LockCount(), base);
+
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(TheServerModule().LockCount(), base + 1);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(TheServerModule().LockCount(), base);
+    factory->Release();
+}
+
+TEST(BIOSInterfaceTest, ServesItsClassesWithoutSettingsYet) {
+    BIOSInterface* provider = BIOSInterface::Create();
+    auto* services = new FakeServices();
+    services->AddClass(L"QVPROV_BIOSString");
+    services->AddClass(L"QVPROV_BIOSSettingInterface")
+        ->AddMethod(L"SetBIOSSetting", new FakeObject(L"__PARAMETERS"));
+    auto* init = new FakeInitSink();
+    auto* sink = new FakeSink();
+    IWbemServices* s = provider;
+    static_cast<IWbemProviderInit*>(provider)->Initialize(nullptr, 0, nullptr, nullptr, services, nullptr, init);
+    EXPECT_EQ(init->statuses, std::vector<LONG>{WBEM_S_INITIALIZED});
+
+    BSTR cls = SysAllocString(L"qvprov_biosstring");
+    EXPECT_EQ(s->CreateInstanceEnumAsync(cls, 0, nullptr, sink), WBEM_S_NO_ERROR);
+    SysFreeString(cls);
+    BSTR path = SysAllocString(L"QVPROV_BIOSString.InstanceName=\"x\"");
+    EXPECT_EQ(s->GetObjectAsync(path, 0, nullptr, sink), WBEM_E_NOT_FOUND);
+    SysFreeString(path);
+    path = SysAllocString(L"QVPROV_BIOSSettingInterface.InstanceName=\"x\"");
+    BSTR method = SysAllocString(L"SetBIOSSetting");
+    EXPECT_EQ(s->ExecMethodAsync(path, method, 0, nullptr, nullptr, sink), WBEM_S_NO_ERROR);
+    SysFreeString(method);
+    SysFreeString(path);
+    ASSERT_EQ(sink->objects.size(), 1u);
+    EXPECT_EQ(sink->Object(0)->Number(L"Return"), 1);
+    EXPECT_EQ(sink->statuses, (std::vector<HRESULT>{WBEM_S_NO_ERROR, WBEM_E_NOT_FOUND, WBEM_S_NO_ERROR}));
+
+    s->Release();
+    sink->Release();
+    init->Release();
+    services->Release();
+}
+
+TEST(HiddenWindowTest, TitledAndNeverShown) {
+    HWND window = CreateHiddenMainWindow(nullptr);
+    ASSERT_NE(window, nullptr);
+    wchar_t title[64];
+    GetWindowTextW(window, title, 64);
+    EXPECT_STREQ(title, L"QV BCX Software Provider");
+    EXPECT_TRUE(DestroyWindow(window));
+}
+
+}  // namespace

@@ -1,0 +1,428 @@
+// The provider base through its COM interfaces, with handler doubles and fake WMI objects.
+
+#include "WMIException.h"
+#include "WMIProvider.h"
+#include "debug_capture.h"
+#include "wmi_fakes.h"
+
+#include <stdexcept>
+
+namespace {
+
+const wchar_t* const kProviderClasses[] = {L"QVPROV_BIOSSettingInterface", L"QVPROV_BIOSString",
+                                           L"QVPROV_BIOSPassword",         L"QVPROV_BIOSInteger",
+                                           L"QVPROV_BIOSEnumeration",      L"QVPROV_BIOSOrderedList"};
+
+// A provider whose class handlers record their calls and do what the test tells them.
+class TestProvider : public WMIProvider {
+public:
+    TestProvider() : WMIProvider(L"root\\QV\\InstrumentedBIOS", L"DecoupledEventProvider_BCXBiosSettings") {
+        for (const wchar_t* name : kProviderClasses) {
+            std::wstring cls = name;
+            AddClass(
+                name,
+                [this, cls](WMIInstance& instance, LONG flags) {
+                    calls.push_back(L"get " + cls);
+                    last_flags = flags;
+                    if (get) get(instance);
+                },
+                [this, cls](WMIInstanceList& list, WMIRequest& request) {
+                    calls.push_back(L"enumerate " + cls);
+                    if (enumerate) enumerate(list, request);
+                });
+        }
+        for (const wchar_t* method : {L"SetBIOSSetting", L"SetSystemDefaults"}) {
+            std::wstring name = method;
+            AddMethod(L"QVPROV_BIOSSettingInterface", method,
+                      [this, name](WMIInstance& target, BSTR, WMIMethodCall& call, LONG) {
+                          calls.push_back(L"method " + name);
+                          if (run) run(target, call);
+                      });
+        }
+    }
+    std::vector<std::wstring> calls;
+    LONG last_flags = -1;
+    std::function<void(WMIInstance&)> get;
+    std::function<void(WMIInstanceList&, WMIRequest&)> enumerate;
+    std::function<void(WMIInstance&, WMIMethodCall&)> run;
+    using WMIProvider::SetEventSource;
+};
+
+// An event source whose registration throws, to show how Initialize reports it.
+class ThrowingEventSource : public WMIEventSource {
+public:
+    HRESULT Register(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override { WMI_THROW(E_OUTOFMEMORY); }
+};
+
+class ProviderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        services_ = new FakeServices();
+        for (const wchar_t* name : kProviderClasses) services_->AddClass(name);
+        services_->AddClass(L"QV_BIOSSetting");
+        FakeObject* out = new FakeObject(L"__PARAMETERS");
+        services_->AddClass(L"QVPROV_BIOSSettingInterface")->AddMethod(L"SetBIOSSetting", out);
+        provider_ = new TestProvider();
+        sink_ = new FakeSink();
+    }
+    void TearDown() override {
+        sink_->Release();
+        provider_->Release();
+        services_->Release();
+    }
+    void Initialize() {
+        FakeInitSink* init = new FakeInitSink();
+        ASSERT_EQ(Services()->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init_)), S_OK);
+        EXPECT_EQ(init_->Initialize(nullptr, 0, nullptr, nullptr, services_, nullptr, init), WBEM_S_NO_ERROR);
+        init_statuses_ = init->statuses;
+        init->Release();
+        init_->Release();
+    }
+    IWbemServices* Services() { return static_cast<IWbemServices*>(static_cast<WMIProvider*>(provider_)); }
+    static BSTR B(const wchar_t* text) { return SysAllocString(text); }
+    HRESULT GetObject(const wchar_t* path, IWbemObjectSink* sink) {
+        BSTR p = B(path);
+        HRESULT hr = Services()->GetObjectAsync(p, 0x20, nullptr, sink);
+        SysFreeString(p);
+        return hr;
+    }
+    HRESULT Enumerate(const wchar_t* cls) {
+        BSTR c = B(cls);
+        HRESULT hr = Services()->CreateInstanceEnumAsync(c, 0, nullptr, sink_);
+        SysFreeString(c);
+        return hr;
+    }
+    HRESULT Query(const wchar_t* query) {
+        BSTR language = B(L"WQL");
+        BSTR q = B(query);
+        HRESULT hr = Services()->ExecQueryAsync(language, q, 0, nullptr, sink_);
+        SysFreeString(q);
+        SysFreeString(language);
+        return hr;
+    }
+    HRESULT Method(const wchar_t* path, const wchar_t* method, IWbemClassObject* in) {
+        BSTR p = B(path);
+        BSTR m = B(method);
+        HRESULT hr = Services()->ExecMethodAsync(p, m, 0, nullptr, in, sink_);
+        SysFreeString(m);
+        SysFreeString(p);
+        return hr;
+    }
+
+    FakeServices* services_ = nullptr;
+    TestProvider* provider_ = nullptr;
+    FakeSink* sink_ = nullptr;
+    IWbemProviderInit* init_ = nullptr;
+    std::vector<LONG> init_statuses_;
+};
+
+TEST_F(ProviderTest, AnswersItsTwoInterfacesAndIUnknown) {
+    void* object = nullptr;
+    EXPECT_EQ(Services()->QueryInterface(IID_IUnknown, &object), S_OK);
+    static_cast<IUnknown*>(object)->Release();
+    EXPECT_EQ(Services()->QueryInterface(IID_IWbemServices, &object), S_OK);
+    EXPECT_EQ(object, static_cast<void*>(Services()));
+    static_cast<IUnknown*>(object)->Release();
+    EXPECT_EQ(Services()->QueryInterface(IID_IWbemObjectSink, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
+}
+
+// The unsupported operations return at once: no trace, nothing sent to a sink, even before Initialize.
+TEST_F(ProviderTest, UnsupportedOperationsReturnNotSupportedAndTouchNothing) {
+    DebugCapture debug;
+    IWbemServices* s = Services();
+    BSTR text = B(L"QVPROV_BIOSString");
+    IWbemClassObject* object = nullptr;
+    IEnumWbemClassObject* enumerator = nullptr;
+    IWbemServices* working = nullptr;
+    IWbemObjectSink* handler = nullptr;
+    FakeObject* instance = new FakeObject(L"QVPROV_BIOSString", false);
+    const HRESULT results[] = {
+        s->OpenNamespace(text, 0, nullptr, &working, nullptr),
+        s->CancelAsyncCall(sink_),
+        s->QueryObjectSink(0, &handler),
+        s->GetObject(text, 0, nullptr, &object, nullptr),
+        s->PutClass(instance, 0, nullptr, nullptr),
+        s->PutClassAsync(instance, 0, nullptr, sink_),
+        s->DeleteClass(text, 0, nullptr, nullptr),
+        s->DeleteClassAsync(text, 0, nullptr, sink_),
+        s->CreateClassEnum(text, 0, nullptr, &enumerator),
+        s->CreateClassEnumAsync(text, 0, nullptr, sink_),
+        s->PutInstance(instance, 0, nullptr, nullptr),
+        s->DeleteInstance(text, 0, nullptr, nullptr),
+        s->CreateInstanceEnum(text, 0, nullptr, &enumerator),
+        s->ExecQuery(text, text, 0, nullptr, &enumerator),
+        s->ExecNotificationQuery(text, text, 0, nullptr, &enumerator),
+        s->ExecNotificationQueryAsync(text, text, 0, nullptr, sink_),
+        s->ExecMethod(text, text, 0, nullptr, nullptr, &object, nullptr),
+    };
+    for (HRESULT hr : results) EXPECT_EQ(hr, WBEM_E_NOT_SUPPORTED);
+    EXPECT_TRUE(sink_->events.empty());
+    EXPECT_TRUE(provider_->calls.empty());
+    EXPECT_EQ(debug.Text(), "");
+    instance->Release();
+    SysFreeString(text);
+}
+
+TEST_F(ProviderTest, InitializeSucceedsWithoutTheEventPlatform) {
+    Initialize();
+    // The decoupled event provider cannot be created here; requests are served all the same.
+    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+}
+
+// An event source that gets the given decoupled provider instead of asking COM.
+class FakeProviderEventSource : public WMIEventSource {
+public:
+    explicit FakeProviderEventSource(FakeDecoupledProvider* provider) : provider_(provider) {}
+
+protected:
+    HRESULT CreateProvider(IWbemDecoupledBasicEventProvider** provider) override {
+        provider_->AddRef();
+        *provider = provider_;
+        return S_OK;
+    }
+
+private:
+    FakeDecoupledProvider* provider_;
+};
+
+TEST_F(ProviderTest, InitializeRegistersTheEventSource) {
+    auto* decoupled = new FakeDecoupledProvider();
+    provider_->SetEventSource(new FakeProviderEventSource(decoupled));
+    Initialize();
+    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
+    EXPECT_EQ(decoupled->scope, L"root\\QV\\InstrumentedBIOS");
+    EXPECT_EQ(decoupled->registration, L"DecoupledEventProvider_BCXBiosSettings");
+    // A failed registration does not change the outcome either.
+    decoupled->register_result = WBEM_E_ACCESS_DENIED;
+    Initialize();
+    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
+    // The provider's destruction releases the registration.
+    EXPECT_EQ(decoupled->References(), 1u);
+    decoupled->Release();
+}
+
+TEST_F(ProviderTest, InitializeReportsAnExceptionToTheInitSinkOnly) {
+    DebugCapture debug;
+    provider_->SetEventSource(new ThrowingEventSource());
+    Initialize();
+    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_E_FAILED});
+    EXPECT_TRUE(debug.Contains("Throwing HRESULT exception provider_test.cpp:"));
+    EXPECT_TRUE(debug.Contains("Caught HRESULT exception WMIProvider.cpp:"));
+    EXPECT_TRUE(debug.Contains("(0x8007000E)"));
+}
+
+TEST_F(ProviderTest, RequestsBeforeInitializeAreInvalid) {
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{WBEM_E_INVALID_PARAMETER});
+    EXPECT_TRUE(provider_->calls.empty());
+    EXPECT_EQ(services_->get_object_calls, 0);
+}
+
+TEST_F(ProviderTest, NullSinkIsInvalidAndNoHandlerRuns) {
+    Initialize();
+    BSTR c = B(L"QVPROV_BIOSString");
+    EXPECT_EQ(Services()->CreateInstanceEnumAsync(c, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(Services()->ExecQueryAsync(c, c, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(Services()->DeleteInstanceAsync(c, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(Services()->ExecMethodAsync(c, c, 0, nullptr, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", nullptr), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(Services()->PutInstanceAsync(nullptr, 0, nullptr, sink_), WBEM_E_INVALID_PARAMETER);
+    SysFreeString(c);
+    EXPECT_TRUE(provider_->calls.empty());
+    EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{WBEM_E_INVALID_PARAMETER});  // only the put had a sink
+}
+
+TEST_F(ProviderTest, GetObjectPutsTheKeysBeforeTheHandlerAndIndicatesTheInstance) {
+    Initialize();
+    std::wstring seen;
+    provider_->get = [&](WMIInstance& instance) {
+        VARIANT v = instance.Get(L"InstanceName");
+        seen = v.bstrVal;
+        VariantClear(&v);
+        instance.PutText(L"Value", L"filled");
+    };
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+    EXPECT_EQ(seen, L"x");
+    EXPECT_EQ(provider_->last_flags, 0x20);
+    ASSERT_EQ(sink_->events.size(), 2u);
+    EXPECT_FALSE(sink_->events[0].is_status);
+    EXPECT_EQ(sink_->Object(0)->Text(L"Value"), L"filled");
+    EXPECT_EQ(sink_->Object(0)->Text(L"InstanceName"), L"x");
+    EXPECT_TRUE(sink_->events[1].is_status);
+    EXPECT_EQ(sink_->events[1].status, WBEM_S_NO_ERROR);
+}
+
+TEST_F(ProviderTest, HandlerThatThrowsNotFoundGivesNoInstance) {
+    Initialize();
+    DebugCapture debug;
+    provider_->get = [](WMIInstance&) { WMI_THROW(WBEM_E_NOT_FOUND); };
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_E_NOT_FOUND);
+    EXPECT_TRUE(sink_->objects.empty());
+    EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{WBEM_E_NOT_FOUND});
+    EXPECT_TRUE(debug.Contains("Throwing HRESULT exception provider_test.cpp:"));
+    EXPECT_TRUE(debug.Contains(" (0x80041002)\nCaught HRESULT exception WMIProvider.cpp:"));
+}
+
+TEST_F(ProviderTest, ClassNamesMatchWithoutRegardToCase) {
+    Initialize();
+    EXPECT_EQ(GetObject(L"qvprov_biosstring.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+    EXPECT_EQ(Enumerate(L"QVPROV_BIOSINTEGER"), WBEM_S_NO_ERROR);
+    EXPECT_EQ(provider_->calls,
+              (std::vector<std::wstring>{L"get QVPROV_BIOSString", L"enumerate QVPROV_BIOSInteger"}));
+}
+
+TEST_F(ProviderTest, ClassesTheProviderDoesNotServe) {
+    Initialize();
+    // A class of the namespace that no handler serves.
+    EXPECT_EQ(GetObject(L"QV_BIOSSetting.Name=\"x\"", sink_), WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(Enumerate(L"QV_BIOSSetting"), WBEM_E_INVALID_CLASS);
+    // A class the namespace does not have fails where the instance is made.
+    EXPECT_EQ(GetObject(L"NoSuchClass.Name=\"x\"", sink_), WBEM_E_NOT_FOUND);
+    EXPECT_TRUE(provider_->calls.empty());
+    EXPECT_EQ(sink_->statuses, (std::vector<HRESULT>{WBEM_E_INVALID_CLASS, WBEM_E_INVALID_CLASS, WBEM_E_NOT_FOUND}));
+}
+
+TEST_F(ProviderTest, RefusedObjectPathsFailCleanly) {
+    Initialize();
+    for (const wchar_t* path : {L"", L"QVPROV_BIOSString.InstanceName=", L" QVPROV_BIOSString",
+                                L"QVPROV_BIOSString.InstanceName=\"x", L"ns:QVPROV_BIOSString"}) {
+        EXPECT_EQ(GetObject(path, sink_), WBEM_E_INVALID_OBJECT_PATH);
+    }
+    EXPECT_TRUE(provider_->calls.empty());
+    EXPECT_EQ(sink_->statuses.size(), 5u);
+}
+
+// The client receives each instance as the handler adds it, then the status of the handler's exception.
+TEST_F(ProviderTest, EnumerationStreamsInstancesThenReportsTheFailure) {
+    Initialize();
+    std::vector<size_t> seen_by_client;
+    provider_->enumerate = [&](WMIInstanceList& list, WMIRequest& request) {
+        for (int i = 0; i < 3; ++i) {
+            auto* instance = new WMIInstance(request);
+            instance->PutInt(L"Sequence", i);
+            list.Add(instance);
+            seen_by_client.push_back(sink_->objects.size());
+        }
+        WMI_THROW(WBEM_E_FAILED);
+    };
+    EXPECT_EQ(Enumerate(L"QVPROV_BIOSEnumeration"), WBEM_E_FAILED);
+    EXPECT_EQ(seen_by_client, (std::vector<size_t>{1, 2, 3}));
+    ASSERT_EQ(sink_->events.size(), 4u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(sink_->Object(static_cast<size_t>(i))->Number(L"Sequence"), i);
+    EXPECT_TRUE(sink_->events[3].is_status);
+    EXPECT_EQ(sink_->events[3].status, WBEM_E_FAILED);
+}
+
+TEST_F(ProviderTest, OtherExceptionsBecomeUnexpected) {
+    Initialize();
+    DebugCapture debug;
+    provider_->enumerate = [](WMIInstanceList&, WMIRequest&) { throw std::runtime_error("boom"); };
+    EXPECT_EQ(Enumerate(L"QVPROV_BIOSPassword"), E_UNEXPECTED);
+    EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{E_UNEXPECTED});
+    EXPECT_TRUE(debug.Contains("Caught general exception WMIProvider.cpp:"));
+}
+
+TEST_F(ProviderTest, QueriesEnumerateTheClassTheyName) {
+    Initialize();
+    EXPECT_EQ(Query(L"SELECT * FROM QVPROV_BIOSInteger WHERE Name='Boot Delay'"), WBEM_S_NO_ERROR);
+    EXPECT_EQ(Query(L"select Name from  QVPROV_BIOS OrderedList "), WBEM_S_NO_ERROR);
+    EXPECT_EQ(provider_->calls,
+              (std::vector<std::wstring>{L"enumerate QVPROV_BIOSInteger", L"enumerate QVPROV_BIOSOrderedList"}));
+    EXPECT_EQ(Query(L"select * where x"), WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(Query(L"select fromage from QVPROV_BIOSString"), WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(Query(L"select * from "), WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(Query(L"select * from"), E_UNEXPECTED);
+    EXPECT_EQ(provider_->calls.size(), 2u);
+}
+
+TEST_F(ProviderTest, PutAndDeleteAreRefused) {
+    Initialize();
+    FakeObject* mine = new FakeObject(L"QVPROV_BIOSString", false);
+    FakeObject* other = new FakeObject(L"Win32_Process", false);
+    EXPECT_EQ(Services()->PutInstanceAsync(mine, 0, nullptr, sink_), WBEM_E_NOT_SUPPORTED);
+    EXPECT_EQ(Services()->PutInstanceAsync(other, 0, nullptr, sink_), WBEM_E_INVALID_CLASS);
+    mine->Release();
+    other->Release();
+    BSTR path = B(L"QVPROV_BIOSString.InstanceName=\"x\"");
+    EXPECT_EQ(Services()->DeleteInstanceAsync(path, 0, nullptr, sink_), WBEM_E_NOT_SUPPORTED);
+    SysFreeString(path);
+    path = B(L"QV_BIOSSetting.Name=\"x\"");
+    EXPECT_EQ(Services()->DeleteInstanceAsync(path, 0, nullptr, sink_), WBEM_E_INVALID_CLASS);
+    SysFreeString(path);
+    EXPECT_TRUE(provider_->calls.empty());
+    EXPECT_TRUE(sink_->objects.empty());
+    EXPECT_EQ(sink_->statuses.size(), 4u);
+}
+
+TEST_F(ProviderTest, MethodCallsReachTheirHandlerWithParameters) {
+    Initialize();
+    FakeObject* in = new FakeObject(L"__PARAMETERS", false);
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(L"Boot Delay");
+    in->Set(L"Name", v);
+    VariantClear(&v);
+    std::wstring name;
+    provider_->run = [&](WMIInstance& target, WMIMethodCall& call) {
+        VARIANT n = call.GetInParam(L"Name");
+        name = n.bstrVal;
+        VariantClear(&n);
+        VARIANT key = target.Get(L"InstanceName");
+        EXPECT_STREQ(key.bstrVal, L"ACPI\\PNP0C14\\0_0");
+        VariantClear(&key);
+        call.PutOutParam(L"Return", 0);
+        call.IndicateOut();
+    };
+    EXPECT_EQ(Method(L"QVPROV_BIOSSettingInterface.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"", L"setbiossetting", in),
+              WBEM_S_NO_ERROR);
+    in->Release();
+    EXPECT_EQ(name, L"Boot Delay");
+    ASSERT_EQ(sink_->objects.size(), 1u);
+    EXPECT_EQ(sink_->Object(0)->ClassName(), L"__PARAMETERS");
+    EXPECT_EQ(sink_->Object(0)->Number(L"Return"), 0);
+    EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{WBEM_S_NO_ERROR});
+}
+
+TEST_F(ProviderTest, MethodCallsThatDoNotMatch) {
+    Initialize();
+    // The class has no such method: GetMethod's own code, no handler.
+    EXPECT_EQ(Method(L"QVPROV_BIOSString.InstanceName=\"x\"", L"SetBIOSSetting", nullptr), WBEM_E_NOT_FOUND);
+    // SetSystemDefaults is in the dispatch table, but this namespace's class does not declare it.
+    EXPECT_EQ(Method(L"QVPROV_BIOSSettingInterface.InstanceName=\"x\"", L"SetSystemDefaults", nullptr),
+              WBEM_E_NOT_FOUND);
+    EXPECT_TRUE(provider_->calls.empty());
+}
+
+TEST_F(ProviderTest, MethodWithoutOutputSignatureOrHandler) {
+    FakeObject* cls = services_->AddClass(L"QVPROV_BIOSSettingInterface");
+    cls->AddMethod(L"SetSystemDefaults", nullptr);
+    cls->AddMethod(L"Reboot", new FakeObject(L"__PARAMETERS"));
+    Initialize();
+    EXPECT_EQ(Method(L"QVPROV_BIOSSettingInterface.InstanceName=\"x\"", L"SetSystemDefaults", nullptr),
+              WBEM_E_INVALID_METHOD_PARAMETERS);
+    EXPECT_EQ(Method(L"QVPROV_BIOSSettingInterface.InstanceName=\"x\"", L"Reboot", nullptr), WBEM_E_INVALID_METHOD);
+    EXPECT_TRUE(provider_->calls.empty());
+    EXPECT_EQ(sink_->statuses, (std::vector<HRESULT>{WBEM_E_INVALID_METHOD_PARAMETERS, WBEM_E_INVALID_METHOD}));
+}
+
+TEST_F(ProviderTest, FailingFinalStatusIsTheResult) {
+    Initialize();
+    sink_->set_status_result = WBEM_E_TRANSPORT_FAILURE;
+    EXPECT_EQ(Enumerate(L"QVPROV_BIOSString"), WBEM_E_TRANSPORT_FAILURE);
+    EXPECT_EQ(sink_->statuses, (std::vector<HRESULT>{WBEM_S_NO_ERROR, WBEM_E_TRANSPORT_FAILURE}));
+}
+
+TEST_F(ProviderTest, ReleasingTheLastReferenceReleasesTheServices) {
+    Initialize();
+    EXPECT_EQ(services_->References(), 2u);
+    provider_->AddRef();
+    provider_->Release();
+    EXPECT_EQ(services_->References(), 2u);
+    provider_->Release();
+    provider_ = new TestProvider();  // for TearDown
+    EXPECT_EQ(services_->References(), 1u);
+}
+
+}  // namespace

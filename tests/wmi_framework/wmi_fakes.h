@@ -1,0 +1,274 @@
+// Small stand-ins for the WMI objects the framework talks to: class objects and instances with a property
+// bag, namespace services with a class table, response sinks that record what reaches them, and a decoupled
+// event provider. Each can be told to fail a given call.
+#pragma once
+
+#include "oleauto.h"
+#include "wbemprov.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+template <typename Interface>
+class FakeUnknown : public Interface {
+public:
+    virtual ~FakeUnknown() = default;
+    STDMETHODIMP QueryInterface(REFIID, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = static_cast<Interface*>(this);
+        this->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    ULONG References() const { return references_; }
+
+private:
+    ULONG references_ = 1;
+};
+
+// A class or an instance: named properties, and methods with an optional output signature.
+class FakeObject : public FakeUnknown<IWbemClassObject> {
+public:
+    explicit FakeObject(std::wstring className, bool = true) : class_name_(std::move(className)) {}
+    ~FakeObject() override {
+        for (auto& [name, value] : properties_) VariantClear(&value);
+        for (auto& [name, signature] : methods_)
+            if (signature != nullptr) signature->Release();
+    }
+
+    // Test controls.
+    HRESULT spawn_result = S_OK;  // failure of SpawnInstance
+    bool spawn_null = false;      // SpawnInstance succeeds without an object
+    HRESULT put_result = S_OK;
+    // Adds a method; outSignature null: the method has no output parameters. Takes the reference.
+    void AddMethod(const std::wstring& name, FakeObject* outSignature) { methods_[Lower(name)] = outSignature; }
+    bool Has(const std::wstring& name) const { return properties_.count(name) != 0; }
+    const VARIANT& Value(const std::wstring& name) const { return properties_.at(name); }
+    std::wstring Text(const std::wstring& name) const {
+        auto it = properties_.find(name);
+        return it != properties_.end() && it->second.vt == VT_BSTR ? it->second.bstrVal : L"<none>";
+    }
+    LONG Number(const std::wstring& name) const {
+        auto it = properties_.find(name);
+        return it != properties_.end() && it->second.vt == VT_I4 ? it->second.lVal : -999;
+    }
+    const std::wstring& ClassName() const { return class_name_; }
+    void Set(const std::wstring& name, const VARIANT& value) {
+        VariantClear(&properties_[name]);
+        VariantCopy(&properties_[name], &value);
+    }
+
+    STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) override {
+        if (name == nullptr || value == nullptr) return WBEM_E_INVALID_PARAMETER;
+        if (std::wstring(name) == L"__CLASS") {
+            value->vt = VT_BSTR;
+            value->bstrVal = SysAllocString(class_name_.c_str());
+            return S_OK;
+        }
+        auto it = properties_.find(name);
+        if (it == properties_.end()) return WBEM_E_NOT_FOUND;
+        return VariantCopy(value, &it->second);
+    }
+    STDMETHODIMP Put(LPCWSTR name, LONG, VARIANT* value, CIMTYPE) override {
+        if (FAILED(put_result)) return put_result;
+        if (name == nullptr || *name == L'\0' || value == nullptr) return WBEM_E_INVALID_PARAMETER;
+        Set(name, *value);
+        return S_OK;
+    }
+    STDMETHODIMP SpawnInstance(LONG, IWbemClassObject** instance) override {
+        if (FAILED(spawn_result)) return spawn_result;
+        *instance = spawn_null ? nullptr : new FakeObject(class_name_, false);
+        return S_OK;
+    }
+    STDMETHODIMP GetMethod(LPCWSTR name, LONG, IWbemClassObject** in, IWbemClassObject** out) override {
+        if (in != nullptr) *in = nullptr;
+        auto it = methods_.find(Lower(name != nullptr ? name : L""));
+        if (it == methods_.end()) return WBEM_E_NOT_FOUND;
+        if (out != nullptr) {
+            *out = it->second;
+            if (it->second != nullptr) it->second->AddRef();
+        }
+        return S_OK;
+    }
+
+    STDMETHODIMP GetQualifierSet(IWbemQualifierSet**) override { return E_NOTIMPL; }
+    STDMETHODIMP Delete(LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override { return E_NOTIMPL; }
+    STDMETHODIMP BeginEnumeration(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndEnumeration() override { return E_NOTIMPL; }
+    STDMETHODIMP GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetObjectText(LONG, BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SpawnDerivedClass(LONG, IWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP CompareTo(LONG, IWbemClassObject*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPropertyOrigin(LPCWSTR, BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP InheritsFrom(LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteMethod(LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP BeginMethodEnumeration(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP EndMethodEnumeration() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMethodOrigin(LPCWSTR, BSTR*) override { return E_NOTIMPL; }
+
+private:
+    static std::wstring Lower(std::wstring s) {
+        for (auto& c : s) c = static_cast<wchar_t>(towlower(static_cast<wint_t>(c)));
+        return s;
+    }
+    std::wstring class_name_;
+    std::map<std::wstring, VARIANT> properties_;
+    std::map<std::wstring, FakeObject*> methods_;
+};
+
+// Namespace services that know a set of classes (exact names, as the repository stores them, but found
+// without regard to case like WMI does).
+class FakeServices : public FakeUnknown<IWbemServices> {
+public:
+    ~FakeServices() override {
+        for (auto& [name, cls] : classes_) cls->Release();
+    }
+    // Adds a class (the services keep the reference) and returns it.
+    FakeObject* AddClass(const std::wstring& name) {
+        auto* cls = new FakeObject(name);
+        FakeObject*& slot = classes_[Lower(name)];
+        if (slot != nullptr) slot->Release();
+        slot = cls;
+        return cls;
+    }
+    HRESULT get_object_result = S_OK;
+    int get_object_calls = 0;
+
+    STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object,
+                           IWbemCallResult**) override {
+        ++get_object_calls;
+        *object = nullptr;
+        if (FAILED(get_object_result)) return get_object_result;
+        auto it = classes_.find(Lower(path != nullptr ? path : L""));
+        if (it == classes_.end()) return WBEM_E_NOT_FOUND;
+        it->second->AddRef();
+        *object = it->second;
+        return S_OK;
+    }
+
+    STDMETHODIMP OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP CancelAsyncCall(IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*) override { return E_NOTIMPL; }
+
+private:
+    static std::wstring Lower(std::wstring s) {
+        for (auto& c : s) c = static_cast<wchar_t>(towlower(static_cast<wint_t>(c)));
+        return s;
+    }
+    std::map<std::wstring, FakeObject*> classes_;
+};
+
+// A response sink that records, in order, every object indicated and every status.
+class FakeSink : public FakeUnknown<IWbemObjectSink> {
+public:
+    ~FakeSink() override {
+        for (auto* o : objects) o->Release();
+    }
+    struct Event {
+        bool is_status;
+        HRESULT status;
+        IWbemClassObject* object;
+    };
+    std::vector<IWbemClassObject*> objects;  // held with a reference
+    std::vector<HRESULT> statuses;
+    std::vector<Event> events;  // both, in arrival order
+    HRESULT indicate_result = S_OK;
+    HRESULT set_status_result = S_OK;
+
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject** list) override {
+        for (LONG i = 0; i < count; ++i) {
+            list[i]->AddRef();
+            objects.push_back(list[i]);
+            events.push_back({false, 0, list[i]});
+        }
+        return indicate_result;
+    }
+    STDMETHODIMP SetStatus(LONG flags, HRESULT result, BSTR, IWbemClassObject*) override {
+        EXPECT_EQ(flags, WBEM_STATUS_COMPLETE);
+        statuses.push_back(result);
+        events.push_back({true, result, nullptr});
+        return set_status_result;
+    }
+    FakeObject* Object(size_t i) const { return static_cast<FakeObject*>(objects.at(i)); }
+};
+
+class FakeInitSink : public FakeUnknown<IWbemProviderInitSink> {
+public:
+    std::vector<LONG> statuses;
+    STDMETHODIMP SetStatus(LONG status, LONG) override {
+        statuses.push_back(status);
+        return S_OK;
+    }
+};
+
+// The platform's decoupled event provider: a registration, services to build events with, and a sink that
+// exists while someone is subscribed.
+class FakeDecoupledProvider : public FakeUnknown<IWbemDecoupledBasicEventProvider> {
+public:
+    ~FakeDecoupledProvider() override {
+        if (sink != nullptr) sink->Release();
+        if (services != nullptr) services->Release();
+    }
+    FakeSink* sink = nullptr;          // current subscriber's sink (held), or null
+    FakeServices* services = nullptr;  // held
+    HRESULT register_result = S_OK;
+    HRESULT get_service_result = S_OK;
+    std::wstring scope, registration;
+    int get_sink_calls = 0;
+
+    STDMETHODIMP Register(LONG, IWbemContext*, LPCWSTR, LPCWSTR, LPCWSTR scopeName, LPCWSTR name,
+                          IUnknown*) override {
+        scope = scopeName != nullptr ? scopeName : L"";
+        registration = name != nullptr ? name : L"";
+        return register_result;
+    }
+    STDMETHODIMP UnRegister() override { return S_OK; }
+    STDMETHODIMP GetSink(LONG, IWbemContext*, IWbemObjectSink** out) override {
+        ++get_sink_calls;
+        *out = sink;
+        if (sink != nullptr) sink->AddRef();
+        return sink != nullptr ? S_OK : WBEM_S_FALSE;
+    }
+    STDMETHODIMP GetService(LONG, IWbemContext*, IWbemServices** out) override {
+        *out = nullptr;
+        if (FAILED(get_service_result)) return get_service_result;
+        *out = services;
+        if (services != nullptr) services->AddRef();
+        return S_OK;
+    }
+};
