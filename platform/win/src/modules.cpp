@@ -1,6 +1,7 @@
 // Loading modules and finding their exports. A module handle is the module's lowest mapped address.
 
 #include "qv_system_root.h"
+#include "system_modules.h"
 #include "windows.h"
 
 #include <dlfcn.h>
@@ -140,6 +141,11 @@ void* GetProcAddress(HMODULE module, LPCSTR name) {
         SetLastError(ERROR_PROC_NOT_FOUND);  // lookup by ordinal has no meaning here
         return nullptr;
     }
+    bool system = false;
+    if (void* native = QvSystemModuleProc(module, name, &system); system) {
+        if (native == nullptr) SetLastError(ERROR_PROC_NOT_FOUND);
+        return native;
+    }
     void* dl = nullptr;
     bool close_after = false;
     {
@@ -170,6 +176,7 @@ void* GetProcAddress(HMODULE module, LPCSTR name) {
 
 HMODULE GetModuleHandleW(LPCWSTR name) {
     if (name == nullptr) return MainProgram();
+    if (HMODULE system = QvSystemModule(name); system != nullptr) return system;
     std::string wanted = qv::win::HostPath(std::wstring(name)).filename().string();
     struct Search {
         std::string wanted;
