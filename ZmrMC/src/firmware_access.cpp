@@ -49,7 +49,10 @@ bool FirmwareAccess::SecuritySettings(const void* command, int length, unsigned 
 }
 
 bool FirmwareAccess::SetupPasswordSet() {
-    // The firmware's own call gate is asked first once it exists; the driver answers meanwhile.
+    uint32_t status = 0xFFFF;
+    uint8_t state[4] = {};
+    HRESULT hr = gate_.Call(0x20000, 5, 0, sizeof state, &status, nullptr, state);
+    if (GateStatus(hr, status) == 0) return (state[0] & 2) != 0;
     return transport_.SetupPasswordSet();
 }
 

@@ -9,6 +9,7 @@
 #include "ZmrMC.h"
 #include "driver_installation.h"
 #include "driver_transport.h"
+#include "firmware_call_gate.h"
 #include "smbios_store.h"
 #include "system_identity.h"
 
@@ -44,9 +45,9 @@ public:
     bool PxeNextBoot(char* value, bool set);
     bool SecuritySettings(const void* command, int length, unsigned char* status);
 
-    // Setup password state, lock state and system objects (driver requests; the status byte of an object
-    // request is not examined).
+    // Setup password state: the firmware's call gate is asked first, the driver when the gate cannot answer.
     bool SetupPasswordSet();
+    // Lock state and system objects (driver requests; the status byte of an object request is not examined).
     bool ChangeLockState(const char* password, uint16_t length, bool lock, unsigned char* status);
     bool ObjectListSize(uint32_t* size);
     bool ObjectList(void* list, uint32_t size);
@@ -78,6 +79,7 @@ public:
     bool ReadSmbiosTable(void* buffer, int length);
 
     SmbiosStore& Smbios() { return smbios_; }
+    FirmwareCallGate& Gate() { return gate_; }
 
 private:
     void ReadIdentity();
@@ -85,6 +87,7 @@ private:
     std::string RomText(uint32_t address, uint32_t length);
 
     SystemIdentity identity_;
+    FirmwareCallGate gate_;
     DriverTransport transport_;
     DriverInstallation installation_;
     SmbiosStore smbios_;
