@@ -80,6 +80,42 @@ uint32_t DriverTransport::ReadPhysical(uint32_t address, void* buffer, uint32_t 
     return returned;
 }
 
+bool DriverTransport::SystemId(uint16_t* id) {
+    uint8_t answer[2] = {};
+    uint32_t returned = 0;
+    if (!Request(kIoctlSystemId, nullptr, 0, answer, sizeof answer, &returned) || returned != 2) return false;
+    *id = static_cast<uint16_t>(answer[0] | (answer[1] << 8));
+    return true;
+}
+
+bool DriverTransport::SmbiosEntryPoint(uint8_t entry[31]) {
+    uint8_t answer[31] = {};
+    uint32_t returned = 0;
+    if (!Request(kIoctlSmbiosEntry, nullptr, 0, answer, sizeof answer, &returned) || returned != 31) return false;
+    std::memcpy(entry, answer, sizeof answer);
+    return true;
+}
+
+uint32_t DriverTransport::SystemInformationAddress() {
+    uint8_t answer[4] = {};
+    uint32_t returned = 0;
+    if (!Request(kIoctlSitAddress, nullptr, 0, answer, sizeof answer, &returned) || returned != 4) return 0;
+    return Get32(answer) & 0xFFFFF;
+}
+
+bool DriverTransport::PciBios(ZmrMCRegisterBlock* regs) {
+    if (regs == nullptr || !IsOpen()) return false;
+    if (!Request(kIoctlPciBios, regs, kBlockHeader, regs, kBlockHeader, nullptr)) return false;
+    return (regs->eflags & 1) == 0;
+}
+
+bool DriverTransport::PnpBios(uint16_t* words, size_t count) {
+    if (words == nullptr || count == 0 || !IsOpen()) return false;
+    uint32_t bytes = static_cast<uint32_t>(count * sizeof(uint16_t));
+    if (!Request(kIoctlPnpBios, words, bytes, words, bytes, nullptr)) return false;
+    return words[0] == 0;
+}
+
 bool DriverTransport::CallInt15(ZmrMCRegisterBlock* regs, int size, unsigned char* status, uint32_t code) {
     if (regs == nullptr || size < kBlockHeader || !IsOpen()) return NotReached(status);
     if (!Request(code, regs, static_cast<uint32_t>(size), regs, static_cast<uint32_t>(size), nullptr))

@@ -77,6 +77,18 @@ public:
     // Physical memory (request 0x80002000): the number of bytes read into `buffer`, 0 on failure.
     uint32_t ReadPhysical(uint32_t address, void* buffer, uint32_t length);
 
+    // System identifier (request 0x80002008): only when exactly 2 bytes come back.
+    bool SystemId(uint16_t* id);
+    // The firmware's 31-byte SMBIOS entry point (request 0x80002164): only when exactly 31 bytes come back.
+    bool SmbiosEntryPoint(uint8_t entry[31]);
+    // Physical address of the ROM's system information table (request 0x80002040, low 20 bits); 0 when none.
+    uint32_t SystemInformationAddress();
+    // PCI BIOS call (INT 1Ah, AH = B1h) on a 40-byte register block: true when the carry flag comes back clear.
+    bool PciBios(ZmrMCRegisterBlock* regs);
+    // Plug and Play BIOS call: words[0] the function in, the return code out; the parameters follow (far
+    // pointers as offset, segment, into granted conventional memory). True when the return code is 0.
+    bool PnpBios(uint16_t* words, size_t count);
+
     // 32-bit INT 15h call: the caller's block, in and out.
     bool CallInt15(ZmrMCRegisterBlock* regs, int size, unsigned char* status, uint32_t code = kIoctlInt15);
     // 16-bit interrupt call with the data area in a conventional-memory block (unless `withoutBlock`).

@@ -42,6 +42,12 @@ T Guard(T failure, F body) noexcept {
     }
 }
 
+// A library-owned identity text, or "" before ZmrMCInit.
+template <typename F>
+const char* IdentityText(F text) noexcept {
+    return Guard<const char*>(kEmpty, [&] { return Firmware() != nullptr ? text(*Firmware()).c_str() : kEmpty; });
+}
+
 }  // namespace
 
 extern "C" {
@@ -74,22 +80,52 @@ int ZmrMCGetOpSysPlatform(void) {
 }
 
 // --- system identity ----------------------------------------------------------------------------------------
-int ZmrMCGetMachineID(void) { return 0; }
-const char* ZmrMCGetROMVersion(void) { return kEmpty; }
-const char* ZmrMCGetROMFamily(void) { return kEmpty; }
-const char* ZmrMCGetProductName(void) { return kEmpty; }
-const char* ZmrMCGetSmbiosBiosVersion(void) { return kEmpty; }
-const char* ZmrMCGetSmbiosBiosReleaseDate(void) { return kEmpty; }
-const char* ZmrMCGetSystemManufacturer(void) { return kEmpty; }
-const char* ZmrMCGetSystemProduct(void) { return kEmpty; }
-const char* ZmrMCGetSystemVersion(void) { return kEmpty; }
-const char* ZmrMCGetBaseBoardManufacturer(void) { return kEmpty; }
-const char* ZmrMCGetBaseBoardProduct(void) { return kEmpty; }
-const char* ZmrMCGetBaseBoardVersion(void) { return kEmpty; }
-const char* ZmrMCGetSerialNumber(void) { return kEmpty; }
-const char* ZmrMCGetAssetTag(void) { return kEmpty; }
-const char* ZmrMCGetOwnershipString(void) { return kEmpty; }
-int ZmrMCSetAssetTag(const char*) { return kFalse; }
+int ZmrMCGetMachineID(void) { return Firmware() != nullptr ? Firmware()->Identity().system_id : 0; }
+const char* ZmrMCGetROMVersion(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Identity().rom_version; });
+}
+const char* ZmrMCGetROMFamily(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Identity().rom_family; });
+}
+const char* ZmrMCGetProductName(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Identity().product_name; });
+}
+const char* ZmrMCGetSmbiosBiosVersion(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.SmbiosBiosVersion(); });
+}
+const char* ZmrMCGetSmbiosBiosReleaseDate(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.SmbiosBiosReleaseDate(); });
+}
+const char* ZmrMCGetSystemManufacturer(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Names().manufacturer; });
+}
+const char* ZmrMCGetSystemProduct(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Names().product; });
+}
+const char* ZmrMCGetSystemVersion(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Names().version; });
+}
+const char* ZmrMCGetBaseBoardManufacturer(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Names().board_manufacturer; });
+}
+const char* ZmrMCGetBaseBoardProduct(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Names().board_product; });
+}
+const char* ZmrMCGetBaseBoardVersion(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.Names().board_version; });
+}
+const char* ZmrMCGetSerialNumber(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.SerialNumber(); });
+}
+const char* ZmrMCGetAssetTag(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.AssetTag(); });
+}
+const char* ZmrMCGetOwnershipString(void) {
+    return IdentityText([](zmrmc::FirmwareAccess& f) -> const std::string& { return f.OwnershipString(); });
+}
+int ZmrMCSetAssetTag(const char* tag) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->SetAssetTag(tag)); });
+}
 int ZmrMCIsCPUSerNumSupported(void) { return kFalse; }
 
 // --- passwords ----------------------------------------------------------------------------------------------
@@ -166,9 +202,13 @@ int ZmrMCSetIPLPriority(const unsigned char*, int) { return kFalse; }
 int ZmrMCGetSMBTableSize(int* structureCount, int* tableLength) {
     if (structureCount != nullptr) *structureCount = 0;
     if (tableLength != nullptr) *tableLength = 0;
-    return kFalse;
+    return Guard(kFalse, [&] {
+        return Bool(Firmware() != nullptr && Firmware()->SmbiosTableSize(structureCount, tableLength));
+    });
 }
-int ZmrMCObtainSMBTable(void*, int) { return kFalse; }
+int ZmrMCObtainSMBTable(void* buffer, int length) {
+    return Guard(kFalse, [&] { return Bool(Firmware() != nullptr && Firmware()->ReadSmbiosTable(buffer, length)); });
+}
 
 // --- ROM flash ----------------------------------------------------------------------------------------------
 int ZmrMCFlashRomFromCAB(const char*, const char*) { return ZMRMC_STATUS_NOT_REACHED; }

@@ -6,15 +6,22 @@
 
 namespace zmrmc {
 
-FirmwareAccess::FirmwareAccess() = default;
+FirmwareAccess::FirmwareAccess(SmbiosInstrumentationSource instrumentation)
+    : smbios_(std::move(instrumentation), [this](uint32_t address, void* buffer, uint32_t length) {
+          return transport_.ReadPhysical(address, buffer, length);
+      }) {}
 
-FirmwareAccess::~FirmwareAccess() { installation_.Teardown(transport_); }
+FirmwareAccess::~FirmwareAccess() {
+    smbios_.Discard();
+    installation_.Teardown(transport_);
+}
 
 void FirmwareAccess::Open(bool open_existing, bool install_driver) {
     installation_.Open(transport_, open_existing, install_driver);
+    ReadIdentity();
 }
 
-bool FirmwareAccess::Reachable() const { return transport_.IsOpen(); }
+bool FirmwareAccess::Reachable() const { return transport_.IsOpen() || identity_.smbios; }
 
 bool FirmwareAccess::CallInt15(ZmrMCRegisterBlock* regs, int size, unsigned char* status) {
     return transport_.CallInt15(regs, size, status);
@@ -22,7 +29,7 @@ bool FirmwareAccess::CallInt15(ZmrMCRegisterBlock* regs, int size, unsigned char
 
 bool FirmwareAccess::CallInterrupt(int interrupt, ZmrMCRegisterBlock* regs, int size, unsigned char* status) {
     return transport_.CallInterrupt(interrupt, regs, size, status,
-                                    CallWithoutConventionalMemory(rom_family_, bios_release_date_));
+                                    CallWithoutConventionalMemory(identity_.rom_family, bios_release_date_));
 }
 
 bool FirmwareAccess::PxeNextBoot(char* value, bool set) {
@@ -42,7 +49,10 @@ bool FirmwareAccess::SecuritySettings(const void* command, int length, unsigned 
 }
 
 bool FirmwareAccess::SetupPasswordSet() {
-    // The firmware's own call gate is asked first once it exists; the driver answers meanwhile.
+    uint32_t status = 0xFFFF;
+    uint8_t state[4] = {};
+    HRESULT hr = gate_.Call(0x20000, 5, 0, sizeof state, &status, nullptr, state);
+    if (GateStatus(hr, status) == 0) return (state[0] & 2) != 0;
     return transport_.SetupPasswordSet();
 }
 

@@ -1,5 +1,7 @@
 #include "library.h"
 
+#include "smbios_instrumentation.h"
+
 #include <new>
 
 namespace zmrmc {
@@ -20,7 +22,7 @@ bool Library::Init(bool open_existing, bool install_driver) {
     // A failed creation leaves the objects already made in place; a later call tries the rest again.
     try {
         if (!firmware_) {
-            firmware_ = std::make_unique<FirmwareAccess>();
+            firmware_ = std::make_unique<FirmwareAccess>(ReadRawSmbiosTables);
             firmware_->Open(open_existing, install_driver);
         }
     } catch (const std::bad_alloc&) {

@@ -1,6 +1,10 @@
 // SMBIOS parsing on arbitrary bytes: once as a table handed over by the instrumentation, once as the firmware's
 // physical memory (0xF0000 onwards, the table address pointing into it). Every structure and string is read.
+// The same bytes also go through the ROM's system information table walk and the system identifier rule.
 #include "smbios_store.h"
+#include "system_identity.h"
+
+#include <string>
 
 #include <cstdint>
 #include <cstring>
@@ -47,5 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     zmrmc::SmbiosStore from_memory(nullptr, read);
     ReadEverything(from_memory);
+
+    std::vector<uint8_t> sit = {'!', 'S', 'I', 'T'};
+    sit.insert(sit.end(), bytes.begin(), bytes.end());
+    zmrmc::ParseSystemInformation(sit);
+    std::string text(bytes.begin(), bytes.end());
+    size_t half = text.size() / 2;
+    zmrmc::SystemIdFromSmbiosNames(text.substr(0, half), text.substr(half));
+    zmrmc::SystemIdFromSmbiosNames("Brevik", text);
     return 0;
 }

@@ -35,7 +35,8 @@ protected:
 };
 
 TEST_F(RepositoryTest, FreshRepositoryHasTheStandardNamespacesAndSystemClasses) {
-    EXPECT_EQ(repo_->Namespaces(), (std::vector<std::wstring>{L"root", L"root\\cimv2", L"root\\default"}));
+    EXPECT_EQ(repo_->Namespaces(),
+              (std::vector<std::wstring>{L"root", L"root\\WMI", L"root\\cimv2", L"root\\default"}));
     EXPECT_TRUE(std::filesystem::exists(root_ / "drive_c/WINDOWS/system32/wbem/Repository/repository.db"));
     for (const wchar_t* ns : {L"root", L"ROOT\\CIMV2", L"\\\\.\\root\\default"}) {
         for (const wchar_t* cls : {L"__NAMESPACE", L"__Win32Provider", L"__InstanceProviderRegistration",
@@ -50,7 +51,8 @@ TEST_F(RepositoryTest, FreshRepositoryHasTheStandardNamespacesAndSystemClasses) 
     EXPECT_EQ(FindProperty(decoupled, L"CLSID")->value, CimValue::String(L"{54D8502C-527D-43F7-A506-A9DA075E229C}"));
     std::vector<CimObject> children;
     ASSERT_EQ(repo_->EnumInstances(L"root", L"__NAMESPACE", 0, &children), S_OK);
-    EXPECT_EQ(Names(children), (std::vector<std::wstring>{L"__NAMESPACE.Name=\"cimv2\"", L"__NAMESPACE.Name=\"default\""}));
+    EXPECT_EQ(Names(children), (std::vector<std::wstring>{L"__NAMESPACE.Name=\"cimv2\"", L"__NAMESPACE.Name=\"default\"",
+                                                           L"__NAMESPACE.Name=\"WMI\""}));
     CimObject c;
     EXPECT_EQ(repo_->GetClass(L"root\\nowhere", L"__NAMESPACE", &c), WBEM_E_INVALID_NAMESPACE);
     EXPECT_EQ(repo_->DeleteClass(L"root", L"__Win32Provider"), WBEM_E_ACCESS_DENIED);

@@ -38,6 +38,11 @@ public:
     virtual uint32_t SystemInformationTableAddress() = 0;
     virtual std::optional<Bytes> SmbiosEntryPoint() = 0;  // 31 bytes, none without SMBIOS
     virtual bool CpuSerialNumberSupported() = 0;
+    // The firmware's WMI-ACPI side: the call gate, and its own publication of the settings.
+    virtual bool HasCallGate() = 0;
+    virtual bool PublishesNativeSettings() = 0;
+    // The flash part's size in bytes.
+    virtual uint32_t FlashSize() = 0;
 
     // System objects. Each returns the status byte (0 success); values and lists are written to `out`.
     virtual uint8_t ObjectListSize(uint32_t& size, CallOutcome& outcome) = 0;

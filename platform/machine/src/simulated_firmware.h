@@ -56,6 +56,9 @@ public:
     uint32_t SystemInformationTableAddress() override;
     std::optional<Bytes> SmbiosEntryPoint() override;
     bool CpuSerialNumberSupported() override;
+    bool HasCallGate() override { return profile_.callGate; }
+    bool PublishesNativeSettings() override { return profile_.nativeSettings; }
+    uint32_t FlashSize() override { return profile_.flashSize; }
     uint8_t ObjectListSize(uint32_t& size, CallOutcome& outcome) override;
     uint8_t ObjectList(Bytes& out, CallOutcome& outcome) override;
     uint8_t ObjectInfo(uint16_t index, Bytes& out, CallOutcome& outcome) override;

@@ -1,5 +1,6 @@
 // The repository in SQLite: tables, transactions, namespaces, classes and static instances.
 #include "qv_wbem_repository.h"
+#include "qv_firmware_wmi.h"
 
 #include "qv_mof_compiler.h"
 #include "qv_object_codec.h"
@@ -166,6 +167,9 @@ HRESULT Repository::Initialize() {
             hr = PutInstance(L"root", instance, WBEM_FLAG_CREATE_ONLY);
             if (FAILED(hr)) return hr;
         }
+        // What the operating system and the machine's firmware define in "root\WMI".
+        hr = InstallFirmwareWmiClasses(*this);
+        if (FAILED(hr)) return hr;
     }
     return transaction.Commit();
 }

@@ -4,6 +4,7 @@
 #include "windows.h"
 #include "winuser.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -41,23 +42,32 @@ std::shared_ptr<Queue> Find(DWORD thread) {
     return it == Table().end() ? nullptr : it->second;
 }
 
-// Removes the thread's queue when the thread ends.
-struct QueueOwner {
-    DWORD thread = 0;
-    ~QueueOwner() {
-        if (thread == 0) return;
-        std::shared_ptr<Queue> queue;
-        {
-            std::lock_guard lock(table_mutex);
-            auto it = Table().find(thread);
-            if (it != Table().end()) {
-                queue = std::move(it->second);
-                Table().erase(it);
-            }
-        }
+// Removes the thread's queue when the thread ends. A thread-specific key rather than a thread_local object
+// with a destructor: such an object would keep a shared library that links this code (the BIOS access
+// library) from being unloaded for as long as the thread lives. The key goes with the module.
+void DropQueue(void* value) {
+    auto thread = static_cast<DWORD>(reinterpret_cast<uintptr_t>(value));
+    std::shared_ptr<Queue> queue;
+    std::lock_guard lock(table_mutex);
+    auto it = Table().find(thread);
+    if (it != Table().end()) {
+        queue = std::move(it->second);
+        Table().erase(it);
+    }
+}
+struct QueueKey {
+    pthread_key_t key{};
+    bool ok = false;
+    QueueKey() { ok = pthread_key_create(&key, DropQueue) == 0; }
+    ~QueueKey() {
+        if (ok) pthread_key_delete(key);
     }
 };
-thread_local QueueOwner queue_owner;
+QueueKey& OwnerKey() {
+    static QueueKey key;
+    return key;
+}
+thread_local DWORD queue_owner = 0;  // the thread's id once it has a queue
 
 std::shared_ptr<Queue> Own() {
     qv::win::EnsureThreadQueue();
@@ -85,11 +95,14 @@ void RunTask(const MSG& msg) {
 namespace qv::win {
 
 void EnsureThreadQueue() {
-    if (queue_owner.thread != 0) return;
+    if (queue_owner != 0) return;
     DWORD self = GetCurrentThreadId();
-    std::lock_guard lock(table_mutex);
-    Table()[self] = std::make_shared<Queue>();
-    queue_owner.thread = self;
+    {
+        std::lock_guard lock(table_mutex);
+        Table()[self] = std::make_shared<Queue>();
+    }
+    queue_owner = self;
+    if (OwnerKey().ok) pthread_setspecific(OwnerKey().key, reinterpret_cast<void*>(static_cast<uintptr_t>(self)));
 }
 
 bool PostThreadTask(DWORD threadId, std::function<void()> task) {

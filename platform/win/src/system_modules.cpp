@@ -7,6 +7,9 @@ namespace qv::win {
 namespace {
 
 alignas(16) const BYTE kernel32_image[16] = {'M', 'Z'};
+alignas(16) const BYTE ntdll_image[16] = {'M', 'Z'};
+
+HMODULE Handle(const BYTE* image) { return reinterpret_cast<HMODULE>(const_cast<BYTE*>(image)); }
 
 struct Export {
     const char* name;
@@ -39,17 +42,22 @@ HMODULE SystemModuleByName(const std::wstring& name) {
         if (folder != L"c:\\windows\\system32" && folder != L"c:/windows/system32") return nullptr;
         file.erase(0, slash + 1);
     }
-    if (file == L"kernel32" || file == L"kernel32.dll")
-        return reinterpret_cast<HMODULE>(const_cast<BYTE*>(kernel32_image));
+    if (file == L"kernel32" || file == L"kernel32.dll") return Handle(kernel32_image);
+    if (file == L"ntdll" || file == L"ntdll.dll") return Handle(ntdll_image);
     return nullptr;
 }
 
-bool IsSystemModule(HMODULE module) { return module == reinterpret_cast<HMODULE>(const_cast<BYTE*>(kernel32_image)); }
+bool IsSystemModule(HMODULE module) { return module == Handle(kernel32_image) || module == Handle(ntdll_image); }
 
 void* SystemModuleExport(HMODULE module, LPCSTR name) {
     if (!IsSystemModule(module) || name == nullptr || IS_INTRESOURCE(name)) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
+    }
+    if (module == Handle(ntdll_image)) {
+        void* native = NtdllExport(name);
+        if (native == nullptr) SetLastError(ERROR_PROC_NOT_FOUND);
+        return native;
     }
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof version;

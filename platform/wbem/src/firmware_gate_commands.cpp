@@ -1,0 +1,142 @@
+// The firmware side of the WMI-ACPI call gate: the setup-password state and the block-wise flash protocol
+// (begin, flash information, read block, write block, end) over the machine's flash part.
+
+#include "qv_firmware.h"
+#include "qv_firmware_wmi.h"
+#include "qv_machine.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qv::wbem {
+namespace {
+
+constexpr uint32_t kOk = 0x00;
+constexpr uint32_t kUnsupported = 0x86;
+constexpr uint32_t kInvalid = 0x89;
+constexpr uint32_t kNoTransfer = 0x8A;  // a block request outside a begin/end bracket, or a partial image
+constexpr uint32_t kBlockSize = 4096;
+constexpr uint16_t kInterfaceVersion = 0x0100;
+
+uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
+           (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+void Put32(std::vector<uint8_t>* b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) (*b)[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The password of a request: `length` bytes at `at`, at most 32.
+bool Password(const std::vector<uint8_t>& input, size_t at, uint16_t length, std::vector<uint8_t>* password) {
+    if (length > 32 || input.size() < at + length) return false;
+    password->assign(input.begin() + static_cast<long>(at), input.begin() + static_cast<long>(at + length));
+    return true;
+}
+
+uint32_t Checksum(const uint8_t* bytes, size_t count) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < count; i += 4) {
+        uint32_t word = 0;
+        for (size_t k = 0; k < 4 && i + k < count; ++k) word |= static_cast<uint32_t>(bytes[i + k]) << (8 * k);
+        sum += word;
+    }
+    return sum;
+}
+
+// A block request's position: version, size and offset checked against the flash part.
+bool BlockPosition(const std::vector<uint8_t>& input, uint32_t flashSize, uint32_t* size, uint32_t* offset) {
+    if (input.size() < 10 || U16(input, 0) != kInterfaceVersion) return false;
+    *size = U32(input, 2);
+    *offset = U32(input, 6);
+    return *size > 0 && *size <= kBlockSize && *offset % kBlockSize == 0 && *offset < flashSize &&
+           flashSize - *offset >= *size;
+}
+
+uint32_t Flash(qv::machine::Firmware& f, GateSession& s, uint32_t type, const std::vector<uint8_t>& in, std::vector<uint8_t>* out) {
+    qv::machine::CallOutcome outcome;
+    uint32_t flashSize = f.FlashSize();
+    switch (type) {
+        case 1:  // begin
+            s = GateSession{};
+            s.open = true;
+            return kOk;
+        case 2: {  // end: a write transfer puts the whole image into the part
+            if (!s.open) return kNoTransfer;
+            GateSession done = std::move(s);
+            s = GateSession{};
+            if (!done.writing) return kOk;
+            if (std::find(done.written.begin(), done.written.end(), false) != done.written.end()) return kNoTransfer;
+            return f.FlashWrite(done.image, done.password, outcome);
+        }
+        case 3: {  // flash information
+            if (in.size() < 34) return kInvalid;
+            out->assign(128, 0);
+            Put32(out, 0, flashSize);
+            Put32(out, 4, kBlockSize);
+            Put32(out, 8, kInterfaceVersion);
+            return kOk;
+        }
+        case 4: {  // read one block
+            uint32_t size = 0, offset = 0;
+            std::vector<uint8_t> password;
+            if (!s.open) return kNoTransfer;
+            if (in.size() < 44 || !BlockPosition(in, flashSize, &size, &offset) ||
+                !Password(in, 12, U16(in, 10), &password))
+                return kInvalid;
+            qv::machine::Bytes contents;
+            uint8_t code = f.FlashRead(contents, flashSize, password, outcome);
+            if (code != kOk) return code;
+            if (contents.size() < offset + size) return kInvalid;
+            out->assign(kBlockSize, 0);
+            std::memcpy(out->data(), contents.data() + offset, size);
+            return kOk;
+        }
+        case 5: {  // write one block
+            uint32_t size = 0, offset = 0;
+            std::vector<uint8_t> password;
+            if (!s.open) return kNoTransfer;
+            if (in.size() < 16 || !BlockPosition(in, flashSize, &size, &offset)) return kInvalid;
+            uint16_t passwordLength = U16(in, 14);
+            if (!Password(in, 16, passwordLength, &password) || in.size() != 16u + passwordLength + size)
+                return kInvalid;
+            const uint8_t* block = in.data() + 16 + passwordLength;
+            if (Checksum(block, size) != U32(in, 10)) return kInvalid;
+            if (!s.writing) {
+                s.writing = true;
+                s.image.assign(flashSize, 0xFF);
+                s.written.assign((flashSize + kBlockSize - 1) / kBlockSize, false);
+                s.password = password;
+            }
+            std::memcpy(s.image.data() + offset, block, size);
+            s.written[offset / kBlockSize] = true;
+            return kOk;
+        }
+        default:
+            return kUnsupported;
+    }
+}
+
+}  // namespace
+
+uint32_t ExecuteGateCommand(GateSession& session, uint32_t command, uint32_t commandType,
+                            const std::vector<uint8_t>& input, uint32_t outputSize, std::vector<uint8_t>* output) {
+    std::vector<uint8_t> answer;
+    uint32_t code = kUnsupported;
+    qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& f) {
+        if (command == 0x20000 && commandType == 5) {
+            qv::machine::CallOutcome outcome;
+            uint32_t set = 0;
+            code = f.SetupPasswordState(set, outcome);
+            answer.assign(4, 0);
+            if (code == kOk && set != 0) answer[0] = 2;
+        } else if (command == 0x20001) {
+            code = Flash(f, session, commandType, input, &answer);
+        }
+    });
+    answer.resize(outputSize, 0);
+    *output = std::move(answer);
+    return code;
+}
+
+}  // namespace qv::wbem

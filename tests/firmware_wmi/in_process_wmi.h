@@ -1,0 +1,321 @@
+// A small in-process stand-in for the WMI service, enough for the library's firmware call gate and SMBIOS
+// source: classes come from the repository of the current system root, instances and methods from the WMI
+// kernel-data provider, called directly. Also a collecting object sink. Test code only.
+#pragma once
+
+#include "qv_class_object.h"
+#include "qv_firmware_wmi.h"
+#include "qv_wbem_repository.h"
+
+#include <objbase.h>
+#include <wbemcli.h>
+#include <wbemprov.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// A reference-counted base for the fakes.
+template <typename... I>
+class Object : public I... {
+public:
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    virtual ~Object() = default;
+    std::atomic<ULONG> refs_{1};
+};
+
+class CollectingSink final : public Object<IWbemObjectSink> {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemObjectSink)) {
+            *object = static_cast<IWbemObjectSink*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
+        for (LONG i = 0; i < count; ++i) {
+            objects[i]->AddRef();
+            received.push_back(objects[i]);
+        }
+        return WBEM_S_NO_ERROR;
+    }
+    STDMETHODIMP SetStatus(LONG flags, HRESULT result, BSTR, IWbemClassObject*) override {
+        if (flags == WBEM_STATUS_COMPLETE) {
+            status = result;
+            done = true;
+        }
+        return WBEM_S_NO_ERROR;
+    }
+    ~CollectingSink() override {
+        for (IWbemClassObject* o : received) o->Release();
+    }
+    std::vector<IWbemClassObject*> received;
+    HRESULT status = WBEM_E_FAILED;  // until the provider reports
+    bool done = false;
+};
+
+class InitSink final : public Object<IWbemProviderInitSink> {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** object) override {
+        *object = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP SetStatus(LONG s, LONG) override {
+        status = s;
+        return WBEM_S_NO_ERROR;
+    }
+    LONG status = -1;
+};
+
+// The kernel-data provider, initialised for a namespace.
+inline IWbemServices* NewProvider(const wchar_t* ns) {
+    IWbemProviderInit* init = nullptr;
+    if (FAILED(qv::wbem::CreateWmiKernelDataProvider(IID_IWbemProviderInit, reinterpret_cast<void**>(&init))))
+        return nullptr;
+    auto* sink = new InitSink();
+    std::wstring name = ns;
+    init->Initialize(nullptr, 0, name.data(), nullptr, nullptr, nullptr, sink);
+    bool ok = sink->status == WBEM_S_INITIALIZED;
+    sink->Release();
+    IWbemServices* services = nullptr;
+    if (ok) init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&services));
+    init->Release();
+    return services;
+}
+
+class ListEnum final : public Object<IEnumWbemClassObject> {
+public:
+    explicit ListEnum(std::vector<IWbemClassObject*> objects) : objects_(std::move(objects)) {}
+    STDMETHODIMP QueryInterface(REFIID, void** object) override {
+        *object = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP Reset() override { return WBEM_E_NOT_SUPPORTED; }
+    STDMETHODIMP Next(LONG, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
+        *returned = 0;
+        while (*returned < count && next_ < objects_.size()) {
+            objects[*returned] = objects_[next_++];
+            objects[(*returned)++]->AddRef();
+        }
+        return *returned == count ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
+    }
+    STDMETHODIMP NextAsync(ULONG, IWbemObjectSink*) override { return WBEM_E_NOT_SUPPORTED; }
+    STDMETHODIMP Clone(IEnumWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
+    STDMETHODIMP Skip(LONG, ULONG) override { return WBEM_E_NOT_SUPPORTED; }
+    ~ListEnum() override {
+        for (IWbemClassObject* o : objects_) o->Release();
+    }
+
+private:
+    std::vector<IWbemClassObject*> objects_;
+    size_t next_ = 0;
+};
+
+// What the tests can make the stand-in do wrong.
+struct Faults {
+    int dataDelta = 0;          // returned Data arrays are this many bytes longer (negative: shorter)
+    bool dropReturnCode = false;  // rwReturnCode comes back NULL
+};
+
+class Services final : public Object<IWbemServices> {
+public:
+    Services(std::wstring ns, Faults* faults) : ns_(std::move(ns)), faults_(faults), provider_(NewProvider(ns_.c_str())) {}
+    ~Services() override {
+        if (provider_ != nullptr) provider_->Release();
+        if (lastIn != nullptr) lastIn->Release();
+    }
+    std::vector<std::wstring> calls;  // "GetObject vrxBIntM", "ExecMethod <path> <method>", ...
+    IWbemClassObject* lastIn = nullptr;
+
+    STDMETHODIMP QueryInterface(REFIID, void** object) override {
+        *object = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object, IWbemCallResult**) override {
+        calls.push_back(std::wstring(L"GetObject ") + path);
+        HRESULT hr = S_OK;
+        auto repository = qv::wbem::Repository::OpenDefault(&hr);
+        qv::wbem::CimObject cls;
+        if (!repository || FAILED(hr = repository->GetClass(ns_, path, &cls))) return hr == WBEM_E_NOT_FOUND ? WBEM_E_NOT_FOUND : hr;
+        *object = qv::wbem::CreateClassObject(cls);
+        return S_OK;
+    }
+    STDMETHODIMP CreateInstanceEnum(const BSTR cls, LONG, IWbemContext*, IEnumWbemClassObject** e) override {
+        calls.push_back(std::wstring(L"CreateInstanceEnum ") + cls);
+        auto* sink = new CollectingSink();
+        provider_->CreateInstanceEnumAsync(cls, 0, nullptr, sink);
+        return Finish(sink, e);
+    }
+    STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG, IWbemContext*, IEnumWbemClassObject** e) override {
+        calls.push_back(std::wstring(L"ExecQuery ") + language + L" " + query);
+        auto* sink = new CollectingSink();
+        HRESULT hr = provider_->ExecQueryAsync(language, query, 0, nullptr, sink);
+        if (FAILED(hr)) {
+            sink->Release();
+            return hr;
+        }
+        return Finish(sink, e);
+    }
+    STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG, IWbemContext*, IWbemClassObject* in,
+                            IWbemClassObject** out, IWbemCallResult**) override {
+        calls.push_back(std::wstring(L"ExecMethod ") + path + L" " + method);
+        if (lastIn != nullptr) lastIn->Release();
+        lastIn = in;
+        if (in != nullptr) in->AddRef();
+        auto* sink = new CollectingSink();
+        provider_->ExecMethodAsync(path, method, 0, nullptr, in, sink);
+        HRESULT hr = sink->status;
+        if (SUCCEEDED(hr) && sink->received.size() == 1) {
+            *out = sink->received[0];
+            (*out)->AddRef();
+            Damage(*out);
+        }
+        sink->Release();
+        return hr;
+    }
+
+    // Not used by the library.
+    STDMETHODIMP OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP CancelAsyncCall(IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override { return E_NOTIMPL; }
+    STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*) override { return E_NOTIMPL; }
+
+private:
+    static HRESULT Finish(CollectingSink* sink, IEnumWbemClassObject** e) {
+        HRESULT hr = sink->status;
+        if (SUCCEEDED(hr)) {
+            std::vector<IWbemClassObject*> objects = sink->received;
+            for (IWbemClassObject* o : objects) o->AddRef();
+            *e = new ListEnum(std::move(objects));
+        }
+        sink->Release();
+        return hr;
+    }
+    void Damage(IWbemClassObject* out) {
+        if (faults_ == nullptr || (faults_->dataDelta == 0 && !faults_->dropReturnCode)) return;
+        VARIANT v;
+        VariantInit(&v);
+        out->Get(L"OutData", 0, &v, nullptr, nullptr);
+        IWbemClassObject* data = nullptr;
+        if (V_VT(&v) == VT_UNKNOWN) V_UNKNOWN(&v)->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&data));
+        if (data != nullptr) {
+            if (faults_->dropReturnCode) {
+                VARIANT null;
+                VariantInit(&null);
+                V_VT(&null) = VT_NULL;
+                data->Put(L"rwReturnCode", 0, &null, 0);
+            }
+            if (faults_->dataDelta != 0) {
+                VARIANT bytes;
+                VariantInit(&bytes);
+                data->Get(L"Data", 0, &bytes, nullptr, nullptr);
+                LONG high = -1;
+                SafeArrayGetUBound(V_ARRAY(&bytes), 1, &high);
+                SAFEARRAYBOUND bound{static_cast<ULONG>(high + 1 + faults_->dataDelta), 0};
+                SafeArrayRedim(V_ARRAY(&bytes), &bound);
+                data->Put(L"Data", 0, &bytes, 0);
+                VariantClear(&bytes);
+            }
+            // The embedded object is a copy: put it back.
+            out->Put(L"OutData", 0, &v, 0);
+            data->Release();
+        }
+        VariantClear(&v);
+    }
+
+    std::wstring ns_;
+    Faults* faults_;
+    IWbemServices* provider_;
+};
+
+// The locator the library creates (CLSID_WbemLocator, in-process); records what it was asked.
+class Locator final : public Object<IWbemLocator> {
+public:
+    explicit Locator(Faults* faults) : faults_(faults) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemLocator)) {
+            *object = static_cast<IWbemLocator*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR, LONG flags,
+                               const BSTR, IWbemContext*, IWbemServices** ns) override {
+        std::wstring name = resource != nullptr ? resource : L"";
+        connects.push_back(name);
+        lastFlags = flags;
+        if (user != nullptr || password != nullptr) return WBEM_E_ACCESS_DENIED;
+        if (name != L"\\\\.\\root\\WMI") return WBEM_E_INVALID_NAMESPACE;
+        auto* services = new Services(L"root\\WMI", faults_);
+        if (lastServices != nullptr) lastServices->Release();
+        lastServices = services;
+        services->AddRef();
+        *ns = services;
+        return S_OK;
+    }
+    ~Locator() override {
+        if (lastServices != nullptr) lastServices->Release();
+    }
+    std::vector<std::wstring> connects;
+    LONG lastFlags = -1;
+    Services* lastServices = nullptr;
+
+private:
+    Faults* faults_;
+};
+
+class LocatorFactory final : public Object<IClassFactory> {
+public:
+    explicit LocatorFactory(Locator* locator) : locator_(locator) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *object = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        return locator_->QueryInterface(riid, object);
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    Locator* locator_;
+};
+
+}  // namespace qv::test
