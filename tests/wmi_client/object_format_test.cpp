@@ -1,4 +1,6 @@
+#include "argument_values.h"
 #include "object_format.h"
+#include "wbem_codes.h"
 
 #include "property_bag.h"
 
@@ -103,6 +105,53 @@ TEST(ObjectFormatValues, EmbeddedObjectsNest) {
     std::ostringstream list;
     qv::wmi::WriteObjects(list, {&outer}, qv::wmi::Format::kList);
     EXPECT_EQ(list.str(), "TargetInstance = instance of Inner\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ArgumentValues, ConvertByCimTypeWithWmiConventions) {
+    struct Case {
+        const wchar_t* text;
+        CIMTYPE type;
+        HRESULT expected;
+        VARTYPE vt;
+    } cases[] = {
+        {L"Enable", CIM_STRING, S_OK, VT_BSTR},
+        {L"4294967295", CIM_UINT32, S_OK, VT_I4},
+        {L"4294967296", CIM_UINT32, WBEM_E_VALUE_OUT_OF_RANGE, VT_EMPTY},
+        {L"-1", CIM_UINT32, WBEM_E_TYPE_MISMATCH, VT_EMPTY},
+        {L"0x10", CIM_SINT32, S_OK, VT_I4},
+        {L"12x", CIM_SINT32, WBEM_E_TYPE_MISMATCH, VT_EMPTY},
+        {L"255", CIM_UINT8, S_OK, VT_UI1},
+        {L"18446744073709551615", CIM_UINT64, S_OK, VT_BSTR},
+        {L"TRUE", CIM_BOOLEAN, S_OK, VT_BOOL},
+        {L"yes", CIM_BOOLEAN, WBEM_E_TYPE_MISMATCH, VT_EMPTY},
+        {L"2.5", CIM_REAL64, S_OK, VT_R8},
+        {L"a,b,c", CIM_STRING | CIM_FLAG_ARRAY, S_OK, VT_ARRAY | VT_BSTR},
+        {L"1,2,x", CIM_UINT32 | CIM_FLAG_ARRAY, WBEM_E_TYPE_MISMATCH, VT_EMPTY},
+        {L"x", CIM_OBJECT, WBEM_E_NOT_SUPPORTED, VT_EMPTY},
+    };
+    for (const auto& c : cases) {
+        VARIANT v;
+        EXPECT_EQ(qv::wmi::ArgumentValue(c.text, c.type, &v), c.expected) << std::wstring(c.text).size();
+        EXPECT_EQ(v.vt, c.vt);
+        VariantClear(&v);
+    }
+    VARIANT v;
+    ASSERT_EQ(qv::wmi::ArgumentValue(L"4294967295", CIM_UINT32, &v), S_OK);
+    EXPECT_EQ(v.lVal, -1);  // the same 32 bits
+    ASSERT_EQ(qv::wmi::ArgumentValue(L"1,2", CIM_UINT32 | CIM_FLAG_ARRAY, &v), S_OK);
+    LONG upper = 0;
+    SafeArrayGetUBound(v.parray, 1, &upper);
+    EXPECT_EQ(upper, 1);
+    VariantClear(&v);
+}
+
+TEST(WbemCodes, NamesAndHexValues) {
+    EXPECT_EQ(qv::wmi::DescribeCode(WBEM_E_NOT_FOUND), "WBEM_E_NOT_FOUND (0x80041002)");
+    EXPECT_EQ(qv::wmi::DescribeCode(static_cast<HRESULT>(0x80049999)), "0x80049999");
 }
 
 }  // namespace

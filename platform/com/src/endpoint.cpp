@@ -1,0 +1,126 @@
+// The listening socket of a server process, and client connections to servers.
+
+#include "connection.h"
+#include "qv_system_root.h"
+#include "runtime.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <unordered_map>
+
+namespace qv::com {
+namespace {
+
+std::mutex endpoint_mutex;
+std::string endpoint_address;  // set once listening
+std::string endpoint_file;     // socket file to remove at exit
+
+void RemoveSocketFile() {
+    if (!endpoint_file.empty()) unlink(endpoint_file.c_str());
+}
+
+// Fills `address` for "/path" or "@abstract"; false when the path does not fit.
+bool MakeAddress(const std::string& text, sockaddr_un* address, socklen_t* length) {
+    std::memset(address, 0, sizeof(*address));
+    address->sun_family = AF_UNIX;
+    if (text.empty() || text.size() >= sizeof(address->sun_path)) return false;
+    std::memcpy(address->sun_path, text.data(), text.size());
+    if (text[0] == '@') address->sun_path[0] = '\0';
+    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + text.size() + (text[0] == '@' ? 0 : 1));
+    return true;
+}
+
+// Only the server's own user and root may call in.
+bool Allowed(int socket) {
+    ucred peer{};
+    socklen_t length = sizeof(peer);
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
+    return peer.uid == 0 || peer.uid == geteuid();
+}
+
+void AcceptLoop(int listener) {
+    for (;;) {
+        int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                continue;
+            }
+            return;
+        }
+        if (!Allowed(client)) {
+            close(client);
+            continue;
+        }
+        Connection::Start(client, false);
+    }
+}
+
+}  // namespace
+
+std::string LocalEndpoint() {
+    std::lock_guard lock(endpoint_mutex);
+    if (!endpoint_address.empty()) return endpoint_address;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path folder = win::SystemRoot() / "com" / "run";
+    fs::create_directories(folder, ec);
+    chmod(folder.c_str(), 0700);
+    std::string text = (folder / (std::to_string(getpid()) + ".sock")).string();
+    sockaddr_un address{};
+    socklen_t length = 0;
+    bool in_file = MakeAddress(text, &address, &length);
+    if (!in_file) {
+        // The root's path is too long for a socket file: an abstract name, guarded by the peer check alone.
+        text = "@qv-com-" + std::to_string(getpid()) + "-" + std::to_string(std::hash<std::string>{}(folder.string()));
+        MakeAddress(text, &address, &length);
+    }
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0) return {};
+    if (in_file) unlink(text.c_str());
+    mode_t old_mask = umask(0077);
+    int bound = bind(listener, reinterpret_cast<sockaddr*>(&address), length);
+    umask(old_mask);
+    if (bound != 0 || listen(listener, 64) != 0) {
+        close(listener);
+        return {};
+    }
+    if (in_file) {
+        endpoint_file = text;
+        std::atexit(RemoveSocketFile);
+    }
+    endpoint_address = text;
+    std::thread(AcceptLoop, listener).detach();
+    return endpoint_address;
+}
+
+std::shared_ptr<Connection> ConnectTo(const std::string& text) {
+    static std::mutex cache_mutex;
+    static auto* cache = new std::unordered_map<std::string, std::weak_ptr<Connection>>();
+    std::lock_guard lock(cache_mutex);
+    if (auto it = cache->find(text); it != cache->end())
+        if (auto existing = it->second.lock(); existing && existing->connected()) return existing;
+    sockaddr_un address{};
+    socklen_t length = 0;
+    if (!MakeAddress(text, &address, &length)) return nullptr;
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return nullptr;
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        close(s);
+        return nullptr;
+    }
+    auto connection = Connection::Start(s, true);
+    (*cache)[text] = connection;
+    return connection;
+}
+
+}  // namespace qv::com

@@ -1,0 +1,257 @@
+// wmi: the instrumentation service's client tool.
+//
+//   wmi [--namespace NS] [--format table|list|json] COMMAND ...
+//     query WQL | enum CLASS | get PATH | call PATH METHOD [Name=Value]... | watch WQL [--count N] [--timeout S]
+//     classes | class NAME | delete PATH
+// Errors print the WMI code's name and value on standard error; the exit code is then 1 (2 for usage).
+
+#include "argument_values.h"
+#include "object_format.h"
+#include "wbem_codes.h"
+
+#include "objbase.h"
+#include "qv_system_root.h"
+#include "wbemcli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qv::win::FromUtf8;
+using qv::win::ToUtf8;
+
+// A COM reference released at the end of its scope.
+template <typename T>
+class Ref {
+public:
+    Ref() = default;
+    ~Ref() {
+        if (p_ != nullptr) p_->Release();
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    T** Out() { return &p_; }
+    void** OutVoid() { return reinterpret_cast<void**>(&p_); }
+    T* operator->() const { return p_; }
+    T* get() const { return p_; }
+
+private:
+    T* p_ = nullptr;
+};
+
+// A BSTR freed at the end of its scope.
+class Text {
+public:
+    explicit Text(const std::string& utf8) : b_(SysAllocString(FromUtf8(utf8).c_str())) {}
+    explicit Text(const wchar_t* wide) : b_(SysAllocString(wide)) {}
+    ~Text() { SysFreeString(b_); }
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+    operator BSTR() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+struct Failure {
+    std::string what;
+    HRESULT code;
+};
+
+void Check(HRESULT hr, const std::string& what) {
+    if (FAILED(hr)) throw Failure{what, hr};
+}
+
+// Reads an enumerator to its end; the objects are released by the caller.
+std::vector<IWbemClassObject*> ReadAll(IEnumWbemClassObject* enumerator, const std::string& what) {
+    std::vector<IWbemClassObject*> objects;
+    for (;;) {
+        IWbemClassObject* object = nullptr;
+        ULONG returned = 0;
+        HRESULT hr = enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
+        if (FAILED(hr)) {
+            for (auto* o : objects) o->Release();
+            throw Failure{what, hr};
+        }
+        if (returned == 0) break;
+        objects.push_back(object);
+    }
+    return objects;
+}
+
+void Show(const std::vector<IWbemClassObject*>& objects, qv::wmi::Format format) {
+    qv::wmi::WriteObjects(std::cout, objects, format);
+    for (auto* o : objects) o->Release();
+}
+
+std::string ClassOfPath(const std::string& path) {
+    std::string rest = path;
+    if (auto colon = rest.find(':'); colon != std::string::npos) rest = rest.substr(colon + 1);
+    return rest.substr(0, rest.find_first_of(".="));
+}
+
+void Watch(IWbemServices* services, const std::string& wql, int count, double timeout, qv::wmi::Format format) {
+    Ref<IEnumWbemClassObject> events;
+    Check(services->ExecNotificationQuery(Text(L"WQL"), Text(wql), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
+                                          nullptr, events.Out()),
+          "watch");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
+    int seen = 0;
+    while (count <= 0 || seen < count) {
+        LONG slice = 500;
+        if (timeout > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            slice = static_cast<LONG>(std::min<long long>(left.count(), 500));
+        }
+        IWbemClassObject* event = nullptr;
+        ULONG returned = 0;
+        HRESULT hr = events->Next(slice, 1, &event, &returned);
+        Check(hr, "watch");
+        if (returned == 0) continue;  // the slice timed out
+        ++seen;
+        // Events are shown as they arrive: one property list each, or one JSON object per line.
+        if (format == qv::wmi::Format::kJson) std::cout << qv::wmi::ObjectJson(event).dump() << std::endl;
+        else {
+            if (seen > 1) std::cout << '\n';
+            qv::wmi::WriteObjects(std::cout, {event}, qv::wmi::Format::kList);
+            std::cout.flush();
+        }
+        event->Release();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Query and change the objects of the instrumentation service.", "wmi"};
+    app.fallthrough();  // options of the tool may follow the command
+    app.require_subcommand(1);
+    std::string ns = "root\\QV\\InstrumentedBIOS";
+    std::string format_name = "table";
+    app.add_option("-n,--namespace", ns, "Namespace to connect to")->capture_default_str();
+    app.add_option("-f,--format", format_name, "Output form")
+        ->check(CLI::IsMember({"table", "list", "json"}))
+        ->capture_default_str();
+
+    std::string wql, class_name, path, method;
+    std::vector<std::string> arguments;
+    int count = 0;
+    double timeout = 0;
+    auto* query = app.add_subcommand("query", "Run a WQL query and show the objects");
+    query->add_option("WQL", wql, "The query, e.g. \"SELECT * FROM QVPROV_BIOSEnumeration\"")->required();
+    auto* enumerate = app.add_subcommand("enum", "Show every instance of a class and its subclasses");
+    enumerate->add_option("CLASS", class_name)->required();
+    auto* get = app.add_subcommand("get", "Show one object by its path");
+    get->add_option("PATH", path, "Class name or instance path, e.g. Class.Key=\"value\"")->required();
+    auto* call = app.add_subcommand("call", "Call a method and show its out-parameters");
+    call->add_option("PATH", path, "Class or instance the method runs on")->required();
+    call->add_option("METHOD", method)->required();
+    call->add_option("ARGUMENTS", arguments, "In-parameters as Name=Value (arrays: a,b,c)");
+    auto* watch = app.add_subcommand("watch", "Show events matching a query as they happen");
+    watch->add_option("WQL", wql)->required();
+    watch->add_option("--count", count, "Stop after this many events");
+    watch->add_option("--timeout", timeout, "Stop after this many seconds");
+    auto* classes = app.add_subcommand("classes", "List the classes of the namespace");
+    auto* show_class = app.add_subcommand("class", "Show a class as MOF text");
+    show_class->add_option("NAME", class_name)->required();
+    auto* remove = app.add_subcommand("delete", "Delete a class (with its subclasses) or an instance");
+    remove->add_option("PATH", path)->required();
+    CLI11_PARSE(app, argc, argv);
+
+    auto format = format_name == "json" ? qv::wmi::Format::kJson
+                  : format_name == "list" ? qv::wmi::Format::kList
+                                          : qv::wmi::Format::kTable;
+    try {
+        Check(CoInitializeEx(nullptr, COINIT_MULTITHREADED), "initialising COM");
+        Ref<IWbemLocator> locator;
+        Check(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.OutVoid()),
+              "creating the locator");
+        Ref<IWbemServices> services;
+        Check(locator->ConnectServer(Text(ns), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()),
+              "connecting to " + ns);
+        constexpr LONG kStream = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY;
+
+        if (*query) {
+            Ref<IEnumWbemClassObject> found;
+            Check(services->ExecQuery(Text(L"WQL"), Text(wql), kStream, nullptr, found.Out()), "query");
+            Show(ReadAll(found.get(), "query"), format);
+        } else if (*enumerate) {
+            Ref<IEnumWbemClassObject> found;
+            Check(services->CreateInstanceEnum(Text(class_name), kStream | WBEM_FLAG_DEEP, nullptr, found.Out()),
+                  "enumerating " + class_name);
+            Show(ReadAll(found.get(), "enumerating " + class_name), format);
+        } else if (*get) {
+            IWbemClassObject* object = nullptr;
+            Check(services->GetObject(Text(path), 0, nullptr, &object, nullptr), "getting " + path);
+            Show({object}, format);
+        } else if (*call) {
+            std::string target_class = ClassOfPath(path);
+            Ref<IWbemClassObject> definition, in_signature, out_signature, in_parameters, out_parameters;
+            Check(services->GetObject(Text(target_class), 0, nullptr, definition.Out(), nullptr),
+                  "getting class " + target_class);
+            Check(definition->GetMethod(FromUtf8(method).c_str(), 0, in_signature.Out(), out_signature.Out()),
+                  "finding method " + method);
+            if (in_signature.get() != nullptr) Check(in_signature->SpawnInstance(0, in_parameters.Out()), "parameters");
+            for (const auto& argument : arguments) {
+                auto eq = argument.find('=');
+                if (eq == std::string::npos || eq == 0) throw Failure{"argument " + argument + " is not Name=Value",
+                                                                      WBEM_E_INVALID_PARAMETER};
+                std::wstring name = FromUtf8(argument.substr(0, eq));
+                CIMTYPE type = 0;
+                if (in_parameters.get() == nullptr ||
+                    FAILED(in_parameters->Get(name.c_str(), 0, nullptr, &type, nullptr)))
+                    throw Failure{method + " has no parameter " + argument.substr(0, eq), WBEM_E_INVALID_PARAMETER};
+                VARIANT value;
+                Check(qv::wmi::ArgumentValue(FromUtf8(argument.substr(eq + 1)), type, &value),
+                      "argument " + argument);
+                HRESULT hr = in_parameters->Put(name.c_str(), 0, &value, 0);
+                VariantClear(&value);
+                Check(hr, "argument " + argument);
+            }
+            Check(services->ExecMethod(Text(path), Text(method), 0, nullptr, in_parameters.get(), out_parameters.Out(),
+                                       nullptr),
+                  "calling " + method);
+            if (out_parameters.get() != nullptr) {
+                out_parameters->AddRef();
+                Show({out_parameters.get()}, format == qv::wmi::Format::kTable ? qv::wmi::Format::kList : format);
+            }
+        } else if (*watch) {
+            Watch(services.get(), wql, count, timeout, format);
+        } else if (*classes) {
+            Ref<IEnumWbemClassObject> found;
+            Check(services->CreateClassEnum(nullptr, kStream | WBEM_FLAG_DEEP, nullptr, found.Out()), "listing classes");
+            for (auto* object : ReadAll(found.get(), "listing classes")) {
+                VARIANT name;
+                VariantInit(&name);
+                if (SUCCEEDED(object->Get(L"__CLASS", 0, &name, nullptr, nullptr)) && name.vt == VT_BSTR)
+                    std::cout << ToUtf8(name.bstrVal) << '\n';
+                VariantClear(&name);
+                object->Release();
+            }
+        } else if (*show_class) {
+            Ref<IWbemClassObject> definition;
+            Check(services->GetObject(Text(class_name), 0, nullptr, definition.Out(), nullptr), "getting " + class_name);
+            BSTR text = nullptr;
+            Check(definition->GetObjectText(0, &text), "writing " + class_name);
+            std::cout << ToUtf8(std::wstring(text, SysStringLen(text)));
+            SysFreeString(text);
+        } else if (*remove) {
+            bool instance = path.find_first_of(".=") != std::string::npos;
+            Check(instance ? services->DeleteInstance(Text(path), 0, nullptr, nullptr)
+                           : services->DeleteClass(Text(path), 0, nullptr, nullptr),
+                  "deleting " + path);
+        }
+    } catch (const Failure& failure) {
+        std::cerr << "wmi: " << failure.what << ": " << qv::wmi::DescribeCode(failure.code) << '\n';
+        CoUninitialize();
+        return 1;
+    }
+    CoUninitialize();
+    return 0;
+}

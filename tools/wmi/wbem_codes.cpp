@@ -1,0 +1,93 @@
+#include "wbem_codes.h"
+
+#include "wbemprov.h"
+
+#include <cstdio>
+
+namespace qv::wmi {
+
+const char* CodeName(HRESULT code) {
+#define QV_CODE(name) \
+    case name: return #name
+    switch (code) {
+        QV_CODE(WBEM_S_NO_ERROR);
+        QV_CODE(WBEM_S_FALSE);
+        QV_CODE(WBEM_S_TIMEDOUT);
+        QV_CODE(WBEM_S_NO_MORE_DATA);
+        QV_CODE(WBEM_E_FAILED);
+        QV_CODE(WBEM_E_NOT_FOUND);
+        QV_CODE(WBEM_E_ACCESS_DENIED);
+        QV_CODE(WBEM_E_PROVIDER_FAILURE);
+        QV_CODE(WBEM_E_TYPE_MISMATCH);
+        QV_CODE(WBEM_E_OUT_OF_MEMORY);
+        QV_CODE(WBEM_E_INVALID_CONTEXT);
+        QV_CODE(WBEM_E_INVALID_PARAMETER);
+        QV_CODE(WBEM_E_NOT_AVAILABLE);
+        QV_CODE(WBEM_E_CRITICAL_ERROR);
+        QV_CODE(WBEM_E_NOT_SUPPORTED);
+        QV_CODE(WBEM_E_INVALID_SUPERCLASS);
+        QV_CODE(WBEM_E_INVALID_NAMESPACE);
+        QV_CODE(WBEM_E_INVALID_OBJECT);
+        QV_CODE(WBEM_E_INVALID_CLASS);
+        QV_CODE(WBEM_E_PROVIDER_NOT_FOUND);
+        QV_CODE(WBEM_E_INVALID_PROVIDER_REGISTRATION);
+        QV_CODE(WBEM_E_PROVIDER_LOAD_FAILURE);
+        QV_CODE(WBEM_E_INITIALIZATION_FAILURE);
+        QV_CODE(WBEM_E_TRANSPORT_FAILURE);
+        QV_CODE(WBEM_E_INVALID_OPERATION);
+        QV_CODE(WBEM_E_INVALID_QUERY);
+        QV_CODE(WBEM_E_INVALID_QUERY_TYPE);
+        QV_CODE(WBEM_E_ALREADY_EXISTS);
+        QV_CODE(WBEM_E_UNEXPECTED);
+        QV_CODE(WBEM_E_ILLEGAL_OPERATION);
+        QV_CODE(WBEM_E_INVALID_SYNTAX);
+        QV_CODE(WBEM_E_READ_ONLY);
+        QV_CODE(WBEM_E_PROVIDER_NOT_CAPABLE);
+        QV_CODE(WBEM_E_CLASS_HAS_CHILDREN);
+        QV_CODE(WBEM_E_CLASS_HAS_INSTANCES);
+        QV_CODE(WBEM_E_ILLEGAL_NULL);
+        QV_CODE(WBEM_E_INVALID_PROPERTY_TYPE);
+        QV_CODE(WBEM_E_VALUE_OUT_OF_RANGE);
+        QV_CODE(WBEM_E_INVALID_CIM_TYPE);
+        QV_CODE(WBEM_E_INVALID_METHOD);
+        QV_CODE(WBEM_E_INVALID_METHOD_PARAMETERS);
+        QV_CODE(WBEM_E_SYSTEM_PROPERTY);
+        QV_CODE(WBEM_E_INVALID_PROPERTY);
+        QV_CODE(WBEM_E_CALL_CANCELLED);
+        QV_CODE(WBEM_E_SHUTTING_DOWN);
+        QV_CODE(WBEM_E_INVALID_OBJECT_PATH);
+        QV_CODE(WBEM_E_INVALID_STREAM);
+        QV_CODE(WBEM_E_METHOD_NOT_IMPLEMENTED);
+        QV_CODE(WBEM_E_METHOD_DISABLED);
+        QV_CODE(WBEM_E_UNPARSABLE_QUERY);
+        QV_CODE(WBEM_E_NOT_EVENT_CLASS);
+        QV_CODE(WBEM_E_TIMED_OUT);
+        QV_CODE(WBEM_E_CONNECTION_FAILED);
+        QV_CODE(WBEM_E_PROVIDER_TIMED_OUT);
+        QV_CODE(E_NOTIMPL);
+        QV_CODE(E_NOINTERFACE);
+        QV_CODE(E_POINTER);
+        QV_CODE(E_FAIL);
+        QV_CODE(E_UNEXPECTED);
+        QV_CODE(E_ACCESSDENIED);
+        QV_CODE(E_OUTOFMEMORY);
+        QV_CODE(E_INVALIDARG);
+        QV_CODE(REGDB_E_CLASSNOTREG);
+        QV_CODE(CO_E_NOTINITIALIZED);
+        QV_CODE(CO_E_SERVER_EXEC_FAILURE);
+        QV_CODE(RPC_E_DISCONNECTED);
+        QV_CODE(RPC_E_SERVERFAULT);
+        QV_CODE(RPC_E_TIMEOUT);
+        default: return "";
+    }
+#undef QV_CODE
+}
+
+std::string DescribeCode(HRESULT code) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    const char* name = CodeName(code);
+    return *name != '\0' ? std::string(name) + " (" + hex + ")" : std::string(hex);
+}
+
+}  // namespace qv::wmi
