@@ -40,7 +40,7 @@ constexpr uint16_t kNone = 0xFFFF;
 struct Path {
     uint16_t menu, submenu;
 };
-constexpr Path kPathNone{kNone, kNone}, kPathA{1, 6}, kPathB{2, 28}, kPathC{2, 16}, kPathD{2, 54}, kPathE{3, 4},
+constexpr Path kPathA{1, 6}, kPathB{2, 28}, kPathC{2, 16}, kPathD{2, 54}, kPathE{3, 4},
     kPathF{3, 5}, kPathG{2, 5};
 
 constexpr uint16_t kEnable = 38, kDisable = 39, kHidden = 40, kAvailable = 41;
@@ -276,8 +276,9 @@ public:
         if (!boot_.Loaded()) boot_.Load();
         return static_cast<uint32_t>(2 * boot_.Names().size() + 4);
     }
+    // Every read shows the firmware's current order (the priority may have been set since).
     bool GetValue(void* buffer, uint32_t length) override {
-        return IsSupported() && LegacySysObj::GetValue(buffer, length);
+        return IsSupported() && boot_.Load() && LegacySysObj::GetValue(buffer, length);
     }
 
 protected:

@@ -77,7 +77,7 @@ void ReadObject(SettingsModel& model, SysObjList& objects, uint16_t index) {
     uint16_t name_id = static_cast<uint16_t>(value[0] | (value[1] << 8));
     const char* name = model.FindString(name_id, nullptr);
     if (name[0] != '\0' && IsWritableSettingName(name)) info.flags &= static_cast<uint16_t>(~SRI_FLAG_READ_ONLY);
-    info.size = size;
+    // The record keeps the size the firmware reported; the larger read only gave the value room.
     model.AddObject(index, info, value.data(), value.size());
 }
 

@@ -192,6 +192,9 @@ TEST_F(SettingsReadTest, DesktopNativeObjectsBecomeRecordsOfEveryType) {
     EXPECT_STREQ(x_.Text(U16(Value(order), 0), nullptr), "IDE CD-ROM Drive");
     EXPECT_STREQ(x_.Text(U16(Value(order), 6), nullptr), "Network Controller");
     EXPECT_EQ(FIELD(x_.At(6), valueSize), 128u);
+    // Read with room for 21 bytes (read-only and small), kept at the size the firmware reported.
+    EXPECT_EQ(FIELD(x_.At(19), elementCount), 3);
+    EXPECT_EQ(FIELD(x_.At(19), valueSize), 6u);
 
     // Prerequisites of "Boot Order" and "Power-On Password".
     EXPECT_EQ(FIELD(order, prereqCount), 1);
@@ -317,6 +320,14 @@ TEST_F(SettingsReadTest, BootDeviceExportsReadAndSetThePriority) {
     ASSERT_TRUE(x_.IplTable(buffer.data(), tableSize, maxCount, entrySize));
     EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + 6),
               (std::vector<unsigned char>{5, 4, 3, 2, 1, 0}));
+
+    // The catalogue's "Boot Order" shows the new order.
+    ASSERT_TRUE(x_.Read(nullptr));
+    const SRI* order = x_.Find(63, nullptr);
+    ASSERT_NE(order, nullptr);
+    EXPECT_STREQ(x_.Text(U16(Value(order), 0), nullptr), "--");
+    EXPECT_STREQ(x_.Text(U16(Value(order), 2), nullptr), "PCI Slot A");
+    EXPECT_STREQ(x_.Text(U16(Value(order), 10), nullptr), "Hard Drive (C:)");
 }
 
 TEST_F(SettingsReadTest, DesktopHasNoBootDevicesInItsBootTable) {
