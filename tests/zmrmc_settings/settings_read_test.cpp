@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -328,6 +330,47 @@ TEST_F(SettingsReadTest, BootDeviceExportsReadAndSetThePriority) {
     EXPECT_STREQ(x_.Text(U16(Value(order), 0), nullptr), "--");
     EXPECT_STREQ(x_.Text(U16(Value(order), 2), nullptr), "PCI Slot A");
     EXPECT_STREQ(x_.Text(U16(Value(order), 10), nullptr), "Hard Drive (C:)");
+}
+
+// With a setup password the read unlocks the system objects and locks them again, also when it ends early.
+// Never-firing fault rules count the lock-state calls in the machine's state.
+TEST_F(SettingsReadTest, ReadUnlocksAndLocksAgainOnEveryPath) {
+    std::ifstream in(SourceTree() + "/platform/machine/profiles/desktop.json");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string passwords = R"("passwords": {"setup": "", "power_on": ""})";
+    size_t at = text.find(passwords);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, passwords.size(), R"("passwords": {"setup": "1E30", "power_on": ""},
+      "faults": [{"call": "object.unlock", "nth": 1000, "action": "fail"},
+                 {"call": "object.lock", "nth": 1000, "action": "fail"},
+                 {"call": "object.listsize", "nth": 3, "times": 1, "action": "fail"}])");
+    std::string profile = (root_ / "locked-desktop.json").string();
+    std::ofstream(profile) << text;
+    ASSERT_NO_FATAL_FAILURE(Load(profile.c_str()));
+    auto counts = [&] {
+        std::ifstream state(root_ / "machine" / "state.json");
+        std::string json((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
+        size_t from = json.find("\"fault_counts\"");
+        if (from == std::string::npos) return std::string();
+        size_t open = json.find('[', from), close = json.find(']', from);
+        std::string list;
+        for (char c : json.substr(open + 1, close - open - 1))
+            if (c != ' ' && c != '\n') list += c;
+        return list;
+    };
+    auto unlocked = [&] {
+        std::ifstream state(root_ / "machine" / "state.json");
+        std::string json((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
+        return json.find("\"unlocked\": true") != std::string::npos;
+    };
+
+    ASSERT_TRUE(x_.Read("\x1E\x30"));  // list size calls 1 (the mode decision) and 2
+    EXPECT_EQ(counts(), "1,1,2");
+    EXPECT_FALSE(unlocked());
+    EXPECT_EQ(x_.Release(), 0);
+    EXPECT_FALSE(x_.Read("\x1E\x30"));  // the list size request fails (call 3): the read ends early
+    EXPECT_EQ(counts(), "2,2,3");
+    EXPECT_FALSE(unlocked());
 }
 
 TEST_F(SettingsReadTest, DesktopHasNoBootDevicesInItsBootTable) {
