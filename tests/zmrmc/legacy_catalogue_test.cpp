@@ -340,7 +340,7 @@ TEST(BootDevices, NonAsciiDescriptionsAndOutOfRangeEntriesHaveNoName) {
     EXPECT_EQ(boot.Names(), (std::vector<std::string>{late_accent, "", ""}));
 }
 
-TEST(BootDevices, OtherSpecificationVersionsOfferNoBootOrder) {
+TEST(BootDevices, UnknownBbsVersionsOfferNoBootOrder) {
     ScriptedFirmware firmware;
     firmware.bbs_version = 0x0200;
     firmware.descriptions = {"HDA-L"};
