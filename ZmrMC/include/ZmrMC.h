@@ -56,6 +56,15 @@ typedef struct ZmrMCRegisterBlock {
 } ZmrMCRegisterBlock;
 
 /* A device found by ZmrMCDetect. */
+/* Boot device information (ZmrMCGetIPLDevInfo): BIOS Boot Specification version, IPL entry count, maximum
+ * entry count and the size of one IPL entry as the firmware reports them. */
+typedef struct ZmrMCIplInfo {
+    uint16_t version;
+    uint16_t count;
+    uint16_t maxCount;
+    uint16_t entrySize;
+} ZmrMCIplInfo;
+
 typedef struct ZmrMCFoundDevice {
     char identifier[8]; /* first 8 bytes of the identifier text, all zero when it is empty */
     uint32_t fields[6];
@@ -165,6 +174,7 @@ ZMRMC_API int ZmrMCGetSysObjValue(uint16_t index, void* value, uint32_t length);
 ZMRMC_API int ZmrMCSetSysObjValue(uint16_t index, const void* value, uint32_t length);
 
 /* --- boot order ---------------------------------------------------------------------------------------- */
+/* info: a ZmrMCIplInfo, or null. */
 ZMRMC_API int ZmrMCGetIPLDevInfo(void* info, int* maxCount, int* entrySize, int* tableSize);
 ZMRMC_API int ZmrMCGetIPLTableInfo(unsigned char* buffer, int length, int maxCount, int entrySize);
 ZMRMC_API int ZmrMCSetIPLPriority(const unsigned char* priorityList, int count);

@@ -6,7 +6,10 @@
 
 #include "ZmrMC.h"
 
+#include "firmware_calls_exports.h"
+#include "ipl_calls.h"
 #include "library.h"
+#include "settings_reader.h"
 #include "os_identity.h"
 #include "scan_codes.h"
 
@@ -190,13 +193,29 @@ int ZmrMCSetSysObjValue(uint16_t index, const void* value, uint32_t length) {
 }
 
 // --- boot order ---------------------------------------------------------------------------------------------
-int ZmrMCGetIPLDevInfo(void*, int* maxCount, int* entrySize, int* tableSize) {
-    for (int* out : {maxCount, entrySize, tableSize})
-        if (out != nullptr) *out = 0;
-    return kFalse;
+int ZmrMCGetIPLDevInfo(void* info, int* maxCount, int* entrySize, int* tableSize) {
+    auto* record = static_cast<ZmrMCIplInfo*>(info);
+    return Guard(kFalse, [&] {
+        if (Firmware() == nullptr) {
+            if (record != nullptr) *record = ZmrMCIplInfo{};
+            for (int* out : {maxCount, entrySize, tableSize})
+                if (out != nullptr) *out = 0;
+            return kFalse;
+        }
+        return Bool(zmrmc::IplDeviceInfo(Firmware()->Transport(), record, maxCount, entrySize, tableSize));
+    });
 }
-int ZmrMCGetIPLTableInfo(unsigned char*, int, int, int) { return kFalse; }
-int ZmrMCSetIPLPriority(const unsigned char*, int) { return kFalse; }
+int ZmrMCGetIPLTableInfo(unsigned char* buffer, int length, int maxCount, int entrySize) {
+    return Guard(kFalse, [&] {
+        return Bool(Firmware() != nullptr &&
+                    zmrmc::IplTable(Firmware()->Transport(), buffer, length, maxCount, entrySize));
+    });
+}
+int ZmrMCSetIPLPriority(const unsigned char* priorityList, int count) {
+    return Guard(kFalse, [&] {
+        return Bool(Firmware() != nullptr && zmrmc::SetIplPriority(Firmware()->Transport(), priorityList, count));
+    });
+}
 
 // --- SMBIOS -------------------------------------------------------------------------------------------------
 int ZmrMCGetSMBTableSize(int* structureCount, int* tableLength) {
@@ -225,11 +244,14 @@ int ConvertPasswordTokenToScanCode(const char* text, unsigned char* codes, int c
 }
 
 // --- settings model -----------------------------------------------------------------------------------------
-int BiosSettingsReadFromSystem(const char*) {
-    // A read always takes a reference; without a firmware transport there is nothing to read from.
-    return Guard(kFalse, [] {
-        Settings().BeginRead();
-        return kFalse;
+int BiosSettingsReadFromSystem(const char* password) {
+    return Guard(kFalse, [&] {
+        // Before ZmrMCInit there is no firmware to decide native or imitated objects on: take the reference only.
+        if (Firmware() == nullptr) {
+            Settings().BeginRead();
+            return kFalse;
+        }
+        return Bool(zmrmc::ReadSettingsFromSystem(Settings(), zmrmc::ExportFirmwareCalls(), password));
     });
 }
 int BiosSettingsWriteToSystem(const char*) { return kFalse; }

@@ -54,6 +54,7 @@ void FillStringTable(SettingRecord& record, const uint8_t* value, size_t size) {
     size_t at = 2;
     while (at < size) {
         if (at + 1 < size && value[at] == 0xFF && value[at + 1] == 0xFF) break;
+        if (at + 1 == size && value[at] == 0) break;  // the table's closing NUL, not an empty text
         std::string text = BoundedText(value + at, size - at);
         at += text.size() + 1;
         if (text.empty()) text = "-";

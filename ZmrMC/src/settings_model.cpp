@@ -104,6 +104,26 @@ bool SettingsModel::AddObject(uint16_t index, const ObjectInfo& info, const uint
     return true;
 }
 
+bool SettingsModel::AttachPrerequisites(const char* name, const char* text) {
+    CriticalSectionLock hold(&lock_);
+    uint16_t id = 0;
+    if (!FindId(name, &id)) return false;
+    SRI* sri = Find(id, nullptr);
+    if (sri == nullptr) return false;
+    for (const auto& record : owned_) {
+        if (&record->sri != sri) continue;
+        record->SetPrerequisites(text);
+        return true;
+    }
+    return false;
+}
+
+SysObjList& SettingsModel::Objects(FirmwareCalls& firmware) {
+    CriticalSectionLock hold(&lock_);
+    if (objects_ == nullptr) objects_ = std::make_unique<SysObjList>(firmware);
+    return *objects_;
+}
+
 void SettingsModel::EndRead() {
     CriticalSectionLock hold(&lock_);
     read_completed_ = true;

@@ -8,6 +8,7 @@
 
 #include "critical_section_lock.h"
 #include "setting_record.h"
+#include "sys_obj_list.h"
 
 #include "windows.h"
 
@@ -51,6 +52,13 @@ public:
     void EndRead();
     bool ReadCompleted();
 
+    // Gives the first record named `name` (no key) the prerequisite texts `text` (items separated by '|').
+    // False when the language table has no such name or no record carries it.
+    bool AttachPrerequisites(const char* name, const char* text);
+
+    // The object-list reader, created on first use over `firmware` (which must outlive the model).
+    SysObjList& Objects(FirmwareCalls& firmware);
+
     // The model's lock, for the operations of other parts of the library that must hold it throughout.
     CRITICAL_SECTION* Lock() { return &lock_; }
 
@@ -64,6 +72,7 @@ private:
     std::vector<std::unique_ptr<SettingRecord>> owned_;  // every record built, the string table included
     std::vector<SettingRecord*> listed_;                 // what enumeration and lookups see, firmware order
     SettingRecord* language_ = nullptr;
+    std::unique_ptr<SysObjList> objects_;
 };
 
 }  // namespace zmrmc

@@ -234,7 +234,7 @@ TEST_F(MachineTest, PlugAndPlayAndPciBios) {
         std::vector<uint16_t> w = {0x61, 0, 0x1000, 2, 0x1000, 4, 0x1000, 0};
         f.PnpBios(w, memory);
         EXPECT_EQ(w[0], 0);
-        EXPECT_EQ(memory.bytes[0x10000], 4);  // four boot devices
+        EXPECT_EQ(memory.bytes[0x10000], 6);  // six boot devices
         w = {0x62, 0, 0x1000, 16, 0x1000, 0};
         f.PnpBios(w, memory);
         ASSERT_EQ(w[0], 0);

@@ -27,8 +27,9 @@ Bytes EisaId(const std::string& id) {
 
 }  // namespace
 
-SimulatedFirmware::SimulatedFirmware(const Profile& profile, Json& state, std::filesystem::path dir)
-    : profile_(profile), state_(state), dir_(std::move(dir)), catalogue_(BuildCatalogue(profile)) {}
+SimulatedFirmware::SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Json& state,
+                                     std::filesystem::path dir)
+    : profile_(profile), state_(state), dir_(std::move(dir)), catalogue_(catalogue) {}
 
 SimulatedFirmware::Injected SimulatedFirmware::Inject(const std::string& kind) {
     ignoreWrites_ = false;

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +26,12 @@ namespace qv::machine {
 struct Machine::Impl {
     fs::path dir;
     Profile profile;
+    ObjectCatalogue catalogue;  // the profile's string IDs, built once
+    // The state as last read or written by this process, kept while state.json is the same file with the
+    // same size and time: a machine with thousands of objects need not parse it again for every call.
+    Json state;
+    struct stat stamp {};
+    bool state_known = false;
 };
 
 namespace {
@@ -87,6 +94,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
         WriteFileAtomically(profilePath, text);  // last: its presence marks a complete machine
     }
     impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
+    impl->catalogue = BuildCatalogue(impl->profile);
     return impl;
 }
 
@@ -146,18 +154,42 @@ void Machine::ResetForTesting() {
 const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }
 const std::string& Machine::ProfileName() const { return impl_->profile.name; }
 
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
 void Machine::Transact(const std::function<void(Firmware&)>& call) {
     FileLock lock(impl_->dir / "lock");
-    Json state;
-    try {
-        state = Json::parse(ReadWholeFile(impl_->dir / "state.json"));
-    } catch (const Json::exception& e) {
-        throw std::runtime_error("machine state " + (impl_->dir / "state.json").string() + " is damaged: " +
-                                 e.what());
+    fs::path statePath = impl_->dir / "state.json";
+    struct stat now {};
+    bool stamped = ::stat(statePath.c_str(), &now) == 0;
+    if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp)) {
+        impl_->state_known = false;
+        try {
+            impl_->state = Json::parse(ReadWholeFile(statePath));
+        } catch (const Json::exception& e) {
+            throw std::runtime_error("machine state " + statePath.string() + " is damaged: " + e.what());
+        }
+        impl_->stamp = now;
+        impl_->state_known = stamped;
     }
-    SimulatedFirmware firmware(impl_->profile, state, impl_->dir);
-    call(firmware);
-    if (firmware.StateChanged()) WriteFileAtomically(impl_->dir / "state.json", state.dump(1));
+    try {
+        SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->state, impl_->dir);
+        call(firmware);
+        if (firmware.StateChanged()) {
+            impl_->state_known = false;
+            WriteFileAtomically(statePath, impl_->state.dump(1));
+            impl_->state_known = ::stat(statePath.c_str(), &impl_->stamp) == 0;
+        }
+    } catch (...) {
+        impl_->state_known = false;  // the state in memory may be half-changed: read the file next time
+        throw;
+    }
 }
 
 void ValidateProfile(const std::string& text) { ParseProfile(text, "(text)"); }

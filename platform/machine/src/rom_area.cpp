@@ -43,8 +43,8 @@ Bytes SmbiosTable(const Profile& p, uint16_t* count, uint16_t* largest) {
 }  // namespace
 
 uint16_t ObjectCatalogue::Id(const std::string& text) const {
-    auto it = std::find(english.begin(), english.end(), text);
-    return it == english.end() ? 0xFFFF : static_cast<uint16_t>(it - english.begin());
+    auto it = ids.find(text);
+    return it == ids.end() ? 0xFFFF : it->second;
 }
 
 Bytes ObjectCatalogue::TableValue(const Language& language) const {
@@ -63,10 +63,10 @@ Bytes ObjectCatalogue::TableValue(const Language& language) const {
 
 ObjectCatalogue BuildCatalogue(const Profile& p) {
     ObjectCatalogue c;
-    c.english.push_back("English");
     auto use = [&](const std::string& text) {
-        if (std::find(c.english.begin(), c.english.end(), text) == c.english.end()) c.english.push_back(text);
+        if (c.ids.emplace(text, static_cast<uint16_t>(c.english.size())).second) c.english.push_back(text);
     };
+    use("English");
     for (const auto& o : p.objects) {
         for (const auto& m : o.path) use(m);
         use(o.name);

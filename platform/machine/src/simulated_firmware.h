@@ -5,6 +5,7 @@
 #include "qv_firmware.h"
 
 #include <filesystem>
+#include <unordered_map>
 
 namespace qv::machine {
 
@@ -33,6 +34,7 @@ constexpr uint32_t kIplTexts = 0xF0800;  // 32 bytes per boot device
 // The English string table of the system objects and its translations, and the object list.
 struct ObjectCatalogue {
     std::vector<std::string> english;  // index = string ID; 0 is "English"
+    std::unordered_map<std::string, uint16_t> ids;  // text -> string ID, for machines with many objects
     uint16_t Id(const std::string& text) const;
     Bytes TableValue(const Language& language) const;
 };
@@ -44,7 +46,8 @@ Bytes SmbiosEntryPointBytes(const Profile& profile);
 
 class SimulatedFirmware final : public Firmware {
 public:
-    SimulatedFirmware(const Profile& profile, Json& state, std::filesystem::path dir);
+    // `catalogue` is BuildCatalogue(profile), built once per machine.
+    SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Json& state, std::filesystem::path dir);
     bool StateChanged() const { return changed_; }
 
     CallOutcome Int15(Registers& regs, Bytes* data, RealModeMemory& memory, bool thirtyTwoBit) override;
@@ -97,7 +100,7 @@ private:
     const Profile& profile_;
     Json& state_;
     std::filesystem::path dir_;
-    ObjectCatalogue catalogue_;
+    const ObjectCatalogue& catalogue_;
     bool changed_ = false;
     bool ignoreWrites_ = false;
 };

@@ -1,0 +1,113 @@
+// BiosSettingsReadFromSystem on a generated desktop with N native system objects (all types but the string
+// table mixed evenly), the library loaded by path in a fresh system root per machine size. Reported per
+// object ("per_object", the wall time of one full read divided by N) so that sizes compare directly.
+
+#include "ZmrMC.h"
+#include "qv_system_root.h"
+#include "windows.h"
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A machine profile with `count` system objects; every object has its own name.
+std::string GeneratedProfile(int count) {
+    std::string objects;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Setting %04d", i);
+        std::string o = "{\"name\": \"" + std::string(name) + "\", \"path\": [\"Advanced\", \"Group " +
+                        std::to_string(i % 16) + "\"], ";
+        switch (i % 6) {
+            case 0: o += R"("type": "enum", "choices": ["Disable", "Enable"], "value": "Enable"})"; break;
+            case 1: o += R"("type": "text", "max_length": 32, "value": "generated text"})"; break;
+            case 2: o += R"("type": "int", "low": 0, "high": 100, "value": 42})"; break;
+            case 3: o += R"("type": "ext_enum", "key": ["Port )" + std::to_string(i) +
+                         R"("], "choices": ["Off", "On"], "value": "On"})"; break;
+            case 4: o += R"("type": "binary", "value": "0102030405060708"})"; break;
+            default: o += R"("type": "orderedlist", "choices": ["First", "Second", "Third"]})"; break;
+        }
+        objects += (i ? ",\n" : "") + o;
+    }
+    return "{\"name\": \"generated\", \"system_id\": \"0x0890\", \"system_objects\": {\"objects\": [\n" + objects +
+           "\n]}}\n";
+}
+
+// One loaded library over one generated machine; replaced when another size is asked for.
+struct LoadedMachine {
+    int count = 0;
+    fs::path root;
+    HMODULE module = nullptr;
+    decltype(&BiosSettingsReadFromSystem) read = nullptr;
+    decltype(&BiosSRIRelease) release = nullptr;
+    decltype(&BiosSettingsSRIEnumCount) records = nullptr;
+
+    void Unload() {
+        if (module != nullptr) FreeLibrary(module);  // stops and removes the driver
+        module = nullptr;
+        if (!root.empty()) fs::remove_all(root);
+        root.clear();
+        count = 0;
+    }
+    bool Load(int objects) {
+        Unload();
+        char pattern[] = "/tmp/qv-bench-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) return false;
+        root = pattern;
+        fs::path profile = root / "generated.json";
+        std::ofstream(profile) << GeneratedProfile(objects);
+        setenv("QV_SYSTEM_ROOT", (root / "root").c_str(), 1);
+        setenv("QV_MACHINE", profile.c_str(), 1);
+        setenv("QV_DRIVER_WATCH_PID", std::to_string(getpid()).c_str(), 1);
+        qv::win::ResetSystemRootForTesting();
+        std::wstring path = qv::win::FromUtf8(std::string(QV_BUILD_TREE) + "/lib/libZmrMC.so");
+        module = LoadLibraryW(path.c_str());
+        if (module == nullptr) return false;
+        auto init = reinterpret_cast<decltype(&ZmrMCInit)>(GetProcAddress(module, "ZmrMCInit"));
+        read = reinterpret_cast<decltype(read)>(GetProcAddress(module, "BiosSettingsReadFromSystem"));
+        release = reinterpret_cast<decltype(release)>(GetProcAddress(module, "BiosSRIRelease"));
+        records = reinterpret_cast<decltype(records)>(GetProcAddress(module, "BiosSettingsSRIEnumCount"));
+        if (init == nullptr || read == nullptr || release == nullptr || records == nullptr || !init(0, 1))
+            return false;
+        count = objects;
+        return true;
+    }
+    ~LoadedMachine() { Unload(); }
+};
+
+LoadedMachine machine;
+
+void BM_ReadAllSettings(benchmark::State& state) {
+    int objects = static_cast<int>(state.range(0));
+    if (machine.count != objects && !machine.Load(objects)) {
+        state.SkipWithError("the generated machine could not be loaded");
+        return;
+    }
+    for (auto _ : state) {
+        if (!machine.read(nullptr)) {
+            state.SkipWithError("the read failed");
+            break;
+        }
+        machine.release();
+    }
+    // The English string table is a record too; every generated object becomes one.
+    state.counters["records"] = machine.records();
+    state.counters["per_object"] =
+        benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
+// Wall time: the read waits on the driver process, which CPU time of this process does not see.
+BENCHMARK(BM_ReadAllSettings)->Arg(500)->Arg(1000)->Arg(2000)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
