@@ -1,6 +1,10 @@
 #include "firmware_calls_exports.h"
 
 #include "library.h"
+#include "physical_memory_view.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace zmrmc {
 namespace {
@@ -23,19 +27,7 @@ public:
         unsigned char status = 0;
         return ZmrMCChangeSysObjLockState(password, length, lock ? 1 : 0, &status) != 0;
     }
-    uint16_t MachineId() override {
-        uint16_t id = static_cast<uint16_t>(ZmrMCGetMachineID());
-        if (id != 0) return id;
-        // Until the identity read at initialisation reports it, ask the driver for the identifier directly.
-        FirmwareAccess* firmware = Library::Instance().Firmware();
-        if (firmware == nullptr || !firmware->DriverOpen()) return 0;
-        uint8_t answer[2] = {};
-        uint32_t returned = 0;
-        if (!firmware->Transport().Request(kIoctlSystemId, nullptr, 0, answer, sizeof answer, &returned) ||
-            returned != 2)
-            return 0;
-        return static_cast<uint16_t>(answer[0] | (answer[1] << 8));
-    }
+    uint16_t MachineId() override { return static_cast<uint16_t>(ZmrMCGetMachineID()); }
     bool Interrupt15(ZmrMCRegisterBlock* regs, int size) override {
         unsigned char status = 0;
         return ZmrMCCall16bitIntIOCtl(0x15, regs, size, &status) != 0;
@@ -61,10 +53,15 @@ public:
         return ZmrMCSetIPLPriority(priority, count) != 0;
     }
     uint32_t ReadPhysical(uint32_t address, void* buffer, uint32_t length) override {
-        // Physical memory through the driver's read request; the shared physical-memory view replaces this.
-        FirmwareAccess* firmware = Library::Instance().Firmware();
-        if (firmware == nullptr || !firmware->DriverOpen()) return 0;
-        return firmware->Transport().ReadPhysical(address, buffer, length);
+        // Firmware data that real-mode pointers address is read through a view of its whole 64 KB bank.
+        PhysicalMemoryView view;
+        view.Create(address & 0xFFFF0000u, 0xFFFF);
+        const uint8_t* bank = view.Address();
+        uint32_t offset = address & 0xFFFF;
+        if (bank == nullptr || offset >= 0xFFFF) return 0;
+        uint32_t count = std::min<uint32_t>(length, 0xFFFF - offset);
+        std::memcpy(buffer, bank + offset, count);
+        return count;
     }
 };
 
