@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <set>
 #include <string>
 
@@ -21,8 +20,14 @@ TEST(SequentialUuid, LowerCaseWithoutBracesAndVersion1) {
     UUID uuid;
     EXPECT_EQ(UuidCreateSequential(&uuid), RPC_S_UUID_LOCAL_ONLY);
     std::wstring text = Text(uuid);
-    EXPECT_TRUE(std::regex_match(text, std::wregex(L"[0-9a-f]{8}-[0-9a-f]{4}-1[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")))
-        << std::string(text.begin(), text.end());
+    // xxxxxxxx-xxxx-1xxx-yxxx-xxxxxxxxxxxx: lower-case hexadecimal, version 1, variant bits 10.
+    ASSERT_EQ(text.size(), 36u);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) EXPECT_EQ(text[i], L'-');
+        else EXPECT_TRUE((text[i] >= L'0' && text[i] <= L'9') || (text[i] >= L'a' && text[i] <= L'f')) << i;
+    }
+    EXPECT_EQ(text[14], L'1');
+    EXPECT_NE(std::wstring(L"89ab").find(text[19]), std::wstring::npos);
 }
 
 TEST(SequentialUuid, UniqueAndIncreasingEvenWithinOneClockTick) {
