@@ -51,8 +51,10 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
     HRESULT hr = GetClassFromRepository(ns, class_name, &classes[0]);
     if (FAILED(hr)) return hr;
     if ((flags & WBEM_FLAG_SHALLOW) == 0) {
-        hr = WithRepository([&](Repository& r) { return r.EnumClasses(ns, class_name, WBEM_FLAG_DEEP, &classes); });
+        std::vector<CimObject> subclasses;
+        hr = WithRepository([&](Repository& r) { return r.EnumClasses(ns, class_name, WBEM_FLAG_DEEP, &subclasses); });
         if (FAILED(hr)) return hr;
+        for (auto& c : subclasses) classes.push_back(std::move(c));
     }
     auto pass = [&](CimObject object) {
         if (query != nullptr) {
@@ -360,21 +362,21 @@ public:
     }
 
     // --- methods ---
-    STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext*, IWbemClassObject* in,
-                            IWbemClassObject** out, IWbemCallResult** result) override {
+    STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext* context,
+                            IWbemClassObject* in, IWbemClassObject** out, IWbemCallResult** result) override {
         if (result != nullptr) *result = nullptr;
         if (out != nullptr) *out = nullptr;
         IWbemClassObject* returned = nullptr;
-        HRESULT hr = Call(path, method, flags, in, &returned);
+        HRESULT hr = Call(path, method, flags, context, in, &returned);
         if (out != nullptr) *out = returned;
         else if (returned != nullptr) returned->Release();
         return hr;
     }
-    STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG flags, IWbemContext*, IWbemClassObject* in,
-                                 IWbemObjectSink* sink) override {
+    STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG flags, IWbemContext* context,
+                                 IWbemClassObject* in, IWbemObjectSink* sink) override {
         if (sink == nullptr) return WBEM_E_INVALID_PARAMETER;
         IWbemClassObject* returned = nullptr;
-        HRESULT hr = Call(path, method, flags, in, &returned);
+        HRESULT hr = Call(path, method, flags, context, in, &returned);
         return Complete(sink, hr, returned);
     }
 
@@ -449,7 +451,9 @@ private:
         return hr;
     }
 
-    HRESULT Call(const BSTR path_text, const BSTR method, LONG flags, IWbemClassObject* in, IWbemClassObject** out) {
+    // The client's context goes on to the provider.
+    HRESULT Call(const BSTR path_text, const BSTR method, LONG flags, IWbemContext* context, IWbemClassObject* in,
+                 IWbemClassObject** out) {
         if (path_text == nullptr || method == nullptr || *method == 0) return WBEM_E_INVALID_PARAMETER;
         auto path = ParseObjectPath(path_text);
         if (!path) return WBEM_E_INVALID_OBJECT_PATH;
@@ -466,7 +470,7 @@ private:
         hr = CallProvider(
             ns_, info,
             [&](IWbemServices* provider, IWbemObjectSink* sink) {
-                return provider->ExecMethodAsync(path_text, method, flags, nullptr, in, sink);
+                return provider->ExecMethodAsync(path_text, method, flags, context, in, sink);
             },
             [&](IWbemClassObject* object) {
                 const CimObject* data = CimObjectOf(object);

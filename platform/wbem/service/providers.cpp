@@ -106,15 +106,30 @@ HRESULT StartProvider(const std::wstring& ns, const ProviderInfo& info, IWbemSer
     return S_OK;
 }
 
+void Forget(const std::wstring& ns, const ProviderInfo& info, const std::shared_ptr<Entry>& entry);
+void Done(const std::shared_ptr<Entry>& entry);
+
 HRESULT Acquire(const std::wstring& ns, const ProviderInfo& info, std::shared_ptr<Entry>* out) {
     std::wstring key = CacheKey(ns, info.name);
+    std::shared_ptr<Entry> cached;
     {
         std::lock_guard lock(cache_mutex);
         if (auto it = cache.find(key); it != cache.end()) {
             ++it->second->users;
-            *out = it->second;
+            cached = it->second;
+        }
+    }
+    if (cached) {
+        // A provider that died while held idle is found out by one cheap round trip, and replaced.
+        IWbemObjectSink* unused = nullptr;
+        HRESULT alive = cached->provider->QueryObjectSink(0, &unused);
+        if (unused != nullptr) unused->Release();
+        if (!Gone(alive)) {
+            *out = cached;
             return S_OK;
         }
+        Done(cached);
+        Forget(ns, info, cached);
     }
     std::lock_guard creating(create_mutex);
     {
@@ -193,30 +208,22 @@ HRESULT CallProvider(const std::wstring& ns, const ProviderInfo& info,
                      const std::function<HRESULT(IWbemServices*, IWbemObjectSink*)>& call,
                      const std::function<void(IWbemClassObject*)>& on_object) {
     ObjectCreated();  // a running request keeps the service
-    HRESULT result = S_OK;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        std::shared_ptr<Entry> entry;
-        result = Acquire(ns, info, &entry);
-        if (FAILED(result)) break;
+    std::shared_ptr<Entry> entry;
+    HRESULT hr = Acquire(ns, info, &entry);
+    if (SUCCEEDED(hr)) {
         auto done = std::make_shared<Completion>();
         IWbemObjectSink* sink = CreateCollectSink(on_object, done);
-        HRESULT hr = call(entry->provider, sink);
+        hr = call(entry->provider, sink);
         if (SUCCEEDED(hr)) hr = done->Wait(CallTimeout());
         else done->Set(hr);
         sink->Release();
         Done(entry);
-        if (Gone(hr)) {
-            // It died before the request reached it: start a fresh one for this request.
-            Forget(ns, info, entry);
-            result = WBEM_E_PROVIDER_FAILURE;
-            continue;
-        }
+        if (Gone(hr)) hr = WBEM_E_PROVIDER_FAILURE;
+        // A provider that died or hangs is not used again; the next request starts a fresh one.
         if (hr == WBEM_E_PROVIDER_FAILURE || hr == WBEM_E_TIMED_OUT) Forget(ns, info, entry);
-        result = hr;
-        break;
     }
     ObjectDestroyed();
-    return result;
+    return hr;
 }
 
 size_t SweepProviders() {
