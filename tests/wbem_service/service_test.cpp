@@ -13,7 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -194,6 +197,18 @@ TEST_F(ServiceTest, StaticInstancesWithConditionsInEveryForm) {
     Result get = Wmi({"get", "QVT_Setting.Name=\"Beta\"", "--format", "json"});
     ASSERT_EQ(get.code, 0) << get.err;
     EXPECT_EQ(nlohmann::json::parse(get.out)[0]["Value"], 7);
+
+    Result classes = Wmi({"classes"});
+    ASSERT_EQ(classes.code, 0) << classes.err;
+    EXPECT_NE(classes.out.find("QVT_SpecialSetting\n"), std::string::npos);
+    Result mof = Wmi({"class", "QVT_SpecialSetting"});
+    ASSERT_EQ(mof.code, 0) << mof.err;
+    EXPECT_NE(mof.out.find("class QVT_SpecialSetting : QVT_Setting"), std::string::npos) << mof.out;
+
+    // Deleting a class takes its instances along.
+    ASSERT_EQ(Wmi({"delete", "QVT_SpecialSetting"}).code, 0);
+    EXPECT_NE(Wmi({"class", "QVT_SpecialSetting"}).err.find("WBEM_E_NOT_FOUND"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(Wmi({"--format", "json", "enum", "QVT_Setting"}).out).size(), 3u);
 }
 
 TEST_F(ServiceTest, BadInputIsRefusedWithItsCodeAndChangesNothing) {
@@ -339,6 +354,89 @@ TEST_F(ServiceTest, ObjectsAndContextsCrossEveryProcessByValue) {
     cls->Release();
     context->Release();
     services->Release();
+}
+
+// Collects what an async call delivers, until its final status.
+class WaitingSink final : public IWbemObjectSink {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemObjectSink)) {
+            *out = static_cast<IWbemObjectSink*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
+        std::lock_guard lock(mutex_);
+        for (LONG i = 0; i < count; ++i) {
+            VARIANT index;
+            VariantInit(&index);
+            objects[i]->Get(L"Index", 0, &index, nullptr, nullptr);
+            indexes_.push_back(index.lVal);
+        }
+        return S_OK;
+    }
+    STDMETHODIMP SetStatus(LONG flags, HRESULT result, BSTR, IWbemClassObject*) override {
+        std::lock_guard lock(mutex_);
+        if (flags == WBEM_STATUS_COMPLETE) {
+            status_ = result;
+            done_ = true;
+            cv_.notify_all();
+        }
+        return S_OK;
+    }
+    HRESULT Wait(std::vector<LONG>* indexes) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, 60s, [&] { return done_; })) return WBEM_E_TIMED_OUT;
+        *indexes = indexes_;
+        return status_;
+    }
+    ULONG refs() const { return refs_; }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    HRESULT status_ = S_OK;
+    std::vector<LONG> indexes_;
+    std::atomic<ULONG> refs_{1};
+};
+
+TEST_F(ServiceTest, AsyncQueriesStreamIntoTheClientsSink) {
+    IWbemLocator* locator = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                               reinterpret_cast<void**>(&locator)),
+              S_OK);
+    IWbemServices* services = nullptr;
+    BSTR ns = SysAllocString(L"root\\QVTest");
+    ASSERT_EQ(locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), S_OK);
+    SysFreeString(ns);
+    locator->Release();
+    BSTR wql = SysAllocString(L"WQL");
+    BSTR text = SysAllocString(L"SELECT Index FROM QVT_Bulk5000 WHERE Index < 100 OR Index = 4999");
+    BSTR bad = SysAllocString(L"SELECT * FROM QVT_Bulk5000 WHERE");
+    {
+        WaitingSink sink;
+        ASSERT_EQ(services->ExecQueryAsync(wql, text, 0, nullptr, &sink), S_OK);
+        std::vector<LONG> indexes;
+        EXPECT_EQ(sink.Wait(&indexes), S_OK);
+        EXPECT_EQ(indexes.size(), 101u);
+        EXPECT_EQ(indexes.back(), 4999);
+        WaitingSink refused;
+        EXPECT_EQ(services->ExecQueryAsync(wql, bad, 0, nullptr, &refused), WBEM_E_INVALID_QUERY);
+        // The service lets go of the sinks once done.
+        services->Release();
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (sink.refs() > 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(sink.refs(), 1u);
+    }
+    SysFreeString(wql);
+    SysFreeString(text);
+    SysFreeString(bad);
 }
 
 TEST_F(ServiceTest, AnEventTheProviderFiresReachesAConsumerInAnotherProcess) {

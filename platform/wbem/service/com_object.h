@@ -4,6 +4,7 @@
 #include "service.h"
 
 #include <atomic>
+#include <functional>
 
 namespace qv::wbem::service {
 
@@ -24,15 +25,17 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
     STDMETHODIMP_(ULONG) Release() override {
+        // Taken before the count drops: once it has, another thread may delete the object.
+        std::function<void()> hook = OnlyOwnerLeft();
         ULONG left = --refs_;
         if (left == 0) delete this;
-        else Released(left);
+        else if (left == 1 && hook) hook();
         return left;
     }
 
 protected:
-    // Called after a release that left `left` references.
-    virtual void Released(ULONG) {}
+    // What to run when a release leaves one reference (the creator's own): it must not touch the object.
+    virtual std::function<void()> OnlyOwnerLeft() const { return {}; }
 
 private:
     GUID iid_;

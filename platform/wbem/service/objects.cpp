@@ -118,8 +118,8 @@ public:
 
 protected:
     // Only our own reference left: the provider let the sink go, finished or not.
-    void Released(ULONG left) override {
-        if (left == 1) done_->Set(WBEM_E_PROVIDER_FAILURE);
+    std::function<void()> OnlyOwnerLeft() const override {
+        return [done = done_] { done->Set(WBEM_E_PROVIDER_FAILURE); };
     }
 
 private:

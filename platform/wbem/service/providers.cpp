@@ -54,8 +54,8 @@ public:
     }
 
 protected:
-    void Released(ULONG left) override {
-        if (left == 1) done_->Set(WBEM_E_PROVIDER_FAILURE);
+    std::function<void()> OnlyOwnerLeft() const override {
+        return [done = done_] { done->Set(WBEM_E_PROVIDER_FAILURE); };
     }
 
 private:

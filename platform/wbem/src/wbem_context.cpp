@@ -14,7 +14,10 @@ namespace {
 
 class Context final : public IWbemContext, public ByValueMarshal {
 public:
-    Context() { values_.genus = WBEM_GENUS_INSTANCE, values_.className = L"__Context"; }
+    Context() {
+        values_.genus = WBEM_GENUS_INSTANCE;
+        values_.className = L"__Context";
+    }
     explicit Context(CimObject values) : values_(std::move(values)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
