@@ -78,6 +78,7 @@ std::vector<IWbemClassObject*> ReadAll(IEnumWbemClassObject* enumerator, const s
             for (auto* o : objects) o->Release();
             throw Failure{what, hr};
         }
+        if (hr == WBEM_S_TIMEDOUT && returned == 0) continue;  // a slow provider: keep waiting
         if (returned == 0) break;
         objects.push_back(object);
     }

@@ -1,8 +1,11 @@
 // IWbemClassObject: properties, system properties, qualifiers, methods, spawning and cloning.
 #include "qv_class_object.h"
 
+#include "by_value.h"
 #include "qualifier_set.h"
 #include "qv_cim_variant.h"
+#include "qv_object_codec.h"
+#include "qv_wbem_classes.h"
 
 #include <atomic>
 
@@ -51,9 +54,13 @@ protected:
     ~IQvCimObject() = default;
 };
 
-class ClassObject final : public IWbemClassObject, public IQvCimObject {
+class ClassObject final : public IWbemClassObject, public IQvCimObject, public ByValueMarshal {
 public:
     explicit ClassObject(const CimObject& object) : object_(object) {}
+
+    // Objects cross processes by value, as the codec's bytes.
+    CLSID UnmarshalClass() const override { return CLSID_QvWbemObjectUnmarshal; }
+    std::vector<uint8_t> MarshalBytes() override { return EncodeObject(object_); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
         if (!out) return E_POINTER;
@@ -61,6 +68,8 @@ public:
             *out = static_cast<IWbemClassObject*>(this);
         } else if (IsEqualGUID(riid, IID_IQvCimObject)) {
             *out = static_cast<IQvCimObject*>(this);
+        } else if (IsEqualGUID(riid, IID_IMarshal)) {
+            *out = static_cast<IMarshal*>(this);
         } else {
             *out = nullptr;
             return E_NOINTERFACE;
