@@ -238,15 +238,21 @@ public:
     }
 
     // --- instances ---
+    // The provider serving instances of a class: S_OK with `info` when it has one, S_FALSE for a class whose
+    // instances the repository keeps, or the failure of finding the class.
+    HRESULT ProviderOfClass(const std::wstring& class_name, ProviderInfo* info) {
+        CimObject cls;
+        HRESULT hr = GetClassFromRepository(ns_, class_name, &cls);
+        if (FAILED(hr)) return hr;
+        return FindProvider(ns_, cls, info);
+    }
+
     STDMETHODIMP PutInstance(IWbemClassObject* instance, LONG flags, IWbemContext*, IWbemCallResult** result) override {
         if (result != nullptr) *result = nullptr;
         const CimObject* data = instance ? CimObjectOf(instance) : nullptr;
         if (data == nullptr || data->IsClass()) return WBEM_E_INVALID_PARAMETER;
-        CimObject cls;
-        HRESULT hr = GetClassFromRepository(ns_, data->className, &cls);
-        if (FAILED(hr)) return hr;
         ProviderInfo info;
-        hr = FindProvider(ns_, cls, &info);
+        HRESULT hr = ProviderOfClass(data->className, &info);
         if (FAILED(hr)) return hr;
         if (hr == S_OK) {
             if (!info.supports_put) return WBEM_E_PROVIDER_NOT_CAPABLE;
@@ -268,11 +274,8 @@ public:
         if (path_text == nullptr) return WBEM_E_INVALID_PARAMETER;
         auto path = ParseObjectPath(path_text);
         if (!path || path->IsClassPath()) return WBEM_E_INVALID_OBJECT_PATH;
-        CimObject cls;
-        HRESULT hr = GetClassFromRepository(ns_, path->className, &cls);
-        if (FAILED(hr)) return hr;
         ProviderInfo info;
-        hr = FindProvider(ns_, cls, &info);
+        HRESULT hr = ProviderOfClass(path->className, &info);
         if (FAILED(hr)) return hr;
         if (hr == S_OK) {
             if (!info.supports_delete) return WBEM_E_PROVIDER_NOT_CAPABLE;
