@@ -116,7 +116,10 @@ Connection::~Connection() {
 
 std::shared_ptr<Connection> Connection::Start(int socket, bool initiator) {
     std::shared_ptr<Connection> connection(new Connection(socket, initiator));
-    if (socket >= 0) std::thread([connection] { connection->ReadLoop(); }).detach();
+    if (socket >= 0) {
+        TrackConnection(connection);
+        StartRuntimeThread([connection] { connection->ReadLoop(); });
+    }
     return connection;
 }
 
@@ -274,10 +277,10 @@ void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
             Reply(header, RPC_E_CALL_REJECTED, {});
             return;
         }
-        std::thread([task] {
+        StartRuntimeThread([task] {
             task();
             --workers;
-        }).detach();
+        });
         return;
     }
     if (!win::PostThreadTask(target, task)) Reply(header, RPC_E_DISCONNECTED, {});

@@ -4,6 +4,7 @@
 // provider cache default of 30 s), and forgetting it when it died.
 #include "com_object.h"
 
+#include "qv_firmware_wmi.h"
 #include "qv_object_path.h"
 
 #include <map>
@@ -80,8 +81,13 @@ std::wstring CacheKey(const std::wstring& ns, const std::wstring& name) { return
 
 HRESULT StartProvider(const std::wstring& ns, const ProviderInfo& info, IWbemServices** out) {
     IWbemProviderInit* init = nullptr;
-    HRESULT hr = CoCreateInstance(info.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                  IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
+    HRESULT hr = REGDB_E_CLASSNOTREG;
+    for (const auto& in_process : InProcessProviders())
+        if (IsEqualCLSID(*in_process.clsid, info.clsid))
+            hr = in_process.create(IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
+    if (hr == REGDB_E_CLASSNOTREG)
+        hr = CoCreateInstance(info.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                              IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
     if (FAILED(hr)) return WBEM_E_PROVIDER_LOAD_FAILURE;
     IWbemServices* provider = nullptr;
     hr = init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&provider));
