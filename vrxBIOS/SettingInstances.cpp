@@ -18,6 +18,9 @@ constexpr size_t kPathEntries = 6;
 constexpr size_t kKeyEntries = 4;
 constexpr char kHidden[] = "--";
 constexpr wchar_t kInterfaceInstanceName[] = L"ACPI\\PNP0C14\\0_0";
+// Instances per Indicate: every call to the sink crosses to the instrumentation service and back, so the
+// settings of an enumeration travel in batches rather than one by one.
+constexpr size_t kIndicateBatch = 64;
 
 // Releases the library's records on every way out of a request that read them.
 class RecordsRead {
@@ -392,6 +395,7 @@ void SettingInstances::Enumerate(SettingClass settingClass, WMIInstanceList& lis
     RecordsRead read(library);
     std::unique_ptr<InstanceSpawner> spawner;
     RecordFiller filler(library, names_);
+    list.SetBatchSize(kIndicateBatch);
     int count = library.EnumCount();
     for (int i = 0; i < count; ++i) {
         const SRI* record = library.EnumGetAt(i);
@@ -402,6 +406,7 @@ void SettingInstances::Enumerate(SettingClass settingClass, WMIInstanceList& lis
         filler.Fill(instance.get(), record);
         list.Add(instance.release());
     }
+    list.Flush();
 }
 
 void SettingInstances::Get(WMIInstance& instance) {
