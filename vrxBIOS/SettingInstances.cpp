@@ -136,7 +136,9 @@ public:
     RecordFiller(LibraryBinding& library, std::unordered_map<std::wstring, std::wstring>& names)
         : library_(library), names_(names) {}
 
-    void Fill(WMIInstance* instance, const SRI* record);
+    // Fills instance from record. A new instance (unnamed) gets a new instance name, entered in the table; an
+    // instance of a get keeps the name it was asked for.
+    void Fill(WMIInstance* instance, const SRI* record, bool unnamed);
 
 private:
     struct Text {
@@ -147,7 +149,7 @@ private:
     };
     const Text& TextOf(uint16_t id);
 
-    void FillCommon(WMIInstance& instance, const SRI& record);
+    void FillCommon(WMIInstance& instance, const SRI& record, bool unnamed);
     void FillEnumeration(WMIInstance& instance, const SRI& record);
     void FillOrderedList(WMIInstance& instance, const SRI& record);
     void FillString(WMIInstance& instance, const SRI& record);
@@ -185,10 +187,10 @@ int RecordFiller::PowerOnPasswordSet() {
     return power_on_set_;
 }
 
-void RecordFiller::Fill(WMIInstance* instance, const SRI* record) {
+void RecordFiller::Fill(WMIInstance* instance, const SRI* record, bool unnamed) {
     if (instance == nullptr || record == nullptr || instance->Object() == nullptr)
         WMI_THROW(WBEM_E_PROVIDER_FAILURE);
-    FillCommon(*instance, *record);
+    FillCommon(*instance, *record, unnamed);
     switch (record->type) {
         case SRI_TYPE_ENUM:
         case SRI_TYPE_KEYED_ENUM: FillEnumeration(*instance, *record); break;
@@ -201,7 +203,7 @@ void RecordFiller::Fill(WMIInstance* instance, const SRI* record) {
     }
 }
 
-void RecordFiller::FillCommon(WMIInstance& instance, const SRI& record) {
+void RecordFiller::FillCommon(WMIInstance& instance, const SRI& record, bool unnamed) {
     std::wstring name;
     for (size_t i = 0; i < kKeyEntries; ++i) {
         uint16_t id = record.instanceKey[i];
@@ -212,9 +214,6 @@ void RecordFiller::FillCommon(WMIInstance& instance, const SRI& record) {
     name += TextOf(record.nameId).wide;
     PutWide(instance, L"Name", name);
 
-    VARIANT given = instance.Get(L"InstanceName");
-    bool unnamed = given.vt != VT_BSTR || given.bstrVal == nullptr || given.bstrVal[0] == L'\0';
-    VariantClear(&given);
     if (unnamed) {
         std::wstring instanceName = NewInstanceName();
         PutWide(instance, L"InstanceName", instanceName);
@@ -403,7 +402,7 @@ void SettingInstances::Enumerate(SettingClass settingClass, WMIInstanceList& lis
         if (record == nullptr || !SettingClassOfType(record->type, &found) || found != settingClass) continue;
         if (!spawner) spawner = std::make_unique<InstanceSpawner>(request, SettingClassName(settingClass));
         std::unique_ptr<WMIInstance> instance = spawner->Spawn();
-        filler.Fill(instance.get(), record);
+        filler.Fill(instance.get(), record, true);
         list.Add(instance.release());
     }
     list.Flush();
@@ -415,12 +414,13 @@ void SettingInstances::Get(WMIInstance& instance) {
     VARIANT key = instance.Get(L"InstanceName");
     std::wstring instanceName = key.vt == VT_BSTR && key.bstrVal != nullptr ? key.bstrVal : L"";
     VariantClear(&key);
+    // Only names handed out are in the table, and none of them is empty: the object keeps its name.
     auto entry = names_.find(instanceName);
     if (entry == names_.end()) WMI_THROW(WBEM_E_NOT_FOUND);
     RecordsRead read(library);
     const SRI* record = FindSettingRecord(library, Narrow(entry->second).c_str());
     if (record == nullptr) WMI_THROW(WBEM_E_NOT_FOUND);
-    RecordFiller(library, names_).Fill(&instance, record);
+    RecordFiller(library, names_).Fill(&instance, record, false);
 }
 
 void SettingInstances::EnumerateInterface(WMIInstanceList& list, WMIRequest& request) {

@@ -5,6 +5,7 @@
 #include "ProviderApp.h"
 #include "ServerModule.h"
 #include "resource.h"
+#include "qv_temp_root.h"
 #include "wmi_fakes.h"
 
 #include <chrono>
@@ -98,8 +99,13 @@ TEST(ClassFactoryTest, CreatesProviderObjectsAndHoldsServerLocks) {
     factory->Release();
 }
 
-TEST(BIOSInterfaceTest, ServesItsClassesWithoutSettingsYet) {
+// Without its settings library (this test program carries none) the provider starts, stays not ready and
+// publishes nothing.
+class BIOSInterfaceTest : public TempRootTest {};
+
+TEST_F(BIOSInterfaceTest, ServesItsClassesWithoutTheLibrary) {
     BIOSInterface* provider = BIOSInterface::Create();
+    EXPECT_FALSE(provider->IsReady());
     auto* services = new FakeServices();
     services->AddClass(L"QVPROV_BIOSString");
     services->AddClass(L"QVPROV_BIOSSettingInterface")
