@@ -57,7 +57,7 @@ class SettingsRoadTest : public TempRootTest {
 protected:
     // Compiles the schema and registers the server on a fresh root made from `machine` (a profile name or
     // file). The service keeps an idle provider for providerIdleMs before it releases it.
-    void Prepare(const std::string& machine, int providerIdleMs = 8000) {
+    void Prepare(const std::string& machine, int providerIdleMs = 2500) {
         setenv("QV_MACHINE", machine.c_str(), 1);
         setenv("QV_WBEM_SERVICE", (BuildTree() + "/bin/winmgmt").c_str(), 1);
         setenv("QV_WBEM_SERVICE_IDLE_MS", "500", 1);
