@@ -10,6 +10,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <fstream>
+#include <filesystem>
 
 namespace {
 
@@ -104,8 +107,16 @@ TEST(ClassFactoryTest, CreatesProviderObjectsAndHoldsServerLocks) {
 class BIOSInterfaceTest : public TempRootTest {};
 
 TEST_F(BIOSInterfaceTest, ServesItsClassesWithoutTheLibrary) {
+    std::filesystem::path trace = root_ / "debug-output.txt";
+    setenv("QV_DEBUG_OUTPUT", trace.c_str(), 1);
     BIOSInterface* provider = BIOSInterface::Create();
     EXPECT_FALSE(provider->IsReady());
+    // This program has no version resource: the trace lines print all the same.
+    std::ifstream lines(trace);
+    std::string text((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Initializing (null)....\n  Version: (null)\n  Build:   (null)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  Failed to initialize zmrmc...\n"), std::string::npos) << text;
+    unsetenv("QV_DEBUG_OUTPUT");
     auto* services = new FakeServices();
     services->AddClass(L"QVPROV_BIOSString");
     services->AddClass(L"QVPROV_BIOSSettingInterface")
