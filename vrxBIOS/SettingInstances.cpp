@@ -106,16 +106,6 @@ void PutUnsigned(WMIInstance& instance, LPCWSTR name, uint32_t value) {
     instance.PutInt(name, static_cast<LONG>(value));
 }
 
-std::wstring NewInstanceName() {
-    UUID uuid{};
-    UuidCreateSequential(&uuid);
-    RPC_WSTR text = nullptr;
-    if (UuidToStringW(&uuid, &text) != RPC_S_OK || text == nullptr) WMI_THROW(E_OUTOFMEMORY);
-    std::wstring name(reinterpret_cast<wchar_t*>(text));
-    RpcStringFreeW(&text);
-    return name;
-}
-
 // The u16 entries of a record's value buffer that may be read: at most its element count, never beyond the
 // buffer.
 size_t IdentifierCount(const SRI& record) {
@@ -133,7 +123,7 @@ uint16_t IdentifierAt(const SRI& record, size_t index) {
 // once per request; the password states are asked once per request.
 class RecordFiller {
 public:
-    RecordFiller(LibraryBinding& library, std::unordered_map<std::wstring, std::wstring>& names)
+    RecordFiller(LibraryBinding& library, InstanceNameTable& names)
         : library_(library), names_(names) {}
 
     // Fills instance from record. A new instance (unnamed) gets a new instance name, entered in the table; an
@@ -159,7 +149,7 @@ private:
     int PowerOnPasswordSet();
 
     LibraryBinding& library_;
-    std::unordered_map<std::wstring, std::wstring>& names_;
+    InstanceNameTable& names_;
     std::vector<Text> texts_;
     int admin_set_ = -1;
     int power_on_set_ = -1;
@@ -215,9 +205,10 @@ void RecordFiller::FillCommon(WMIInstance& instance, const SRI& record, bool unn
     PutWide(instance, L"Name", name);
 
     if (unnamed) {
-        std::wstring instanceName = NewInstanceName();
-        PutWide(instance, L"InstanceName", instanceName);
-        names_.insert_or_assign(std::move(instanceName), std::move(name));
+        UUID uuid{};
+        UuidCreateSequential(&uuid);
+        PutWide(instance, L"InstanceName", InstanceNameTable::Text(uuid));
+        names_.Add(uuid, name);
     }
 
     std::wstring path;
@@ -415,10 +406,10 @@ void SettingInstances::Get(WMIInstance& instance) {
     std::wstring instanceName = key.vt == VT_BSTR && key.bstrVal != nullptr ? key.bstrVal : L"";
     VariantClear(&key);
     // Only names handed out are in the table, and none of them is empty: the object keeps its name.
-    auto entry = names_.find(instanceName);
-    if (entry == names_.end()) WMI_THROW(WBEM_E_NOT_FOUND);
+    const std::wstring* settingName = names_.Find(instanceName);
+    if (settingName == nullptr) WMI_THROW(WBEM_E_NOT_FOUND);
     RecordsRead read(library);
-    const SRI* record = FindSettingRecord(library, Narrow(entry->second).c_str());
+    const SRI* record = FindSettingRecord(library, Narrow(*settingName).c_str());
     if (record == nullptr) WMI_THROW(WBEM_E_NOT_FOUND);
     RecordFiller(library, names_).Fill(&instance, record, false);
 }

@@ -10,6 +10,7 @@
 // failing WMI calls. Thread safety: none of its own; the provider calls it under its request lock.
 #pragma once
 
+#include "InstanceNameTable.h"
 #include "LibraryBinding.h"
 #include "WMIInstance.h"
 #include "WMIInstanceList.h"
@@ -17,7 +18,6 @@
 
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 // The provider's identity, from its version resource; each string may be absent.
 struct ProviderIdentity {
@@ -49,8 +49,8 @@ public:
     void GetInterface(WMIInstance& instance);
 
     // Instance names handed out so far; the table only grows (until the provider ends) or is emptied.
-    size_t NamesHandedOut() const { return names_.size(); }
-    void ClearNames() { names_.clear(); }
+    size_t NamesHandedOut() const { return names_.Size(); }
+    void ClearNames() { names_.Clear(); }
 
 private:
     bool Ready() const { return ready_ != 0 && library_ != nullptr; }
@@ -58,5 +58,5 @@ private:
     LibraryBinding* const& library_;
     const LONG& ready_;
     const ProviderIdentity& identity_;
-    std::unordered_map<std::wstring, std::wstring> names_;  // instance name -> setting Name
+    InstanceNameTable names_;
 };

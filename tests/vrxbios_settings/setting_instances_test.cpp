@@ -426,3 +426,37 @@ TEST_F(SettingInstancesTest, NotReadyPublishesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InstanceNameTableTest, NamesAreUuidTextsFoundInEitherCase) {
+    InstanceNameTable table;
+    UUID first{}, second{};
+    UuidCreateSequential(&first);
+    UuidCreateSequential(&second);
+    RPC_WSTR text = nullptr;
+    ASSERT_EQ(UuidToStringW(&first, &text), RPC_S_OK);
+    EXPECT_EQ(InstanceNameTable::Text(first), std::wstring(text)) << "the RPC run time's text form";
+    RpcStringFreeW(&text);
+
+    table.Add(first, L"SATA 0\\SATA Port");
+    table.Add(second, L"SATA 0\\SATA Port");
+    EXPECT_EQ(table.Size(), 2u);
+    std::wstring name = InstanceNameTable::Text(second);
+    ASSERT_NE(table.Find(name), nullptr);
+    EXPECT_EQ(*table.Find(name), L"SATA 0\\SATA Port");
+    std::wstring upper = name;
+    for (auto& c : upper) c = static_cast<wchar_t>(towupper(static_cast<wint_t>(c)));
+    EXPECT_NE(table.Find(upper), nullptr);
+    for (const std::wstring& bad : {std::wstring(), name.substr(1), L"{" + name.substr(1, 34) + L"}",
+                                    name.substr(0, 8) + L"x" + name.substr(9), name.substr(0, 35) + L"g",
+                                    std::wstring(36, L'-')})
+        EXPECT_EQ(table.Find(bad), nullptr) << bad;
+    UUID other = first;
+    other.Data4[7] ^= 1;
+    EXPECT_EQ(table.Find(InstanceNameTable::Text(other)), nullptr);
+    table.Clear();
+    EXPECT_EQ(table.Find(name), nullptr);
+}
+
+}  // namespace
