@@ -79,11 +79,15 @@ void BIOSInterface::StartUp() {
     DebugTrace(L"  Build:   %s", identity_.build ? identity_.build->c_str() : nullptr);
 
     LPWSTR folder = GetWorkingFolder(L"vrxBIOS");
-    if (folder != nullptr) {
-        working_folder_ = folder;
-        delete[] folder;
-        CreateDirectoryW(working_folder_.c_str(), nullptr);
+    if (folder == nullptr) {
+        // Without a working folder there is no library of ours to load (and a bare file name would load
+        // whatever "ZMRMC.DLL" the current directory holds).
+        DebugTrace(L"  Failed to initialize zmrmc...");
+        return;
     }
+    working_folder_ = folder;
+    delete[] folder;
+    CreateDirectoryW(working_folder_.c_str(), nullptr);
     library_path_ = working_folder_ + kLibraryFile;
     HMODULE program = GetModuleHandleW(nullptr);
     if (!FileHoldsResource(program, IDR_ZMRMC_LIBRARY, library_path_.c_str()))
