@@ -1,7 +1,7 @@
 #include "InstanceNameTable.h"
 
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include "WMIException.h"
 #include "rpc.h"
 
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <vector>
 
