@@ -1,6 +1,7 @@
 // Setting instances from scripted library records: the fill rules of every class, the instance-name table,
 // the not-ready behaviour, and that every read of the records is released again.
 #include "SettingInstances.h"
+#include "SettingLookup.h"
 #include "wmi_fakes.h"
 
 #include <cstring>
@@ -342,6 +343,40 @@ TEST_F(SettingInstancesTest, GetObjectFindsEveryNameHandedOutAndNothingElse) {
     library_script_.records.pop_back();
     EXPECT_EQ(Get(SettingClass::kInteger, delay, nullptr), WBEM_E_NOT_FOUND);
     EXPECT_EQ(Get(SettingClass::kInteger, L"", nullptr), WBEM_E_NOT_FOUND);
+}
+
+TEST_F(SettingInstancesTest, RecordsAreFoundByTheirFullName) {
+    SRI& sata0 = Record(9, "Port");
+    sata0.instanceKey[0] = Id("SATA 0");
+    SRI& sata1 = Record(9, "Port");
+    sata1.instanceKey[0] = Id("SATA 1");
+    SRI& deep = Record(9, "Deep");
+    for (int i = 0; i < 4; ++i) deep.instanceKey[i] = Id("K" + std::to_string(i));
+    Record(3, "Delay");
+    Id(std::string(100, 'x'));
+    struct Case {
+        std::string name;
+        int record;  // index of the record found, -1 none
+    };
+    const Case cases[] = {
+        {"Delay", 3},
+        {"delay", 3},                                      // the library matches texts without regard to case
+        {"SATA 1\\Port", 1},
+        {"SATA 0\\Port", 0},
+        {"Port", -1},                                      // a keyed setting needs its key
+        {"SATA 2\\Port", -1},                             // no such text
+        {"K0\\K1\\K2\\K3\\Deep", 2},
+        {"K0\\K1\\K2\\K3\\K3\\Deep", -1},              // five key parts
+        {std::string(100, 'x'), -1},                       // a part longer than 99 bytes
+        {"\\Delay", -1},                                   // an empty key part has no identifier
+        {"", -1},
+    };
+    for (const Case& c : cases) {
+        const SRI* found = FindSettingRecord(binding_, c.name.c_str());
+        const SRI* wanted = c.record < 0 ? nullptr : &library_script_.records[static_cast<size_t>(c.record)];
+        EXPECT_EQ(found, wanted) << c.name;
+    }
+    EXPECT_EQ(FindSettingRecord(binding_, nullptr), nullptr);
 }
 
 TEST_F(SettingInstancesTest, AFailingFillStillReleasesTheRecords) {
