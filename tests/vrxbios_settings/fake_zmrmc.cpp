@@ -1,7 +1,9 @@
-/* A stand-in for the settings library with every export the provider looks up, except BiosSetSystemDefaults
- * and BiosSRIAddRef (which the provider can do without). Built a second time without ZmrMCGetIPLTableInfo, an
- * export the provider cannot do without. ZmrMCInit records its calls; every other export answers 0. */
+// A stand-in for the settings library with every export the provider looks up, except BiosSetSystemDefaults
+// and BiosSRIAddRef (which the provider can do without). Built a second time without ZmrMCGetIPLTableInfo, an
+// export the provider cannot do without. ZmrMCInit records its calls; every other export answers 0.
 #define FAKE_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
 
 FAKE_EXPORT int fake_init_calls = 0;
 FAKE_EXPORT int fake_init_first = -1;
@@ -76,3 +78,5 @@ FAKE_EXPORT int ZmrMCSetPowerOnPwd(void) { return 0; }
 FAKE_EXPORT int ZmrMCChangePowerOnPassword(void) { return 0; }
 FAKE_EXPORT int ZmrMCVerifyPowerOnPassword(void) { return 0; }
 FAKE_EXPORT int BiosSRIRelease(void) { return 0; }
+
+}  // extern "C"
