@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
+#include <tuple>
+#include <utility>
 
 namespace {
 
