@@ -28,14 +28,13 @@ const std::string kUnregistered = "Event source DecoupledEventProvider_BCXBiosSe
 
 // Lines of the framework's catch trace with the given code ("Caught HRESULT exception WMIProvider.cpp:N (0x…)").
 size_t CaughtInFrame(const std::string& debug, HRESULT code) {
+    const std::string start = "Caught HRESULT exception WMIProvider.cpp:";
     char tail[32];
-    std::snprintf(tail, sizeof tail, " (0x%X)\n", static_cast<unsigned>(code));
+    std::snprintf(tail, sizeof tail, " (0x%X)", static_cast<unsigned>(code));
     size_t count = 0;
-    for (size_t at = debug.find("Caught HRESULT exception WMIProvider.cpp:"); at != std::string::npos;
-         at = debug.find("Caught HRESULT exception WMIProvider.cpp:", at + 1)) {
-        size_t end = debug.find('\n', at);
-        if (end != std::string::npos && debug.compare(debug.rfind(' ', end), end + 1 - debug.rfind(' ', end), tail) == 0)
-            ++count;
+    for (size_t at = debug.find(start); at != std::string::npos; at = debug.find(start, at + 1)) {
+        std::string line = debug.substr(at, debug.find('\n', at) - at);
+        if (line.ends_with(tail)) ++count;
     }
     return count;
 }
