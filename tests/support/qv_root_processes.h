@@ -1,5 +1,5 @@
-// Processes that run on a system root: what the COM runtime started on demand for a test (the instrumentation
-// service, a provider, a driver) outlives the test program unless it is ended here.
+// The processes that run on one test's system root (found by QV_SYSTEM_ROOT in their environment), for tests
+// that start servers through COM and must see them end, or end them.
 #pragma once
 
 #include <dirent.h>
@@ -15,37 +15,50 @@
 #include <thread>
 #include <vector>
 
-namespace qv::test {
-
-inline std::string ProcFile(pid_t pid, const char* name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
+inline std::string ReadProcFile(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
 // Running and not a zombie.
-inline bool ProcessRunning(pid_t pid) {
-    if (kill(pid, 0) != 0) return false;
-    std::string stat = ProcFile(pid, "stat");
+inline bool ProcessAlive(pid_t pid) {
+    if (pid <= 0 || kill(pid, 0) != 0) return false;
+    std::string stat = ReadProcFile("/proc/" + std::to_string(pid) + "/stat");
     auto close = stat.rfind(')');
     return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
 }
 
-// Other processes whose environment names `root` as their QV_SYSTEM_ROOT.
-inline std::vector<pid_t> RootProcesses(const std::filesystem::path& root) {
+// Waits (bounded) until the process has ended; false when it still runs after `limit`.
+inline bool WaitProcessGone(pid_t pid, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (ProcessAlive(pid)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Live processes other than this one whose environment names `root`; only those running `program` (a
+// path) when it is given.
+inline std::vector<pid_t> RootProcesses(const std::filesystem::path& root, const std::string& program = "") {
     std::vector<pid_t> found;
-    const std::string marker = "QV_SYSTEM_ROOT=" + root.string();
+    std::string marker = "QV_SYSTEM_ROOT=" + root.string();
+    std::error_code ec;
+    std::string wanted = program.empty() ? "" : std::filesystem::weakly_canonical(program, ec).string();
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return found;
     while (dirent* entry = readdir(proc)) {
         pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0 || pid == getpid() || !ProcessRunning(pid)) continue;
-        std::string environ = ProcFile(pid, "environ");
-        for (size_t start = 0; start < environ.size();) {
-            size_t end = environ.find('\0', start);
-            if (end == std::string::npos) end = environ.size();
-            if (environ.compare(start, end - start, marker) == 0) {
+        if (pid <= 0 || pid == getpid() || !ProcessAlive(pid)) continue;
+        std::string dir = "/proc/" + std::to_string(pid);
+        if (!wanted.empty() && std::filesystem::read_symlink(dir + "/exe", ec).string() != wanted) continue;
+        std::string variables = ReadProcFile(dir + "/environ");
+        for (size_t start = 0; start < variables.size();) {
+            size_t end = variables.find('\0', start);
+            if (end == std::string::npos) end = variables.size();
+            if (variables.compare(start, end - start, marker) == 0) {
                 found.push_back(pid);
                 break;
             }
@@ -56,14 +69,10 @@ inline std::vector<pid_t> RootProcesses(const std::filesystem::path& root) {
     return found;
 }
 
-// Ends every process still running on `root` and waits (at most 10 s) until they are gone.
+// Ends every process still running on `root` (what the COM runtime or the library started for a test: the
+// service, a provider, a driver) and waits, at most 10 s, until they are gone.
 inline void EndRootProcesses(const std::filesystem::path& root) {
     std::vector<pid_t> left = RootProcesses(root);
     for (pid_t pid : left) kill(pid, SIGKILL);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (pid_t pid : left)
-        while (ProcessRunning(pid) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (pid_t pid : left) WaitProcessGone(pid, std::chrono::seconds(10));
 }
-
-}  // namespace qv::test

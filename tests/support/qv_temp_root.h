@@ -21,7 +21,7 @@ protected:
         qv::win::ResetSystemRootForTesting();
     }
     void TearDown() override {
-        qv::test::EndRootProcesses(root_);
+        EndRootProcesses(root_);
         std::filesystem::remove_all(root_);
         unsetenv("QV_SYSTEM_ROOT");
         qv::win::ResetSystemRootForTesting();

@@ -31,7 +31,7 @@ protected:
     }
     void TearDown() override {
         if (handle_ != nullptr) dlclose(handle_);
-        qv::test::EndRootProcesses(root_);
+        EndRootProcesses(root_);
         std::filesystem::remove_all(root_);
         unsetenv("QV_SYSTEM_ROOT");
         unsetenv("QV_MACHINE");
