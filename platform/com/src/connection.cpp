@@ -271,13 +271,14 @@ void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
     auto self = shared_from_this();
     auto task = [self, header, body = std::move(body)] { self->Serve(header, body); };
     if (target == 0) {
-        // Calls into the multithreaded apartment each get a thread, up to a limit a flood cannot pass.
+        // Calls into the multithreaded apartment each get a worker of their own (an idle one, or a new one), up
+        // to a limit a flood cannot pass.
         if (++workers >= kMaxWorkers) {
             --workers;
             Reply(header, RPC_E_CALL_REJECTED, {});
             return;
         }
-        StartRuntimeThread([task] {
+        RunOnWorker([task] {
             task();
             --workers;
         });

@@ -65,6 +65,8 @@ std::string RunningFile(REFCLSID clsid);
 class Connection;
 // Starts a thread of the runtime: a connection's reader, a worker serving a call.
 void StartRuntimeThread(std::function<void()> body);
+// Runs a task on an idle worker thread of the runtime, or on a new one (workers idle for 2 s end).
+void RunOnWorker(std::function<void()> task);
 // Remembers a connection so that EndConnections can close it.
 void TrackConnection(const std::shared_ptr<Connection>& connection);
 // Closes every connection of the process and waits up to `limit` for the runtime's threads to end (a thread

@@ -7,6 +7,7 @@
 #include "runtime.h"
 
 #include <condition_variable>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -33,6 +34,38 @@ Threads& State() {
 }
 
 thread_local bool runtime_thread = false;
+
+// Workers for calls into the multithreaded apartment: a task goes to an idle worker when there is one, else a
+// new worker starts. A worker idle for kWorkerIdle ends; all idle ones end when the runtime comes to rest.
+constexpr auto kWorkerIdle = std::chrono::seconds(2);
+struct Workers {
+    std::mutex mutex;
+    std::condition_variable work;
+    std::deque<std::function<void()>> tasks;
+    int idle = 0;
+    bool resting = false;
+};
+Workers& Pool() {
+    static auto* pool = new Workers();
+    return *pool;
+}
+
+void WorkerLoop() {
+    Workers& p = Pool();
+    std::unique_lock lock(p.mutex);
+    for (;;) {
+        ++p.idle;
+        bool got = p.work.wait_for(lock, kWorkerIdle, [&] { return !p.tasks.empty() || p.resting; });
+        --p.idle;
+        if (!got || p.tasks.empty()) return;
+        std::function<void()> task = std::move(p.tasks.front());
+        p.tasks.pop_front();
+        lock.unlock();
+        task();
+        task = nullptr;
+        lock.lock();
+    }
+}
 
 // Joins the threads that have finished their work (they only return from here on). Called under the lock.
 void ReapLocked(Threads& s) {
@@ -65,6 +98,18 @@ void StartRuntimeThread(std::function<void()> body) {
     });
 }
 
+void RunOnWorker(std::function<void()> task) {
+    Workers& p = Pool();
+    bool start = false;
+    {
+        std::lock_guard lock(p.mutex);
+        p.tasks.push_back(std::move(task));
+        start = static_cast<size_t>(p.idle) < p.tasks.size();
+    }
+    if (start) StartRuntimeThread(&WorkerLoop);
+    else Pool().work.notify_one();
+}
+
 void TrackConnection(const std::shared_ptr<Connection>& connection) {
     Threads& s = State();
     std::lock_guard lock(s.mutex);
@@ -85,6 +130,11 @@ bool EndConnections(std::chrono::milliseconds limit) {
     }
     for (auto& c : open) c->Close();
     open.clear();
+    {
+        std::lock_guard rest(Pool().mutex);
+        Pool().resting = true;
+    }
+    Pool().work.notify_all();
     std::unique_lock lock(s.mutex);
     bool all = s.ended.wait_for(lock, limit, [&] {
         for (const auto& t : s.running)
@@ -95,6 +145,9 @@ bool EndConnections(std::chrono::milliseconds limit) {
     // A thread still busy after the limit (a call that does not return) is let go rather than waited for.
     for (auto& t : s.running)
         if (t.thread.joinable()) t.thread.detach();
+    lock.unlock();
+    std::lock_guard again(Pool().mutex);
+    Pool().resting = false;
     return all;
 }
 
