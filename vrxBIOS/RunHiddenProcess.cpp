@@ -103,6 +103,9 @@ int RunHiddenProcess(LPCWSTR commandLine) {
     Handles::Close(&output_write);
     Handles::Close(&error_write);
     Handles::Close(&input_read);
+    // Nothing is ever written to the child's input: closing it now lets a child that reads its input see the
+    // end at once instead of waiting for it forever while we wait for its output.
+    Handles::Close(&input_write);
     CopyOutput(output_read);
     return 1;
 }
