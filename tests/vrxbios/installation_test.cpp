@@ -60,12 +60,12 @@ protected:
         TempRootTest::TearDown();
     }
 
-    // Runs a program of the build on this test's root with machine_ and the short service idle times.
+    // Runs a program of the build (or the one at an absolute path) on this test's root with machine_ and the short service idle times.
     Outcome Start(const std::string& program, const std::vector<std::string>& args,
               const std::vector<std::string>& env = {}) {
         auto out = root_ / "run.out", err = root_ / "run.err", debug = root_ / "run.debug";
         std::filesystem::remove(debug);
-        std::string path = BuildTree() + "/bin/" + program;
+        std::string path = program[0] == '/' ? program : BuildTree() + "/bin/" + program;
         std::vector<std::string> environment{"QV_SYSTEM_ROOT=" + root_.string(), "QV_DEBUG_OUTPUT=" + debug.string(),
                                              "QV_MACHINE=" + machine_,
                                              "QV_WBEM_SERVICE=" + BuildTree() + "/bin/winmgmt",
@@ -316,6 +316,34 @@ TEST_F(InstallationTest, UnreachableServiceMakesDetectionAnswerFalse) {
     EXPECT_NE(run.debug.find("Unable to connect to root\\QV\\InstrumentedBIOS"), std::string::npos) << run.debug;
     EXPECT_EQ(Classes(), Joined({&kCommonClasses, &kFirmwareClasses, &kSoftwareClasses}));
     EXPECT_TRUE(Registered());
+}
+
+// The main job after the build: install on the default machine and list the settings, one table per kind;
+// a second run over the installation works too. What the tables hold is the provider's business.
+TEST_F(InstallationTest, MainJobInstallsAndListsTheSettingsAgainAndAgain) {
+    const std::string script = SourceTree() + "/scripts/show-settings.sh";
+    for (int run = 0; run < 2; ++run) {
+        Outcome shown = Start(script, {BuildTree() + "/bin"});
+        EXPECT_EQ(shown.code, 0) << shown.out << shown.err;
+        EXPECT_EQ(shown.err, "");
+        EXPECT_NE(shown.out.find(run == 0 ? "(new, machine desktop)" : "System root: " + root_.string() + "\n"),
+                  std::string::npos)
+            << shown.out;
+        EXPECT_NE(shown.out.find("Installed: the software provider for BIOS settings (vrxBIOS)."), std::string::npos);
+        for (const char* heading : {"== Enumerations (QVPROV_BIOSEnumeration) ==", "== Integers (QVPROV_BIOSInteger) ==",
+                                    "== Strings (QVPROV_BIOSString) ==", "== Ordered lists (QVPROV_BIOSOrderedList) ==",
+                                    "== Passwords (QVPROV_BIOSPassword) =="})
+            EXPECT_NE(shown.out.find(heading), std::string::npos) << heading << "\n" << shown.out;
+        EXPECT_TRUE(Registered());
+    }
+}
+
+// A machine without support for its settings: the listing says so and fails.
+TEST_F(InstallationTest, MainJobOnAnUnsupportedMachineSaysSo) {
+    machine_ = "unsupported";
+    Outcome shown = Start(SourceTree() + "/scripts/show-settings.sh", {BuildTree() + "/bin"});
+    EXPECT_EQ(shown.code, 1);
+    EXPECT_NE(shown.err.find("not supported"), std::string::npos) << shown.err;
 }
 
 }  // namespace
