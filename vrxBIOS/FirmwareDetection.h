@@ -8,7 +8,7 @@
 bool HasNativeWmiSupport();
 
 // True when the BIOS access library carried as resource 102 can read the firmware's settings: it is written
-// as "ZMRMC.DLL" into the working folder, loaded, initialised with ZmrMCInit(0, 1), and
+// as "ZMRMC.DLL" into the working folder and bound (LibraryBinding, ZmrMCInit(0, 1)), and
 // BiosSettingsReadFromSystem(0) succeeds with a nonzero BiosSettingsSRIEnumCount(). The library is unloaded
 // and the working folder deleted before the answer is given. False when any of that fails.
 bool HasLegacyBiosInterface();
