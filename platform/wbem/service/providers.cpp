@@ -1,10 +1,9 @@
-// Provider hosting: finding a class's provider, creating and initialising it by the CLSID of its
-// __Win32Provider (the platform's own in-process providers first, then the COM runtime: an in-process class
-// registered with it, else its local server), keeping it while requests use it and for the idle period after
+// Provider hosting: finding a class's provider, creating and initialising it through the COM runtime by the
+// CLSID of its __Win32Provider (an in-process class registered with the runtime is used first, as main.cpp
+// registers the kernel-data provider, else its local server), keeping it while requests use it and for the idle period after
 // (QV_WBEM_PROVIDER_IDLE_MS, WMI's provider cache default of 30 s), and forgetting it when it died.
 #include "com_object.h"
 
-#include "qv_firmware_wmi.h"
 #include "qv_object_path.h"
 
 #include <map>
@@ -84,13 +83,8 @@ std::wstring CacheKey(const std::wstring& ns, const std::wstring& name) { return
 
 HRESULT StartProvider(const std::wstring& ns, const ProviderInfo& info, IWbemServices** out) {
     IWbemProviderInit* init = nullptr;
-    HRESULT hr = REGDB_E_CLASSNOTREG;
-    for (const auto& in_process : InProcessProviders())
-        if (IsEqualCLSID(*in_process.clsid, info.clsid))
-            hr = in_process.create(IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
-    if (hr == REGDB_E_CLASSNOTREG)
-        hr = CoCreateInstance(info.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                              IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
+    HRESULT hr = CoCreateInstance(info.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                  IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
     if (FAILED(hr)) return WBEM_E_PROVIDER_LOAD_FAILURE;
     IWbemServices* provider = nullptr;
     hr = init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&provider));
