@@ -131,7 +131,15 @@ pid_t Launch(std::vector<std::string> words, Clock::time_point deadline) {
     return ok ? server : 0;
 }
 
-bool Alive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+// Running: a server that ended is a zombie until whoever adopted it reaps it, which may take a while.
+bool Alive(pid_t pid) {
+    if (kill(pid, 0) != 0 && errno != EPERM) return false;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat)) return false;
+    auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
 
 // Holds the class's launch lock (flock) while it lives.
 class LaunchLock {
