@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 
 extern char** environ;
 
@@ -348,6 +349,29 @@ TEST_F(ActivationTest, ServerThreadAndIdentity) {
     VariantClear(&r);
     EXPECT_EQ(CoImpersonateClient(), RPC_E_CALL_COMPLETE);  // not inside a served call
     object->Release();
+}
+
+// The started server holds nothing of its client: a pipe the client's caller waits on (its output, or any
+// descriptor it did not mark close-on-exec) would otherwise stay open for as long as the server lives.
+TEST_F(ActivationTest, ServerInheritsNoDescriptorOfItsClient) {
+    int leaked[2];
+    ASSERT_EQ(pipe(leaked), 0);  // deliberately not close-on-exec
+    IDispatch* object = Create();
+    ASSERT_NE(object, nullptr);
+    pid_t pid = ServerPid(object);
+    Track(pid);
+    auto target = [&](const std::string& entry) {
+        std::error_code ec;
+        return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + entry, ec).string();
+    };
+    for (const char* standard : {"0", "1", "2"}) EXPECT_EQ(target(standard), "/dev/null") << standard;
+    std::string mine = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(leaked[1])).string();
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        EXPECT_NE(target(fd.path().filename().string()), mine);
+    object->Release();
+    close(leaked[0]);
+    close(leaked[1]);
 }
 
 // Errors come back as HRESULTs with their details.

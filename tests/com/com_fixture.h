@@ -18,16 +18,7 @@
 #include <thread>
 #include <vector>
 
-// True while the process exists and is not a zombie.
-inline bool ProcessAlive(pid_t pid) {
-    if (pid <= 0 || kill(pid, 0) != 0) return false;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    auto close = text.rfind(')');
-    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
-}
-
+// ProcessAlive: qv_root_processes.h (through qv_temp_root.h).
 inline bool WaitForExit(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(15)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (ProcessAlive(pid)) {

@@ -1,5 +1,5 @@
 // The processes that run on one test's system root (found by QV_SYSTEM_ROOT in their environment), for tests
-// that start servers through COM and must see them end.
+// that start servers through COM and must see them end, or end them.
 #pragma once
 
 #include <dirent.h>
@@ -24,7 +24,7 @@ inline std::string ReadProcFile(const std::string& path) {
 
 // Running and not a zombie.
 inline bool ProcessAlive(pid_t pid) {
-    if (kill(pid, 0) != 0) return false;
+    if (pid <= 0 || kill(pid, 0) != 0) return false;
     std::string stat = ReadProcFile("/proc/" + std::to_string(pid) + "/stat");
     auto close = stat.rfind(')');
     return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
@@ -67,4 +67,12 @@ inline std::vector<pid_t> RootProcesses(const std::filesystem::path& root, const
     }
     closedir(proc);
     return found;
+}
+
+// Ends every process still running on `root` (what the COM runtime or the library started for a test: the
+// service, a provider, a driver) and waits, at most 10 s, until they are gone.
+inline void EndRootProcesses(const std::filesystem::path& root) {
+    std::vector<pid_t> left = RootProcesses(root);
+    for (pid_t pid : left) kill(pid, SIGKILL);
+    for (pid_t pid : left) WaitProcessGone(pid, std::chrono::seconds(10));
 }

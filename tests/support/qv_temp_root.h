@@ -1,6 +1,8 @@
-// A fresh system root in a temporary folder for each test.
+// A fresh system root in a temporary folder for each test; what still runs on it at the end (a service the
+// COM runtime started on demand) is ended with it.
 #pragma once
 
+#include "qv_root_processes.h"
 #include "qv_system_root.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@ protected:
         qv::win::ResetSystemRootForTesting();
     }
     void TearDown() override {
+        EndRootProcesses(root_);
         std::filesystem::remove_all(root_);
         unsetenv("QV_SYSTEM_ROOT");
         qv::win::ResetSystemRootForTesting();

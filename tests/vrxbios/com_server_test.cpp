@@ -62,6 +62,8 @@ protected:
         setenv("QV_MACHINE", "desktop", 1);
         // The event source's registration starts the instrumentation service; it ends soon after.
         setenv("QV_WBEM_SERVICE_IDLE_MS", "100", 1);
+        // The library's SMBIOS read has the service host root\WMI's provider; released soon after too.
+        setenv("QV_WBEM_PROVIDER_IDLE_MS", "100", 1);
         setenv("QV_DEBUG_OUTPUT", (root_ / "debug.txt").c_str(), 1);
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         ASSERT_EQ(RegisterServer(program_.c_str()), S_OK);
@@ -79,6 +81,7 @@ protected:
         }
         unsetenv("QV_MACHINE");
         unsetenv("QV_WBEM_SERVICE_IDLE_MS");
+        unsetenv("QV_WBEM_PROVIDER_IDLE_MS");
         unsetenv("QV_DEBUG_OUTPUT");
         TempRootTest::TearDown();
     }

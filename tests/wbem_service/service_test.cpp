@@ -242,6 +242,17 @@ TEST_F(ServiceTest, BadInputIsRefusedWithItsCodeAndChangesNothing) {
     EXPECT_EQ(nlohmann::json::parse(Wmi({"--format", "json", "enum", "QVT_Setting"}).out).size(), 3u);
 }
 
+// A provider that reads another provider's class while it starts (as the BIOS provider's library reads the
+// SMBIOS table of root\\WMI) is answered at once: starts of different providers do not wait for each other.
+TEST_F(ServiceTest, AProviderStartingReadsAnotherProvidersClass) {
+    setenv("QVT_INIT_READS_ROOT_WMI", "1", 1);
+    Result listed = Wmi({"--format", "json", "enum", "QVT_Dynamic"});
+    unsetenv("QVT_INIT_READS_ROOT_WMI");
+    ASSERT_EQ(listed.code, 0) << listed.err;
+    EXPECT_EQ(nlohmann::json::parse(listed.out).size(), 3u);
+    EXPECT_NE(ProviderLog().find("smbios 1"), std::string::npos) << ProviderLog();
+}
+
 TEST_F(ServiceTest, ProviderServesTheDynamicClassAndIsReleasedWhenIdle) {
     Result listed = Wmi({"--format", "json", "enum", "QVT_Dynamic"});
     ASSERT_EQ(listed.code, 0) << listed.err;

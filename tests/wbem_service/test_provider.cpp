@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -43,6 +44,38 @@ void Unlock() {
 void Log(const std::string& line) {
     std::ofstream out(qv::win::SystemRoot() / "test_provider.log", std::ios::app);
     out << line << '\n';
+}
+
+// The objects of "select * from MSSmBios_RawSMBiosTables" in root\\WMI, through a locator of this process;
+// -1 when the query fails.
+long CountRawSmbiosTables() {
+    IWbemLocator* locator = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                reinterpret_cast<void**>(&locator))))
+        return -1;
+    IWbemServices* wmi = nullptr;
+    BSTR path = SysAllocString(L"root\\WMI");
+    HRESULT hr = locator->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &wmi);
+    SysFreeString(path);
+    locator->Release();
+    if (FAILED(hr)) return -1;
+    BSTR language = SysAllocString(L"WQL"), query = SysAllocString(L"select * from MSSmBios_RawSMBiosTables");
+    IEnumWbemClassObject* answer = nullptr;
+    hr = wmi->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY, nullptr, &answer);
+    SysFreeString(language);
+    SysFreeString(query);
+    wmi->Release();
+    if (FAILED(hr)) return -1;
+    long count = 0;
+    for (;;) {
+        IWbemClassObject* object = nullptr;
+        ULONG returned = 0;
+        if (answer->Next(10000, 1, &object, &returned) != WBEM_S_NO_ERROR || returned != 1) break;
+        object->Release();
+        ++count;
+    }
+    answer->Release();
+    return count;
 }
 
 void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text) {
@@ -95,6 +128,8 @@ public:
                             IWbemProviderInitSink* sink) override {
         services_ = services;
         services_->AddRef();
+        // As the BIOS provider's library does while it starts: read another provider's class of the service.
+        if (std::getenv("QVT_INIT_READS_ROOT_WMI") != nullptr) Log("smbios " + std::to_string(CountRawSmbiosTables()));
         if (SUCCEEDED(CoCreateInstance(CLSID_WbemDecoupledBasicEventProvider, nullptr, CLSCTX_INPROC_SERVER,
                                        IID_IWbemDecoupledBasicEventProvider, reinterpret_cast<void**>(&events_))) &&
             FAILED(events_->Register(0, nullptr, nullptr, nullptr, ns, L"QVT_DecoupledEvents", nullptr))) {

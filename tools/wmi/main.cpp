@@ -67,20 +67,22 @@ void Check(HRESULT hr, const std::string& what) {
     if (FAILED(hr)) throw Failure{what, hr};
 }
 
-// Reads an enumerator to its end; the objects are released by the caller.
+// Reads an enumerator to its end, taking what has arrived up to a batch per call (one call per object would cost
+// a round trip to the service each); the objects are released by the caller.
 std::vector<IWbemClassObject*> ReadAll(IEnumWbemClassObject* enumerator, const std::string& what) {
+    constexpr ULONG kBatch = 256;
     std::vector<IWbemClassObject*> objects;
     for (;;) {
-        IWbemClassObject* object = nullptr;
+        IWbemClassObject* batch[kBatch] = {};
         ULONG returned = 0;
-        HRESULT hr = enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
+        HRESULT hr = enumerator->Next(WBEM_INFINITE, kBatch, batch, &returned);
         if (FAILED(hr)) {
             for (auto* o : objects) o->Release();
             throw Failure{what, hr};
         }
+        for (ULONG i = 0; i < returned && i < kBatch; ++i) objects.push_back(batch[i]);
         if (hr == WBEM_S_TIMEDOUT && returned == 0) continue;  // a slow provider: keep waiting
-        if (returned == 0) break;
-        objects.push_back(object);
+        if (hr == WBEM_S_FALSE || returned == 0) break;        // the end
     }
     return objects;
 }

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <linux/close_range.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,7 +85,9 @@ pid_t Launch(std::vector<std::string> words, Clock::time_point deadline) {
     argv.push_back(nullptr);
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return 0;
-    // The server keeps none of the client's standard input and output (they may be pipes someone waits on).
+    // The server inherits nothing of the client: standard input, output and error are the null device, and
+    // every other descriptor closes at exec. A pipe of the client's (a caller waiting for the client's output
+    // to end) held open by a server that outlives it would keep that caller waiting for the server's exit.
     int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     pid_t child = fork();
     if (child < 0) {
@@ -100,7 +103,9 @@ pid_t Launch(std::vector<std::string> words, Clock::time_point deadline) {
             if (null >= 0) {
                 dup2(null, 0);
                 dup2(null, 1);
+                dup2(null, 2);
             }
+            close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
             execv(argv[0], argv.data());
             char failed = 1;
             (void)!write(report[1], &failed, 1);
@@ -126,7 +131,15 @@ pid_t Launch(std::vector<std::string> words, Clock::time_point deadline) {
     return ok ? server : 0;
 }
 
-bool Alive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+// Running: a server that ended is a zombie until whoever adopted it reaps it, which may take a while.
+bool Alive(pid_t pid) {
+    if (kill(pid, 0) != 0 && errno != EPERM) return false;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat)) return false;
+    auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
 
 // Holds the class's launch lock (flock) while it lives.
 class LaunchLock {

@@ -116,7 +116,10 @@ Connection::~Connection() {
 
 std::shared_ptr<Connection> Connection::Start(int socket, bool initiator) {
     std::shared_ptr<Connection> connection(new Connection(socket, initiator));
-    if (socket >= 0) std::thread([connection] { connection->ReadLoop(); }).detach();
+    if (socket >= 0) {
+        TrackConnection(connection);
+        StartRuntimeThread([connection] { connection->ReadLoop(); });
+    }
     return connection;
 }
 
@@ -268,16 +271,17 @@ void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
     auto self = shared_from_this();
     auto task = [self, header, body = std::move(body)] { self->Serve(header, body); };
     if (target == 0) {
-        // Calls into the multithreaded apartment each get a thread, up to a limit a flood cannot pass.
+        // Calls into the multithreaded apartment each get a worker of their own (an idle one, or a new one), up
+        // to a limit a flood cannot pass.
         if (++workers >= kMaxWorkers) {
             --workers;
             Reply(header, RPC_E_CALL_REJECTED, {});
             return;
         }
-        std::thread([task] {
+        RunOnWorker([task] {
             task();
             --workers;
-        }).detach();
+        });
         return;
     }
     if (!win::PostThreadTask(target, task)) Reply(header, RPC_E_DISCONNECTED, {});

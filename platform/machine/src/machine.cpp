@@ -7,10 +7,12 @@
 #include "simulated_firmware.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +34,12 @@ struct Machine::Impl {
     Json state;
     struct stat stamp {};
     bool state_known = false;
+    // The lock file stays open between transactions (one open and close less per firmware call). A child made
+    // by fork shares the open file, and with it the lock: it opens its own.
+    std::mutex mutex;
+    int lock_fd = -1;
+    unsigned lock_generation = 0;  // ForkGeneration() when lock_fd was opened
+    ~Impl();
 };
 
 namespace {
@@ -41,28 +49,48 @@ std::shared_ptr<Machine> cached;
 fs::path cached_root;
 
 // An exclusive flock held for the lifetime of the object.
+// Counts the forks this process came through (1 in the first process), so that a descriptor opened before a
+// fork is told apart without a system call per transaction.
+std::atomic<unsigned> fork_generation{0};
+unsigned ForkGeneration() {
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        fork_generation = 1;
+        pthread_atfork(nullptr, nullptr, [] { ++fork_generation; });
+    });
+    return fork_generation.load();
+}
+
+// Holds the machine's lock file locked (flock) while it lives; the descriptor is the machine's.
 class FileLock {
 public:
-    explicit FileLock(const fs::path& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
+    FileLock(const fs::path& path, int& fd, unsigned& generation) : fd_(fd) {
+        if (fd_ >= 0 && generation != ForkGeneration()) fd_ = -1;  // inherited through fork: not ours
+        if (fd_ < 0) {
+            fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            if (fd_ < 0) throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
+            fd = fd_;
+            generation = ForkGeneration();
+        }
         while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(fd_);
-                throw std::runtime_error("cannot lock " + path.string() + ": " + std::strerror(errno));
-            }
+            if (errno != EINTR) throw std::runtime_error("cannot lock " + path.string() + ": " + std::strerror(errno));
         }
     }
-    ~FileLock() {
-        ::flock(fd_, LOCK_UN);
-        ::close(fd_);
-    }
+    ~FileLock() { ::flock(fd_, LOCK_UN); }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
 private:
     int fd_ = -1;
 };
+
+}  // namespace
+
+Machine::Impl::~Impl() {
+    if (lock_fd >= 0 && lock_generation == ForkGeneration()) ::close(lock_fd);
+}
+
+namespace {
 
 std::string ProfileText(const std::string& named) {
     std::string text = ShippedProfile(named);
@@ -81,7 +109,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
     auto impl = std::make_unique<Machine::Impl>();
     impl->dir = root / "machine";
     fs::create_directories(impl->dir);
-    FileLock lock(impl->dir / "lock");
+    FileLock lock(impl->dir / "lock", impl->lock_fd, impl->lock_generation);
     fs::path profilePath = impl->dir / "profile.json";
     if (!fs::exists(profilePath)) {
         const char* env = std::getenv("QV_MACHINE");
@@ -164,7 +192,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }  // namespace
 
 void Machine::Transact(const std::function<void(Firmware&)>& call) {
-    FileLock lock(impl_->dir / "lock");
+    std::lock_guard serial(impl_->mutex);  // threads of this process share the lock file's descriptor
+    FileLock lock(impl_->dir / "lock", impl_->lock_fd, impl_->lock_generation);
     fs::path statePath = impl_->dir / "state.json";
     struct stat now {};
     bool stamped = ::stat(statePath.c_str(), &now) == 0;

@@ -1,7 +1,7 @@
 // Provider hosting: finding a class's provider, creating and initialising it through the COM runtime by the
-// CLSID of its __Win32Provider (an in-process class registered with the runtime is used first, else its local
-// server), keeping it while requests use it and for the idle period after (QV_WBEM_PROVIDER_IDLE_MS, WMI's
-// provider cache default of 30 s), and forgetting it when it died.
+// CLSID of its __Win32Provider (an in-process class registered with the runtime is used first, as main.cpp
+// registers the kernel-data provider, else its local server), keeping it while requests use it and for the idle period after
+// (QV_WBEM_PROVIDER_IDLE_MS, WMI's provider cache default of 30 s), and forgetting it when it died.
 #include "com_object.h"
 
 #include "qv_object_path.h"
@@ -74,7 +74,10 @@ struct Entry {
 
 std::mutex cache_mutex;
 std::map<std::wstring, std::shared_ptr<Entry>> cache;  // "namespace|provider", lower case
-std::mutex create_mutex;                                 // one provider start at a time
+// One start at a time per provider. Starts of different providers do not wait for each other: a provider may
+// ask the service for another provider's classes while it is being created or initialised (the BIOS provider
+// reads the SMBIOS table of root\WMI when its library starts).
+std::map<std::wstring, std::shared_ptr<std::mutex>> start_locks;  // under cache_mutex
 
 std::wstring CacheKey(const std::wstring& ns, const std::wstring& name) { return LowerName(ns) + L"|" + LowerName(name); }
 
@@ -131,7 +134,14 @@ HRESULT Acquire(const std::wstring& ns, const ProviderInfo& info, std::shared_pt
         Done(cached);
         Forget(ns, info, cached);
     }
-    std::lock_guard creating(create_mutex);
+    std::shared_ptr<std::mutex> start_lock;
+    {
+        std::lock_guard lock(cache_mutex);
+        auto& slot = start_locks[key];
+        if (!slot) slot = std::make_shared<std::mutex>();
+        start_lock = slot;
+    }
+    std::lock_guard creating(*start_lock);
     {
         std::lock_guard lock(cache_mutex);
         if (auto it = cache.find(key); it != cache.end()) {

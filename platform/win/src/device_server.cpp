@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <cwctype>
 #include <filesystem>
@@ -145,6 +146,7 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
     const char* watch = std::getenv("QV_DRIVER_WATCH_PID");
     pid_t watched = watch != nullptr ? static_cast<pid_t>(std::atol(watch)) : 0;
     std::vector<uint8_t> buffer(12 + 2 * static_cast<size_t>(kMaxDeviceTransfer));
+    auto checked = std::chrono::steady_clock::now();
     for (;;) {
         std::vector<pollfd> fds;
         fds.push_back({stop_pipe[0], POLLIN, 0});
@@ -152,9 +154,15 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
         for (const auto& [fd, c] : impl_->connections) fds.push_back({fd, POLLIN, 0});
         int n = ::poll(fds.data(), fds.size(), 1000);
         if (n < 0 && errno != EINTR) break;
-        std::error_code ec;
-        if (!std::filesystem::exists(root, ec)) break;  // the installation is gone: nothing left to serve
-        if (watched > 0 && ::kill(watched, 0) != 0 && errno == ESRCH) break;
+        // Whether there is still something to serve for, checked when idle and every 250 ms while busy (not on
+        // every request: a settings read makes thousands).
+        auto now = std::chrono::steady_clock::now();
+        if (n <= 0 || now - checked >= std::chrono::milliseconds(250)) {
+            checked = now;
+            std::error_code ec;
+            if (!std::filesystem::exists(root, ec)) break;  // the installation is gone: nothing left to serve
+            if (watched > 0 && ::kill(watched, 0) != 0 && errno == ESRCH) break;
+        }
         if (n <= 0) continue;
         if (fds[0].revents != 0) break;
         for (size_t i = 1; i < fds.size(); ++i) {
