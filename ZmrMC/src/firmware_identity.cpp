@@ -197,7 +197,9 @@ const std::string& FirmwareAccess::OwnershipString() {
 bool FirmwareAccess::SmbiosTableSize(int* structureCount, int* tableLength) const {
     if (structureCount != nullptr) *structureCount = 0;
     if (tableLength != nullptr) *tableLength = 0;
-    if (!identity_.smbios) return false;
+    // SMBIOS known only from the instrumentation (no driver, as under WOW64) leaves no entry point to size or
+    // read the table by: that is no table here, not an empty one.
+    if (!identity_.smbios || std::memcmp(driver_entry_, "_SM_", 4) != 0) return false;
     if (structureCount != nullptr) *structureCount = driver_entry_[0x1C] | (driver_entry_[0x1D] << 8);
     if (tableLength != nullptr) *tableLength = driver_entry_[0x16] | (driver_entry_[0x17] << 8);
     return true;
