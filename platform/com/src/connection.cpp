@@ -4,8 +4,10 @@
 
 #include "marshal.h"
 #include "proxy.h"
+#include "qv_module_unload.h"
 #include "qv_thread_tasks.h"
 #include "runtime.h"
+#include "runtime_threads.h"
 #include "windows.h"
 
 #include <poll.h>
@@ -31,7 +33,7 @@ std::atomic<int> workers{0};
 // served by the waiting thread.
 std::mutex waiting_mutex;
 std::unordered_map<uint64_t, std::pair<DWORD, int>>& Waiting() {
-    static auto* waiting = new std::unordered_map<uint64_t, std::pair<DWORD, int>>();
+    static auto* waiting = qv::win::KeepUntilUnload(new std::unordered_map<uint64_t, std::pair<DWORD, int>>());
     return *waiting;
 }
 
@@ -60,6 +62,21 @@ public:
 private:
     uint64_t causality_;
 };
+
+// The live connections of a shared library's copy of the runtime, which unloading closes.
+std::mutex live_mutex;
+std::vector<std::weak_ptr<Connection>>& Live() {
+    static auto* live = qv::win::KeepUntilUnload(new std::vector<std::weak_ptr<Connection>>());
+    return *live;
+}
+
+void Track(const std::shared_ptr<Connection>& connection) {
+    if (!qv::win::PlatformInSharedLibrary()) return;
+    std::lock_guard lock(live_mutex);
+    auto& live = Live();
+    std::erase_if(live, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
+    live.push_back(connection);
+}
 
 uint64_t NewCausality() {
     static std::mutex mutex;
@@ -116,8 +133,21 @@ Connection::~Connection() {
 
 std::shared_ptr<Connection> Connection::Start(int socket, bool initiator) {
     std::shared_ptr<Connection> connection(new Connection(socket, initiator));
-    if (socket >= 0) std::thread([connection] { connection->ReadLoop(); }).detach();
+    if (socket < 0) return connection;
+    Track(connection);
+    if (!StartRuntimeThread([connection] { connection->ReadLoop(); })) connection->Close();
     return connection;
+}
+
+void CloseAllConnections() {
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard lock(live_mutex);
+        for (auto& weak : Live())
+            if (auto connection = weak.lock()) open.push_back(std::move(connection));
+        Live().clear();
+    }
+    for (auto& connection : open) connection->Close();
 }
 
 bool Connection::Send(const wire::Header& header, const std::vector<uint8_t>& body) {
@@ -274,10 +304,13 @@ void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
             Reply(header, RPC_E_CALL_REJECTED, {});
             return;
         }
-        std::thread([task] {
-            task();
+        if (!StartRuntimeThread([task] {
+                task();
+                --workers;
+            })) {
             --workers;
-        }).detach();
+            Reply(header, RPC_E_CALL_REJECTED, {});
+        }
         return;
     }
     if (!win::PostThreadTask(target, task)) Reply(header, RPC_E_DISCONNECTED, {});
