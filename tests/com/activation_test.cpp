@@ -452,7 +452,7 @@ TEST_F(ActivationTest, DeadServerDisconnects) {
 
 // The mirror of a dead client: a server that dies while it holds the client's sink (a subscription) gives
 // up those references too, so the client's object is released, in the multithreaded apartment and in a
-// single-threaded one (there on the apartment's own thread, when it next looks at its queue).
+// single-threaded one (there on the apartment's own thread, when it next looks at its queue or ends).
 TEST_F(ActivationTest, DeadServerReleasesClientSink) {
     auto subscribe = [this](IWbemServices** services, Sink* sink) {
         ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
@@ -498,6 +498,19 @@ TEST_F(ActivationTest, DeadServerReleasesClientSink) {
         if (sta_services != nullptr) sta_services->Release();
         OleUninitialize();
     }).join();
+
+    // An apartment whose thread ends without looking at its queue again: the release queued for it happens
+    // as the thread ends.
+    Sink ended_sink;
+    std::thread([&] {
+        ASSERT_EQ(OleInitialize(nullptr), S_OK);
+        IWbemServices* ended_services = nullptr;
+        subscribe(&ended_services, &ended_sink);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // time for the release to be queued
+        if (ended_services != nullptr) ended_services->Release();
+        OleUninitialize();
+    }).join();
+    EXPECT_TRUE(released(ended_sink));
 }
 
 // A subscription cancelled while the server lives returns the sink's reference the ordinary way.

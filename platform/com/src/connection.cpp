@@ -115,6 +115,39 @@ bool ReadFull(int socket, uint8_t* data, size_t size, bool started) {
 
 bool Connection::GuidLess(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
 
+struct Connection::PostedCall {
+    PostedCall(std::shared_ptr<Connection> c, const wire::Header& h, std::vector<uint8_t> b)
+        : connection(std::move(c)), header(h), body(std::move(b)) {}
+    ~PostedCall() {
+        if (!served) connection->Reply(header, RPC_E_DISCONNECTED, {});
+    }
+    PostedCall(const PostedCall&) = delete;
+    PostedCall& operator=(const PostedCall&) = delete;
+    void Run() {
+        served = true;
+        connection->Serve(header, body);
+    }
+    std::shared_ptr<Connection> connection;
+    wire::Header header;
+    std::vector<uint8_t> body;
+    bool served = false;
+};
+
+struct Connection::PostedRelease {
+    explicit PostedRelease(Connection::ExportEntry e) : entry(std::move(e)) {}
+    ~PostedRelease() { Run(); }
+    PostedRelease(const PostedRelease&) = delete;
+    PostedRelease& operator=(const PostedRelease&) = delete;
+    void Run() {
+        if (released) return;
+        released = true;
+        for (auto& [iid, itf] : entry.interfaces) itf->Release();
+        entry.identity->Release();
+    }
+    Connection::ExportEntry entry;
+    bool released = false;
+};
+
 Connection::Connection(int socket, bool initiator) : socket_(socket), initiator_(initiator) {
     if (socket_ < 0) {
         closed_ = true;
@@ -296,24 +329,25 @@ void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
     }
     if (target == 0 && header.causality != 0) target = WaitingThread(header.causality);
     auto self = shared_from_this();
-    auto task = [self, header, body = std::move(body)] { self->Serve(header, body); };
-    if (target == 0) {
-        // Calls into the multithreaded apartment each get a thread, up to a limit a flood cannot pass.
-        if (++workers >= kMaxWorkers) {
-            --workers;
-            Reply(header, RPC_E_CALL_REJECTED, {});
-            return;
-        }
-        if (!StartRuntimeThread([task] {
-                task();
-                --workers;
-            })) {
-            --workers;
-            Reply(header, RPC_E_CALL_REJECTED, {});
-        }
+    if (target != 0) {
+        auto call = std::make_shared<PostedCall>(self, header, std::move(body));
+        win::PostThreadTask(target, [call] { call->Run(); });  // not posted: answered as the task goes
         return;
     }
-    if (!win::PostThreadTask(target, task)) Reply(header, RPC_E_DISCONNECTED, {});
+    // Calls into the multithreaded apartment each get a thread, up to a limit a flood cannot pass.
+    if (++workers >= kMaxWorkers) {
+        --workers;
+        Reply(header, RPC_E_CALL_REJECTED, {});
+        return;
+    }
+    bool started = StartRuntimeThread([self, header, body = std::move(body)] {
+        self->Serve(header, body);
+        --workers;
+    });
+    if (!started) {
+        --workers;
+        Reply(header, RPC_E_CALL_REJECTED, {});
+    }
 }
 
 void Connection::Reply(const wire::Header& call, HRESULT result, const std::vector<uint8_t>& body) {
@@ -561,14 +595,13 @@ void Connection::OnRelease(uint64_t id, uint32_t count) {
     CloseIfIdle();
 }
 
-// Releases what an export held, in the object's apartment when it has one.
+// Releases what an export held, in the object's apartment when it has one: there as a task, or on the
+// apartment's thread when it ends without running it; at once when the apartment's thread is gone.
 void Connection::ReleaseExport(Connection::ExportEntry entry) {
-    auto release = [entry]() mutable {
-        for (auto& [iid, itf] : entry.interfaces) itf->Release();
-        entry.identity->Release();
-    };
-    if (entry.apartment != 0 && win::PostThreadTask(entry.apartment, release)) return;
-    release();
+    DWORD apartment = entry.apartment;
+    auto release = std::make_shared<PostedRelease>(std::move(entry));
+    if (apartment != 0 && win::PostThreadTask(apartment, [release] { release->Run(); })) return;
+    release->Run();
 }
 
 void Connection::Close() {
