@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
-#include <thread>
 #include <unordered_map>
 
 namespace qv::com {
