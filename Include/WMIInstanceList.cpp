@@ -5,6 +5,7 @@
 WMIInstanceList::WMIInstanceList(IWbemObjectSink* sink) : sink_(sink) {}
 
 WMIInstanceList::~WMIInstanceList() {
+    Flush();
     for (WMIInstance* instance : instances_) {
         try {
             delete instance;
@@ -22,8 +23,18 @@ void WMIInstanceList::Add(WMIInstance* instance) {
     instances_.push_back(instance);
     IWbemClassObject* object = instance->Object();
     if (object == nullptr) WMI_THROW(E_POINTER);
-    if (sink_) {
-        IWbemClassObject* objects[] = {object};
-        sink_->Indicate(1, objects);
-    }
+    if (!sink_) return;
+    waiting_.push_back(object);  // the listed instance keeps the object alive until it is sent
+    if (waiting_.size() >= batch_size_) Flush();
+}
+
+void WMIInstanceList::SetBatchSize(size_t size) {
+    batch_size_ = size > 1 ? size : 1;
+    if (waiting_.size() >= batch_size_) Flush();
+}
+
+void WMIInstanceList::Flush() {
+    if (waiting_.empty()) return;
+    if (sink_) sink_->Indicate(static_cast<LONG>(waiting_.size()), waiting_.data());
+    waiting_.clear();
 }

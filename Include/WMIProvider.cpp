@@ -5,6 +5,8 @@
 #include "objbase.h"
 #include "windows.h"
 
+#include <cwchar>
+
 namespace {
 
 bool SameName(LPCWSTR a, LPCWSTR b) {
@@ -22,6 +24,17 @@ void PutKeys(WMIInstance& instance, const WMIRequestPath& path) {
     for (const auto& [name, value] : path.keys) instance.PutVariant(name.c_str(), value);
 }
 
+// The outcome of the event source's registration: the only trace of it, since it changes nothing else.
+void TraceEventRegistration(const std::wstring& name, const std::wstring& scope, HRESULT result) {
+    wchar_t line[512];
+    if (SUCCEEDED(result))
+        std::swprintf(line, 512, L"Event source %ls registered for %ls\n", name.c_str(), scope.c_str());
+    else
+        std::swprintf(line, 512, L"Event source %ls not registered for %ls (0x%X)\n", name.c_str(), scope.c_str(),
+                      static_cast<unsigned>(result));
+    OutputDebugStringW(line);
+}
+
 }  // namespace
 
 WMIProvider::WMIProvider(LPCWSTR eventScope, LPCWSTR eventRegistrationName)
@@ -32,6 +45,11 @@ WMIProvider::WMIProvider(LPCWSTR eventScope, LPCWSTR eventRegistrationName)
 }
 
 WMIProvider::~WMIProvider() {
+    if (event_source_->IsRegistered()) {
+        wchar_t line[512];
+        std::swprintf(line, 512, L"Event source %ls unregistered\n", event_registration_.c_str());
+        OutputDebugStringW(line);
+    }
     event_source_->Unregister();
     event_source_.reset();
     services_.Reset(nullptr);
@@ -89,7 +107,9 @@ STDMETHODIMP WMIProvider::Initialize(LPWSTR user, LONG, LPWSTR, LPWSTR locale, I
     CoImpersonateClient();
     bool failed = false;
     try {
-        event_source_->Register(user, locale, event_scope_.c_str(), event_registration_.c_str());
+        HRESULT registered =
+            event_source_->Register(user, locale, event_scope_.c_str(), event_registration_.c_str());
+        TraceEventRegistration(event_registration_, event_scope_, registered);
     } catch (HRESULT hr) {
         WMI_TRACE_CAUGHT(hr);
         failed = true;

@@ -45,6 +45,9 @@ public:
 
     // IWbemProviderInit: keeps the namespace services and registers the event source; the init sink gets
     // WBEM_S_INITIALIZED, or WBEM_E_FAILED when that raised an exception. Always returns WBEM_S_NO_ERROR.
+    // The registration's result changes nothing; it is traced ("Event source <name> registered for <scope>",
+    // or "... not registered for <scope> (0x<code>)"), and so is its end when the provider is destroyed
+    // ("Event source <name> unregistered").
     STDMETHOD(Initialize)(LPWSTR user, LONG flags, LPWSTR ns, LPWSTR locale, IWbemServices* services,
                           IWbemContext* context, IWbemProviderInitSink* initSink) override;
 

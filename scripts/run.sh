@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The main job: builds the system. Installing it into a system root and listing the firmware's settings
-# through the instrumentation service joins here once those pieces exist.
+# The main job: builds the system (installing the Debian packages it needs first), then installs it into the
+# system root and lists the firmware's settings (scripts/show-settings.sh). Running it again rebuilds what
+# changed, reinstalls over the existing installation and lists again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/build.sh
-echo "Built: $(ls build/bin | tr '\n' ' ')"
+./scripts/show-settings.sh build/bin

@@ -4,10 +4,9 @@
 #include "WMIException.h"
 
 namespace {
-const wchar_t* const kProviderClasses[] = {L"QVPROV_BIOSSettingInterface", L"QVPROV_BIOSString",
-                                           L"QVPROV_BIOSPassword",         L"QVPROV_BIOSInteger",
-                                           L"QVPROV_BIOSEnumeration",      L"QVPROV_BIOSOrderedList"};
 constexpr LONG kReturnNotSupported = 1;
+const SettingClass kSettingClasses[] = {SettingClass::kString, SettingClass::kPassword, SettingClass::kInteger,
+                                        SettingClass::kEnumeration, SettingClass::kOrderedList};
 }  // namespace
 
 BIOSInterface* BIOSInterface::Create() { return new BIOSInterface(); }
@@ -15,20 +14,26 @@ BIOSInterface* BIOSInterface::Create() { return new BIOSInterface(); }
 BIOSInterface::BIOSInterface()
     : WMIProvider(L"root\\QV\\InstrumentedBIOS", L"DecoupledEventProvider_BCXBiosSettings") {
     TheServerModule().Lock();
+    AddClass(
+        L"QVPROV_BIOSSettingInterface", [this](WMIInstance& instance, LONG) { settings_.GetInterface(instance); },
+        [this](WMIInstanceList& list, WMIRequest& request) { settings_.EnumerateInterface(list, request); });
+    for (SettingClass settingClass : kSettingClasses)
+        AddClass(
+            SettingClassName(settingClass), [this](WMIInstance& instance, LONG) { settings_.Get(instance); },
+            [this, settingClass](WMIInstanceList& list, WMIRequest& request) {
+                settings_.Enumerate(settingClass, list, request);
+            });
     using namespace std::placeholders;
-    for (const wchar_t* name : kProviderClasses)
-        AddClass(name, std::bind(&BIOSInterface::GetInstance, this, _1, _2),
-                 std::bind(&BIOSInterface::EnumerateNothing, this, _1, _2));
     for (const wchar_t* method : {L"SetBIOSSetting", L"SetSystemDefaults"})
         AddMethod(L"QVPROV_BIOSSettingInterface", method,
                   std::bind(&BIOSInterface::MethodNotSupported, this, _1, _2, _3, _4));
+    StartUp();
 }
 
-BIOSInterface::~BIOSInterface() { TheServerModule().Unlock(); }
-
-void BIOSInterface::GetInstance(WMIInstance&, LONG) { WMI_THROW(WBEM_E_NOT_FOUND); }
-
-void BIOSInterface::EnumerateNothing(WMIInstanceList&, WMIRequest&) {}
+BIOSInterface::~BIOSInterface() {
+    Terminate();
+    TheServerModule().Unlock();
+}
 
 void BIOSInterface::MethodNotSupported(WMIInstance&, BSTR, WMIMethodCall& call, LONG) {
     call.PutOutParam(L"Return", kReturnNotSupported);

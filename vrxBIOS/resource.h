@@ -5,6 +5,7 @@
 #define IDR_APPID 100
 #define IDR_BIOSINTERFACE 101
 // Files written to the working folder (type "BINARY").
+#define IDR_ZMRMC_LIBRARY 102  // the settings library, written as "ZMRMC.DLL"
 #define IDR_COMMON_MOF 103
 #define IDR_FWPROV_MOF 104
 #define IDR_SWPROV_MOF 105

@@ -5,10 +5,14 @@
 #include "ProviderApp.h"
 #include "ServerModule.h"
 #include "resource.h"
+#include "qv_temp_root.h"
 #include "wmi_fakes.h"
 
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <fstream>
+#include <filesystem>
 
 namespace {
 
@@ -98,8 +102,21 @@ TEST(ClassFactoryTest, CreatesProviderObjectsAndHoldsServerLocks) {
     factory->Release();
 }
 
-TEST(BIOSInterfaceTest, ServesItsClassesWithoutSettingsYet) {
+// Without its settings library (this test program carries none) the provider starts, stays not ready and
+// publishes nothing.
+class BIOSInterfaceTest : public TempRootTest {};
+
+TEST_F(BIOSInterfaceTest, ServesItsClassesWithoutTheLibrary) {
+    std::filesystem::path trace = root_ / "debug-output.txt";
+    setenv("QV_DEBUG_OUTPUT", trace.c_str(), 1);
     BIOSInterface* provider = BIOSInterface::Create();
+    EXPECT_FALSE(provider->IsReady());
+    // This program has no version resource: the trace lines print all the same.
+    std::ifstream lines(trace);
+    std::string text((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Initializing (null)....\n  Version: (null)\n  Build:   (null)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  Failed to initialize zmrmc...\n"), std::string::npos) << text;
+    unsetenv("QV_DEBUG_OUTPUT");
     auto* services = new FakeServices();
     services->AddClass(L"QVPROV_BIOSString");
     services->AddClass(L"QVPROV_BIOSSettingInterface")

@@ -97,6 +97,29 @@ TEST_F(PartsTest, ListOwnsWhatIsAddedAndIndicatesAtOnce) {
     EXPECT_EQ(sink_->References(), 1u);
 }
 
+TEST_F(PartsTest, ListInBatchesSendsEveryInstanceBeforeItEnds) {
+    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    {
+        WMIInstanceList list(sink_);
+        list.SetBatchSize(2);
+        list.Add(new WMIInstance(request));
+        EXPECT_EQ(sink_->objects.size(), 0u);
+        list.Add(new WMIInstance(request));
+        EXPECT_EQ(sink_->objects.size(), 2u);
+        list.Add(new WMIInstance(request));
+        list.Flush();
+        EXPECT_EQ(sink_->objects.size(), 3u);
+        list.Flush();
+        EXPECT_EQ(sink_->objects.size(), 3u);
+        list.Add(new WMIInstance(request));
+        list.Add(new WMIInstance(request));
+        list.Add(new WMIInstance(request));
+        EXPECT_EQ(sink_->objects.size(), 5u);
+    }
+    // What waited for its batch went out when the list ended.
+    EXPECT_EQ(sink_->objects.size(), 6u);
+}
+
 TEST_F(PartsTest, MethodCallParameters) {
     cls_->AddMethod(L"Adjust", new FakeObject(L"__PARAMETERS"));
     WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);

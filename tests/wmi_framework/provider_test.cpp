@@ -67,7 +67,7 @@ protected:
     }
     void TearDown() override {
         sink_->Release();
-        provider_->Release();
+        if (provider_ != nullptr) provider_->Release();
         services_->Release();
     }
     void Initialize() {
@@ -190,16 +190,42 @@ private:
 TEST_F(ProviderTest, InitializeRegistersTheEventSource) {
     auto* decoupled = new FakeDecoupledProvider();
     provider_->SetEventSource(new FakeProviderEventSource(decoupled));
-    Initialize();
+    {
+        DebugCapture debug;
+        Initialize();
+        EXPECT_EQ(debug.Text(),
+                  "Event source DecoupledEventProvider_BCXBiosSettings registered for root\\QV\\InstrumentedBIOS\n");
+    }
     EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
     EXPECT_EQ(decoupled->scope, L"root\\QV\\InstrumentedBIOS");
     EXPECT_EQ(decoupled->registration, L"DecoupledEventProvider_BCXBiosSettings");
-    // A failed registration does not change the outcome either.
-    decoupled->register_result = WBEM_E_ACCESS_DENIED;
-    Initialize();
-    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
-    // The provider's destruction releases the registration.
+    // The provider's destruction releases the registration, and says so.
+    {
+        DebugCapture debug;
+        provider_->Release();
+        provider_ = nullptr;
+        EXPECT_EQ(debug.Text(), "Event source DecoupledEventProvider_BCXBiosSettings unregistered\n");
+    }
     EXPECT_EQ(decoupled->References(), 1u);
+    decoupled->Release();
+}
+
+TEST_F(ProviderTest, AFailedRegistrationIsOnlyTraced) {
+    auto* decoupled = new FakeDecoupledProvider();
+    decoupled->register_result = WBEM_E_ACCESS_DENIED;
+    provider_->SetEventSource(new FakeProviderEventSource(decoupled));
+    {
+        DebugCapture debug;
+        Initialize();
+        EXPECT_EQ(debug.Text(), "Event source DecoupledEventProvider_BCXBiosSettings not registered for "
+                                "root\\QV\\InstrumentedBIOS (0x80041003)\n");
+    }
+    EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+    DebugCapture debug;
+    provider_->Release();
+    provider_ = nullptr;
+    EXPECT_EQ(debug.Text(), "") << "nothing to unregister";
     decoupled->Release();
 }
 

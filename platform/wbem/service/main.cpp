@@ -4,6 +4,8 @@
 #include "by_value.h"
 #include "service.h"
 
+#include "qv_com_runtime.h"
+#include "qv_firmware_wmi.h"
 #include "qv_wbem_classes.h"
 
 #include <thread>
@@ -11,6 +13,20 @@
 namespace {
 
 IUnknown* NewServiceLocator() { return qv::wbem::service::CreateServiceLocator(); }
+
+IUnknown* NewKernelDataProvider() {
+    IUnknown* provider = nullptr;
+    if (FAILED(qv::wbem::CreateWmiKernelDataProvider(IID_IUnknown, reinterpret_cast<void**>(&provider)))) return nullptr;
+    return provider;
+}
+
+// The providers Windows loads into the service itself: the kernel-data provider "WMIProv" serves root\WMI and
+// the firmware's own classes that fwprov.mof registers under the name "Provider_BIOSInterface".
+void RegisterInProcessProviders() {
+    IClassFactory* factory = qv::wbem::CreateSimpleFactory(&NewKernelDataProvider);
+    qv::com::RegisterPlatformClass(qv::wbem::CLSID_WmiKernelDataProvider, factory);
+    factory->Release();
+}
 
 }  // namespace
 
@@ -22,6 +38,7 @@ int main() {
         return 2;
     HRESULT opened = WithRepository([](qv::wbem::Repository&) { return S_OK; });
     if (FAILED(opened)) return 3;
+    RegisterInProcessProviders();
     IClassFactory* factory = qv::wbem::CreateSimpleFactory(&NewServiceLocator);
     DWORD cookie = 0;
     if (FAILED(CoRegisterClassObject(qv::wbem::CLSID_QvWbemService, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,

@@ -14,3 +14,6 @@
 #include "fileapi.h"
 #include "synchapi.h"
 #include "winnls.h"
+#include "handleapi.h"
+#include "namedpipeapi.h"
+#include "processthreadsapi.h"

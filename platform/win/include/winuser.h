@@ -87,6 +87,9 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_CLOSE 0x0010
+// Show commands (windows and child processes take them; nothing is ever shown).
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 struct WNDCLASSW {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwctype>
 #include <fstream>
+#include <vector>
 #include <iterator>
 
 namespace qv::win {
@@ -112,24 +113,45 @@ bool ParseResourceNotes(const BYTE* notes, size_t size, const std::function<void
 
 bool ReadFileResources(const std::string& host_path, std::string& storage,
                        const std::function<void(const ResourceEntry&)>& found) {
+    // Only the headers and the note segments are read: programs carry large resources and debug data, and a
+    // version query must not read all of it.
     std::ifstream in(host_path, std::ios::binary);
     if (!in) return false;
-    storage.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    auto image = reinterpret_cast<const BYTE*>(storage.data());
-    size_t size = storage.size();
-    if (size < sizeof(Elf64_Ehdr) || std::memcmp(image, ELFMAG, SELFMAG) != 0 || image[EI_CLASS] != ELFCLASS64)
-        return false;
+    in.seekg(0, std::ios::end);
+    std::streamoff end = in.tellg();
+    if (end < 0) return false;
+    size_t size = static_cast<size_t>(end);
+    auto read_at = [&](size_t offset, void* to, size_t length) {
+        in.seekg(static_cast<std::streamoff>(offset));
+        return static_cast<bool>(in.read(static_cast<char*>(to), static_cast<std::streamsize>(length)));
+    };
     Elf64_Ehdr header;
-    std::memcpy(&header, image, sizeof header);
+    if (size < sizeof header || !read_at(0, &header, sizeof header)) return false;
+    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64) return false;
     if (header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phoff > size ||
         (size - header.e_phoff) / sizeof(Elf64_Phdr) < header.e_phnum)
         return false;
+    std::vector<Elf64_Phdr> notes;
+    size_t total = 0;
     for (unsigned i = 0; i < header.e_phnum; ++i) {
         Elf64_Phdr ph;
-        std::memcpy(&ph, image + header.e_phoff + i * sizeof(Elf64_Phdr), sizeof ph);
+        if (!read_at(header.e_phoff + i * sizeof(Elf64_Phdr), &ph, sizeof ph)) return false;
         if (ph.p_type != PT_NOTE) continue;
         if (ph.p_offset > size || size - ph.p_offset < ph.p_filesz) return false;
-        if (!ParseResourceNotes(image + ph.p_offset, ph.p_filesz, found)) return false;
+        notes.push_back(ph);
+        total += ph.p_filesz;
+    }
+    // One buffer for every note segment, so that entries stay valid as long as storage does.
+    storage.assign(total, '\0');
+    size_t at = 0;
+    for (const Elf64_Phdr& ph : notes) {
+        if (ph.p_filesz != 0 && !read_at(ph.p_offset, storage.data() + at, ph.p_filesz)) return false;
+        at += ph.p_filesz;
+    }
+    at = 0;
+    for (const Elf64_Phdr& ph : notes) {
+        if (!ParseResourceNotes(reinterpret_cast<const BYTE*>(storage.data()) + at, ph.p_filesz, found)) return false;
+        at += ph.p_filesz;
     }
     return true;
 }

@@ -9,6 +9,7 @@
 #include "windows.h"
 
 #include <cstring>
+#include <filesystem>
 #include <cwctype>
 #include <string>
 #include <vector>
@@ -26,12 +27,24 @@ bool BuildBlock(LPCWSTR fileName, std::vector<WCHAR>* block) {
     std::string storage;
     std::string text;
     bool found = false;
-    bool readable = qv::win::ReadFileResources(path, storage, [&](const qv::win::ResourceEntry& e) {
-        if (!found && e.type.is_integer && e.type.id == 16 && e.name.is_integer && e.name.id == 1) {
-            text.assign(reinterpret_cast<const char*>(e.data), e.size);
-            found = true;
-        }
-    });
+    bool readable = true;
+    // The running program's own file: its resources are mapped already, so the file is not read again
+    // (programs carry large resources).
+    std::error_code ec;
+    HMODULE program = std::filesystem::equivalent(path, "/proc/self/exe", ec) ? GetModuleHandleW(nullptr) : nullptr;
+    HRSRC resource = program != nullptr ? FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)) : nullptr;
+    if (resource != nullptr) {
+        const void* data = LockResource(LoadResource(program, resource));
+        if (data != nullptr) text.assign(static_cast<const char*>(data), SizeofResource(program, resource));
+        found = data != nullptr;
+    } else {
+        readable = qv::win::ReadFileResources(path, storage, [&](const qv::win::ResourceEntry& e) {
+            if (!found && e.type.is_integer && e.type.id == 16 && e.name.is_integer && e.name.id == 1) {
+                text.assign(reinterpret_cast<const char*>(e.data), e.size);
+                found = true;
+            }
+        });
+    }
     if (!readable || !found) {
         SetLastError(!readable ? ERROR_FILE_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
         return false;

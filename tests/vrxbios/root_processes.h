@@ -1,0 +1,27 @@
+// Waiting for the processes of a test's system root (the instrumentation service, provider servers, drivers)
+// to end by themselves, for tests that must not leave any behind.
+#pragma once
+
+#include "qv_root_processes.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+inline std::string ReadWholeFile(const std::filesystem::path& path) { return ReadProcFile(path.string()); }
+
+// Waits (bounded) for every process of the root to end; kills and returns those that did not.
+inline std::vector<pid_t> AwaitRootProcessesGone(const std::filesystem::path& root, std::chrono::seconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    std::vector<pid_t> left = RootProcesses(root);
+    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        left = RootProcesses(root);
+    }
+    for (pid_t pid : left) kill(pid, SIGKILL);
+    return left;
+}

@@ -1,0 +1,170 @@
+// The real road of a settings request, on a fresh temporary system root made from a machine profile: the
+// client tool (build/bin/wmi) in its own process, the instrumentation service it starts, vrxBIOS started by
+// the service with -Embedding, the settings library it writes out and binds, the library's driver, and the
+// simulated machine. The schema is compiled with build/bin/mofcomp; the server registration is vrxBIOS's own.
+#pragma once
+
+#include "ServerRegistration.h"
+#include "objbase.h"
+#include "qv_temp_root.h"
+#include "qv_test_paths.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace road {
+
+using namespace std::chrono_literals;
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+inline std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline bool Alive(pid_t pid) {
+    if (kill(pid, 0) != 0) return false;
+    std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
+// The executable's name of a process ("" when it is gone).
+inline std::string ProgramOf(pid_t pid) {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
+    return ec ? std::string() : exe.filename().string();
+}
+
+class SettingsRoadTest : public TempRootTest {
+protected:
+    // Compiles the schema and registers the server on a fresh root made from `machine` (a profile name or
+    // file). The service keeps an idle provider for providerIdleMs before it releases it.
+    void Prepare(const std::string& machine, int providerIdleMs = 2500) {
+        setenv("QV_MACHINE", machine.c_str(), 1);
+        setenv("QV_WBEM_SERVICE", (BuildTree() + "/bin/winmgmt").c_str(), 1);
+        setenv("QV_WBEM_SERVICE_IDLE_MS", "500", 1);
+        setenv("QV_WBEM_PROVIDER_IDLE_MS", std::to_string(providerIdleMs).c_str(), 1);
+        debug_output_ = root_ / "debug-output.txt";
+        setenv("QV_DEBUG_OUTPUT", debug_output_.c_str(), 1);
+        for (const char* mof : {"common.mof", "swprov.mof"}) {
+            Result compiled = Run({BuildTree() + "/bin/mofcomp", SourceTree() + "/mof/" + mof});
+            ASSERT_EQ(compiled.code, 0) << compiled.out << compiled.err;
+        }
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        com_ = true;
+        std::wstring program = qv::win::FromUtf8(BuildTree() + "/bin/vrxBIOS");
+        ASSERT_EQ(RegisterServer(program.c_str()), S_OK);
+    }
+
+    void TearDown() override {
+        if (com_) CoUninitialize();
+        // Service, provider and driver end by themselves once idle; one that does not is a failure (and is
+        // killed).
+        auto deadline = std::chrono::steady_clock::now() + 40s;
+        for (pid_t pid : RootProcesses()) {
+            while (Alive(pid) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+            if (Alive(pid)) {
+                ADD_FAILURE() << ProgramOf(pid) << " (" << pid << ") did not exit";
+                kill(pid, SIGKILL);
+            }
+        }
+        for (const char* name : {"QV_MACHINE", "QV_WBEM_SERVICE", "QV_WBEM_SERVICE_IDLE_MS",
+                                 "QV_WBEM_PROVIDER_IDLE_MS", "QV_DEBUG_OUTPUT"})
+            unsetenv(name);
+        TempRootTest::TearDown();
+    }
+
+    // Processes other than this one that run on this test's root.
+    std::vector<pid_t> RootProcesses(const std::string& program = "") {
+        std::vector<pid_t> found;
+        std::string marker = "QV_SYSTEM_ROOT=" + root_.string();
+        DIR* proc = opendir("/proc");
+        while (dirent* entry = readdir(proc)) {
+            pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+            if (pid <= 0 || pid == getpid() || !Alive(pid)) continue;
+            if (!program.empty() && ProgramOf(pid) != program) continue;
+            std::string environ = ReadText("/proc/" + std::to_string(pid) + "/environ");
+            for (size_t start = 0; start < environ.size();) {
+                size_t end = environ.find('\0', start);
+                if (end == std::string::npos) end = environ.size();
+                if (environ.compare(start, end - start, marker) == 0) found.push_back(pid);
+                start = end + 1;
+            }
+        }
+        closedir(proc);
+        return found;
+    }
+
+    // Runs a program with its output in files of the root; waits at most `limit`.
+    Result Run(const std::vector<std::string>& args, std::chrono::seconds limit = 60s) {
+        std::string out = (root_ / "run.out").string(), err = (root_ / "run.err").string();
+        pid_t pid = fork();
+        if (pid == 0) {
+            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int in = open("/dev/null", O_RDONLY);
+            dup2(in, 0);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char*> argv;
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        Result r;
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                r.code = -2;
+                break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        if (r.code != -2) r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadText(out);
+        r.err = ReadText(err);
+        return r;
+    }
+
+    // The client tool with JSON output.
+    Result Wmi(std::vector<std::string> args) {
+        args.insert(args.begin(), {BuildTree() + "/bin/wmi", "--format", "json"});
+        return Run(args);
+    }
+    // The objects a client command returned; a failed command fails the test and gives none.
+    nlohmann::json Objects(const std::vector<std::string>& args) {
+        Result r = Wmi(args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        if (r.code != 0) return nlohmann::json::array();
+        return nlohmann::json::parse(r.out);
+    }
+
+    std::string DebugOutput() { return ReadText(debug_output_); }
+
+    std::filesystem::path debug_output_;
+    bool com_ = false;
+};
+
+}  // namespace road
