@@ -23,6 +23,19 @@ endif()
 if(QV_SANITIZER_FLAGS)
   add_compile_options(${QV_SANITIZER_FLAGS})
   add_link_options(-fsanitize=address,undefined)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # A C program that links our C++ libraries needs the C++ part of the runtime too (vptr checks), and that
+    # part needs the C++ library.
+    add_link_options("$<$<LINK_LANGUAGE:C>:-fsanitize-link-c++-runtime>" "$<$<LINK_LANGUAGE:C>:-lstdc++>")
+  endif()
+endif()
+
+# Link option of shared libraries that must resolve every symbol when they are linked. With clang's
+# sanitizers the runtime belongs to the executable only and a shared library leaves its symbols undefined
+# (gcc links its shared runtime into the library instead), so there the check is left out.
+set(QV_NO_UNDEFINED -Wl,--no-undefined)
+if(QV_SANITIZER_FLAGS AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(QV_NO_UNDEFINED "")
 endif()
 
 # A libFuzzer target, built only with QV_FUZZ:  qv_fuzz_target(name source... [LIBS library...])

@@ -18,14 +18,8 @@ else
   echo "System root: $root (new, machine $QV_MACHINE)"
 fi
 
-# vrxBIOS always exits with 0; what it installed shows in the namespace's classes. The instrumentation service
-# it starts (and the provider the service starts) inherit its standard error and outlive it by their idle
-# time: their standard error is a file here, so that a caller reading this script's output through a pipe is
-# not kept waiting for them.
-errors=$(mktemp)
-"$bin"/vrxBIOS -Install -Silent 2>"$errors"
-cat "$errors" >&2
-rm -f "$errors"
+# vrxBIOS always exits with 0; what it installed shows in the namespace's classes.
+"$bin"/vrxBIOS -Install -Silent
 classes=$("$bin"/wmi classes)
 if grep -qx QVPROV_BIOSSettingInterface <<<"$classes"; then
   prefix=QVPROV  # served by the provider service vrxBIOS

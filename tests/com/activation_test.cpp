@@ -473,4 +473,91 @@ TEST_F(ActivationTest, DeadServerDisconnects) {
     object->Release();
 }
 
+
+// The mirror of a dead client: a server that dies while it holds the client's sink (a subscription) gives
+// up those references too, so the client's object is released, in the multithreaded apartment and in a
+// single-threaded one (there on the apartment's own thread, when it next looks at its queue or ends).
+TEST_F(ActivationTest, DeadServerReleasesClientSink) {
+    auto subscribe = [this](IWbemServices** services, Sink* sink) {
+        ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
+                                   reinterpret_cast<void**>(services)),
+                  S_OK);
+        IDispatch* dispatch = nullptr;
+        ASSERT_EQ((*services)->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+        pid_t pid = ServerPid(dispatch);
+        Track(pid);
+        dispatch->Release();
+        BSTR language = SysAllocString(L"WQL");
+        BSTR query = SysAllocString(L"select * from __InstanceCreationEvent");
+        EXPECT_EQ((*services)->ExecNotificationQueryAsync(language, query, 0, nullptr, sink), WBEM_S_NO_ERROR);
+        SysFreeString(language);
+        SysFreeString(query);
+        EXPECT_GT(sink->refs.load(), 1u);  // the server holds it
+        kill(pid, SIGKILL);
+        EXPECT_TRUE(WaitForExit(pid));
+    };
+    // Waits (bounded) until only the test's own reference is left, running the thread's queued work.
+    auto released = [](Sink& sink) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (sink.refs.load() != 1 && std::chrono::steady_clock::now() < deadline) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return sink.refs.load() == 1;
+    };
+
+    Sink sink;
+    IWbemServices* services = nullptr;
+    subscribe(&services, &sink);
+    EXPECT_TRUE(released(sink));
+    if (services != nullptr) services->Release();
+
+    std::thread([&] {
+        ASSERT_EQ(OleInitialize(nullptr), S_OK);
+        Sink sta_sink;
+        IWbemServices* sta_services = nullptr;
+        subscribe(&sta_services, &sta_sink);
+        EXPECT_TRUE(released(sta_sink));
+        if (sta_services != nullptr) sta_services->Release();
+        OleUninitialize();
+    }).join();
+
+    // An apartment whose thread ends without looking at its queue again: the release queued for it happens
+    // as the thread ends.
+    Sink ended_sink;
+    std::thread([&] {
+        ASSERT_EQ(OleInitialize(nullptr), S_OK);
+        IWbemServices* ended_services = nullptr;
+        subscribe(&ended_services, &ended_sink);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // time for the release to be queued
+        if (ended_services != nullptr) ended_services->Release();
+        OleUninitialize();
+    }).join();
+    EXPECT_TRUE(released(ended_sink));
+}
+
+// A subscription cancelled while the server lives returns the sink's reference the ordinary way.
+TEST_F(ActivationTest, CancelledSubscriptionReleasesSink) {
+    IWbemServices* services = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
+                               reinterpret_cast<void**>(&services)),
+              S_OK);
+    IDispatch* dispatch = nullptr;
+    ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    Track(ServerPid(dispatch));
+    dispatch->Release();
+    Sink sink;
+    BSTR language = SysAllocString(L"WQL");
+    BSTR query = SysAllocString(L"select * from __InstanceCreationEvent");
+    ASSERT_EQ(services->ExecNotificationQueryAsync(language, query, 0, nullptr, &sink), WBEM_S_NO_ERROR);
+    SysFreeString(language);
+    SysFreeString(query);
+    EXPECT_EQ(services->CancelAsyncCall(&sink), WBEM_S_NO_ERROR);
+    EXPECT_EQ(sink.final_status, WBEM_E_CALL_CANCELLED);
+    EXPECT_EQ(services->CancelAsyncCall(&sink), WBEM_E_NOT_FOUND);
+    services->Release();
+    EXPECT_EQ(sink.refs.load(), 1u);
+}
+
 }  // namespace

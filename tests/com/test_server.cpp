@@ -1,6 +1,7 @@
 // A small local server for the COM tests: one class (CLSID_QvTestServer) with an automation interface,
 // IWbemProviderInit and IWbemServices (CreateInstanceEnumAsync streams test values into the caller's sink).
 // It lives while objects exist and ends shortly after the last one goes, like the provider service.
+// ExecNotificationQueryAsync keeps the caller's sink (a subscription) until CancelAsyncCall gives it back.
 //   qv_com_test_server -Embedding          serve
 //   qv_com_test_server -Silent -Embedding  start but never announce the class object (exits after 3 s)
 
@@ -17,7 +18,9 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #define QV_UNSUPPORTED(name, params) \
     STDMETHODIMP name params override { return WBEM_E_NOT_SUPPORTED; }
@@ -27,6 +30,10 @@ namespace {
 DWORD main_thread = 0;
 std::atomic<LONG> locks{0};
 std::atomic<bool> ever_locked{false};
+
+// Sinks of open subscriptions; each holds one reference.
+std::mutex subscriptions_mutex;
+std::vector<IWbemObjectSink*> subscriptions;
 
 void Lock() {
     ++locks;
@@ -84,6 +91,17 @@ private:
     LONG count_;
     LONG next_ = 0;
 };
+
+bool SameObject(IUnknown* a, IUnknown* b) {
+    if (a == nullptr || b == nullptr) return false;
+    IUnknown* x = nullptr;
+    IUnknown* y = nullptr;
+    bool same = SUCCEEDED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&x))) &&
+                SUCCEEDED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&y))) && x == y;
+    if (x != nullptr) x->Release();
+    if (y != nullptr) y->Release();
+    return same;
+}
 
 class TestObject final : public IDispatch, public IWbemProviderInit, public IWbemServices {
 public:
@@ -209,7 +227,24 @@ public:
         return WBEM_S_NO_ERROR;
     }
     QV_UNSUPPORTED(OpenNamespace, (const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
-    QV_UNSUPPORTED(CancelAsyncCall, (IWbemObjectSink*))
+    STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
+        IWbemObjectSink* held = nullptr;
+        {
+            std::lock_guard hold(subscriptions_mutex);
+            for (auto it = subscriptions.begin(); it != subscriptions.end(); ++it) {
+                // Compared by identity: the same sink may arrive as another proxy pointer.
+                if (SameObject(*it, sink)) {
+                    held = *it;
+                    subscriptions.erase(it);
+                    break;
+                }
+            }
+        }
+        if (held == nullptr) return WBEM_E_NOT_FOUND;
+        held->SetStatus(0, WBEM_E_CALL_CANCELLED, nullptr, nullptr);
+        held->Release();
+        return WBEM_S_NO_ERROR;
+    }
     QV_UNSUPPORTED(QueryObjectSink, (LONG, IWbemObjectSink**))
     // GetObject("<n>") answers test value n by value; CreateInstanceEnum("<n>") an enumerator of n values.
     STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object,
@@ -237,7 +272,14 @@ public:
     QV_UNSUPPORTED(ExecQuery, (const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
     QV_UNSUPPORTED(ExecQueryAsync, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
     QV_UNSUPPORTED(ExecNotificationQuery, (const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-    QV_UNSUPPORTED(ExecNotificationQueryAsync, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+    STDMETHODIMP ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                            IWbemObjectSink* sink) override {
+        if (sink == nullptr) return WBEM_E_INVALID_PARAMETER;
+        sink->AddRef();
+        std::lock_guard hold(subscriptions_mutex);
+        subscriptions.push_back(sink);
+        return WBEM_S_NO_ERROR;
+    }
     QV_UNSUPPORTED(ExecMethod, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
                                 IWbemCallResult**))
     QV_UNSUPPORTED(ExecMethodAsync, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,

@@ -8,18 +8,39 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cwctype>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+// The IID of each interface a fake implements.
+template <typename Interface>
+const IID& FakeIid();
+template <>
+inline const IID& FakeIid<IWbemClassObject>() { return IID_IWbemClassObject; }
+template <>
+inline const IID& FakeIid<IWbemServices>() { return IID_IWbemServices; }
+template <>
+inline const IID& FakeIid<IWbemObjectSink>() { return IID_IWbemObjectSink; }
+template <>
+inline const IID& FakeIid<IWbemProviderInitSink>() { return IID_IWbemProviderInitSink; }
+template <>
+inline const IID& FakeIid<IWbemDecoupledBasicEventProvider>() { return IID_IWbemDecoupledBasicEventProvider; }
+
+// Answers IUnknown and its one interface, nothing else (a runtime that marshals a fake asks it for IMarshal).
+// Counted atomically: a fake handed to another process is released by the runtime's threads.
 template <typename Interface>
 class FakeUnknown : public Interface {
 public:
     virtual ~FakeUnknown() = default;
-    STDMETHODIMP QueryInterface(REFIID, void** object) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (object == nullptr) return E_POINTER;
+        if (!(riid == IID_IUnknown) && !(riid == FakeIid<Interface>())) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
         *object = static_cast<Interface*>(this);
         this->AddRef();
         return S_OK;
@@ -33,7 +54,7 @@ public:
     ULONG References() const { return references_; }
 
 private:
-    ULONG references_ = 1;
+    std::atomic<ULONG> references_{1};
 };
 
 // A class or an instance: named properties, and methods with an optional output signature.

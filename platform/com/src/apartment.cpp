@@ -24,7 +24,6 @@ struct ThreadState {
     bool impersonating = false;
 };
 thread_local ThreadState state;
-std::atomic<long> process_initialisations{0};
 
 std::mutex security_mutex;
 bool security_initialised = false;
@@ -66,8 +65,6 @@ ServedCallScope::~ServedCallScope() {
 
 uint64_t CurrentCausality() { return state.causality; }
 
-long ProcessInitialisations() { return process_initialisations.load(); }
-
 CausalityScope::CausalityScope(uint64_t causality) : saved_(state.causality) { state.causality = causality; }
 CausalityScope::~CausalityScope() { state.causality = saved_; }
 
@@ -92,26 +89,18 @@ HRESULT CoInitializeEx(LPVOID, DWORD coInit) {
     if (state.init_count > 0) {
         if (state.single_threaded != single) return RPC_E_CHANGED_MODE;
         ++state.init_count;
-        ++qv::com::process_initialisations;
         return S_FALSE;
     }
     state.single_threaded = single;
     state.init_count = 1;
-    ++qv::com::process_initialisations;
     qv::win::EnsureThreadQueue();
     return S_OK;
 }
 
 HRESULT CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
 
-// The process's last apartment going brings the runtime to rest: its connections close (proxies still held
-// are disconnected, as after COM's own uninitialisation) and its threads end, so that a module carrying this
-// runtime can be unloaded after it.
 void CoUninitialize() {
-    if (state.init_count <= 0) return;
-    --state.init_count;
-    if (--qv::com::process_initialisations == 0 && !state.served)
-        qv::com::EndConnections(std::chrono::milliseconds(2000));
+    if (state.init_count > 0) --state.init_count;
 }
 
 HRESULT OleInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }

@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "qv_com_runtime.h"
+#include "qv_module_unload.h"
 #include "qv_system_root.h"
 #include "runtime.h"
 #include "statreg.h"
@@ -29,7 +30,7 @@ struct GuidLess {
 std::mutex platform_mutex;
 std::map<GUID, IClassFactory*, GuidLess>* PlatformClasses() {
     static auto* classes = [] {
-        auto* table = new std::map<GUID, IClassFactory*, GuidLess>();
+        auto* table = qv::win::KeepUntilUnload(new std::map<GUID, IClassFactory*, GuidLess>());
         (*table)[CLSID_Registrar] = RegistrarClassFactory();
         return table;
     }();
@@ -44,7 +45,7 @@ struct Registration {
 };
 std::mutex registered_mutex;
 std::map<DWORD, Registration>& Registered() {
-    static auto* registered = new std::map<DWORD, Registration>();
+    static auto* registered = qv::win::KeepUntilUnload(new std::map<DWORD, Registration>());
     return *registered;
 }
 DWORD next_cookie = 1;

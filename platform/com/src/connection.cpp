@@ -4,8 +4,10 @@
 
 #include "marshal.h"
 #include "proxy.h"
+#include "qv_module_unload.h"
 #include "qv_thread_tasks.h"
 #include "runtime.h"
+#include "runtime_threads.h"
 #include "windows.h"
 
 #include <poll.h>
@@ -15,7 +17,6 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
-#include <thread>
 #include <unordered_map>
 
 namespace qv::com {
@@ -31,7 +32,7 @@ std::atomic<int> workers{0};
 // served by the waiting thread.
 std::mutex waiting_mutex;
 std::unordered_map<uint64_t, std::pair<DWORD, int>>& Waiting() {
-    static auto* waiting = new std::unordered_map<uint64_t, std::pair<DWORD, int>>();
+    static auto* waiting = qv::win::KeepUntilUnload(new std::unordered_map<uint64_t, std::pair<DWORD, int>>());
     return *waiting;
 }
 
@@ -60,6 +61,21 @@ public:
 private:
     uint64_t causality_;
 };
+
+// The live connections of a shared library's copy of the runtime, which unloading closes.
+std::mutex live_mutex;
+std::vector<std::weak_ptr<Connection>>& Live() {
+    static auto* live = qv::win::KeepUntilUnload(new std::vector<std::weak_ptr<Connection>>());
+    return *live;
+}
+
+void Track(const std::shared_ptr<Connection>& connection) {
+    if (!qv::win::PlatformInSharedLibrary()) return;
+    std::lock_guard lock(live_mutex);
+    auto& live = Live();
+    std::erase_if(live, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
+    live.push_back(connection);
+}
 
 uint64_t NewCausality() {
     static std::mutex mutex;
@@ -98,6 +114,39 @@ bool ReadFull(int socket, uint8_t* data, size_t size, bool started) {
 
 bool Connection::GuidLess(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
 
+struct Connection::PostedCall {
+    PostedCall(std::shared_ptr<Connection> c, const wire::Header& h, std::vector<uint8_t> b)
+        : connection(std::move(c)), header(h), body(std::move(b)) {}
+    ~PostedCall() {
+        if (!served) connection->Reply(header, RPC_E_DISCONNECTED, {});
+    }
+    PostedCall(const PostedCall&) = delete;
+    PostedCall& operator=(const PostedCall&) = delete;
+    void Run() {
+        served = true;
+        connection->Serve(header, body);
+    }
+    std::shared_ptr<Connection> connection;
+    wire::Header header;
+    std::vector<uint8_t> body;
+    bool served = false;
+};
+
+struct Connection::PostedRelease {
+    explicit PostedRelease(Connection::ExportEntry e) : entry(std::move(e)) {}
+    ~PostedRelease() { Run(); }
+    PostedRelease(const PostedRelease&) = delete;
+    PostedRelease& operator=(const PostedRelease&) = delete;
+    void Run() {
+        if (released) return;
+        released = true;
+        for (auto& [iid, itf] : entry.interfaces) itf->Release();
+        entry.identity->Release();
+    }
+    Connection::ExportEntry entry;
+    bool released = false;
+};
+
 Connection::Connection(int socket, bool initiator) : socket_(socket), initiator_(initiator) {
     if (socket_ < 0) {
         closed_ = true;
@@ -116,11 +165,21 @@ Connection::~Connection() {
 
 std::shared_ptr<Connection> Connection::Start(int socket, bool initiator) {
     std::shared_ptr<Connection> connection(new Connection(socket, initiator));
-    if (socket >= 0) {
-        TrackConnection(connection);
-        StartRuntimeThread([connection] { connection->ReadLoop(); });
-    }
+    if (socket < 0) return connection;
+    Track(connection);
+    if (!StartRuntimeThread([connection] { connection->ReadLoop(); })) connection->Close();
     return connection;
+}
+
+void CloseAllConnections() {
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard lock(live_mutex);
+        for (auto& weak : Live())
+            if (auto connection = weak.lock()) open.push_back(std::move(connection));
+        Live().clear();
+    }
+    for (auto& connection : open) connection->Close();
 }
 
 bool Connection::Send(const wire::Header& header, const std::vector<uint8_t>& body) {
@@ -269,22 +328,26 @@ void Connection::OnCall(const wire::Header& header, std::vector<uint8_t> body) {
     }
     if (target == 0 && header.causality != 0) target = WaitingThread(header.causality);
     auto self = shared_from_this();
-    auto task = [self, header, body = std::move(body)] { self->Serve(header, body); };
-    if (target == 0) {
-        // Calls into the multithreaded apartment each get a worker of their own (an idle one, or a new one), up
-        // to a limit a flood cannot pass.
-        if (++workers >= kMaxWorkers) {
-            --workers;
-            Reply(header, RPC_E_CALL_REJECTED, {});
-            return;
-        }
-        RunOnWorker([task] {
-            task();
-            --workers;
-        });
+    if (target != 0) {
+        auto call = std::make_shared<PostedCall>(self, header, std::move(body));
+        win::PostThreadTask(target, [call] { call->Run(); });  // not posted: answered as the task goes
         return;
     }
-    if (!win::PostThreadTask(target, task)) Reply(header, RPC_E_DISCONNECTED, {});
+    // Calls into the multithreaded apartment each get a worker of their own (an idle one, or a new one), up to a
+    // limit a flood cannot pass.
+    if (++workers >= kMaxWorkers) {
+        --workers;
+        Reply(header, RPC_E_CALL_REJECTED, {});
+        return;
+    }
+    bool started = RunOnWorker([self, header, body = std::move(body)] {
+        self->Serve(header, body);
+        --workers;
+    });
+    if (!started) {
+        --workers;
+        Reply(header, RPC_E_CALL_REJECTED, {});
+    }
 }
 
 void Connection::Reply(const wire::Header& call, HRESULT result, const std::vector<uint8_t>& body) {
@@ -532,14 +595,13 @@ void Connection::OnRelease(uint64_t id, uint32_t count) {
     CloseIfIdle();
 }
 
-// Releases what an export held, in the object's apartment when it has one.
+// Releases what an export held, in the object's apartment when it has one: there as a task, or on the
+// apartment's thread when it ends without running it; at once when the apartment's thread is gone.
 void Connection::ReleaseExport(Connection::ExportEntry entry) {
-    auto release = [entry]() mutable {
-        for (auto& [iid, itf] : entry.interfaces) itf->Release();
-        entry.identity->Release();
-    };
-    if (entry.apartment != 0 && win::PostThreadTask(entry.apartment, release)) return;
-    release();
+    DWORD apartment = entry.apartment;
+    auto release = std::make_shared<PostedRelease>(std::move(entry));
+    if (apartment != 0 && win::PostThreadTask(apartment, [release] { release->Run(); })) return;
+    release->Run();
 }
 
 void Connection::Close() {

@@ -5,7 +5,8 @@
 // the thread that waits for an outgoing call of the same causality (a call back into a waiting client), else
 // on the single-threaded apartment the object lives in (through that thread's message queue), else on a
 // worker thread of the multithreaded apartment. When the peer goes away, every outgoing call fails with
-// RPC_E_DISCONNECTED and every reference the peer held on this side's objects is released.
+// RPC_E_DISCONNECTED and every reference the peer held on this side's objects is released, whichever side
+// served and whichever called: in the object's apartment, or by the apartment's thread as it ends.
 #pragma once
 
 #include "guiddef.h"
@@ -72,6 +73,10 @@ private:
         std::vector<uint8_t> body;
     };
     static bool GuidLess(const GUID& a, const GUID& b);
+    // Work handed to an apartment's thread that must not vanish unheard when the thread ends (or the queue
+    // goes) before running it: a call is then answered RPC_E_DISCONNECTED, an export's references released.
+    struct PostedCall;
+    struct PostedRelease;
 
     Connection(int socket, bool initiator);
     void ReadLoop();

@@ -1,8 +1,10 @@
 // The listening socket of a server process, and client connections to servers.
 
 #include "connection.h"
+#include "qv_module_unload.h"
 #include "qv_system_root.h"
 #include "runtime.h"
+#include "runtime_threads.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,6 +24,7 @@ namespace {
 std::mutex endpoint_mutex;
 std::string endpoint_address;  // set once listening
 std::string endpoint_file;     // socket file to remove at exit
+int endpoint_listener = -1;    // while the accept loop runs
 
 void RemoveSocketFile() {
     if (!endpoint_file.empty()) unlink(endpoint_file.c_str());
@@ -55,7 +58,7 @@ void AcceptLoop(int listener) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 continue;
             }
-            return;
+            break;  // closed (StopListening) or broken
         }
         if (!Allowed(client)) {
             close(client);
@@ -63,6 +66,7 @@ void AcceptLoop(int listener) {
         }
         Connection::Start(client, false);
     }
+    close(listener);
 }
 
 }  // namespace
@@ -98,14 +102,24 @@ std::string LocalEndpoint() {
         endpoint_file = text;
         std::atexit(RemoveSocketFile);
     }
+    if (!StartRuntimeThread([listener] { AcceptLoop(listener); })) {
+        close(listener);
+        return {};
+    }
+    endpoint_listener = listener;
     endpoint_address = text;
-    std::thread(AcceptLoop, listener).detach();
     return endpoint_address;
+}
+
+void StopListening() {
+    std::lock_guard lock(endpoint_mutex);
+    if (endpoint_listener >= 0) shutdown(endpoint_listener, SHUT_RDWR);
+    endpoint_listener = -1;
 }
 
 std::shared_ptr<Connection> ConnectTo(const std::string& text) {
     static std::mutex cache_mutex;
-    static auto* cache = new std::unordered_map<std::string, std::weak_ptr<Connection>>();
+    static auto* cache = qv::win::KeepUntilUnload(new std::unordered_map<std::string, std::weak_ptr<Connection>>());
     std::lock_guard lock(cache_mutex);
     if (auto it = cache->find(text); it != cache->end())
         if (auto existing = it->second.lock(); existing && existing->connected()) return existing;

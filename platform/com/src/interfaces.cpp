@@ -3,6 +3,7 @@
 #include "interfaces.h"
 
 #include "oaidl.h"
+#include "qv_module_unload.h"
 #include "wbemcli.h"
 #include "wbemprov.h"
 
@@ -55,7 +56,7 @@ InterfaceSpec Interface(const GUID& iid, const char* name, std::vector<MethodSpe
 }
 
 std::vector<InterfaceSpec>* BuildTable() {
-    auto* table = new std::vector<InterfaceSpec>();
+    auto* table = qv::win::KeepUntilUnload(new std::vector<InterfaceSpec>());
     table->push_back(Interface<IUnknown>(IID_IUnknown, "IUnknown", {}));
 
     Index<&IClassFactory::CreateInstance, &IClassFactory::LockServer>();

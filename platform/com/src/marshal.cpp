@@ -159,9 +159,8 @@ HRESULT WriteInterface(Connection& c, wire::Writer& w, IUnknown* object, REFIID 
         w.U8(kNull);
         return S_OK;
     }
-    ProxyManager* manager = nullptr;
-    if (SUCCEEDED(object->QueryInterface(IID_IQvProxyManager, reinterpret_cast<void**>(&manager))) &&
-        &manager->connection() == &c) {
+    ProxyManager* manager = ProxyManagerOf(object);
+    if (manager != nullptr && &manager->connection() == &c) {
         w.U8(kYours);
         w.U64(manager->id());
         w.Guid(iid);

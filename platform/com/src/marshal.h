@@ -17,9 +17,6 @@
 
 namespace qv::com {
 
-// {6E0C4B51-3A8E-4C55-9D0B-7E5A2F1C9A01}: asked of a pointer to learn whether it is one of our proxies.
-DEFINE_GUID(IID_IQvProxyManager, 0x6e0c4b51, 0x3a8e, 0x4c55, 0x9d, 0x0b, 0x7e, 0x5a, 0x2f, 0x1c, 0x9a, 0x01);
-
 HRESULT WriteInterface(Connection& c, wire::Writer& w, IUnknown* object, REFIID iid, DWORD apartment);
 HRESULT WriteInterface(Connection& c, wire::Writer& w, IUnknown* object, REFIID iid);
 HRESULT ReadInterface(Connection& c, wire::Reader& r, REFIID iid, void** object);

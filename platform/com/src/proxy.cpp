@@ -58,10 +58,6 @@ HRESULT ProxyManager::TakeReference(REFIID iid, void** object) {
 HRESULT ProxyManager::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (iid == IID_IQvProxyManager) {
-        *object = this;  // no reference: only the marshaler asks, while it holds one
-        return S_OK;
-    }
     {
         std::lock_guard lock(mutex_);
         if (InterfaceProxy* proxy = Find(iid)) {
@@ -87,6 +83,15 @@ HRESULT ProxyManager::QueryInterface(REFIID iid, void** object) {
     AddRef();
     *object = proxy;
     return S_OK;
+}
+
+ProxyManager* ProxyManagerOf(IUnknown* object) {
+    // Every COM object starts with its vtable pointer, whose first slot is QueryInterface; only this runtime's
+    // generated proxy vtables hold ProxyQueryInterface there. The object itself is not asked: an object whose
+    // QueryInterface answers any IID would claim to be a proxy (and keep the reference it took).
+    const auto* vtable = *reinterpret_cast<void* const* const*>(object);
+    if (vtable[0] != reinterpret_cast<void*>(&ProxyQueryInterface)) return nullptr;
+    return static_cast<InterfaceProxy*>(static_cast<void*>(object))->manager;
 }
 
 HRESULT ProxyQueryInterface(void* self, REFIID riid, void** object) {

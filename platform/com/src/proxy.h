@@ -50,4 +50,8 @@ private:
     std::vector<InterfaceProxy*> interfaces_;
 };
 
+// The proxy manager behind `object` when it is an interface proxy of this copy of the runtime, else null
+// (no reference is taken, and the object is not called).
+ProxyManager* ProxyManagerOf(IUnknown* object);
+
 }  // namespace qv::com

@@ -61,20 +61,6 @@ HRESULT ActivateLocalServer(REFCLSID clsid, REFIID iid, bool create, void** obje
 // Where the running local servers are announced: <root>/com/running/{CLSID} holds "pid address".
 std::string RunningFile(REFCLSID clsid);
 
-// --- runtime threads and connections (runtime_threads.cpp) ------------------------------------------------
-class Connection;
-// Starts a thread of the runtime: a connection's reader, a worker serving a call.
-void StartRuntimeThread(std::function<void()> body);
-// Runs a task on an idle worker thread of the runtime, or on a new one (workers idle for 2 s end).
-void RunOnWorker(std::function<void()> task);
-// Remembers a connection so that EndConnections can close it.
-void TrackConnection(const std::shared_ptr<Connection>& connection);
-// Closes every connection of the process and waits up to `limit` for the runtime's threads to end (a thread
-// still busy then is let go). Does nothing on a runtime thread. True when all ended.
-bool EndConnections(std::chrono::milliseconds limit);
-// The number of apartments initialised in the process (CoInitializeEx calls not yet undone).
-long ProcessInitialisations();
-
 // --- limits -------------------------------------------------------------------------------------------------
 std::chrono::milliseconds CallTimeout();        // QV_COM_CALL_TIMEOUT_MS, default 5 minutes
 std::chrono::milliseconds ActivationTimeout();  // QV_COM_ACTIVATION_TIMEOUT_MS, default 30 s

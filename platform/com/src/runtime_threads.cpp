@@ -1,154 +1,155 @@
-// The runtime's own threads (connection readers, workers serving calls) and the process's connections, so that
-// the runtime can be brought to rest when the process's last apartment is uninitialised. A module that carries
-// its own copy of the runtime (a shared library linked with it) ends its COM use before it is unloaded; its
-// threads must have left its code by then.
+// Runtime threads. A program's are detached; a shared library's are kept joinable, joined once finished, and
+// all joined when the library is unloaded. Calls into the multithreaded apartment run on pooled workers.
 
-#include "connection.h"
-#include "runtime.h"
+#include "runtime_threads.h"
 
+#include "qv_module_unload.h"
+
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <list>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 namespace qv::com {
 namespace {
 
-struct RuntimeThread {
-    std::thread thread;
-    bool done = false;
-};
-
-// Never destroyed: threads may still report to it while the module's static objects are being torn down.
 struct Threads {
     std::mutex mutex;
-    std::condition_variable ended;
-    std::list<RuntimeThread> running;
-    std::vector<std::weak_ptr<Connection>> connections;
+    std::list<std::thread> running;
+    std::vector<std::thread::id> finished;  // threads whose body returned, not yet joined
 };
-Threads& State() {
-    static auto* state = new Threads();
-    return *state;
+
+Threads& All() {
+    static auto* threads = win::KeepUntilUnload(new Threads());
+    return *threads;
 }
 
-thread_local bool runtime_thread = false;
-
 // Workers for calls into the multithreaded apartment: a task goes to an idle worker when there is one, else a
-// new worker starts. A worker idle for kWorkerIdle ends; all idle ones end when the runtime comes to rest.
+// new worker starts (a provider indicating thousands of instances must not cost a thread each). A worker idle
+// for kWorkerIdle ends; all idle ones end when the runtime stops.
 constexpr auto kWorkerIdle = std::chrono::seconds(2);
 struct Workers {
     std::mutex mutex;
     std::condition_variable work;
     std::deque<std::function<void()>> tasks;
-    int idle = 0;
-    bool resting = false;
+    size_t idle = 0;
+    bool stopping = false;
 };
 Workers& Pool() {
-    static auto* pool = new Workers();
+    static auto* pool = win::KeepUntilUnload(new Workers());
     return *pool;
 }
 
 void WorkerLoop() {
-    Workers& p = Pool();
-    std::unique_lock lock(p.mutex);
+    Workers& pool = Pool();
+    std::unique_lock lock(pool.mutex);
     for (;;) {
-        ++p.idle;
-        bool got = p.work.wait_for(lock, kWorkerIdle, [&] { return !p.tasks.empty() || p.resting; });
-        --p.idle;
-        if (!got || p.tasks.empty()) return;
-        std::function<void()> task = std::move(p.tasks.front());
-        p.tasks.pop_front();
+        ++pool.idle;
+        bool got = pool.work.wait_for(lock, kWorkerIdle, [&] { return !pool.tasks.empty() || pool.stopping; });
+        --pool.idle;
+        if (!got || pool.tasks.empty()) return;
+        std::function<void()> task = std::move(pool.tasks.front());
+        pool.tasks.pop_front();
         lock.unlock();
         task();
-        task = nullptr;
+        task = nullptr;  // what the task captured goes before the worker waits again
         lock.lock();
     }
 }
 
-// Joins the threads that have finished their work (they only return from here on). Called under the lock.
-void ReapLocked(Threads& s) {
-    for (auto it = s.running.begin(); it != s.running.end();) {
-        if (it->done) {
-            if (it->thread.joinable()) it->thread.join();
-            it = s.running.erase(it);
-        } else {
-            ++it;
+// Joins the threads that finished (called with the lock held; a finished thread no longer takes it).
+void Reap(Threads& threads) {
+    for (auto id : threads.finished) {
+        for (auto it = threads.running.begin(); it != threads.running.end(); ++it) {
+            if (it->get_id() == id) {
+                it->join();
+                threads.running.erase(it);
+                break;
+            }
         }
+    }
+    threads.finished.clear();
+}
+
+// At unload: end every wait a runtime thread may be blocked in, then join them all.
+void StopRuntime() {
+    StopListening();
+    CloseAllConnections();
+    {
+        std::lock_guard lock(Pool().mutex);
+        Pool().stopping = true;
+    }
+    Pool().work.notify_all();
+    Threads& threads = All();
+    std::list<std::thread> running;
+    {
+        std::lock_guard lock(threads.mutex);
+        running.swap(threads.running);
+        threads.finished.clear();
+    }
+    for (auto& thread : running) {
+        if (thread.get_id() == std::this_thread::get_id())
+            thread.detach();  // unloaded from one of its own threads: it returns into code that still exists
+        else
+            thread.join();
     }
 }
 
 }  // namespace
 
-void StartRuntimeThread(std::function<void()> body) {
-    Threads& s = State();
-    std::lock_guard lock(s.mutex);
-    ReapLocked(s);
-    s.running.emplace_back();
-    RuntimeThread* entry = &s.running.back();
-    entry->thread = std::thread([entry, body = std::move(body)]() mutable {
-        runtime_thread = true;
-        body();
-        body = nullptr;  // what the work captured goes before the thread reports its end
-        Threads& state = State();
-        std::lock_guard done(state.mutex);
-        entry->done = true;
-        state.ended.notify_all();
-    });
+bool StartRuntimeThread(std::function<void()> body) {
+    if (!win::PlatformInSharedLibrary()) {
+        try {
+            std::thread(std::move(body)).detach();
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+    static std::once_flag armed;
+    std::call_once(armed, [] { win::AtModuleUnloadStop(&StopRuntime); });
+    Threads& threads = All();
+    std::lock_guard lock(threads.mutex);
+    Reap(threads);
+    try {
+        threads.running.emplace_back([body = std::move(body), &threads]() mutable {
+            body();
+            body = nullptr;  // what the body captured goes before the thread counts as finished
+            std::lock_guard done(threads.mutex);
+            threads.finished.push_back(std::this_thread::get_id());
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
-void RunOnWorker(std::function<void()> task) {
-    Workers& p = Pool();
+bool RunOnWorker(std::function<void()> task) {
+    Workers& pool = Pool();
     bool start = false;
     {
-        std::lock_guard lock(p.mutex);
-        p.tasks.push_back(std::move(task));
-        start = static_cast<size_t>(p.idle) < p.tasks.size();
+        std::lock_guard lock(pool.mutex);
+        if (pool.stopping) return false;
+        pool.tasks.push_back(std::move(task));
+        start = pool.idle < pool.tasks.size();
     }
-    if (start) StartRuntimeThread(&WorkerLoop);
-    else Pool().work.notify_one();
-}
-
-void TrackConnection(const std::shared_ptr<Connection>& connection) {
-    Threads& s = State();
-    std::lock_guard lock(s.mutex);
-    std::erase_if(s.connections, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
-    s.connections.push_back(connection);
-}
-
-bool EndConnections(std::chrono::milliseconds limit) {
-    // A runtime thread would wait for itself.
-    if (runtime_thread) return false;
-    Threads& s = State();
-    std::vector<std::shared_ptr<Connection>> open;
-    {
-        std::lock_guard lock(s.mutex);
-        for (auto& weak : s.connections)
-            if (auto c = weak.lock()) open.push_back(std::move(c));
-        s.connections.clear();
-    }
-    for (auto& c : open) c->Close();
-    open.clear();
-    {
-        std::lock_guard rest(Pool().mutex);
-        Pool().resting = true;
-    }
-    Pool().work.notify_all();
-    std::unique_lock lock(s.mutex);
-    bool all = s.ended.wait_for(lock, limit, [&] {
-        for (const auto& t : s.running)
-            if (!t.done) return false;
+    if (!start) {
+        pool.work.notify_one();
         return true;
-    });
-    ReapLocked(s);
-    // A thread still busy after the limit (a call that does not return) is let go rather than waited for.
-    for (auto& t : s.running)
-        if (t.thread.joinable()) t.thread.detach();
-    lock.unlock();
-    std::lock_guard again(Pool().mutex);
-    Pool().resting = false;
-    return all;
+    }
+    if (StartRuntimeThread(&WorkerLoop)) return true;
+    // No new worker: the task stays queued only if a worker is there to take it.
+    std::lock_guard lock(pool.mutex);
+    if (pool.idle > 0) {
+        pool.work.notify_one();
+        return true;
+    }
+    pool.tasks.pop_back();
+    return false;
 }
 
 }  // namespace qv::com

@@ -3,6 +3,7 @@
 #include "machine_store.h"
 #include "qv_firmware.h"
 #include "qv_machine.h"
+#include "qv_module_unload.h"
 #include "qv_system_root.h"
 #include "simulated_firmware.h"
 
@@ -44,9 +45,16 @@ struct Machine::Impl {
 
 namespace {
 
+// The machine of the current root, kept until the module is unloaded (like the root itself).
 std::mutex cache_mutex;
-std::shared_ptr<Machine> cached;
-fs::path cached_root;
+struct Cache {
+    std::shared_ptr<Machine> machine;
+    fs::path root;
+};
+Cache& Cached() {
+    static auto* cache = qv::win::KeepUntilUnload(new Cache());
+    return *cache;
+}
 
 // An exclusive flock held for the lifetime of the object.
 // Counts the forks this process came through (1 in the first process), so that a descriptor opened before a
@@ -166,17 +174,17 @@ Machine::~Machine() = default;
 std::shared_ptr<Machine> Machine::Current() {
     const fs::path& root = qv::win::SystemRoot();
     std::lock_guard guard(cache_mutex);
-    if (!cached || cached_root != root) {
-        cached = std::make_shared<Machine>(OpenMachine(root));
-        cached_root = root;
+    Cache& cache = Cached();
+    if (!cache.machine || cache.root != root) {
+        cache.machine = std::make_shared<Machine>(OpenMachine(root));
+        cache.root = root;
     }
-    return cached;
+    return cache.machine;
 }
 
 void Machine::ResetForTesting() {
     std::lock_guard guard(cache_mutex);
-    cached.reset();
-    cached_root.clear();
+    Cached() = Cache();
 }
 
 const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }

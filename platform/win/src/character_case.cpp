@@ -1,5 +1,6 @@
 // Character case folding with Unicode's simple mappings.
 
+#include "qv_module_unload.h"
 #include "winuser.h"
 
 #include <clocale>
@@ -12,7 +13,10 @@ namespace {
 locale_t UnicodeLocale() {
     static const locale_t locale = [] {
         locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return l != static_cast<locale_t>(0) ? l : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
+        if (l == static_cast<locale_t>(0)) l = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
+        if (l != static_cast<locale_t>(0))
+            qv::win::AtModuleUnloadRelease([](void* held) { freelocale(static_cast<locale_t>(held)); }, l);
+        return l;
     }();
     return locale;
 }

@@ -1,6 +1,7 @@
 // The process's handle table.
 
 #include "qv_kernel_object.h"
+#include "qv_module_unload.h"
 #include "windows.h"
 
 #include <memory>
@@ -12,7 +13,7 @@ namespace {
 
 std::mutex table_mutex;
 std::unordered_map<HANDLE, std::shared_ptr<KernelObject>>& Table() {
-    static auto* table = new std::unordered_map<HANDLE, std::shared_ptr<KernelObject>>();
+    static auto* table = qv::win::KeepUntilUnload(new std::unordered_map<HANDLE, std::shared_ptr<KernelObject>>());
     return *table;
 }
 

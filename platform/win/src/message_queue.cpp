@@ -1,5 +1,6 @@
 // Per-thread message queues.
 
+#include "qv_module_unload.h"
 #include "qv_thread_tasks.h"
 #include "windows.h"
 #include "winuser.h"
@@ -32,7 +33,7 @@ struct Queue {
 
 std::mutex table_mutex;
 std::unordered_map<DWORD, std::shared_ptr<Queue>>& Table() {
-    static auto* table = new std::unordered_map<DWORD, std::shared_ptr<Queue>>();
+    static auto* table = qv::win::KeepUntilUnload(new std::unordered_map<DWORD, std::shared_ptr<Queue>>());
     return *table;
 }
 

@@ -1,5 +1,6 @@
 // Loading modules and finding their exports. A module handle is the module's lowest mapped address.
 
+#include "qv_module_unload.h"
 #include "qv_system_root.h"
 #include "system_modules.h"
 #include "windows.h"
@@ -23,7 +24,7 @@ struct Loaded {
 
 std::mutex modules_mutex;
 std::map<HMODULE, Loaded>& LoadedModules() {
-    static auto* modules = new std::map<HMODULE, Loaded>();
+    static auto* modules = qv::win::KeepUntilUnload(new std::map<HMODULE, Loaded>());
     return *modules;
 }
 

@@ -1,9 +1,10 @@
 // "ntdll.dll": the section calls over the simulated machine's physical memory, and the module that names them.
 
-#include "system_modules.h"
-#include "qv_kernel_object.h"
 #include "qv_firmware.h"
+#include "qv_kernel_object.h"
 #include "qv_machine.h"
+#include "qv_module_unload.h"
+#include "system_modules.h"
 #include "windows.h"
 #include "winternl.h"
 
@@ -26,7 +27,7 @@ class PhysicalMemorySection : public qv::win::KernelObject {};
 
 std::mutex views_mutex;
 std::map<void*, size_t>& Views() {
-    static auto* views = new std::map<void*, size_t>();
+    static auto* views = qv::win::KeepUntilUnload(new std::map<void*, size_t>());
     return *views;
 }
 

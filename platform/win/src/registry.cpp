@@ -1,5 +1,6 @@
 // The Win32 registry calls over the registry store.
 
+#include "qv_module_unload.h"
 #include "registry_store.h"
 #include "windows.h"
 #include "winreg.h"
@@ -14,7 +15,7 @@ namespace {
 
 std::mutex handle_mutex;
 std::unordered_map<ULONG_PTR, reg::KeyId>& Handles() {
-    static auto* handles = new std::unordered_map<ULONG_PTR, reg::KeyId>();
+    static auto* handles = qv::win::KeepUntilUnload(new std::unordered_map<ULONG_PTR, reg::KeyId>());
     return *handles;
 }
 ULONG_PTR next_handle = 0x1000;

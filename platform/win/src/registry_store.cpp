@@ -2,6 +2,7 @@
 
 #include "registry_store.h"
 
+#include "qv_module_unload.h"
 #include "qv_system_root.h"
 #include "windows.h"
 #include "winreg.h"
@@ -27,11 +28,22 @@ const char* const kSchema =
 
 std::mutex db_mutex;
 sqlite3* db = nullptr;
-std::filesystem::path db_root;
+std::filesystem::path& DatabaseRoot() {
+    static auto* root = KeepUntilUnload(new std::filesystem::path());
+    return *root;
+}
+
+// A library's copy of the platform closes its database when it is unloaded.
+void CloseDatabase(void*) {
+    std::lock_guard lock(db_mutex);
+    if (db != nullptr) sqlite3_close(db);
+    db = nullptr;
+}
 
 // Opens (or reopens for a new system root) the database; null when it cannot be opened.
 sqlite3* Database() {
     const auto& root = SystemRoot();
+    auto& db_root = DatabaseRoot();
     if (db != nullptr && db_root == root) return db;
     if (db != nullptr) sqlite3_close(db);
     db = nullptr;
@@ -48,6 +60,8 @@ sqlite3* Database() {
         sqlite3_close(opened);
         return nullptr;
     }
+    static std::once_flag closing;
+    std::call_once(closing, [] { AtModuleUnloadRelease(&CloseDatabase, nullptr); });
     db = opened;
     db_root = root;
     return db;

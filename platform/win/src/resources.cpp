@@ -1,5 +1,6 @@
 // Finding the resources of a loaded module, and string-table resources.
 
+#include "qv_module_unload.h"
 #include "qv_resource_notes.h"
 #include "qv_system_root.h"
 #include "windows.h"
@@ -18,7 +19,7 @@ using qv::win::ResourceId;
 std::mutex cache_mutex;
 // Entries of each module seen so far; a deque keeps every entry's address stable for HRSRC values.
 std::map<HMODULE, std::deque<ResourceEntry>>& Cache() {
-    static auto* cache = new std::map<HMODULE, std::deque<ResourceEntry>>();
+    static auto* cache = qv::win::KeepUntilUnload(new std::map<HMODULE, std::deque<ResourceEntry>>());
     return *cache;
 }
 
@@ -141,7 +142,7 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
         // Win32: with size 0 the buffer receives a read-only pointer to the resource's text. Our text is
         // UTF-8 in the image, so hand out a copy kept alive for the module's life.
         static std::mutex strings_mutex;
-        static auto* strings = new std::map<HRSRC, std::wstring>();
+        static auto* strings = qv::win::KeepUntilUnload(new std::map<HRSRC, std::wstring>());
         std::lock_guard lock(strings_mutex);
         auto& kept = (*strings)[found];
         kept = text;

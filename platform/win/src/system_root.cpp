@@ -1,5 +1,6 @@
 // The system root: one emulated installation in a host folder.
 
+#include "qv_module_unload.h"
 #include "qv_system_root.h"
 #include "windows.h"
 
@@ -15,7 +16,12 @@ namespace qv::win {
 namespace {
 
 std::mutex root_mutex;
-fs::path cached_root;
+// Kept until the module is unloaded: static objects of a library that links the platform use the root while
+// they are destroyed.
+fs::path& CachedRoot() {
+    static auto* root = KeepUntilUnload(new fs::path());
+    return *root;
+}
 
 fs::path DefaultRoot() {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/')
@@ -36,6 +42,7 @@ void CreateStandardFolders(const fs::path& root) {
 
 const fs::path& SystemRoot() {
     std::lock_guard lock(root_mutex);
+    fs::path& cached_root = CachedRoot();
     if (cached_root.empty()) {
         const char* named = std::getenv("QV_SYSTEM_ROOT");
         fs::path root = named != nullptr && *named != '\0' ? fs::path(named) : DefaultRoot();
@@ -48,7 +55,7 @@ const fs::path& SystemRoot() {
 
 void ResetSystemRootForTesting() {
     std::lock_guard lock(root_mutex);
-    cached_root.clear();
+    CachedRoot().clear();
 }
 
 fs::path HostPath(const std::wstring& path) {

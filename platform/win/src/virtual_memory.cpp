@@ -1,6 +1,7 @@
 // VirtualAlloc: pages of one shared memory file mapped below 4 GB. Drivers receive the file when a device is
 // opened, so the addresses a request block carries mean the same bytes to them.
 
+#include "qv_module_unload.h"
 #include "windows.h"
 
 #include <sys/mman.h>
@@ -22,9 +23,18 @@ struct Area {
 
 std::mutex area_mutex;
 
+// A library's copy of the platform gives its area back at unload (the drivers it started are gone by then).
+void ReleaseArea(void* held) {
+    auto* a = static_cast<Area*>(held);
+    if (a->base != nullptr) ::munmap(a->base, kAreaSize);
+    if (a->fd >= 0) ::close(a->fd);
+    delete a;
+}
+
 Area* TheArea() {
     static Area* area = [] {
         auto* a = new Area();
+        qv::win::AtModuleUnloadRelease(&ReleaseArea, a);
         int fd = ::memfd_create("qv-user-memory", MFD_CLOEXEC);
         if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kAreaSize)) != 0) return a;
         void* p = ::mmap(nullptr, kAreaSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_32BIT, fd, 0);

@@ -1,5 +1,6 @@
 // Windows that are never drawn: window classes, creation and destruction, titles.
 
+#include "qv_module_unload.h"
 #include "windows.h"
 
 #include <algorithm>
@@ -17,11 +18,11 @@ struct Window {
 
 std::mutex window_mutex;
 std::map<std::wstring, WNDCLASSW>& Classes() {
-    static auto* classes = new std::map<std::wstring, WNDCLASSW>();
+    static auto* classes = qv::win::KeepUntilUnload(new std::map<std::wstring, WNDCLASSW>());
     return *classes;
 }
 std::map<HWND, Window>& Windows() {
-    static auto* windows = new std::map<HWND, Window>();
+    static auto* windows = qv::win::KeepUntilUnload(new std::map<HWND, Window>());
     return *windows;
 }
 ULONG_PTR next_window = 0x10000;
