@@ -15,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -68,19 +69,23 @@ void Check(HRESULT hr, const std::string& what) {
 }
 
 // Reads an enumerator to its end; the objects are released by the caller.
+// Objects are asked for in batches: the service hands out what it has (at least one, at most a batch), so
+// each call costs one round trip however many objects it brings.
+constexpr ULONG kNextBatch = 256;
+
 std::vector<IWbemClassObject*> ReadAll(IEnumWbemClassObject* enumerator, const std::string& what) {
     std::vector<IWbemClassObject*> objects;
     for (;;) {
-        IWbemClassObject* object = nullptr;
+        IWbemClassObject* batch[kNextBatch] = {};
         ULONG returned = 0;
-        HRESULT hr = enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
+        HRESULT hr = enumerator->Next(WBEM_INFINITE, kNextBatch, batch, &returned);
+        objects.insert(objects.end(), batch, batch + std::min(returned, kNextBatch));
         if (FAILED(hr)) {
             for (auto* o : objects) o->Release();
             throw Failure{what, hr};
         }
         if (hr == WBEM_S_TIMEDOUT && returned == 0) continue;  // a slow provider: keep waiting
-        if (returned == 0) break;
-        objects.push_back(object);
+        if (hr != S_OK || returned == 0) break;  // WBEM_S_FALSE: the enumeration ended
     }
     return objects;
 }
