@@ -41,6 +41,7 @@ namespace {
 
 const std::string kBuild = QV_BUILD_TREE;
 const std::string kSource = QV_SOURCE_TREE;
+const std::string kEverySetting = "select * from QV_BIOSSetting";
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -154,7 +155,8 @@ public:
     void Keep() { keep_ = true; }
 
     // One client query, timed; throws when it fails or shows the wrong number of settings.
-    double Query(const std::string& wql, bool check) {
+    // `all_settings`: the query asks for every setting, so it must show every published one.
+    double Query(const std::string& wql, bool check, bool all_settings) {
         setenv("QV_SYSTEM_ROOT", root_.c_str(), 1);
         fs::path out = dir_ / "wmi.out";
         std::vector<std::string> args = {kBuild + "/bin/wmi"};
@@ -169,7 +171,7 @@ public:
             int shown = 0;
             for (size_t at = text.find("Name = "); at != std::string::npos; at = text.find("Name = ", at + 1))
                 if (at == 0 || text[at - 1] == '\n') ++shown;
-            if (shown != PublishedSettings(settings_))
+            if (shown == 0 || (all_settings && shown != PublishedSettings(settings_)))
                 throw std::runtime_error("the query showed " + std::to_string(shown) + " settings, not " +
                                          std::to_string(PublishedSettings(settings_)));
         }
@@ -197,7 +199,7 @@ Figures Summarise(std::vector<double> runs) {
 int main(int argc, char** argv) {
     int runs = 7;
     bool keep = false;
-    std::string wql = "select * from QV_BIOSSetting";
+    std::string wql = kEverySetting;
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -218,18 +220,19 @@ int main(int argc, char** argv) {
             {
                 Road road(size, 120000);
                 if (keep) road.Keep();
-                road.Query(wql, true);  // starts the service and the provider, and checks the answer
+                // Starts the service and the provider, and checks the answer.
+                road.Query(wql, true, wql == kEverySetting);
                 std::vector<double> times;
-                for (int r = 0; r < runs; ++r) times.push_back(road.Query(wql, false));
+                for (int r = 0; r < runs; ++r) times.push_back(road.Query(wql, false, false));
                 warm[size] = Summarise(times);
             }
             {
                 Road road(size, 100);
-                road.Query(wql, true);  // starts the service
+                road.Query(wql, true, wql == kEverySetting);  // starts the service
                 std::vector<double> times;
                 for (int r = 0; r < runs; ++r) {
                     if (!WaitForProviderExit(road.root())) throw std::runtime_error("vrxBIOS did not exit");
-                    times.push_back(road.Query(wql, false));
+                    times.push_back(road.Query(wql, false, false));
                 }
                 cold[size] = Summarise(times);
             }

@@ -69,7 +69,7 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
                 if (data == nullptr) return;
                 CimObject narrowed = *data;
                 ApplySelect(*query, &narrowed);
-                IWbemClassObject* selected = CreateClassObject(narrowed);
+                IWbemClassObject* selected = CreateClassObject(std::move(narrowed));
                 emit(selected);
                 selected->Release();
                 return;
@@ -87,7 +87,7 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
             hr = WithRepository([&](Repository& r) { return r.EnumInstances(ns, cls.className, WBEM_FLAG_SHALLOW, &found); });
             if (FAILED(hr)) return hr;
             for (auto& o : found) {
-                IWbemClassObject* object = CreateClassObject(o);
+                IWbemClassObject* object = CreateClassObject(std::move(o));
                 pass(object);
                 object->Release();
             }
