@@ -39,6 +39,10 @@ namespace {
 std::mutex cache_mutex;
 std::shared_ptr<Machine> cached;
 fs::path cached_root;
+// The installed Windows read without opening the machine (InstalledWindows), for windows_root.
+WindowsDescription windows;
+fs::path windows_root;
+bool windows_known = false;
 
 // An exclusive flock held for the lifetime of the object.
 class FileLock {
@@ -145,10 +149,30 @@ std::shared_ptr<Machine> Machine::Current() {
     return cached;
 }
 
+WindowsDescription Machine::InstalledWindows() {
+    fs::path root = qv::win::SystemRoot();
+    {
+        std::lock_guard guard(cache_mutex);
+        if (cached && cached_root == root) return cached->Windows();
+        if (windows_known && windows_root == root) return windows;
+    }
+    fs::path profilePath = root / "machine" / "profile.json";
+    // profile.json is written last when a machine is made: without it, make the machine.
+    if (!fs::exists(profilePath)) return Current()->Windows();
+    WindowsDescription read = ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
+    std::lock_guard guard(cache_mutex);
+    windows = read;
+    windows_root = root;
+    windows_known = true;
+    return read;
+}
+
 void Machine::ResetForTesting() {
     std::lock_guard guard(cache_mutex);
     cached.reset();
     cached_root.clear();
+    windows_known = false;
+    windows_root.clear();
 }
 
 const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }
