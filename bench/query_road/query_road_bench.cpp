@@ -19,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,8 +51,11 @@ std::string ReadText(const fs::path& path) {
     return text.str();
 }
 
+// CPU time (user and system) of the client runs so far, in milliseconds.
+double client_cpu_ms = 0;
+
 // Runs a program with its standard output in `out`; waits at most two minutes. Returns the exit code (-2
-// when it had to be killed).
+// when it had to be killed). Adds the program's CPU time to client_cpu_ms.
 int Run(const std::vector<std::string>& args, const fs::path& out) {
     pid_t pid = fork();
     if (pid == 0) {
@@ -67,7 +71,8 @@ int Run(const std::vector<std::string>& args, const fs::path& out) {
     }
     auto deadline = Clock::now() + 120s;
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
+    rusage usage{};
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
         if (Clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -75,6 +80,8 @@ int Run(const std::vector<std::string>& args, const fs::path& out) {
         }
         std::this_thread::sleep_for(200us);
     }
+    client_cpu_ms += (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -108,6 +115,27 @@ bool Running(const fs::path& root, const std::string& program) {
     for (const auto& [pid, name] : RootProcesses(root))
         if (name == program) return true;
     return false;
+}
+
+// CPU time (user and system, ended threads included) each program running on the root has used so far, in
+// milliseconds, from /proc/<pid>/stat (clock ticks: run several queries for a usable figure).
+std::map<std::string, double> ProgramCpu(const fs::path& root) {
+    std::map<std::string, double> cpu;
+    double tick_ms = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    for (const auto& [pid, name] : RootProcesses(root)) {
+        std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+        auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {  // fields 14 and 15: utime, stime
+            if (i == 14) utime = std::atof(field.c_str());
+            if (i == 15) stime = std::atof(field.c_str());
+        }
+        cpu[name] += (utime + stime) * tick_ms;
+    }
+    return cpu;
 }
 
 // Waits (at most 20 s) until neither vrxBIOS nor its driver runs on the root.
@@ -223,8 +251,16 @@ int main(int argc, char** argv) {
                 // Starts the service and the provider, and checks the answer.
                 road.Query(wql, true, wql == kEverySetting);
                 std::vector<double> times;
+                auto before = ProgramCpu(road.root());
+                double client_before = client_cpu_ms;
                 for (int r = 0; r < runs; ++r) times.push_back(road.Query(wql, false, false));
+                auto after = ProgramCpu(road.root());
                 warm[size] = Summarise(times);
+                std::printf("%6d settings, CPU per warm query: wmi %.1f ms", size,
+                            (client_cpu_ms - client_before) / runs);
+                for (const auto& [name, ms] : after)
+                    std::printf(", %s %.1f ms", name.c_str(), (ms - before[name]) / runs);
+                std::printf("\n");
             }
             {
                 Road road(size, 100);
