@@ -32,10 +32,12 @@ PY
 export QV_SYSTEM_ROOT=$root QV_WBEM_SERVICE=$out/winmgmt-wrap QV_WBEM_PROVIDER_IDLE_MS=600000 \
        QV_WBEM_SERVICE_IDLE_MS=600000
 "$build/bin/wmi" query "$wql" >/dev/null
-callgrind_control -z >/dev/null
+# Only the processes of this root: other callgrind runs on the machine are left alone.
+pids=$(grep -l "QV_SYSTEM_ROOT=$root" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true)
+for pid in $pids; do callgrind_control -z "$pid" >/dev/null 2>&1 || true; done
 valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.wmi" "$build/bin/wmi" query "$wql" \
     >/dev/null 2>"$out/wmi.log"
-callgrind_control -d >/dev/null
+for pid in $pids; do callgrind_control -d "$pid" >/dev/null 2>&1 || true; done
 sleep 1
 for f in "$out"/callgrind.*; do
     [ -s "$f" ] || continue
