@@ -29,6 +29,7 @@ CimValue TextOrNull(const std::wstring& text) {
 
 // The value of a system property; false when `name` is not one.
 bool SystemValue(const CimObject& o, const std::wstring& name, CimValue* value) {
+    if (!IsSystemName(name)) return false;
     if (NamesEqual(name, L"__GENUS")) *value = CimValue::Sint(CIM_SINT32, o.genus);
     else if (NamesEqual(name, L"__CLASS")) *value = TextOrNull(o.className);
     else if (NamesEqual(name, L"__SUPERCLASS")) *value = TextOrNull(o.superclass);

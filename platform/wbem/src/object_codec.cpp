@@ -158,7 +158,7 @@ public:
         if (!U32(&raw)) return false;
         *t = static_cast<CIMTYPE>(raw);
         if (*t & ~(CIM_FLAG_ARRAY | 0xFFF)) return false;
-        return !CimTypeName(*t).empty();
+        return CimTypeKeyword(*t) != nullptr;
     }
     bool Value(CimValue* v, int depth) {
         uint8_t null;
