@@ -102,6 +102,32 @@ TEST_F(MachineTest, WindowsFunctionsDescribeTheProfile) {
     EXPECT_FALSE(GetVersionExW(&info));
 }
 
+// The version functions read only the profile's "windows" member when the process has not opened the
+// machine; they must give what the machine itself gives, make a missing machine, and keep to the root's
+// stored profile whatever QV_MACHINE says later.
+TEST_F(MachineTest, InstalledWindowsIsTheStoredProfilesWindows) {
+    setenv("QV_MACHINE", WriteProfile(R"({"name": "w2k", "windows": {"major": 5, "minor": 0,
+        "service_pack": "Service Pack 4", "language": "0x0407"},
+        "system_objects": {"objects": [{"name": "A", "type": "enum", "choices": ["Off", "On"], "value": "On"}]}})").c_str(),
+           1);
+    auto check = [](const qv::machine::WindowsDescription& w) {
+        EXPECT_EQ(w.major, 5u);
+        EXPECT_EQ(w.minor, 0u);
+        EXPECT_EQ(w.servicePack, "Service Pack 4");
+        EXPECT_EQ(w.language, 0x0407);
+    };
+    check(Machine::InstalledWindows());  // makes the machine
+    EXPECT_TRUE(std::filesystem::exists(root_ / "machine" / "profile.json"));
+    Machine::ResetForTesting();
+    setenv("QV_MACHINE", "x64", 1);
+    check(Machine::InstalledWindows());  // from profile.json alone
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    ASSERT_TRUE(GetVersionExW(&info));
+    EXPECT_EQ(info.dwMinorVersion, 0u);
+    check(Machine::Current()->Windows());
+}
+
 TEST_F(MachineTest, RomAreaHoldsTagsTablesAndAValidSmbiosEntryPoint) {
     auto machine = Use("desktop");
     machine->Transact([](Firmware& f) {

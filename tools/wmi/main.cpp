@@ -15,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -67,20 +68,22 @@ void Check(HRESULT hr, const std::string& what) {
     if (FAILED(hr)) throw Failure{what, hr};
 }
 
-// Reads an enumerator to its end, taking what has arrived up to a batch per call (one call per object would cost
-// a round trip to the service each); the objects are released by the caller.
+// Reads an enumerator to its end; the objects are released by the caller.
+// Objects are asked for in batches: the service hands out what it has (at least one, at most a batch), so
+// each call costs one round trip however many objects it brings.
+constexpr ULONG kNextBatch = 256;
+
 std::vector<IWbemClassObject*> ReadAll(IEnumWbemClassObject* enumerator, const std::string& what) {
-    constexpr ULONG kBatch = 256;
     std::vector<IWbemClassObject*> objects;
     for (;;) {
-        IWbemClassObject* batch[kBatch] = {};
+        IWbemClassObject* batch[kNextBatch] = {};
         ULONG returned = 0;
-        HRESULT hr = enumerator->Next(WBEM_INFINITE, kBatch, batch, &returned);
+        HRESULT hr = enumerator->Next(WBEM_INFINITE, kNextBatch, batch, &returned);
+        objects.insert(objects.end(), batch, batch + std::min(returned, kNextBatch));
         if (FAILED(hr)) {
             for (auto* o : objects) o->Release();
             throw Failure{what, hr};
         }
-        for (ULONG i = 0; i < returned && i < kBatch; ++i) objects.push_back(batch[i]);
         if (hr == WBEM_S_TIMEDOUT && returned == 0) continue;  // a slow provider: keep waiting
         if (hr == WBEM_S_FALSE || returned == 0) break;        // the end
     }

@@ -60,6 +60,12 @@ public:
     // Forgets the cached machine (tests switch system roots).
     static void ResetForTesting();
 
+    // The installed Windows of the current system root's machine, read from its profile's "windows" member
+    // alone (once per process and root) when this process has not opened the machine: version queries at
+    // start-up need not parse a profile of thousands of firmware objects. Creates the machine as Current()
+    // does when the root has none yet; throws as Current() does.
+    static WindowsDescription InstalledWindows();
+
     const WindowsDescription& Windows() const;
     const std::string& ProfileName() const;
 

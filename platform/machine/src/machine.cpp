@@ -50,6 +50,10 @@ std::mutex cache_mutex;
 struct Cache {
     std::shared_ptr<Machine> machine;
     fs::path root;
+    // The installed Windows read without opening the machine (InstalledWindows), for windows_root.
+    WindowsDescription windows;
+    fs::path windows_root;
+    bool windows_known = false;
 };
 Cache& Cached() {
     static auto* cache = qv::win::KeepUntilUnload(new Cache());
@@ -180,6 +184,26 @@ std::shared_ptr<Machine> Machine::Current() {
         cache.root = root;
     }
     return cache.machine;
+}
+
+WindowsDescription Machine::InstalledWindows() {
+    fs::path root = qv::win::SystemRoot();
+    {
+        std::lock_guard guard(cache_mutex);
+        Cache& cache = Cached();
+        if (cache.machine && cache.root == root) return cache.machine->Windows();
+        if (cache.windows_known && cache.windows_root == root) return cache.windows;
+    }
+    fs::path profilePath = root / "machine" / "profile.json";
+    // profile.json is written last when a machine is made: without it, make the machine.
+    if (!fs::exists(profilePath)) return Current()->Windows();
+    WindowsDescription read = ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
+    std::lock_guard guard(cache_mutex);
+    Cache& cache = Cached();
+    cache.windows = read;
+    cache.windows_root = root;
+    cache.windows_known = true;
+    return read;
 }
 
 void Machine::ResetForTesting() {

@@ -353,6 +353,23 @@ std::string HexText(const Bytes& bytes) {
     return out;
 }
 
+WindowsDescription ParseInstalledWindows(const std::string& text, const std::string& origin) {
+    std::string where = "machine profile " + origin;
+    Json j;
+    try {
+        j = Json::parse(text, [](int depth, Json::parse_event_t event, Json& parsed) {
+            return depth != 1 || event != Json::parse_event_t::key || parsed == "windows";
+        });
+    } catch (const Json::exception& e) {
+        Fault(where, std::string("not valid JSON: ") + e.what());
+    }
+    if (!j.is_object()) Fault(where, "must be a JSON object");
+    Reader r{j, where};
+    WindowsDescription w;
+    ParseWindows(Reader{r.Object("windows"), r.At("windows")}, w);
+    return w;
+}
+
 Profile ParseProfile(const std::string& text, const std::string& origin) {
     std::string where = "machine profile " + origin;
     Json j;

@@ -124,6 +124,9 @@ struct Profile {
 
 // Parses and checks a profile text; throws std::runtime_error("machine profile <name>: <fault>").
 Profile ParseProfile(const std::string& text, const std::string& origin);
+// Only the "windows" member of a profile text (the rest is skipped, not built): what the version functions
+// need, without the cost of a profile with thousands of firmware objects. Throws as ParseProfile does.
+WindowsDescription ParseInstalledWindows(const std::string& text, const std::string& origin);
 
 // "1E30" -> {0x1E, 0x30}; throws on odd length or non-hex characters.
 Bytes HexBytes(const std::string& hex);

@@ -118,5 +118,7 @@ bool ValueFitsType(const CimValue& value, CIMTYPE type);
 
 // The CIM type name of `type` as MOF writes it ("uint32", "string", "object"...), without array brackets.
 std::wstring CimTypeName(CIMTYPE type);
+// The same as static text, or null for a type that is not a CIM type (for checks that must not allocate).
+const wchar_t* CimTypeKeyword(CIMTYPE type);
 
 }  // namespace qv::wbem

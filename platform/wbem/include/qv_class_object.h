@@ -10,6 +10,8 @@ namespace qv::wbem {
 
 // A new object (reference count 1) holding a copy of `object`. Never null.
 IWbemClassObject* CreateClassObject(const CimObject& object);
+// The same without a copy: the new object takes `object` over.
+IWbemClassObject* CreateClassObject(CimObject&& object);
 
 // The CIM data inside one of our objects, or null when `object` is not one of ours (or null). The pointer
 // stays valid while the caller holds a reference to the object.

@@ -43,10 +43,15 @@ HRESULT GetClassFromRepository(const std::wstring& ns, const std::wstring& name,
     return hr == WBEM_E_NOT_FOUND ? WBEM_E_INVALID_CLASS : hr;
 }
 
+// Receives each object an enumeration produces; borrowed for the call (AddRef to keep it).
+using EmitObject = std::function<void(IWbemClassObject*)>;
+
 // Every instance of `class_name` (and its subclasses unless shallow) that matches `query` (or all), handed to
-// `emit` one by one as providers stream them. Static instances come from the repository.
+// `emit` one by one as providers stream them. Static instances come from the repository. An object a
+// provider indicated is this service's own copy (it arrived by value), so it is handed on as it is unless the
+// SELECT list narrows it.
 HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_name, LONG flags,
-                           const wql::Query* query, const std::function<void(const CimObject&)>& emit) {
+                           const wql::Query* query, const EmitObject& emit) {
     std::vector<CimObject> classes(1);
     HRESULT hr = GetClassFromRepository(ns, class_name, &classes[0]);
     if (FAILED(hr)) return hr;
@@ -56,13 +61,19 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
         if (FAILED(hr)) return hr;
         for (auto& c : subclasses) classes.push_back(std::move(c));
     }
-    auto pass = [&](CimObject object) {
+    auto pass = [&](IWbemClassObject* object) {
         if (query != nullptr) {
-            IWbemClassObject* probe = CreateClassObject(object);
-            bool match = wql::Matches(*query, probe);
-            probe->Release();
-            if (!match) return;
-            ApplySelect(*query, &object);
+            if (!wql::Matches(*query, object)) return;
+            if (!query->select_all) {
+                const CimObject* data = CimObjectOf(object);
+                if (data == nullptr) return;
+                CimObject narrowed = *data;
+                ApplySelect(*query, &narrowed);
+                IWbemClassObject* selected = CreateClassObject(std::move(narrowed));
+                emit(selected);
+                selected->Release();
+                return;
+            }
         }
         emit(object);
     };
@@ -75,7 +86,11 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
             std::vector<CimObject> found;
             hr = WithRepository([&](Repository& r) { return r.EnumInstances(ns, cls.className, WBEM_FLAG_SHALLOW, &found); });
             if (FAILED(hr)) return hr;
-            for (auto& o : found) pass(std::move(o));
+            for (auto& o : found) {
+                IWbemClassObject* object = CreateClassObject(std::move(o));
+                pass(object);
+                object->Release();
+            }
             continue;
         }
         if (HasTrueQualifier(cls.qualifiers, L"abstract")) continue;
@@ -91,7 +106,7 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
             [&](IWbemClassObject* object) {
                 const CimObject* data = CimObjectOf(object);
                 // A provider answers for the class asked; the subclasses get their own request.
-                if (data != nullptr && NamesEqual(data->className, name)) pass(*data);
+                if (data != nullptr && NamesEqual(data->className, name)) pass(object);
             });
         if (FAILED(hr)) return hr;
     }
@@ -99,15 +114,18 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
 }
 
 // Streams a query into a queue (sync callers) on a worker thread.
-void StartIntoQueue(std::shared_ptr<ObjectQueue> queue, std::function<HRESULT(const std::function<void(const CimObject&)>&)> run) {
+void StartIntoQueue(std::shared_ptr<ObjectQueue> queue, std::function<HRESULT(const EmitObject&)> run) {
     RunDetached([queue, run = std::move(run)] {
-        HRESULT hr = run([&](const CimObject& o) { queue->Push(CreateClassObject(o)); });
+        HRESULT hr = run([&](IWbemClassObject* o) {
+            o->AddRef();
+            queue->Push(o);
+        });
         queue->Finish(hr);
     });
 }
 
 // Streams a query into a client's sink in batches, then its status.
-void StartIntoSink(IWbemObjectSink* sink, std::function<HRESULT(const std::function<void(const CimObject&)>&)> run) {
+void StartIntoSink(IWbemObjectSink* sink, std::function<HRESULT(const EmitObject&)> run) {
     sink->AddRef();
     RunDetached([sink, run = std::move(run)] {
         std::vector<IWbemClassObject*> batch;
@@ -117,8 +135,9 @@ void StartIntoSink(IWbemObjectSink* sink, std::function<HRESULT(const std::funct
             for (auto* o : batch) o->Release();
             batch.clear();
         };
-        HRESULT hr = run([&](const CimObject& o) {
-            batch.push_back(CreateClassObject(o));
+        HRESULT hr = run([&](IWbemClassObject* o) {
+            o->AddRef();
+            batch.push_back(o);
             if (static_cast<LONG>(batch.size()) >= kBatch) flush();
         });
         flush();

@@ -185,7 +185,7 @@ bool ValueFitsType(const CimValue& value, CIMTYPE type) {
     return value.type == type;
 }
 
-std::wstring CimTypeName(CIMTYPE type) {
+const wchar_t* CimTypeKeyword(CIMTYPE type) {
     switch (type & ~CIM_FLAG_ARRAY) {
     case CIM_SINT8: return L"sint8";
     case CIM_UINT8: return L"uint8";
@@ -203,8 +203,13 @@ std::wstring CimTypeName(CIMTYPE type) {
     case CIM_REFERENCE: return L"ref";
     case CIM_CHAR16: return L"char16";
     case CIM_OBJECT: return L"object";
-    default: return L"";
+    default: return nullptr;
     }
+}
+
+std::wstring CimTypeName(CIMTYPE type) {
+    const wchar_t* keyword = CimTypeKeyword(type);
+    return keyword != nullptr ? keyword : L"";
 }
 
 }  // namespace qv::wbem

@@ -29,6 +29,7 @@ CimValue TextOrNull(const std::wstring& text) {
 
 // The value of a system property; false when `name` is not one.
 bool SystemValue(const CimObject& o, const std::wstring& name, CimValue* value) {
+    if (!IsSystemName(name)) return false;
     if (NamesEqual(name, L"__GENUS")) *value = CimValue::Sint(CIM_SINT32, o.genus);
     else if (NamesEqual(name, L"__CLASS")) *value = TextOrNull(o.className);
     else if (NamesEqual(name, L"__SUPERCLASS")) *value = TextOrNull(o.superclass);
@@ -56,7 +57,7 @@ protected:
 
 class ClassObject final : public IWbemClassObject, public IQvCimObject, public ByValueMarshal {
 public:
-    explicit ClassObject(const CimObject& object) : object_(object) {}
+    explicit ClassObject(CimObject object) : object_(std::move(object)) {}
 
     // Objects cross processes by value, as the codec's bytes.
     CLSID UnmarshalClass() const override { return CLSID_QvWbemObjectUnmarshal; }
@@ -105,9 +106,8 @@ public:
         if (flavor)
             *flavor = NamesEqual(p->origin, object_.className) ? WBEM_FLAVOR_ORIGIN_LOCAL : WBEM_FLAVOR_ORIGIN_PROPAGATED;
         if (!value) return S_OK;
-        CimValue typed = p->value;
-        if (typed.null) typed.type = p->type;
-        return ToVariant(typed, value);
+        if (!p->value.null) return ToVariant(p->value, value);
+        return ToVariant(CimValue::Null(p->type), value);
     }
 
     STDMETHODIMP Put(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE type) override {
@@ -390,6 +390,7 @@ private:
 }  // namespace
 
 IWbemClassObject* CreateClassObject(const CimObject& object) { return new ClassObject(object); }
+IWbemClassObject* CreateClassObject(CimObject&& object) { return new ClassObject(std::move(object)); }
 
 CimObject* CimObjectOf(IUnknown* object) {
     if (!object) return nullptr;

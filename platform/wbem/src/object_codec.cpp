@@ -37,7 +37,17 @@ public:
     }
     void Str(const std::wstring& s) {
         U32(static_cast<uint32_t>(s.size()));
-        for (wchar_t c : s) U32(static_cast<uint32_t>(c));
+        size_t at = bytes.size();
+        bytes.resize(at + 4 * s.size());
+        uint8_t* out = bytes.data() + at;
+        for (wchar_t c : s) {
+            auto v = static_cast<uint32_t>(c);
+            out[0] = static_cast<uint8_t>(v);
+            out[1] = static_cast<uint8_t>(v >> 8);
+            out[2] = static_cast<uint8_t>(v >> 16);
+            out[3] = static_cast<uint8_t>(v >> 24);
+            out += 4;
+        }
     }
     void Value(const CimValue& v) {
         U32(static_cast<uint32_t>(v.type));
@@ -132,13 +142,15 @@ public:
     bool Str(std::wstring* s) {
         uint32_t n;
         if (!Count(&n, 4)) return false;
-        s->clear();
-        s->reserve(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            uint32_t c;
-            if (!U32(&c) || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-            s->push_back(static_cast<wchar_t>(c));
+        // Count() has checked that the 4 * n bytes are there.
+        s->resize(n);
+        wchar_t* out = s->data();
+        for (uint32_t i = 0; i < n; ++i, p_ += 4) {
+            uint32_t c = p_[0] | (p_[1] << 8) | (p_[2] << 16) | (static_cast<uint32_t>(p_[3]) << 24);
+            if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+            out[i] = static_cast<wchar_t>(c);
         }
+        left_ -= 4 * static_cast<size_t>(n);
         return true;
     }
     bool Type(CIMTYPE* t) {
@@ -146,7 +158,7 @@ public:
         if (!U32(&raw)) return false;
         *t = static_cast<CIMTYPE>(raw);
         if (*t & ~(CIM_FLAG_ARRAY | 0xFFF)) return false;
-        return !CimTypeName(*t).empty();
+        return CimTypeKeyword(*t) != nullptr;
     }
     bool Value(CimValue* v, int depth) {
         uint8_t null;
@@ -258,6 +270,7 @@ private:
 
 std::vector<uint8_t> EncodeObject(const CimObject& object) {
     Writer w;
+    w.bytes.reserve(4096);
     w.bytes.assign(kMagic, kMagic + 4);
     w.U8(kVersion);
     w.Object(object);

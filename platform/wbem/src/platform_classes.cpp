@@ -20,7 +20,7 @@ HRESULT DecodeClassObject(const std::vector<uint8_t>& bytes, IUnknown** object) 
     CimObject decoded;
     HRESULT hr = DecodeObject(bytes.data(), bytes.size(), &decoded);
     if (FAILED(hr)) return hr;
-    *object = CreateClassObject(decoded);
+    *object = CreateClassObject(std::move(decoded));
     return S_OK;
 }
 

@@ -11,7 +11,7 @@ namespace {
 
 bool Describe(qv::machine::WindowsDescription* out) {
     try {
-        *out = qv::machine::Machine::Current()->Windows();
+        *out = qv::machine::Machine::InstalledWindows();
         return true;
     } catch (const std::exception&) {
         SetLastError(ERROR_GEN_FAILURE);
