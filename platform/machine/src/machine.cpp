@@ -27,7 +27,10 @@ namespace qv::machine {
 
 struct Machine::Impl {
     fs::path dir;
+    fs::path lock_path;   // dir / "lock"
+    fs::path state_path;  // dir / "state.json"
     Profile profile;
+    Bytes rom_area;  // BuildRomArea(profile) once the firmware first needs it: the profile never changes
     ObjectCatalogue catalogue;  // the profile's string IDs, built once
     // The state as last read or written by this process, kept while state.json is the same file with the
     // same size and time: a machine with thousands of objects need not parse it again for every call.
@@ -108,8 +111,10 @@ std::string ProfileText(const std::string& named) {
 std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
     auto impl = std::make_unique<Machine::Impl>();
     impl->dir = root / "machine";
+    impl->lock_path = impl->dir / "lock";
+    impl->state_path = impl->dir / "state.json";
     fs::create_directories(impl->dir);
-    FileLock lock(impl->dir / "lock", impl->lock_fd, impl->lock_generation);
+    FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
     fs::path profilePath = impl->dir / "profile.json";
     if (!fs::exists(profilePath)) {
         const char* env = std::getenv("QV_MACHINE");
@@ -166,7 +171,8 @@ Machine::~Machine() = default;
 std::shared_ptr<Machine> Machine::Current() {
     const fs::path& root = qv::win::SystemRoot();
     std::lock_guard guard(cache_mutex);
-    if (!cached || cached_root != root) {
+    // Compared as text: a driver asks for its machine on every request, and path comparison splits both paths.
+    if (!cached || cached_root.native() != root.native()) {
         cached = std::make_shared<Machine>(OpenMachine(root));
         cached_root = root;
     }
@@ -193,8 +199,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 void Machine::Transact(const std::function<void(Firmware&)>& call) {
     std::lock_guard serial(impl_->mutex);  // threads of this process share the lock file's descriptor
-    FileLock lock(impl_->dir / "lock", impl_->lock_fd, impl_->lock_generation);
-    fs::path statePath = impl_->dir / "state.json";
+    FileLock lock(impl_->lock_path, impl_->lock_fd, impl_->lock_generation);
+    const fs::path& statePath = impl_->state_path;
     struct stat now {};
     bool stamped = ::stat(statePath.c_str(), &now) == 0;
     if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp)) {
@@ -208,7 +214,7 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
         impl_->state_known = stamped;
     }
     try {
-        SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->state, impl_->dir);
+        SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->rom_area, impl_->state, impl_->dir);
         call(firmware);
         if (firmware.StateChanged()) {
             impl_->state_known = false;
