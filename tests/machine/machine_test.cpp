@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 using qv::machine::Bytes;
 using qv::machine::Firmware;
@@ -216,4 +217,39 @@ TEST_F(MachineTest, DamagedStateIsReportedNotUsed) {
     auto machine = Use("desktop");
     std::ofstream(root_ / "machine" / "state.json") << "{\"e845\": ";
     EXPECT_THROW(machine->Transact([](Firmware&) {}), std::runtime_error);
+}
+
+// A process that keeps the parsed state between calls must see every change another process made since, even
+// when that process replaced the state file twice within one tick of the file system's clock with a file of the
+// same size (the second file may even reuse the first one's inode).
+TEST_F(MachineTest, ChangesOfAnotherProcessAreSeenByTheNextCall) {
+    auto machine = Use("desktop");
+    auto pxe = [&](std::optional<uint32_t> set) {
+        uint32_t value = 0;
+        machine->Transact([&](Firmware& f) {
+            FlatMemory memory;
+            Registers r;
+            r.eax = 0xE845;
+            r.ecx = 0x71;
+            r.ebx = set ? 1 | (*set << 8) : 0;
+            f.Int15(r, nullptr, memory, true);
+            value = (r.ebx >> 8) & 0xFF;
+        });
+        return value;
+    };
+    pxe(10);
+    for (uint32_t round = 0; round < 20; ++round) {
+        uint32_t base = 10 + (round * 2) % 80;  // two digits throughout: every state file has the same size
+        ASSERT_EQ(pxe(std::nullopt), pxe(std::nullopt));  // this process now holds the parsed state
+        pid_t pid = fork();
+        if (pid == 0) {
+            pxe(base + 1);
+            pxe(base + 2);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_EQ(status, 0);
+        ASSERT_EQ(pxe(std::nullopt), base + 2) << "round " << round;
+    }
 }

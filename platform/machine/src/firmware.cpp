@@ -34,6 +34,7 @@ SimulatedFirmware::SimulatedFirmware(const Profile& profile, const ObjectCatalog
 SimulatedFirmware::Injected SimulatedFirmware::Inject(const std::string& kind) {
     ignoreWrites_ = false;
     Injected result;
+    if (profile_.faults.empty()) return result;  // most machines: nothing to count, no state to look up
     Json& counts = state_["fault_counts"];
     if (!counts.is_array()) counts = Json::array();
     for (size_t i = 0; i < profile_.faults.size(); ++i) {

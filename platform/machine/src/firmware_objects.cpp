@@ -49,6 +49,8 @@ Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
     const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
     const Json& v = state_["objects"][std::to_string(index)];
     Bytes b;
+    const uint32_t size = ObjectSize(index);
+    b.reserve(size);
     PutU16(b, catalogue_.Id(o.name));
     auto key = [&] {
         for (size_t i = 0; i < 4; ++i) PutU16(b, i < o.key.size() ? catalogue_.Id(o.key[i]) : 0xFFFF);
@@ -91,7 +93,7 @@ Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
             break;
         }
     }
-    b.resize(ObjectSize(index), 0);
+    b.resize(size, 0);
     return b;
 }
 
@@ -129,6 +131,7 @@ uint8_t SimulatedFirmware::ObjectInfo(uint16_t index, Bytes& out, CallOutcome& o
     if (fault.status) return *fault.status;
     if (index >= ObjectCount()) return kBadObject;
     out.clear();
+    out.reserve(20);
     uint16_t path[6] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
     if (index < profile_.languages.size()) {
         PutU16(out, 5);
