@@ -30,7 +30,7 @@ size_t SimulatedFirmware::ObjectCount() const {
 }
 
 uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
-    if (index < profile_.languages.size()) return static_cast<uint32_t>(catalogue_.TableValue(profile_.languages[index]).size());
+    if (index < profile_.languages.size()) return static_cast<uint32_t>(catalogue_.tables[index].size());
     const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
     uint32_t n = static_cast<uint32_t>(o.choices.size());
     switch (o.type) {
@@ -45,7 +45,7 @@ uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
 }
 
 Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
-    if (index < profile_.languages.size()) return catalogue_.TableValue(profile_.languages[index]);
+    if (index < profile_.languages.size()) return catalogue_.tables[index];
     const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
     const Json& v = state_["objects"][std::to_string(index)];
     Bytes b;
