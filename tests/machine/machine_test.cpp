@@ -5,6 +5,8 @@
 #include "simulated_firmware.h"
 #include "windows.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -252,4 +254,51 @@ TEST_F(MachineTest, ChangesOfAnotherProcessAreSeenByTheNextCall) {
         ASSERT_EQ(status, 0);
         ASSERT_EQ(pxe(std::nullopt), base + 2) << "round " << round;
     }
+}
+
+// The same, when the file the other process left has the very inode, size and time of the one this process read
+// (what the file system gives when it reuses a freed inode within one tick of its clock): the change counter
+// tells them apart.
+TEST_F(MachineTest, AChangeIsSeenEvenWhenTheStateFileLooksTheSame) {
+    auto machine = Use("desktop");
+    auto pxe = [&](std::optional<uint32_t> set) {
+        uint32_t value = 0;
+        machine->Transact([&](Firmware& f) {
+            FlatMemory memory;
+            Registers r;
+            r.eax = 0xE845;
+            r.ecx = 0x71;
+            r.ebx = set ? 1 | (*set << 8) : 0;
+            f.Int15(r, nullptr, memory, true);
+            value = (r.ebx >> 8) & 0xFF;
+        });
+        return value;
+    };
+    pxe(11);
+    ASSERT_EQ(pxe(std::nullopt), 11u);  // parsed and kept
+    std::filesystem::path state = root_ / "machine" / "state.json", kept = root_ / "machine" / "state.kept";
+    std::filesystem::create_hard_link(state, kept);  // holds the inode this process read
+    struct stat before {};
+    ASSERT_EQ(::stat(state.c_str(), &before), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        pxe(12);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(status, 0);
+    // The other process's state, moved into the old inode with the old time.
+    std::ifstream in(state, std::ios::binary);
+    std::string changed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(changed.size(), static_cast<size_t>(before.st_size));
+    std::ofstream(kept, std::ios::binary | std::ios::trunc) << changed;
+    timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, kept.c_str(), times, 0), 0);
+    std::filesystem::rename(kept, state);
+    struct stat after {};
+    ASSERT_EQ(::stat(state.c_str(), &after), 0);
+    ASSERT_EQ(after.st_ino, before.st_ino);
+    ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(pxe(std::nullopt), 12u);
 }

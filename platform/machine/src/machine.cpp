@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,11 @@ struct Machine::Impl {
     Json state;
     struct stat stamp {};
     bool state_known = false;
+    // The machine's change counter: <dir>/generation mapped shared, raised under the lock by every transaction
+    // that writes the state. The file's identity, size and time alone can repeat: two replacements within one
+    // tick of the file system's clock, the second reusing the first one's inode, with a file of the same size.
+    uint64_t* generation = nullptr;  // null when the counter could not be mapped: the file's stamp alone
+    uint64_t seen_generation = 0;    // the counter when `state` was read or written
     // The lock file stays open between transactions (one open and close less per firmware call). A child made
     // by fork shares the open file, and with it the lock: it opens its own.
     std::mutex mutex;
@@ -91,6 +97,7 @@ private:
 
 Machine::Impl::~Impl() {
     if (lock_fd >= 0 && lock_generation == ForkGeneration()) ::close(lock_fd);
+    if (generation != nullptr) ::munmap(generation, sizeof(uint64_t));
 }
 
 namespace {
@@ -106,6 +113,19 @@ std::string ProfileText(const std::string& named) {
     }
     if (!fs::exists(named)) throw std::runtime_error("QV_MACHINE: machine profile file " + named + " not found");
     return ReadWholeFile(named);
+}
+
+// Maps the change counter (created as 0 when missing; called under the machine's lock). Null when it cannot be.
+uint64_t* MapGeneration(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    void* p = MAP_FAILED;
+    if (::fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
+                                  ::ftruncate(fd, sizeof(uint64_t)) == 0))
+        p = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    return p == MAP_FAILED ? nullptr : static_cast<uint64_t*>(p);
 }
 
 std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
@@ -126,6 +146,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
         WriteFileAtomically(impl->dir / "state.json", state.dump(1));
         WriteFileAtomically(profilePath, text);  // last: its presence marks a complete machine
     }
+    impl->generation = MapGeneration(impl->dir / "generation");
     impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
     impl->catalogue = BuildCatalogue(impl->profile);
     return impl;
@@ -203,7 +224,8 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
     const fs::path& statePath = impl_->state_path;
     struct stat now {};
     bool stamped = ::stat(statePath.c_str(), &now) == 0;
-    if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp)) {
+    uint64_t generation = impl_->generation != nullptr ? __atomic_load_n(impl_->generation, __ATOMIC_ACQUIRE) : 0;
+    if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp) || generation != impl_->seen_generation) {
         impl_->state_known = false;
         try {
             impl_->state = Json::parse(ReadWholeFile(statePath));
@@ -211,6 +233,7 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
             throw std::runtime_error("machine state " + statePath.string() + " is damaged: " + e.what());
         }
         impl_->stamp = now;
+        impl_->seen_generation = generation;
         impl_->state_known = stamped;
     }
     try {
@@ -219,6 +242,10 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
         if (firmware.StateChanged()) {
             impl_->state_known = false;
             WriteFileAtomically(statePath, impl_->state.dump(1));
+            if (impl_->generation != nullptr) {
+                impl_->seen_generation = generation + 1;
+                __atomic_store_n(impl_->generation, impl_->seen_generation, __ATOMIC_RELEASE);
+            }
             impl_->state_known = ::stat(statePath.c_str(), &impl_->stamp) == 0;
         }
     } catch (...) {
