@@ -1,6 +1,8 @@
 // BiosSettingsReadFromSystem on a generated desktop with N native system objects (all types but the string
 // table mixed evenly), the library loaded by path in a fresh system root per machine size. Reported per
 // object ("per_object", the wall time of one full read divided by N) so that sizes compare directly.
+// BM_DriverRoundTrip: one driver request alone (the 20-byte information of one object), the unit a read is
+// made of (two per object).
 
 #include "ZmrMC.h"
 #include "qv_system_root.h"
@@ -50,6 +52,7 @@ struct LoadedMachine {
     decltype(&BiosSettingsReadFromSystem) read = nullptr;
     decltype(&BiosSRIRelease) release = nullptr;
     decltype(&BiosSettingsSRIEnumCount) records = nullptr;
+    decltype(&ZmrMCGetSysObjInfo) info = nullptr;
 
     void Unload() {
         if (module != nullptr) FreeLibrary(module);  // stops and removes the driver
@@ -76,7 +79,9 @@ struct LoadedMachine {
         read = reinterpret_cast<decltype(read)>(GetProcAddress(module, "BiosSettingsReadFromSystem"));
         release = reinterpret_cast<decltype(release)>(GetProcAddress(module, "BiosSRIRelease"));
         records = reinterpret_cast<decltype(records)>(GetProcAddress(module, "BiosSettingsSRIEnumCount"));
-        if (init == nullptr || read == nullptr || release == nullptr || records == nullptr || !init(0, 1))
+        info = reinterpret_cast<decltype(info)>(GetProcAddress(module, "ZmrMCGetSysObjInfo"));
+        if (init == nullptr || read == nullptr || release == nullptr || records == nullptr || info == nullptr ||
+            !init(0, 1))
             return false;
         count = objects;
         return true;
@@ -105,9 +110,26 @@ void BM_ReadAllSettings(benchmark::State& state) {
         benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+void BM_DriverRoundTrip(benchmark::State& state) {
+    if (machine.count != 500 && !machine.Load(500)) {
+        state.SkipWithError("the generated machine could not be loaded");
+        return;
+    }
+    unsigned char block[20];
+    uint16_t index = 1;
+    for (auto _ : state) {
+        if (!machine.info(index, block, sizeof block)) {
+            state.SkipWithError("the request failed");
+            break;
+        }
+        index = static_cast<uint16_t>(index % 500 + 1);
+    }
+}
+
 }  // namespace
 
 // Wall time: the read waits on the driver process, which CPU time of this process does not see.
 BENCHMARK(BM_ReadAllSettings)->Arg(500)->Arg(1000)->Arg(2000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DriverRoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

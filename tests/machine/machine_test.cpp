@@ -5,10 +5,13 @@
 #include "simulated_firmware.h"
 #include "windows.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 using qv::machine::Bytes;
 using qv::machine::Firmware;
@@ -242,4 +245,86 @@ TEST_F(MachineTest, DamagedStateIsReportedNotUsed) {
     auto machine = Use("desktop");
     std::ofstream(root_ / "machine" / "state.json") << "{\"e845\": ";
     EXPECT_THROW(machine->Transact([](Firmware&) {}), std::runtime_error);
+}
+
+// A process that keeps the parsed state between calls must see every change another process made since, even
+// when that process replaced the state file twice within one tick of the file system's clock with a file of the
+// same size (the second file may even reuse the first one's inode).
+TEST_F(MachineTest, ChangesOfAnotherProcessAreSeenByTheNextCall) {
+    auto machine = Use("desktop");
+    auto pxe = [&](std::optional<uint32_t> set) {
+        uint32_t value = 0;
+        machine->Transact([&](Firmware& f) {
+            FlatMemory memory;
+            Registers r;
+            r.eax = 0xE845;
+            r.ecx = 0x71;
+            r.ebx = set ? 1 | (*set << 8) : 0;
+            f.Int15(r, nullptr, memory, true);
+            value = (r.ebx >> 8) & 0xFF;
+        });
+        return value;
+    };
+    pxe(10);
+    for (uint32_t round = 0; round < 20; ++round) {
+        uint32_t base = 10 + (round * 2) % 80;  // two digits throughout: every state file has the same size
+        ASSERT_EQ(pxe(std::nullopt), pxe(std::nullopt));  // this process now holds the parsed state
+        pid_t pid = fork();
+        if (pid == 0) {
+            pxe(base + 1);
+            pxe(base + 2);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_EQ(status, 0);
+        ASSERT_EQ(pxe(std::nullopt), base + 2) << "round " << round;
+    }
+}
+
+// The same, when the file the other process left has the very inode, size and time of the one this process read
+// (what the file system gives when it reuses a freed inode within one tick of its clock): the change counter
+// tells them apart.
+TEST_F(MachineTest, AChangeIsSeenEvenWhenTheStateFileLooksTheSame) {
+    auto machine = Use("desktop");
+    auto pxe = [&](std::optional<uint32_t> set) {
+        uint32_t value = 0;
+        machine->Transact([&](Firmware& f) {
+            FlatMemory memory;
+            Registers r;
+            r.eax = 0xE845;
+            r.ecx = 0x71;
+            r.ebx = set ? 1 | (*set << 8) : 0;
+            f.Int15(r, nullptr, memory, true);
+            value = (r.ebx >> 8) & 0xFF;
+        });
+        return value;
+    };
+    pxe(11);
+    ASSERT_EQ(pxe(std::nullopt), 11u);  // parsed and kept
+    std::filesystem::path state = root_ / "machine" / "state.json", kept = root_ / "machine" / "state.kept";
+    std::filesystem::create_hard_link(state, kept);  // holds the inode this process read
+    struct stat before {};
+    ASSERT_EQ(::stat(state.c_str(), &before), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        pxe(12);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(status, 0);
+    // The other process's state, moved into the old inode with the old time.
+    std::ifstream in(state, std::ios::binary);
+    std::string changed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(changed.size(), static_cast<size_t>(before.st_size));
+    std::ofstream(kept, std::ios::binary | std::ios::trunc) << changed;
+    timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, kept.c_str(), times, 0), 0);
+    std::filesystem::rename(kept, state);
+    struct stat after {};
+    ASSERT_EQ(::stat(state.c_str(), &after), 0);
+    ASSERT_EQ(after.st_ino, before.st_ino);
+    ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(pxe(std::nullopt), 12u);
 }

@@ -5,8 +5,10 @@
 // <root>/machine/profile.json and its mutable parts become <root>/machine/state.json. From then on every
 // firmware call runs as one transaction: it takes an exclusive flock on <root>/machine/lock, reads the state,
 // answers, and when it changed something writes the state to a temporary file that is renamed over the old
-// one. Calls from several processes are therefore atomic with respect to each other, and a crash leaves either
-// the old or the new state, never a half-written one.
+// one, then raises the change counter in <root>/machine/generation. Calls from several processes are therefore
+// atomic with respect to each other, and a crash leaves either the old or the new state, never a half-written
+// one. A process keeps the state it parsed while the state file is the same file (inode, size, time) and the
+// counter has not moved, so a change made by another process is seen by the next call.
 #pragma once
 
 #include <cstdint>

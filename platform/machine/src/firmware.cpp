@@ -27,13 +27,14 @@ Bytes EisaId(const std::string& id) {
 
 }  // namespace
 
-SimulatedFirmware::SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Json& state,
-                                     std::filesystem::path dir)
-    : profile_(profile), state_(state), dir_(std::move(dir)), catalogue_(catalogue) {}
+SimulatedFirmware::SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Bytes& romArea,
+                                     Json& state, const std::filesystem::path& dir)
+    : profile_(profile), state_(state), dir_(dir), catalogue_(catalogue), romArea_(romArea) {}
 
 SimulatedFirmware::Injected SimulatedFirmware::Inject(const std::string& kind) {
     ignoreWrites_ = false;
     Injected result;
+    if (profile_.faults.empty()) return result;  // most machines: nothing to count, no state to look up
     Json& counts = state_["fault_counts"];
     if (!counts.is_array()) counts = Json::array();
     for (size_t i = 0; i < profile_.faults.size(); ++i) {
@@ -217,7 +218,8 @@ CallOutcome SimulatedFirmware::PnpBios(std::vector<uint16_t>& w, RealModeMemory&
 Bytes SimulatedFirmware::ReadRomArea(uint32_t address, uint32_t length) {
     if (Inject("physical").fail) return {};
     if (address < kRomAreaBase || address >= kRomAreaBase + kRomAreaSize) return {};
-    Bytes area = BuildRomArea(profile_);
+    if (romArea_.empty()) romArea_ = BuildRomArea(profile_);
+    const Bytes& area = romArea_;
     size_t from = address - kRomAreaBase;
     size_t count = std::min<size_t>(length, area.size() - from);
     return Bytes(area.begin() + static_cast<long>(from), area.begin() + static_cast<long>(from + count));

@@ -30,7 +30,7 @@ size_t SimulatedFirmware::ObjectCount() const {
 }
 
 uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
-    if (index < profile_.languages.size()) return static_cast<uint32_t>(catalogue_.TableValue(profile_.languages[index]).size());
+    if (index < profile_.languages.size()) return static_cast<uint32_t>(catalogue_.tables[index].size());
     const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
     uint32_t n = static_cast<uint32_t>(o.choices.size());
     switch (o.type) {
@@ -45,10 +45,12 @@ uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
 }
 
 Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
-    if (index < profile_.languages.size()) return catalogue_.TableValue(profile_.languages[index]);
+    if (index < profile_.languages.size()) return catalogue_.tables[index];
     const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
     const Json& v = state_["objects"][std::to_string(index)];
     Bytes b;
+    const uint32_t size = ObjectSize(index);
+    b.reserve(size);
     PutU16(b, catalogue_.Id(o.name));
     auto key = [&] {
         for (size_t i = 0; i < 4; ++i) PutU16(b, i < o.key.size() ? catalogue_.Id(o.key[i]) : 0xFFFF);
@@ -91,7 +93,7 @@ Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
             break;
         }
     }
-    b.resize(ObjectSize(index), 0);
+    b.resize(size, 0);
     return b;
 }
 
@@ -129,6 +131,7 @@ uint8_t SimulatedFirmware::ObjectInfo(uint16_t index, Bytes& out, CallOutcome& o
     if (fault.status) return *fault.status;
     if (index >= ObjectCount()) return kBadObject;
     out.clear();
+    out.reserve(20);
     uint16_t path[6] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
     if (index < profile_.languages.size()) {
         PutU16(out, 5);

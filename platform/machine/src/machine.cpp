@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,13 +29,21 @@ namespace qv::machine {
 
 struct Machine::Impl {
     fs::path dir;
+    fs::path lock_path;   // dir / "lock"
+    fs::path state_path;  // dir / "state.json"
     Profile profile;
+    Bytes rom_area;  // BuildRomArea(profile) once the firmware first needs it: the profile never changes
     ObjectCatalogue catalogue;  // the profile's string IDs, built once
     // The state as last read or written by this process, kept while state.json is the same file with the
     // same size and time: a machine with thousands of objects need not parse it again for every call.
     Json state;
     struct stat stamp {};
     bool state_known = false;
+    // The machine's change counter: <dir>/generation mapped shared, raised under the lock by every transaction
+    // that writes the state. The file's identity, size and time alone can repeat: two replacements within one
+    // tick of the file system's clock, the second reusing the first one's inode, with a file of the same size.
+    uint64_t* generation = nullptr;  // null when the counter could not be mapped: the file's stamp alone
+    uint64_t seen_generation = 0;    // the counter when `state` was read or written
     // The lock file stays open between transactions (one open and close less per firmware call). A child made
     // by fork shares the open file, and with it the lock: it opens its own.
     std::mutex mutex;
@@ -100,6 +109,7 @@ private:
 
 Machine::Impl::~Impl() {
     if (lock_fd >= 0 && lock_generation == ForkGeneration()) ::close(lock_fd);
+    if (generation != nullptr) ::munmap(generation, sizeof(uint64_t));
 }
 
 namespace {
@@ -117,11 +127,26 @@ std::string ProfileText(const std::string& named) {
     return ReadWholeFile(named);
 }
 
+// Maps the change counter (created as 0 when missing; called under the machine's lock). Null when it cannot be.
+uint64_t* MapGeneration(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    void* p = MAP_FAILED;
+    if (::fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
+                                  ::ftruncate(fd, sizeof(uint64_t)) == 0))
+        p = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    return p == MAP_FAILED ? nullptr : static_cast<uint64_t*>(p);
+}
+
 std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
     auto impl = std::make_unique<Machine::Impl>();
     impl->dir = root / "machine";
+    impl->lock_path = impl->dir / "lock";
+    impl->state_path = impl->dir / "state.json";
     fs::create_directories(impl->dir);
-    FileLock lock(impl->dir / "lock", impl->lock_fd, impl->lock_generation);
+    FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
     fs::path profilePath = impl->dir / "profile.json";
     if (!fs::exists(profilePath)) {
         const char* env = std::getenv("QV_MACHINE");
@@ -133,6 +158,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
         WriteFileAtomically(impl->dir / "state.json", state.dump(1));
         WriteFileAtomically(profilePath, text);  // last: its presence marks a complete machine
     }
+    impl->generation = MapGeneration(impl->dir / "generation");
     impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
     impl->catalogue = BuildCatalogue(impl->profile);
     return impl;
@@ -179,7 +205,8 @@ std::shared_ptr<Machine> Machine::Current() {
     const fs::path& root = qv::win::SystemRoot();
     std::lock_guard guard(cache_mutex);
     Cache& cache = Cached();
-    if (!cache.machine || cache.root != root) {
+    // Compared as text: a driver asks for its machine on every request, and path comparison splits both paths.
+    if (!cache.machine || cache.root.native() != root.native()) {
         cache.machine = std::make_shared<Machine>(OpenMachine(root));
         cache.root = root;
     }
@@ -225,11 +252,12 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 void Machine::Transact(const std::function<void(Firmware&)>& call) {
     std::lock_guard serial(impl_->mutex);  // threads of this process share the lock file's descriptor
-    FileLock lock(impl_->dir / "lock", impl_->lock_fd, impl_->lock_generation);
-    fs::path statePath = impl_->dir / "state.json";
+    FileLock lock(impl_->lock_path, impl_->lock_fd, impl_->lock_generation);
+    const fs::path& statePath = impl_->state_path;
     struct stat now {};
     bool stamped = ::stat(statePath.c_str(), &now) == 0;
-    if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp)) {
+    uint64_t generation = impl_->generation != nullptr ? __atomic_load_n(impl_->generation, __ATOMIC_ACQUIRE) : 0;
+    if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp) || generation != impl_->seen_generation) {
         impl_->state_known = false;
         try {
             impl_->state = Json::parse(ReadWholeFile(statePath));
@@ -237,14 +265,19 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
             throw std::runtime_error("machine state " + statePath.string() + " is damaged: " + e.what());
         }
         impl_->stamp = now;
+        impl_->seen_generation = generation;
         impl_->state_known = stamped;
     }
     try {
-        SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->state, impl_->dir);
+        SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->rom_area, impl_->state, impl_->dir);
         call(firmware);
         if (firmware.StateChanged()) {
             impl_->state_known = false;
             WriteFileAtomically(statePath, impl_->state.dump(1));
+            if (impl_->generation != nullptr) {
+                impl_->seen_generation = generation + 1;
+                __atomic_store_n(impl_->generation, impl_->seen_generation, __ATOMIC_RELEASE);
+            }
             impl_->state_known = ::stat(statePath.c_str(), &impl_->stamp) == 0;
         }
     } catch (...) {

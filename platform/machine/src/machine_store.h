@@ -1,4 +1,4 @@
-// Files of the machine under the system root: <root>/machine/{profile.json,state.json,flash.bin,lock}.
+// Files of the machine under the system root: <root>/machine/{profile.json,state.json,flash.bin,lock,generation}.
 #pragma once
 
 #include "profile.h"

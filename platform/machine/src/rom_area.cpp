@@ -73,6 +73,8 @@ ObjectCatalogue BuildCatalogue(const Profile& p) {
         for (const auto& k : o.key) use(k);
         for (const auto& ch : o.choices) use(ch);
     }
+    // The tables never change and are large (a text per ID): built here once, not for every call that sizes them.
+    for (const auto& language : p.languages) c.tables.push_back(c.TableValue(language));
     return c;
 }
 

@@ -35,6 +35,7 @@ constexpr uint32_t kIplTexts = 0xF0800;  // 32 bytes per boot device
 struct ObjectCatalogue {
     std::vector<std::string> english;  // index = string ID; 0 is "English"
     std::unordered_map<std::string, uint16_t> ids;  // text -> string ID, for machines with many objects
+    std::vector<Bytes> tables;  // TableValue of each of the profile's languages, in profile order
     uint16_t Id(const std::string& text) const;
     Bytes TableValue(const Language& language) const;
 };
@@ -46,8 +47,11 @@ Bytes SmbiosEntryPointBytes(const Profile& profile);
 
 class SimulatedFirmware final : public Firmware {
 public:
-    // `catalogue` is BuildCatalogue(profile), built once per machine.
-    SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Json& state, std::filesystem::path dir);
+    // `catalogue` is BuildCatalogue(profile), built once per machine; `romArea` is empty or BuildRomArea(profile)
+    // (the firmware builds it there when it first needs it, so it is built once per machine too); `dir` is the
+    // machine's folder. All must outlive the firmware (one transaction).
+    SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Bytes& romArea, Json& state,
+                      const std::filesystem::path& dir);
     bool StateChanged() const { return changed_; }
 
     CallOutcome Int15(Registers& regs, Bytes* data, RealModeMemory& memory, bool thirtyTwoBit) override;
@@ -99,8 +103,9 @@ private:
 
     const Profile& profile_;
     Json& state_;
-    std::filesystem::path dir_;
+    const std::filesystem::path& dir_;
     const ObjectCatalogue& catalogue_;
+    Bytes& romArea_;
     bool changed_ = false;
     bool ignoreWrites_ = false;
 };

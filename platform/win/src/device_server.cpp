@@ -146,9 +146,13 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
     const char* watch = std::getenv("QV_DRIVER_WATCH_PID");
     pid_t watched = watch != nullptr ? static_cast<pid_t>(std::atol(watch)) : 0;
     std::vector<uint8_t> buffer(12 + 2 * static_cast<size_t>(kMaxDeviceTransfer));
+    // Kept across requests, so that serving one allocates nothing once they have grown to their sizes.
+    std::vector<pollfd> fds;
+    DeviceRequest request;
+    std::vector<uint8_t> out;
     auto checked = std::chrono::steady_clock::now();
     for (;;) {
-        std::vector<pollfd> fds;
+        fds.clear();
         fds.push_back({stop_pipe[0], POLLIN, 0});
         for (int fd : impl_->listeners) fds.push_back({fd, POLLIN, 0});
         for (const auto& [fd, c] : impl_->connections) fds.push_back({fd, POLLIN, 0});
@@ -198,28 +202,27 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
                 char ok = 1;
                 keep = keep && ::send(c.fd(), &ok, 1, MSG_NOSIGNAL) == 1;
             } else if (keep) {
-                std::vector<uint8_t> answer(12);
                 uint32_t inSize = got >= 12 ? Get32(buffer.data() + 4) : 0;
                 uint32_t outSize = got >= 12 ? Get32(buffer.data() + 8) : 0;
                 if (got < 12 || inSize > kMaxDeviceTransfer || outSize > kMaxDeviceTransfer ||
                     static_cast<size_t>(got) < 12u + inSize) {
                     keep = false;
                 } else {
-                    DeviceRequest request;
                     request.device = c.device();
                     request.code = Get32(buffer.data());
                     request.outSize = outSize;
                     request.in.assign(buffer.begin() + 12, buffer.begin() + 12 + inSize);
                     request.outBuffer.assign(buffer.begin() + 12 + inSize, buffer.begin() + got);
-                    std::vector<uint8_t> out;
+                    out.clear();
                     DWORD error = 0;
                     BOOL ok = handler(request, c, out, error);
                     if (out.size() > request.outSize) out.resize(request.outSize);
                     uint32_t header[3] = {static_cast<uint32_t>(ok ? 1 : 0), error, static_cast<uint32_t>(out.size())};
-                    std::memcpy(answer.data(), header, 12);
-                    answer.insert(answer.end(), out.begin(), out.end());
-                    keep = ::send(c.fd(), answer.data(), answer.size(), MSG_NOSIGNAL) ==
-                           static_cast<ssize_t>(answer.size());
+                    iovec answer[2] = {{header, sizeof header}, {out.data(), out.size()}};
+                    msghdr reply{};
+                    reply.msg_iov = answer;
+                    reply.msg_iovlen = 2;
+                    keep = ::sendmsg(c.fd(), &reply, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof header + out.size());
                 }
             }
             if (passed >= 0) ::close(passed);

@@ -125,34 +125,36 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     }
     // Header: code, input size, output size; then the input. A request of the "neither" kind also carries the
     // output buffer as it is now: its driver reads parameter blocks from there, as it reads the user buffer.
-    std::vector<uint8_t> request;
-    qv::win::Put32(request, code);
-    qv::win::Put32(request, inSize);
-    qv::win::Put32(request, outSize);
-    if (inSize > 0) request.insert(request.end(), static_cast<uint8_t*>(in), static_cast<uint8_t*>(in) + inSize);
-    if ((code & 3) == METHOD_NEITHER && outSize > 0)
-        request.insert(request.end(), static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
-    if (!qv::win::SendAll(d->fd(), request, -1)) {
+    // Both directions go straight from and into the caller's buffers (one message each way, no copies).
+    uint32_t header[3] = {code, inSize, outSize};
+    iovec send[3] = {{header, sizeof header}, {in, inSize}, {out, outSize}};
+    msghdr request{};
+    request.msg_iov = send;
+    request.msg_iovlen = (code & 3) == METHOD_NEITHER && outSize > 0 ? 3 : 2;
+    size_t total = sizeof header + inSize + (request.msg_iovlen == 3 ? outSize : 0);
+    ssize_t n;
+    do n = ::sendmsg(d->fd(), &request, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(total)) {
         SetLastError(ERROR_BROKEN_PIPE);
         return FALSE;
     }
-    std::vector<uint8_t> answer(12 + static_cast<size_t>(outSize));
-    ssize_t n;
-    do n = ::recv(d->fd(), answer.data(), answer.size(), 0);
+    uint32_t answer[3] = {};
+    iovec receive[2] = {{answer, sizeof answer}, {out, outSize}};
+    msghdr reply{};
+    reply.msg_iov = receive;
+    reply.msg_iovlen = 2;
+    do n = ::recvmsg(d->fd(), &reply, 0);
     while (n < 0 && errno == EINTR);
     if (n < 12) {
         SetLastError(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? ERROR_SEM_TIMEOUT : ERROR_BROKEN_PIPE);
         return FALSE;
     }
-    uint32_t ok, error, count;
-    std::memcpy(&ok, answer.data(), 4);
-    std::memcpy(&error, answer.data() + 4, 4);
-    std::memcpy(&count, answer.data() + 8, 4);
-    if (count > outSize || count != static_cast<uint32_t>(n - 12)) {
+    uint32_t ok = answer[0], error = answer[1], count = answer[2];
+    if (count > outSize || count != static_cast<uint32_t>(n - 12) || (reply.msg_flags & MSG_TRUNC) != 0) {
         SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
-    if (count > 0) std::memcpy(out, answer.data() + 12, count);
     if (returned != nullptr) *returned = count;
     if (!ok) {
         SetLastError(error != 0 ? error : ERROR_GEN_FAILURE);
