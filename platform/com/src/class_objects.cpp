@@ -28,10 +28,20 @@ struct GuidLess {
 };
 
 std::mutex platform_mutex;
-std::map<GUID, IClassFactory*, GuidLess>* PlatformClasses() {
+using PlatformClassTable = std::map<GUID, IClassFactory*, GuidLess>;
+
+// The table holds one reference on each factory; unloading a library's copy gives them back with the table.
+PlatformClassTable* PlatformClasses() {
     static auto* classes = [] {
-        auto* table = qv::win::KeepUntilUnload(new std::map<GUID, IClassFactory*, GuidLess>());
+        auto* table = new PlatformClassTable();
         (*table)[CLSID_Registrar] = RegistrarClassFactory();
+        qv::win::AtModuleUnloadRelease(
+            [](void* object) {
+                auto* unloaded = static_cast<PlatformClassTable*>(object);
+                for (auto& entry : *unloaded) entry.second->Release();
+                delete unloaded;
+            },
+            table);
         return table;
     }();
     return classes;

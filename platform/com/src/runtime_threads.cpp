@@ -5,6 +5,7 @@
 
 #include "qv_module_unload.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -39,8 +40,13 @@ struct Workers {
     size_t idle = 0;
     bool stopping = false;
 };
+std::atomic<Workers*> pool_made{nullptr};
 Workers& Pool() {
-    static auto* pool = win::KeepUntilUnload(new Workers());
+    static auto* pool = [] {
+        auto* made = win::KeepUntilUnload(new Workers());
+        pool_made = made;
+        return made;
+    }();
     return *pool;
 }
 
@@ -79,11 +85,13 @@ void Reap(Threads& threads) {
 void StopRuntime() {
     StopListening();
     CloseAllConnections();
-    {
-        std::lock_guard lock(Pool().mutex);
-        Pool().stopping = true;
+    if (Workers* pool = pool_made.load()) {  // never made at unload: a table made now would not be freed
+        {
+            std::lock_guard lock(pool->mutex);
+            pool->stopping = true;
+        }
+        pool->work.notify_all();
     }
-    Pool().work.notify_all();
     Threads& threads = All();
     std::list<std::thread> running;
     {
