@@ -1,6 +1,6 @@
 // A machine profile with a given number of native system objects of every kind the settings road shows
 // (enumerations with and without instance keys, texts, integers, ordered lists) and byte blocks, which the
-// provider does not publish. The same mix as the library's own read benchmark.
+// provider does not publish. The settings road benchmark and the library's read benchmark use it.
 #pragma once
 
 #include <string>
