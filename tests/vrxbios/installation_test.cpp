@@ -1,6 +1,7 @@
 // Installation, removal and the test run of vrxBIOS through the real programs: vrxBIOS with its options on a
 // fresh system root made from each shipped machine, the MOF compiler it starts, the instrumentation service
 // and the client tool `wmi` to look at the result, and the registry API for the COM registration.
+#include "qv_child_process.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
 #include "root_processes.h"
@@ -70,36 +71,13 @@ protected:
                                              "QV_MACHINE=" + machine_,
                                              "QV_WBEM_SERVICE=" + BuildTree() + "/bin/winmgmt",
                                              "QV_WBEM_SERVICE_IDLE_MS=500", "QV_WBEM_PROVIDER_IDLE_MS=300"};
+        environment.push_back("QV_MESSAGEBOX_ANSWERS");  // no preset answers unless `env` gives them
         environment.insert(environment.end(), env.begin(), env.end());
-        pid_t pid = fork();
-        if (pid == 0) {
-            int in = open("/dev/null", O_RDONLY);
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, 0);
-            dup2(o, 1);
-            dup2(e, 2);
-            unsetenv("QV_MESSAGEBOX_ANSWERS");
-            for (auto& entry : environment) putenv(entry.data());
-            std::vector<char*> argv{path.data()};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            _exit(127);
-        }
+        std::vector<std::string> argv{path};
+        argv.insert(argv.end(), args.begin(), args.end());
         Outcome run;
-        int status = 0;
-        auto deadline = std::chrono::steady_clock::now() + 120s;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                status = -1;
-                break;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        if (status != -1 && WIFEXITED(status)) run.code = WEXITSTATUS(status);
+        int code = WaitChild(StartChild(argv, out, err, environment), 120s);
+        if (code >= 0) run.code = code;
         run.out = ReadWholeFile(out);
         run.err = ReadWholeFile(err);
         run.debug = ReadWholeFile(debug);

@@ -2,18 +2,13 @@
 // exit code, standard error and the debugger output.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "qv_child_process.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct ProgramRun {
@@ -29,35 +24,14 @@ inline ProgramRun RunProgram(const std::string& program, const std::vector<std::
     std::filesystem::path debug = root / "debug-output.txt";
     std::filesystem::path errors = root / "stderr.txt";
     std::filesystem::remove(debug);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, STDIN_FILENO);
-        dup2(err, STDERR_FILENO);
-        setenv("QV_SYSTEM_ROOT", root.c_str(), 1);
-        setenv("QV_DEBUG_OUTPUT", debug.c_str(), 1);
-        unsetenv("QV_MESSAGEBOX_ANSWERS");
-        for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> environment{"QV_SYSTEM_ROOT=" + root.string(), "QV_DEBUG_OUTPUT=" + debug.string(),
+                                         "QV_MESSAGEBOX_ANSWERS"};
+    environment.insert(environment.end(), env.begin(), env.end());
     ProgramRun run;
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            status = -1;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (status != -1 && WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
+    int code = WaitChild(StartChild(argv, {}, errors, environment), std::chrono::seconds(30));
+    if (code >= 0) run.exit_code = code;
     auto slurp = [](const std::filesystem::path& p) {
         std::ifstream in(p);
         std::stringstream s;

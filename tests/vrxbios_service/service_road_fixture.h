@@ -6,6 +6,7 @@
 
 #include "ServerRegistration.h"
 #include "objbase.h"
+#include "qv_child_process.h"
 #include "qv_root_processes.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
@@ -86,37 +87,11 @@ protected:
 
     // Starts a program with its output in files of the root; returns its pid.
     pid_t Spawn(const std::vector<std::string>& args, const std::string& name) {
-        std::string out = (root_ / (name + ".out")).string(), err = (root_ / (name + ".err")).string();
-        pid_t pid = fork();
-        if (pid == 0) {
-            int in = open("/dev/null", O_RDONLY);
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, 0);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv;
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        return pid;
+        return StartChild(args, root_ / (name + ".out"), root_ / (name + ".err"));
     }
     ProgramResult Finish(pid_t pid, const std::string& name, std::chrono::seconds limit = std::chrono::seconds(60)) {
         ProgramResult r;
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                r.code = -2;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (r.code != -2) r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.code = WaitChild(pid, limit);
         r.out = ReadProcFile((root_ / (name + ".out")).string());
         r.err = ReadProcFile((root_ / (name + ".err")).string());
         return r;

@@ -6,6 +6,7 @@
 
 #include "ServerRegistration.h"
 #include "objbase.h"
+#include "qv_child_process.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
 
@@ -115,36 +116,10 @@ protected:
 
     // Runs a program with its output in files of the root; waits at most `limit`.
     Result Run(const std::vector<std::string>& args, std::chrono::seconds limit = 60s) {
-        std::string out = (root_ / "run.out").string(), err = (root_ / "run.err").string();
-        pid_t pid = fork();
-        if (pid == 0) {
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int in = open("/dev/null", O_RDONLY);
-            dup2(in, 0);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv;
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
         Result r;
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                r.code = -2;
-                break;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        if (r.code != -2) r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadText(out);
-        r.err = ReadText(err);
+        r.code = WaitChild(StartChild(args, root_ / "run.out", root_ / "run.err"), limit);
+        r.out = ReadText(root_ / "run.out");
+        r.err = ReadText(root_ / "run.err");
         return r;
     }
 

@@ -1,6 +1,7 @@
 // The instrumentation service end to end: the client tool, the service (winmgmt) and the test provider run as
 // real processes on a temporary system root with the test schema compiled by mofcomp.
 #include "objbase.h"
+#include "qv_child_process.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
 #include "qv_wbem_classes.h"
@@ -107,35 +108,11 @@ protected:
 
     // Starts a program with its output in files; returns its pid.
     pid_t Spawn(const std::vector<std::string>& args, const std::string& name) {
-        std::string out = (root_ / (name + ".out")).string(), err = (root_ / (name + ".err")).string();
-        pid_t pid = fork();
-        if (pid == 0) {
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv;
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        return pid;
+        return StartChild(args, root_ / (name + ".out"), root_ / (name + ".err"));
     }
     Result Finish(pid_t pid, const std::string& name, std::chrono::seconds limit = 60s) {
         Result r;
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                r.code = -2;
-                break;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        if (r.code != -2) r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.code = WaitChild(pid, limit);
         r.out = ReadFile(root_ / (name + ".out"));
         r.err = ReadFile(root_ / (name + ".err"));
         return r;
