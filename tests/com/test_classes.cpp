@@ -5,7 +5,6 @@
 #include "qv_com_runtime.h"
 #include "qv_wbem_interface_ids.h"
 
-#include <atomic>
 
 #define QV_NOT_IMPLEMENTED(name, params) \
     STDMETHODIMP name params override { return E_NOTIMPL; }

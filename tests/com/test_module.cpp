@@ -8,8 +8,6 @@
 #include "test_classes.h"
 #include "wbemprov.h"
 
-#include <atomic>
-
 namespace {
 
 // {5E1F0C3A-7B2D-4C61-9A43-2B8E6D0F1A14}: a class the module serves while it is loaded.

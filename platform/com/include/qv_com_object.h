@@ -17,7 +17,9 @@
 #include <atomic>
 #include <type_traits>
 
-// Specialised per interface: Value() (its IID) and Base (the interface it derives from; IUnknown ends the chain).
+// Specialised per interface: Id() (its IID) and Base (the interface it derives from; IUnknown ends the chain).
+// A class that implements an interface for others to derive from (an IMarshal written once, say) is named
+// with QV_COM_IMPLEMENTATION: it has no IID of its own and answers its interface's.
 template <typename Interface>
 struct QvInterfaceId;
 
@@ -25,7 +27,14 @@ struct QvInterfaceId;
     template <>                                              \
     struct QvInterfaceId<Interface> {                        \
         using Base = BaseInterface;                          \
-        static const GUID& Value() { return iid; }           \
+        static const GUID* Id() { return &(iid); }           \
+    }
+
+#define QV_COM_IMPLEMENTATION(Class, Interface)              \
+    template <>                                              \
+    struct QvInterfaceId<Class> {                            \
+        using Base = Interface;                              \
+        static const GUID* Id() { return nullptr; }          \
     }
 
 QV_COM_INTERFACE_ID(IClassFactory, IUnknown, IID_IClassFactory);
@@ -40,14 +49,16 @@ namespace qv::com {
 
 namespace detail {
 
-// True when riid names Interface or one of the interfaces it derives from (IUnknown is answered apart).
+// `self` as the interface riid names, when it is Interface or one it derives from (IUnknown is answered apart).
 template <typename Interface>
-bool Answers(REFIID riid) {
+void* Cast(Interface* self, REFIID riid) {
     if constexpr (std::is_same_v<Interface, IUnknown>) {
-        return false;
+        return nullptr;
     } else {
-        return IsEqualGUID(riid, QvInterfaceId<Interface>::Value()) ||
-               Answers<typename QvInterfaceId<Interface>::Base>(riid);
+        using Base = typename QvInterfaceId<Interface>::Base;
+        const GUID* id = QvInterfaceId<Interface>::Id();
+        if (id != nullptr && IsEqualGUID(riid, *id)) return self;
+        return Cast<Base>(static_cast<Base*>(self), riid);
     }
 }
 
@@ -67,13 +78,16 @@ protected:
     Interfaces() = default;
     virtual ~Interfaces() = default;
 
+    // An IID the class answers beyond its named interfaces (a private one that identifies its own objects):
+    // the pointer to hand out, or null. QueryInterface takes the reference.
+    virtual void* FindOther(REFIID) { return nullptr; }
+
 private:
     void* Find(REFIID riid) {
         if (IsEqualGUID(riid, IID_IUnknown)) return static_cast<IUnknown*>(static_cast<First*>(this));
-        if (Answers<First>(riid)) return static_cast<First*>(this);
-        void* found = nullptr;
-        ((found = found == nullptr && Answers<Rest>(riid) ? static_cast<Rest*>(this) : found), ...);
-        return found;
+        void* found = Cast<First>(this, riid);
+        ((found = found != nullptr ? found : Cast<Rest>(this, riid)), ...);
+        return found != nullptr ? found : FindOther(riid);
     }
 };
 
