@@ -3,35 +3,18 @@
 #include "test_classes.h"
 
 #include "qv_com_runtime.h"
+#include "qv_wbem_interface_ids.h"
 
-#include <atomic>
 
 #define QV_NOT_IMPLEMENTED(name, params) \
     STDMETHODIMP name params override { return E_NOTIMPL; }
 
 namespace {
 
-class TestValue final : public IWbemClassObject, public IMarshal {
+class TestValue final : public qv::com::Object<IWbemClassObject, IMarshal> {
 public:
     TestValue(LONG index, std::wstring name) : index_(index), name_(std::move(name)) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IWbemClassObject)
-            *object = static_cast<IWbemClassObject*>(this);
-        else if (riid == IID_IMarshal)
-            *object = static_cast<IMarshal*>(this);
-        else
-            return *object = nullptr, E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     // IWbemClassObject: only Get is served.
     STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) override {
@@ -110,23 +93,12 @@ public:
 
 private:
     ~TestValue() = default;
-    std::atomic<ULONG> refs_{1};
     LONG index_;
     std::wstring name_;
 };
 
-class TestValueFactory final : public IClassFactory {
+class TestValueFactory final : public qv::com::UncountedObject<IClassFactory> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         IWbemClassObject* value = NewTestValue(0, L"");

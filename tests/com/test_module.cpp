@@ -4,10 +4,9 @@
 // reader thread and a listener), and unloads it while the server still holds the sink.
 
 #include "ole2.h"
+#include "qv_wbem_interface_ids.h"
 #include "test_classes.h"
 #include "wbemprov.h"
-
-#include <atomic>
 
 namespace {
 
@@ -15,47 +14,19 @@ namespace {
 const CLSID kModuleClass = {0x5e1f0c3a, 0x7b2d, 0x4c61, {0x9a, 0x43, 0x2b, 0x8e, 0x6d, 0x0f, 0x1a, 0x14}};
 
 // Sets the test's flag when its last reference goes.
-class Sink final : public IWbemObjectSink {
+class Sink final : public qv::com::Object<IWbemObjectSink> {
 public:
     explicit Sink(int* released) : released_(released) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IWbemObjectSink) {
-            *object = static_cast<IWbemObjectSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) {
-            *released_ = 1;
-            delete this;
-        }
-        return left;
-    }
+    ~Sink() override { *released_ = 1; }
     STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return S_OK; }
     STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) override { return S_OK; }
 
 private:
-    std::atomic<ULONG> refs_{1};
     int* released_;
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public qv::com::UncountedObject<IClassFactory> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** object) override {
         *object = nullptr;
         return E_NOINTERFACE;

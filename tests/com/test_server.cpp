@@ -7,6 +7,7 @@
 
 #include "ole2.h"
 #include "qv_com_runtime.h"
+#include "qv_wbem_interface_ids.h"
 #include "test_classes.h"
 #include "wbemprov.h"
 #include "windows.h"
@@ -47,24 +48,9 @@ void Unlock() {
 }
 
 // Hands out `count` test values, by Next in any batch size.
-class ValueEnumerator final : public IEnumWbemClassObject {
+class ValueEnumerator final : public qv::com::Object<IEnumWbemClassObject> {
 public:
     explicit ValueEnumerator(LONG count) : count_(count) { Lock(); }
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IEnumWbemClassObject) {
-            *object = static_cast<IEnumWbemClassObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP Reset() override {
         next_ = 0;
         return S_OK;
@@ -87,7 +73,6 @@ public:
 
 private:
     ~ValueEnumerator() { Unlock(); }
-    std::atomic<ULONG> refs_{1};
     LONG count_;
     LONG next_ = 0;
 };
@@ -103,29 +88,10 @@ bool SameObject(IUnknown* a, IUnknown* b) {
     return same;
 }
 
-class TestObject final : public IDispatch, public IWbemProviderInit, public IWbemServices {
+class TestObject final : public qv::com::Object<IDispatch, IWbemProviderInit, IWbemServices> {
 public:
     TestObject() { Lock(); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch)
-            *object = static_cast<IDispatch*>(this);
-        else if (riid == IID_IWbemProviderInit)
-            *object = static_cast<IWbemProviderInit*>(this);
-        else if (riid == IID_IWbemServices)
-            *object = static_cast<IWbemServices*>(this);
-        else
-            return *object = nullptr, E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     // --- IDispatch ---
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -287,21 +253,10 @@ public:
 
 private:
     ~TestObject() { Unlock(); }
-    std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public qv::com::UncountedObject<IClassFactory> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;

@@ -5,45 +5,20 @@
 
 #include "qv_class_object.h"
 #include "qv_firmware_wmi.h"
+#include "qv_wbem_interface_ids.h"
 #include "qv_wbem_repository.h"
 
 #include <objbase.h>
 #include <wbemcli.h>
 #include <wbemprov.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 namespace qv::test {
 
-// A reference-counted base for the fakes.
-template <typename... I>
-class Object : public I... {
+class CollectingSink final : public qv::com::Object<IWbemObjectSink> {
 public:
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-protected:
-    virtual ~Object() = default;
-    std::atomic<ULONG> refs_{1};
-};
-
-class CollectingSink final : public Object<IWbemObjectSink> {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemObjectSink)) {
-            *object = static_cast<IWbemObjectSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
     STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
         for (LONG i = 0; i < count; ++i) {
             objects[i]->AddRef();
@@ -66,7 +41,7 @@ public:
     bool done = false;
 };
 
-class InitSink final : public Object<IWbemProviderInitSink> {
+class InitSink final : public qv::com::Object<IWbemProviderInitSink> {
 public:
     STDMETHODIMP QueryInterface(REFIID, void** object) override {
         *object = this;
@@ -96,7 +71,7 @@ inline IWbemServices* NewProvider(const wchar_t* ns) {
     return services;
 }
 
-class ListEnum final : public Object<IEnumWbemClassObject> {
+class ListEnum final : public qv::com::Object<IEnumWbemClassObject> {
 public:
     explicit ListEnum(std::vector<IWbemClassObject*> objects) : objects_(std::move(objects)) {}
     STDMETHODIMP QueryInterface(REFIID, void** object) override {
@@ -131,7 +106,7 @@ struct Faults {
     bool dropReturnCode = false;  // rwReturnCode comes back NULL
 };
 
-class Services final : public Object<IWbemServices> {
+class Services final : public qv::com::Object<IWbemServices> {
 public:
     Services(std::wstring ns, Faults* faults) : ns_(std::move(ns)), faults_(faults), provider_(NewProvider(ns_.c_str())) {}
     ~Services() override {
@@ -259,18 +234,9 @@ private:
 };
 
 // The locator the library creates (CLSID_WbemLocator, in-process); records what it was asked.
-class Locator final : public Object<IWbemLocator> {
+class Locator final : public qv::com::Object<IWbemLocator> {
 public:
     explicit Locator(Faults* faults) : faults_(faults) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemLocator)) {
-            *object = static_cast<IWbemLocator*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
     STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR, LONG flags,
                                const BSTR, IWbemContext*, IWbemServices** ns) override {
         std::wstring name = resource != nullptr ? resource : L"";
@@ -296,18 +262,9 @@ private:
     Faults* faults_;
 };
 
-class LocatorFactory final : public Object<IClassFactory> {
+class LocatorFactory final : public qv::com::Object<IClassFactory> {
 public:
     explicit LocatorFactory(Locator* locator) : locator_(locator) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         return locator_->QueryInterface(riid, object);

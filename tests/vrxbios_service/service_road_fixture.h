@@ -9,6 +9,7 @@
 #include "qv_child_process.h"
 #include "qv_root_processes.h"
 #include "qv_temp_root.h"
+#include "qv_wbem_interface_ids.h"
 #include "qv_test_paths.h"
 #include "wbemcli.h"
 #include "winreg.h"
@@ -127,23 +128,8 @@ inline size_t CountOf(const std::string& text, const std::string& piece) {
 
 // A response sink in the test process: the objects and the final statuses it received. Calls arrive on the
 // COM runtime's threads. Reference counted: made with new, let go with Release.
-class RecordingSink final : public IWbemObjectSink {
+class RecordingSink final : public qv::com::Object<IWbemObjectSink> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemObjectSink)) {
-            *out = static_cast<IWbemObjectSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
         std::lock_guard lock(mutex_);
         for (LONG i = 0; i < count; ++i) {
@@ -178,27 +164,11 @@ private:
     std::mutex mutex_;
     std::vector<HRESULT> statuses_;
     std::vector<std::wstring> classes_;
-    std::atomic<ULONG> refs_{1};
 };
 
 // An init sink in the test process that records the statuses. Reference counted like RecordingSink.
-class RecordingInitSink final : public IWbemProviderInitSink {
+class RecordingInitSink final : public qv::com::Object<IWbemProviderInitSink> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemProviderInitSink)) {
-            *out = static_cast<IWbemProviderInitSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP SetStatus(LONG status, LONG) override {
         std::lock_guard lock(mutex_);
         statuses_.push_back(status);
@@ -212,5 +182,4 @@ public:
 private:
     std::mutex mutex_;
     std::vector<LONG> statuses_;
-    std::atomic<ULONG> refs_{1};
 };

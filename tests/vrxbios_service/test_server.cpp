@@ -14,6 +14,7 @@
 #include "afxwin.h"
 #include "objbase.h"
 #include "ole2.h"
+#include "qv_com_object.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -96,24 +97,8 @@ private:
     }
 };
 
-class TestServerFactory : public IClassFactory {
+class TestServerFactory : public qv::com::Object<IClassFactory> {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG count = InterlockedDecrement(&references_);
-        if (count == 0) delete this;
-        return static_cast<ULONG>(count);
-    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
@@ -131,7 +116,6 @@ public:
 
 private:
     virtual ~TestServerFactory() = default;
-    volatile LONG references_ = 1;
 };
 
 // The Embedding start of vrxBIOS, without its checks and installation work.

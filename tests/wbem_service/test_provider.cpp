@@ -4,6 +4,7 @@
 // <root>/test_provider.log, each Stall call "stall"; a put or delete that reaches it appends "put" or "delete" (the service must refuse
 // them first). It exits about 50 ms after its last object is released.
 #include "objbase.h"
+#include "qv_com_object.h"
 #include "qv_system_root.h"
 #include "wbemprov.h"
 
@@ -305,18 +306,8 @@ private:
     IWbemDecoupledBasicEventProvider* events_ = nullptr;
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public qv::com::UncountedObject<IClassFactory> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         auto* p = new Provider();

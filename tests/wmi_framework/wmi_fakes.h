@@ -4,6 +4,7 @@
 #pragma once
 
 #include "oleauto.h"
+#include "qv_wbem_interface_ids.h"
 #include "wbemprov.h"
 
 #include <gtest/gtest.h>
@@ -15,46 +16,16 @@
 #include <string>
 #include <vector>
 
-// The IID of each interface a fake implements.
+// Answers IUnknown and its one interface (and the ones it derives from), nothing else (a runtime that marshals a
+// fake asks it for IMarshal). Counted atomically: a fake handed to another process is released by the runtime's
+// threads.
 template <typename Interface>
-const IID& FakeIid();
-template <>
-inline const IID& FakeIid<IWbemClassObject>() { return IID_IWbemClassObject; }
-template <>
-inline const IID& FakeIid<IWbemServices>() { return IID_IWbemServices; }
-template <>
-inline const IID& FakeIid<IWbemObjectSink>() { return IID_IWbemObjectSink; }
-template <>
-inline const IID& FakeIid<IWbemProviderInitSink>() { return IID_IWbemProviderInitSink; }
-template <>
-inline const IID& FakeIid<IWbemDecoupledBasicEventProvider>() { return IID_IWbemDecoupledBasicEventProvider; }
-
-// Answers IUnknown and its one interface, nothing else (a runtime that marshals a fake asks it for IMarshal).
-// Counted atomically: a fake handed to another process is released by the runtime's threads.
-template <typename Interface>
-class FakeUnknown : public Interface {
+class FakeUnknown : public qv::com::Object<Interface> {
 public:
-    virtual ~FakeUnknown() = default;
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (!(riid == IID_IUnknown) && !(riid == FakeIid<Interface>())) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<Interface*>(this);
+    ULONG References() {
         this->AddRef();
-        return S_OK;
+        return this->Release();
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-    ULONG References() const { return references_; }
-
-private:
-    std::atomic<ULONG> references_{1};
 };
 
 // A class or an instance: named properties, and methods with an optional output signature.

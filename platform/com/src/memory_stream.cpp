@@ -1,32 +1,15 @@
 // A growable in-memory IStream.
 
 #include "objbase.h"
+#include "qv_com_object.h"
 
-#include <atomic>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-class MemoryStream final : public IStream {
+class MemoryStream final : public qv::com::Object<IStream> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-            *object = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     STDMETHODIMP Read(void* buffer, ULONG size, ULONG* read) override {
         if (buffer == nullptr && size != 0) return E_POINTER;
         size_t available = position_ < data_.size() ? data_.size() - position_ : 0;
@@ -95,7 +78,6 @@ public:
 
 private:
     ~MemoryStream() = default;
-    std::atomic<ULONG> refs_{1};
     std::vector<unsigned char> data_;
     size_t position_ = 0;
 };

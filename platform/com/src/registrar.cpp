@@ -1,12 +1,12 @@
 // The COM registrar object (CLSID_Registrar): replacements plus scripts from strings, files and resources.
 
+#include "qv_com_object.h"
 #include "qv_resource_notes.h"
 #include "qv_system_root.h"
 #include "registry_script.h"
 #include "statreg.h"
 #include "windows.h"
 
-#include <atomic>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -14,25 +14,8 @@
 namespace qv::com {
 namespace {
 
-class Registrar final : public IRegistrar {
+class Registrar final : public qv::com::Object<IRegistrar> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IRegistrar) {
-            *object = static_cast<IRegistrar*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     STDMETHODIMP AddReplacement(LPCOLESTR key, LPCOLESTR item) override {
         if (key == nullptr || item == nullptr) return E_INVALIDARG;
         std::lock_guard lock(mutex_);
@@ -101,25 +84,12 @@ private:
         return Apply(DecodeScriptText(text).c_str(), registering);
     }
 
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     Replacements replacements_;
 };
 
-class RegistrarFactory final : public IClassFactory {
+class RegistrarFactory final : public qv::com::UncountedObject<IClassFactory> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // A process-wide object: references are not counted.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;

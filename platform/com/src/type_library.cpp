@@ -2,12 +2,12 @@
 
 #include "objbase.h"
 #include "ole2.h"
+#include "qv_com_object.h"
 #include "qv_resource_notes.h"
 #include "qv_system_root.h"
 #include "windows.h"
 #include "winreg.h"
 
-#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -27,28 +27,15 @@ struct TypeItem {
     GUID guid;
 };
 
-class TypeLibrary final : public ITypeLib {
+class TypeLibrary final : public qv::com::Object<ITypeLib> {
 public:
     std::wstring name;
     TLIBATTR attributes{};
     std::vector<TypeItem> items;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeLib || riid == IID_IQvTypeLibrary) {
-            *object = static_cast<ITypeLib*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
+    // IID_IQvTypeLibrary tells this runtime's own libraries from others.
+    void* FindOther(REFIID riid) override { return riid == IID_IQvTypeLibrary ? static_cast<ITypeLib*>(this) : nullptr; }
+
     STDMETHODIMP_(UINT) GetTypeInfoCount() override { return static_cast<UINT>(items.size()); }
     STDMETHODIMP GetTypeInfo(UINT, ITypeInfo** info) override {
         if (info != nullptr) *info = nullptr;
@@ -91,7 +78,6 @@ public:
 
 private:
     ~TypeLibrary() = default;
-    std::atomic<ULONG> refs_{1};
 };
 
 bool Parse(const std::string& text, TypeLibrary* library) {

@@ -1,7 +1,7 @@
 // Marshal streams of by-value objects and the small class factories of the in-process WMI classes.
 #include "by_value.h"
 
-#include "wbemcli.h"
+#include "qv_wbem_interface_ids.h"
 
 namespace qv::wbem {
 
@@ -9,25 +9,9 @@ namespace {
 
 constexpr uint32_t kMaxMarshalBytes = 64u << 20;
 
-class Unmarshaler final : public IMarshal {
+class Unmarshaler final : public qv::com::Object<IMarshal> {
 public:
     explicit Unmarshaler(DecodeFunction decode) : decode_(decode) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMarshal)) {
-            *out = static_cast<IMarshal*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD, CLSID*) override { return E_NOTIMPL; }
     STDMETHODIMP GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP MarshalInterface(IStream*, REFIID, void*, DWORD, void*, DWORD) override { return E_NOTIMPL; }
@@ -50,28 +34,11 @@ public:
 private:
     ~Unmarshaler() = default;
     DecodeFunction decode_;
-    std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public qv::com::Object<IClassFactory> {
 public:
     Factory(DecodeFunction decode, CreateFunction create) : decode_(decode), create_(create) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
@@ -90,7 +57,6 @@ private:
     ~Factory() = default;
     DecodeFunction decode_;
     CreateFunction create_;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include "objbase.h"
 #include "objidl.h"
+#include "qv_com_object.h"
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -43,6 +43,12 @@ public:
 protected:
     ~ByValueMarshal() = default;
 };
+
+}  // namespace qv::wbem
+
+QV_COM_IMPLEMENTATION(qv::wbem::ByValueMarshal, IMarshal);
+
+namespace qv::wbem {
 
 // An unmarshal class whose UnmarshalInterface turns bytes into a new object through `decode`.
 using DecodeFunction = HRESULT (*)(const std::vector<uint8_t>& bytes, IUnknown** object);

@@ -6,8 +6,7 @@
 #include "qv_cim_variant.h"
 #include "qv_object_codec.h"
 #include "qv_wbem_classes.h"
-
-#include <atomic>
+#include "qv_wbem_interface_ids.h"
 
 namespace qv::wbem {
 
@@ -55,7 +54,15 @@ protected:
     ~IQvCimObject() = default;
 };
 
-class ClassObject final : public IWbemClassObject, public IQvCimObject, public ByValueMarshal {
+}  // namespace
+}  // namespace qv::wbem
+
+QV_COM_INTERFACE_ID(qv::wbem::IQvCimObject, IUnknown, qv::wbem::IID_IQvCimObject);
+
+namespace qv::wbem {
+namespace {
+
+class ClassObject final : public qv::com::Object<IWbemClassObject, IQvCimObject, ByValueMarshal> {
 public:
     explicit ClassObject(CimObject object) : object_(std::move(object)) {}
 
@@ -63,27 +70,6 @@ public:
     CLSID UnmarshalClass() const override { return CLSID_QvWbemObjectUnmarshal; }
     std::vector<uint8_t> MarshalBytes() override { return EncodeObject(object_); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemClassObject)) {
-            *out = static_cast<IWbemClassObject*>(this);
-        } else if (IsEqualGUID(riid, IID_IQvCimObject)) {
-            *out = static_cast<IQvCimObject*>(this);
-        } else if (IsEqualGUID(riid, IID_IMarshal)) {
-            *out = static_cast<IMarshal*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     CimObject* Data() override { return &object_; }
 
     STDMETHODIMP GetQualifierSet(IWbemQualifierSet** qualifiers) override {
@@ -378,7 +364,6 @@ private:
         return S_OK;
     }
 
-    std::atomic<ULONG> refs_{1};
     CimObject object_;
     std::vector<std::wstring> enumeration_;
     size_t position_ = 0;

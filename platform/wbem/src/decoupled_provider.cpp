@@ -4,10 +4,10 @@
 // consumer, in whatever process it runs.
 #include "platform_classes.h"
 #include "objbase.h"
+#include "qv_wbem_interface_ids.h"
 #include "wbemprov.h"
 #include "qv_wbem_repository.h"
 
-#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -15,26 +15,8 @@ namespace qv::wbem {
 
 namespace {
 
-class DecoupledEventProvider final : public IWbemDecoupledBasicEventProvider {
+class DecoupledEventProvider final : public qv::com::Object<IWbemDecoupledBasicEventProvider> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemDecoupledRegistrar) ||
-            IsEqualGUID(riid, IID_IWbemDecoupledBasicEventProvider)) {
-            *out = static_cast<IWbemDecoupledBasicEventProvider*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     STDMETHODIMP Register(LONG flags, IWbemContext* context, LPCWSTR, LPCWSTR locale, LPCWSTR scope,
                           LPCWSTR registration, IUnknown*) override {
         if (flags != 0 || scope == nullptr || registration == nullptr || *registration == 0)
@@ -103,7 +85,6 @@ private:
     std::mutex mutex_;
     IWbemServices* services_ = nullptr;
     std::wstring registration_;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

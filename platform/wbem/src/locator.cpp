@@ -2,6 +2,7 @@
 // starts or reaches the service through the COM runtime and asks it for the namespace's IWbemServices.
 #include "platform_classes.h"
 #include "objbase.h"
+#include "qv_wbem_interface_ids.h"
 #include "wbemprov.h"
 #include "qv_system_root.h"
 #include "qv_wbem_classes.h"
@@ -9,7 +10,6 @@
 
 #include "winreg.h"
 
-#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -49,25 +49,8 @@ HRESULT RegisterService() {
     return status == ERROR_SUCCESS ? S_OK : REGDB_E_WRITEREGDB;
 }
 
-class Locator final : public IWbemLocator {
+class Locator final : public qv::com::Object<IWbemLocator> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemLocator)) {
-            *out = static_cast<IWbemLocator*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR locale,
                                LONG flags, const BSTR authority, IWbemContext* context, IWbemServices** ns) override {
         if (ns == nullptr) return WBEM_E_INVALID_PARAMETER;
@@ -94,7 +77,6 @@ public:
 
 private:
     ~Locator() = default;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

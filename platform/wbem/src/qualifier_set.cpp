@@ -2,8 +2,7 @@
 #include "qualifier_set.h"
 
 #include "qv_cim_variant.h"
-
-#include <atomic>
+#include "qv_wbem_interface_ids.h"
 
 namespace qv::wbem {
 
@@ -24,7 +23,7 @@ HRESULT QualifierValueFromVariant(const VARIANT* in, CimValue* out) {
 
 namespace {
 
-class QualifierSet final : public IWbemQualifierSet {
+class QualifierSet final : public qv::com::Object<IWbemQualifierSet> {
 public:
     QualifierSet(IUnknown* owner, CimObject* object, QualifierTarget target, const std::wstring& name)
         : owner_(owner), object_(object), target_(target), name_(name) {
@@ -32,22 +31,6 @@ public:
     }
     ~QualifierSet() { owner_->Release(); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemQualifierSet)) {
-            *out = static_cast<IWbemQualifierSet*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, LONG* flavor) override {
         QualifierList* list = List();
@@ -164,7 +147,6 @@ private:
         return names;
     }
 
-    std::atomic<ULONG> refs_{1};
     IUnknown* owner_;
     CimObject* object_;
     QualifierTarget target_;

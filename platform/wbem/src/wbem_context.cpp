@@ -5,6 +5,7 @@
 #include "qv_class_object.h"
 #include "qv_object_codec.h"
 #include "qv_wbem_classes.h"
+#include "qv_wbem_interface_ids.h"
 
 #include <mutex>
 
@@ -12,7 +13,7 @@ namespace qv::wbem {
 
 namespace {
 
-class Context final : public IWbemContext, public ByValueMarshal {
+class Context final : public qv::com::Object<IWbemContext, ByValueMarshal> {
 public:
     Context() {
         values_.genus = WBEM_GENUS_INSTANCE;
@@ -20,23 +21,6 @@ public:
     }
     explicit Context(CimObject values) : values_(std::move(values)) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemContext)) *out = static_cast<IWbemContext*>(this);
-        else if (IsEqualGUID(riid, IID_IMarshal)) *out = static_cast<IMarshal*>(this);
-        else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     CLSID UnmarshalClass() const override { return CLSID_WbemContext; }
     std::vector<uint8_t> MarshalBytes() override {
@@ -143,7 +127,6 @@ private:
     std::mutex mutex_;
     CimObject values_;
     long cursor_ = -1;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include "qv_firmware.h"
 #include "qv_firmware_wmi.h"
 #include "qv_machine.h"
+#include "qv_wbem_interface_ids.h"
 #include "qv_wbem_repository.h"
 
-#include <atomic>
 #include <cstring>
 #include <cwctype>
 #include <mutex>
@@ -107,28 +107,9 @@ bool GetBytes(IWbemClassObject* o, const wchar_t* name, std::vector<uint8_t>* by
     return ok;
 }
 
-class KernelDataProvider final : public IWbemProviderInit, public IWbemServices {
+class KernelDataProvider final : public qv::com::Object<IWbemProviderInit, IWbemServices> {
 public:
     // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemProviderInit)) {
-            *object = static_cast<IWbemProviderInit*>(this);
-        } else if (IsEqualIID(riid, IID_IWbemServices)) {
-            *object = static_cast<IWbemServices*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     // IWbemProviderInit
     STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR ns, LPWSTR, IWbemServices*, IWbemContext*,
@@ -420,7 +401,6 @@ private:
         return WBEM_S_NO_ERROR;
     }
 
-    std::atomic<ULONG> refs_{1};
     std::wstring namespace_ = L"root\\WMI";
     std::mutex gate_mutex_;
     GateSession session_;
