@@ -9,6 +9,7 @@
 #include "windows.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -323,6 +324,8 @@ TEST_P(ExistingDriverVersion, DecidesWhetherTheRunningDriverIsUsed) {
     ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
     if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that stopped early (it holds ctest's output)
+        if (getppid() == 1) _exit(1);
         qv::win::DeviceServer server({L"ZMRVextor"});
         std::string error;
         if (!server.Create(&error)) _exit(1);
@@ -341,6 +344,14 @@ TEST_P(ExistingDriverVersion, DecidesWhetherTheRunningDriverIsUsed) {
             [](uint64_t) {});
         _exit(0);
     }
+    struct EndChild {
+        pid_t pid;
+        ~EndChild() {
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+    } end_child{child};
     char byte = 0;
     ASSERT_EQ(read(ready[0], &byte, 1), 1);
     ASSERT_NO_FATAL_FAILURE(Load("desktop"));
@@ -349,9 +360,6 @@ TEST_P(ExistingDriverVersion, DecidesWhetherTheRunningDriverIsUsed) {
     EXPECT_EQ(x_.Detect() == 0, accepted);
     EXPECT_FALSE(fs::exists(Record()));
     Unload();
-    kill(child, SIGTERM);
-    int status = 0;
-    waitpid(child, &status, 0);
     close(ready[0]);
     close(ready[1]);
 }

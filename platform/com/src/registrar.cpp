@@ -1,6 +1,7 @@
 // The COM registrar object (CLSID_Registrar): replacements plus scripts from strings, files and resources.
 
 #include "qv_com_object.h"
+#include "qv_module_unload.h"
 #include "qv_resource_notes.h"
 #include "qv_system_root.h"
 #include "registry_script.h"
@@ -105,8 +106,10 @@ public:
 }  // namespace
 
 IClassFactory* RegistrarClassFactory() {
-    static RegistrarFactory factory;
-    return &factory;
+    // Lives as long as the platform's class table that holds it: a static object would be destroyed before a
+    // library's copy of the table gives its factories back at unload.
+    static auto* factory = qv::win::KeepUntilUnload(new RegistrarFactory());
+    return factory;
 }
 
 }  // namespace qv::com
