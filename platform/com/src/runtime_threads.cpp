@@ -138,26 +138,12 @@ bool StartRuntimeThread(std::function<void()> body) {
 
 bool RunOnWorker(std::function<void()> task) {
     Workers& pool = Pool();
-    bool start = false;
-    {
-        std::lock_guard lock(pool.mutex);
-        if (pool.stopping) return false;
-        pool.tasks.push_back(std::move(task));
-        start = pool.idle < pool.tasks.size();
-    }
-    if (!start) {
-        pool.work.notify_one();
-        return true;
-    }
-    if (StartRuntimeThread(&WorkerLoop)) return true;
-    // No new worker: the task stays queued only if a worker is there to take it.
-    std::lock_guard lock(pool.mutex);
-    if (pool.idle > 0) {
-        pool.work.notify_one();
-        return true;
-    }
-    pool.tasks.pop_back();
-    return false;
+    std::lock_guard lock(pool.mutex);  // a worker started here waits for it before it looks at the queue
+    if (pool.stopping) return false;
+    if (pool.idle <= pool.tasks.size() && !StartRuntimeThread(&WorkerLoop)) return false;  // none free, none new
+    pool.tasks.push_back(std::move(task));
+    pool.work.notify_one();
+    return true;
 }
 
 }  // namespace qv::com
