@@ -10,7 +10,6 @@
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -93,24 +92,10 @@ protected:
         TempRootTest::TearDown();
     }
 
-    // Processes other than this one that run on this test's root.
+    // Processes other than this one that run on this test's root; only those named `program` when given.
     std::vector<pid_t> RootProcesses(const std::string& program = "") {
-        std::vector<pid_t> found;
-        std::string marker = "QV_SYSTEM_ROOT=" + root_.string();
-        DIR* proc = opendir("/proc");
-        while (dirent* entry = readdir(proc)) {
-            pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-            if (pid <= 0 || pid == getpid() || !Alive(pid)) continue;
-            if (!program.empty() && ProgramOf(pid) != program) continue;
-            std::string environ = ReadText("/proc/" + std::to_string(pid) + "/environ");
-            for (size_t start = 0; start < environ.size();) {
-                size_t end = environ.find('\0', start);
-                if (end == std::string::npos) end = environ.size();
-                if (environ.compare(start, end - start, marker) == 0) found.push_back(pid);
-                start = end + 1;
-            }
-        }
-        closedir(proc);
+        std::vector<pid_t> found = ::RootProcesses(root_);
+        if (!program.empty()) std::erase_if(found, [&](pid_t pid) { return ProgramOf(pid) != program; });
         return found;
     }
 
