@@ -411,28 +411,30 @@ private:
         return hr;
     }
 
-    HRESULT ParseDataQuery(const BSTR language, const BSTR text, std::shared_ptr<wql::Query>* out) {
+    // Parses a WQL text and finds the class it names (the query then carries the class's own spelling).
+    HRESULT ParseQuery(const BSTR language, const BSTR text, std::shared_ptr<wql::Query>* out, CimObject* cls) {
         if (!IsWql(language)) return WBEM_E_INVALID_QUERY_TYPE;
         if (text == nullptr) return WBEM_E_INVALID_PARAMETER;
         auto query = std::make_shared<wql::Query>();
         wql::ParseError error;
         if (FAILED(wql::Parse(text, query.get(), &error))) return WBEM_E_INVALID_QUERY;
-        CimObject cls;
-        HRESULT hr = GetClassFromRepository(ns_, query->class_name, &cls);
+        HRESULT hr = GetClassFromRepository(ns_, query->class_name, cls);
         if (FAILED(hr)) return hr;
-        query->class_name = cls.className;
+        query->class_name = cls->className;
         *out = std::move(query);
         return S_OK;
     }
 
-    HRESULT ParseEventQuery(const BSTR language, const BSTR text, std::shared_ptr<wql::Query>* out) {
-        if (!IsWql(language)) return WBEM_E_INVALID_QUERY_TYPE;
-        if (text == nullptr) return WBEM_E_INVALID_PARAMETER;
-        auto query = std::make_shared<wql::Query>();
-        wql::ParseError error;
-        if (FAILED(wql::Parse(text, query.get(), &error))) return WBEM_E_INVALID_QUERY;
+    HRESULT ParseDataQuery(const BSTR language, const BSTR text, std::shared_ptr<wql::Query>* out) {
         CimObject cls;
-        HRESULT hr = GetClassFromRepository(ns_, query->class_name, &cls);
+        return ParseQuery(language, text, out, &cls);
+    }
+
+    // A subscription: the class must be an event class and the caller admitted to its events.
+    HRESULT ParseEventQuery(const BSTR language, const BSTR text, std::shared_ptr<wql::Query>* out) {
+        std::shared_ptr<wql::Query> query;
+        CimObject cls;
+        HRESULT hr = ParseQuery(language, text, &query, &cls);
         if (FAILED(hr)) return hr;
         bool is_event = NamesEqual(cls.className, L"__Event");
         for (const auto& d : cls.derivation) is_event |= NamesEqual(d, L"__Event");
