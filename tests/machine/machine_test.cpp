@@ -247,24 +247,28 @@ TEST_F(MachineTest, DamagedStateIsReportedNotUsed) {
     EXPECT_THROW(machine->Transact([](Firmware&) {}), std::runtime_error);
 }
 
+// The one-shot network boot byte (INT 15h E845h, 71h) in one transaction: written when `set` holds a value,
+// read back either way.
+uint32_t NetworkBootByte(Machine& machine, std::optional<uint32_t> set) {
+    uint32_t value = 0;
+    machine.Transact([&](Firmware& f) {
+        FlatMemory memory;
+        Registers r;
+        r.eax = 0xE845;
+        r.ecx = 0x71;
+        r.ebx = set ? 1 | (*set << 8) : 0;
+        f.Int15(r, nullptr, memory, true);
+        value = (r.ebx >> 8) & 0xFF;
+    });
+    return value;
+}
+
 // A process that keeps the parsed state between calls must see every change another process made since, even
 // when that process replaced the state file twice within one tick of the file system's clock with a file of the
 // same size (the second file may even reuse the first one's inode).
 TEST_F(MachineTest, ChangesOfAnotherProcessAreSeenByTheNextCall) {
     auto machine = Use("desktop");
-    auto pxe = [&](std::optional<uint32_t> set) {
-        uint32_t value = 0;
-        machine->Transact([&](Firmware& f) {
-            FlatMemory memory;
-            Registers r;
-            r.eax = 0xE845;
-            r.ecx = 0x71;
-            r.ebx = set ? 1 | (*set << 8) : 0;
-            f.Int15(r, nullptr, memory, true);
-            value = (r.ebx >> 8) & 0xFF;
-        });
-        return value;
-    };
+    auto pxe = [&](std::optional<uint32_t> set) { return NetworkBootByte(*machine, set); };
     pxe(10);
     for (uint32_t round = 0; round < 20; ++round) {
         uint32_t base = 10 + (round * 2) % 80;  // two digits throughout: every state file has the same size
@@ -287,19 +291,7 @@ TEST_F(MachineTest, ChangesOfAnotherProcessAreSeenByTheNextCall) {
 // tells them apart.
 TEST_F(MachineTest, AChangeIsSeenEvenWhenTheStateFileLooksTheSame) {
     auto machine = Use("desktop");
-    auto pxe = [&](std::optional<uint32_t> set) {
-        uint32_t value = 0;
-        machine->Transact([&](Firmware& f) {
-            FlatMemory memory;
-            Registers r;
-            r.eax = 0xE845;
-            r.ecx = 0x71;
-            r.ebx = set ? 1 | (*set << 8) : 0;
-            f.Int15(r, nullptr, memory, true);
-            value = (r.ebx >> 8) & 0xFF;
-        });
-        return value;
-    };
+    auto pxe = [&](std::optional<uint32_t> set) { return NetworkBootByte(*machine, set); };
     pxe(11);
     ASSERT_EQ(pxe(std::nullopt), 11u);  // parsed and kept
     std::filesystem::path state = root_ / "machine" / "state.json", kept = root_ / "machine" / "state.kept";
