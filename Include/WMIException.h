@@ -17,9 +17,9 @@ void TraceCaughtGeneral(const char* file, int line);
 
 #define WMI_THROW(code) ThrowHResult(WMISourceFileName(__FILE__), __LINE__, (code))
 // Throws the result of a call when it failed.
-#define WMI_THROW_IF_FAILED(call)             \
-    do {                                      \
-        HRESULT wmi_result_ = (call);         \
+#define WMI_THROW_IF_FAILED(call)                        \
+    do {                                                 \
+        HRESULT wmi_result_ = (call);                    \
         if (FAILED(wmi_result_)) WMI_THROW(wmi_result_); \
     } while (0)
 #define WMI_TRACE_CAUGHT(code) TraceCaughtHResult(WMISourceFileName(__FILE__), __LINE__, (code))

@@ -36,18 +36,15 @@ WMIPathKey::~WMIPathKey() { VariantClear(&value_); }
 bool WMIPathKey::operator==(const WMIPathKey& other) const {
     if (name_ != other.name_ || value_.vt != other.value_.vt) return false;
     switch (value_.vt) {
-        case VT_EMPTY:
-        case VT_NULL:
-            return true;
-        case VT_I4:
-            return value_.lVal == other.value_.lVal;
-        case VT_BSTR: {
-            UINT length = SysStringLen(value_.bstrVal);
-            return length == SysStringLen(other.value_.bstrVal) &&
-                   (length == 0 || std::wmemcmp(value_.bstrVal, other.value_.bstrVal, length) == 0);
-        }
-        default:
-            return value_.llVal == other.value_.llVal;
+    case VT_EMPTY:
+    case VT_NULL: return true;
+    case VT_I4: return value_.lVal == other.value_.lVal;
+    case VT_BSTR: {
+        UINT length = SysStringLen(value_.bstrVal);
+        return length == SysStringLen(other.value_.bstrVal) &&
+               (length == 0 || std::wmemcmp(value_.bstrVal, other.value_.bstrVal, length) == 0);
+    }
+    default: return value_.llVal == other.value_.llVal;
     }
 }
 

@@ -38,7 +38,7 @@ private:
 };
 
 struct WMIParsedObjectPath {
-    std::optional<std::wstring> server;   // absent unless the path began with "\\server" or "//server"
+    std::optional<std::wstring> server;    // absent unless the path began with "\\server" or "//server"
     std::vector<std::wstring> namespaces;  // in path order; empty for a path relative to the namespace
     std::optional<std::wstring> className;
     std::vector<WMIPathKey> keys;  // two or more keys are sorted by name without regard to case

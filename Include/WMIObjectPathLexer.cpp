@@ -126,22 +126,24 @@ static_assert(EndIsNeverConsumed());
 
 CharClass Classify(wchar_t c) {
     switch (c) {
-        case L'\0': return kEnd;
-        case L'x': case L'X': return kX;
-        case L'0': return kZero;
-        case L'-': return kMinus;
-        case L'"': return kDoubleQuote;
-        case L'\'': return kSingleQuote;
-        case L'\\': return kBackslash;
-        case L'/': return kSlash;
-        case L'=': return kEquals;
-        case L'.': return kDot;
-        case L'@': return kAt;
-        case L',': return kComma;
-        case L':': return kColon;
-        case L'\n': case L'\r': return kLineBreak;
-        case L'_': return kLetter;
-        default: break;
+    case L'\0': return kEnd;
+    case L'x':
+    case L'X': return kX;
+    case L'0': return kZero;
+    case L'-': return kMinus;
+    case L'"': return kDoubleQuote;
+    case L'\'': return kSingleQuote;
+    case L'\\': return kBackslash;
+    case L'/': return kSlash;
+    case L'=': return kEquals;
+    case L'.': return kDot;
+    case L'@': return kAt;
+    case L',': return kComma;
+    case L':': return kColon;
+    case L'\n':
+    case L'\r': return kLineBreak;
+    case L'_': return kLetter;
+    default: break;
     }
     if ((c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F')) return kHexLetter;
     if ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z')) return kLetter;
@@ -167,28 +169,25 @@ WMIPathToken WMIObjectPathLexer::Next() {
         const Transition& t = kTransitions[state][Classify(c)];
         WMIPathToken token = t.token;
         switch (t.action) {
-            case kTake:
-                tokenText_.push_back(c);
-                ++position_;
-                state = t.next;
-                continue;
-            case kSkip:
-                ++position_;
-                state = t.next;
-                continue;
-            case kEmit:
-                break;
-            case kTakeAndEmit:
-                tokenText_.push_back(c);
-                ++position_;
-                break;
-            case kSkipAndEmit:
-                ++position_;
-                break;
-            case kFail:
-                token = WMIPathTokenError;
-                tokenText_.clear();
-                break;
+        case kTake:
+            tokenText_.push_back(c);
+            ++position_;
+            state = t.next;
+            continue;
+        case kSkip:
+            ++position_;
+            state = t.next;
+            continue;
+        case kEmit: break;
+        case kTakeAndEmit:
+            tokenText_.push_back(c);
+            ++position_;
+            break;
+        case kSkipAndEmit: ++position_; break;
+        case kFail:
+            token = WMIPathTokenError;
+            tokenText_.clear();
+            break;
         }
         if (token == WMIPathTokenEnd || token == WMIPathTokenError) {
             finished_ = true;

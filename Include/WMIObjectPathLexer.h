@@ -10,7 +10,7 @@
 #include <string>
 
 enum WMIPathToken : int {
-    WMIPathTokenEnd = 0,          // the terminating NUL
+    WMIPathTokenEnd = 0,  // the terminating NUL
     WMIPathTokenError = 1,
     WMIPathTokenIdentifier = 100,  // A-Z, a-z, "_", U+0080-U+FFFD or a supplementary-plane character,
                                    // then those or digits

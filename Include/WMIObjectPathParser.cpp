@@ -15,9 +15,7 @@ namespace {
 // Longest accepted number text: the routines that read key numbers work on 31 characters at most.
 constexpr size_t kMaxNumberText = 31;
 
-bool IsWhiteSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
+bool IsWhiteSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r'; }
 
 bool SameIgnoringAsciiCase(const std::wstring& text, const wchar_t* upper) {
     size_t i = 0;
@@ -52,8 +50,7 @@ bool HexValue(const std::wstring& text, LONG* value) {
     uint64_t bits = 0;
     for (size_t i = 2; i < text.size(); ++i) {
         wchar_t c = text[i];
-        unsigned digit = c <= L'9' ? static_cast<unsigned>(c - L'0')
-                                   : static_cast<unsigned>((c | 0x20) - L'a' + 10);
+        unsigned digit = c <= L'9' ? static_cast<unsigned>(c - L'0') : static_cast<unsigned>((c | 0x20) - L'a' + 10);
         bits = bits * 16 + digit;
         if (bits > 0xFFFFFFFFull) return false;
     }
@@ -76,32 +73,29 @@ private:
 
     bool Start() {
         switch (token_) {
-            case WMIPathTokenBackslash:
+        case WMIPathTokenBackslash:
+            Advance();
+            if (!Namespaces()) return false;
+            return OptionalReference();
+        case WMIPathTokenIdentifier: {
+            std::wstring name = lexer_.Text();
+            Advance();
+            if (token_ == WMIPathTokenColon) {
+                out_.namespaces.push_back(std::move(name));
+                Advance();
+                return Reference();
+            }
+            if (token_ == WMIPathTokenBackslash) {
+                out_.namespaces.push_back(std::move(name));
                 Advance();
                 if (!Namespaces()) return false;
                 return OptionalReference();
-            case WMIPathTokenIdentifier: {
-                std::wstring name = lexer_.Text();
-                Advance();
-                if (token_ == WMIPathTokenColon) {
-                    out_.namespaces.push_back(std::move(name));
-                    Advance();
-                    return Reference();
-                }
-                if (token_ == WMIPathTokenBackslash) {
-                    out_.namespaces.push_back(std::move(name));
-                    Advance();
-                    if (!Namespaces()) return false;
-                    return OptionalReference();
-                }
-                out_.className = std::move(name);
-                return Rest();
             }
-            case WMIPathTokenColon:
-                Advance();
-                return Reference();
-            default:
-                return false;
+            out_.className = std::move(name);
+            return Rest();
+        }
+        case WMIPathTokenColon: Advance(); return Reference();
+        default: return false;
         }
     }
 
@@ -168,31 +162,30 @@ private:
         VariantInit(&value);
         const std::wstring& text = lexer_.Text();
         switch (token_) {
-            case WMIPathTokenString:
-                value.vt = VT_BSTR;
-                value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-                if (value.bstrVal == nullptr) throw std::bad_alloc();
-                break;
-            case WMIPathTokenInteger:
-                value.vt = VT_I4;
-                if (!DecimalValue(text, &value.lVal)) return false;
-                break;
-            case WMIPathTokenHexInteger:
-                value.vt = VT_I4;
-                if (!HexValue(text, &value.lVal)) return false;
-                break;
-            case WMIPathTokenIdentifier:
-                value.vt = VT_I4;
-                if (SameIgnoringAsciiCase(text, L"TRUE")) {
-                    value.lVal = 1;
-                } else if (SameIgnoringAsciiCase(text, L"FALSE")) {
-                    value.lVal = 0;
-                } else {
-                    return false;
-                }
-                break;
-            default:
+        case WMIPathTokenString:
+            value.vt = VT_BSTR;
+            value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            if (value.bstrVal == nullptr) throw std::bad_alloc();
+            break;
+        case WMIPathTokenInteger:
+            value.vt = VT_I4;
+            if (!DecimalValue(text, &value.lVal)) return false;
+            break;
+        case WMIPathTokenHexInteger:
+            value.vt = VT_I4;
+            if (!HexValue(text, &value.lVal)) return false;
+            break;
+        case WMIPathTokenIdentifier:
+            value.vt = VT_I4;
+            if (SameIgnoringAsciiCase(text, L"TRUE")) {
+                value.lVal = 1;
+            } else if (SameIgnoringAsciiCase(text, L"FALSE")) {
+                value.lVal = 0;
+            } else {
                 return false;
+            }
+            break;
+        default: return false;
         }
         WMIPathKey key(std::move(name), &value);  // owns the value from here on
         out_.keys.push_back(std::move(key));
@@ -207,8 +200,7 @@ private:
 
 }  // namespace
 
-WMIPathParseResult WMIObjectPathParser::Parse(const wchar_t* path,
-                                              std::unique_ptr<WMIParsedObjectPath>& parsed) const {
+WMIPathParseResult WMIObjectPathParser::Parse(const wchar_t* path, std::unique_ptr<WMIParsedObjectPath>& parsed) const {
     parsed.reset();
     if (path == nullptr || path[0] == L'\0') return WMIPathParseInvalidParameter;
     size_t length = std::wcslen(path);

@@ -100,15 +100,14 @@ STDMETHODIMP_(ULONG) WMIProvider::Release() {
 
 // --- IWbemProviderInit ----------------------------------------------------------------------------------------
 
-STDMETHODIMP WMIProvider::Initialize(LPWSTR user, LONG, LPWSTR, LPWSTR locale, IWbemServices* services,
-                                     IWbemContext*, IWbemProviderInitSink* initSink) {
+STDMETHODIMP WMIProvider::Initialize(LPWSTR user, LONG, LPWSTR, LPWSTR locale, IWbemServices* services, IWbemContext*,
+                                     IWbemProviderInitSink* initSink) {
     EnterCriticalSection(&lock_);
     services_.Reset(services);
     CoImpersonateClient();
     bool failed = false;
     try {
-        HRESULT registered =
-            event_source_->Register(user, locale, event_scope_.c_str(), event_registration_.c_str());
+        HRESULT registered = event_source_->Register(user, locale, event_scope_.c_str(), event_registration_.c_str());
         TraceEventRegistration(event_registration_, event_scope_, registered);
     } catch (HRESULT hr) {
         WMI_TRACE_CAUGHT(hr);
@@ -118,7 +117,8 @@ STDMETHODIMP WMIProvider::Initialize(LPWSTR user, LONG, LPWSTR, LPWSTR locale, I
         failed = true;
     }
     CoRevertToSelf();
-    if (initSink != nullptr) initSink->SetStatus(failed ? static_cast<LONG>(WBEM_E_FAILED) : static_cast<LONG>(WBEM_S_INITIALIZED), 0);
+    if (initSink != nullptr)
+        initSink->SetStatus(failed ? static_cast<LONG>(WBEM_E_FAILED) : static_cast<LONG>(WBEM_S_INITIALIZED), 0);
     LeaveCriticalSection(&lock_);
     return WBEM_S_NO_ERROR;
 }
@@ -185,8 +185,7 @@ STDMETHODIMP WMIProvider::ExecQueryAsync(const BSTR, const BSTR query, LONG, IWb
     });
 }
 
-STDMETHODIMP WMIProvider::PutInstanceAsync(IWbemClassObject* instance, LONG, IWbemContext*,
-                                           IWbemObjectSink* handler) {
+STDMETHODIMP WMIProvider::PutInstanceAsync(IWbemClassObject* instance, LONG, IWbemContext*, IWbemObjectSink* handler) {
     return Serve(handler, instance == nullptr, [&] {
         VARIANT cls;
         VariantInit(&cls);
@@ -213,8 +212,7 @@ STDMETHODIMP WMIProvider::DeleteInstanceAsync(const BSTR objectPath, LONG, IWbem
 }
 
 STDMETHODIMP WMIProvider::ExecMethodAsync(const BSTR objectPath, const BSTR methodName, LONG flags,
-                                          IWbemContext* context, IWbemClassObject* inParams,
-                                          IWbemObjectSink* handler) {
+                                          IWbemContext* context, IWbemClassObject* inParams, IWbemObjectSink* handler) {
     return Serve(handler, false, [&] {
         WMIRequestPath path;
         ParsePathOrThrow(objectPath, &path);
@@ -273,15 +271,13 @@ STDMETHODIMP WMIProvider::CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IE
 STDMETHODIMP WMIProvider::ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) {
     return WBEM_E_NOT_SUPPORTED;
 }
-STDMETHODIMP WMIProvider::ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                IEnumWbemClassObject**) {
+STDMETHODIMP WMIProvider::ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) {
     return WBEM_E_NOT_SUPPORTED;
 }
-STDMETHODIMP WMIProvider::ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                     IWbemObjectSink*) {
+STDMETHODIMP WMIProvider::ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) {
     return WBEM_E_NOT_SUPPORTED;
 }
-STDMETHODIMP WMIProvider::ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                                     IWbemClassObject**, IWbemCallResult**) {
+STDMETHODIMP WMIProvider::ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
+                                     IWbemCallResult**) {
     return WBEM_E_NOT_SUPPORTED;
 }

@@ -35,8 +35,7 @@ class WMIProvider : public IWbemProviderInit, public IWbemServices {
 public:
     using GetHandler = std::function<void(WMIInstance& instance, LONG flags)>;
     using EnumerateHandler = std::function<void(WMIInstanceList& list, WMIRequest& request)>;
-    using MethodHandler =
-        std::function<void(WMIInstance& target, BSTR objectPath, WMIMethodCall& call, LONG flags)>;
+    using MethodHandler = std::function<void(WMIInstance& target, BSTR objectPath, WMIMethodCall& call, LONG flags)>;
 
     // IUnknown: IUnknown, IWbemProviderInit and IWbemServices.
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
@@ -60,12 +59,10 @@ public:
                          IWbemCallResult** result) override;
     STDMETHOD(GetObjectAsync)(const BSTR objectPath, LONG flags, IWbemContext* context,
                               IWbemObjectSink* handler) override;
-    STDMETHOD(PutClass)(IWbemClassObject* object, LONG flags, IWbemContext* context,
-                        IWbemCallResult** result) override;
+    STDMETHOD(PutClass)(IWbemClassObject* object, LONG flags, IWbemContext* context, IWbemCallResult** result) override;
     STDMETHOD(PutClassAsync)(IWbemClassObject* object, LONG flags, IWbemContext* context,
                              IWbemObjectSink* handler) override;
-    STDMETHOD(DeleteClass)(const BSTR className, LONG flags, IWbemContext* context,
-                           IWbemCallResult** result) override;
+    STDMETHOD(DeleteClass)(const BSTR className, LONG flags, IWbemContext* context, IWbemCallResult** result) override;
     STDMETHOD(DeleteClassAsync)(const BSTR className, LONG flags, IWbemContext* context,
                                 IWbemObjectSink* handler) override;
     STDMETHOD(CreateClassEnum)(const BSTR superclass, LONG flags, IWbemContext* context,
@@ -90,11 +87,10 @@ public:
                               IWbemObjectSink* handler) override;
     STDMETHOD(ExecNotificationQuery)(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
                                      IEnumWbemClassObject** enumerator) override;
-    STDMETHOD(ExecNotificationQueryAsync)(const BSTR language, const BSTR query, LONG flags,
-                                          IWbemContext* context, IWbemObjectSink* handler) override;
+    STDMETHOD(ExecNotificationQueryAsync)(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
+                                          IWbemObjectSink* handler) override;
     STDMETHOD(ExecMethod)(const BSTR objectPath, const BSTR methodName, LONG flags, IWbemContext* context,
-                          IWbemClassObject* inParams, IWbemClassObject** outParams,
-                          IWbemCallResult** result) override;
+                          IWbemClassObject* inParams, IWbemClassObject** outParams, IWbemCallResult** result) override;
     STDMETHOD(ExecMethodAsync)(const BSTR objectPath, const BSTR methodName, LONG flags, IWbemContext* context,
                                IWbemClassObject* inParams, IWbemObjectSink* handler) override;
 

@@ -15,8 +15,7 @@ WMIRequestPath::~WMIRequestPath() {
 bool ParseRequestPath(LPCWSTR text, WMIRequestPath* out) {
     if (out == nullptr) return false;
     std::unique_ptr<WMIParsedObjectPath> parsed;
-    if (WMIObjectPathParser().Parse(text, parsed) != WMIPathParseNoError || !parsed || !parsed->className)
-        return false;
+    if (WMIObjectPathParser().Parse(text, parsed) != WMIPathParseNoError || !parsed || !parsed->className) return false;
     out->className = *parsed->className;
     for (const WMIPathKey& key : parsed->keys) {
         VARIANT value;

@@ -11,8 +11,7 @@ const SettingClass kSettingClasses[] = {SettingClass::kString, SettingClass::kPa
 
 BIOSInterface* BIOSInterface::Create() { return new BIOSInterface(); }
 
-BIOSInterface::BIOSInterface()
-    : WMIProvider(L"root\\QV\\InstrumentedBIOS", L"DecoupledEventProvider_BCXBiosSettings") {
+BIOSInterface::BIOSInterface() : WMIProvider(L"root\\QV\\InstrumentedBIOS", L"DecoupledEventProvider_BCXBiosSettings") {
     TheServerModule().Lock();
     AddClass(
         L"QVPROV_BIOSSettingInterface", [this](WMIInstance& instance, LONG) { settings_.GetInterface(instance); },

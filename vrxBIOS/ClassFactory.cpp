@@ -35,7 +35,9 @@ STDMETHODIMP BIOSInterfaceClassFactory::CreateInstance(IUnknown* outer, REFIID i
 }
 
 STDMETHODIMP BIOSInterfaceClassFactory::LockServer(BOOL lock) {
-    if (lock) TheServerModule().Lock();
-    else TheServerModule().Unlock();
+    if (lock)
+        TheServerModule().Lock();
+    else
+        TheServerModule().Unlock();
     return S_OK;
 }

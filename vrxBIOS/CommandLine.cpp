@@ -31,11 +31,16 @@ CommandLineFlags ParseCommandLine(LPCWSTR line) {
             flags.bEmbedded = true;
             break;
         }
-        if (SameName(name, L"Install") || SameName(name, L"RegServer")) flags.bInstall = true;
-        else if (SameName(name, L"UnregServer") || SameName(name, L"Uninstall")) flags.bUninstall = true;
-        else if (SameName(name, L"Clean")) flags.bClean = true;
-        else if (SameName(name, L"TestMode")) flags.bTestmode = true;
-        else if (SameName(name, L"Silent")) flags.bSilent = true;
+        if (SameName(name, L"Install") || SameName(name, L"RegServer"))
+            flags.bInstall = true;
+        else if (SameName(name, L"UnregServer") || SameName(name, L"Uninstall"))
+            flags.bUninstall = true;
+        else if (SameName(name, L"Clean"))
+            flags.bClean = true;
+        else if (SameName(name, L"TestMode"))
+            flags.bTestmode = true;
+        else if (SameName(name, L"Silent"))
+            flags.bSilent = true;
         scan = start;
     }
     return flags;

@@ -33,11 +33,13 @@ private:
         bool operator==(const Key& other) const { return high == other.high && low == other.low; }
     };
     struct KeyHash {
-        size_t operator()(const Key& key) const { return std::hash<uint64_t>()(key.high ^ (key.low * 0x9E3779B97F4A7C15ull)); }
+        size_t operator()(const Key& key) const {
+            return std::hash<uint64_t>()(key.high ^ (key.low * 0x9E3779B97F4A7C15ull));
+        }
     };
     static Key KeyOf(const UUID& uuid);
 
     std::unordered_map<Key, uint32_t, KeyHash> entries_;       // instance name -> number of the Name
-    std::vector<std::wstring> names_;                         // distinct setting Names
+    std::vector<std::wstring> names_;                          // distinct setting Names
     std::unordered_map<std::wstring, uint32_t> name_numbers_;  // Name -> its number
 };

@@ -16,23 +16,69 @@ public:
     // Every export the binding looks up, in lookup order; Required() says which ones the library cannot be
     // used without.
     enum Export : int {
-        kZmrMCInit, kZmrMCDetect, kZmrMCObtainBiosData, kZmrMCGetFoundDevicesCount, kZmrMCGetIsAPwdSet,
-        kZmrMCGetOpSysLangCode, kZmrMCGetOpSysCode, kZmrMCGetOpSysServiceRelease, kZmrMCGetOpSysPlatform,
-        kZmrMCGetMachineID, kZmrMCGetBaseBoardProduct, kZmrMCGetROMVersion, kZmrMCGetSmbiosBiosVersion,
-        kZmrMCGetSmbiosBiosReleaseDate, kZmrMCGetROMFamily, kZmrMCGetAssetTag, kZmrMCGetOwnershipString,
-        kZmrMCGetSerialNumber, kZmrMCGetFoundDeviceAtIndex, kZmrMCPxeNextBoot, kZmrMCFlashRomFromCAB,
-        kZmrMCSetAPwd, kZmrMCChangeAdminPassword, kZmrMCReadWriteFirstBootString,
-        kZmrMCReadWriteProductNameString, kZmrMCReadWriteE845String, kZmrMCCall32bitInt15IOCtl,
-        kZmrMCCall16bitIntIOCtl, kZmrMCIsCPUSerNumSupported, kZmrMCSetSecuritySettings,
-        kZmrMCChangeSysObjLockState, kZmrMCGetSysObjListSize, kZmrMCGetSysObjList, kZmrMCGetSysObjInfo,
-        kZmrMCGetSysObjValue, kZmrMCSetSysObjValue, kZmrMCGetIPLDevInfo, kZmrMCGetIPLTableInfo,
-        kZmrMCSetIPLPriority, kZmrMCGetSystemManufacturer, kZmrMCGetSystemProduct, kZmrMCGetSystemVersion,
-        kZmrMCGetBaseBoardManufacturer, kZmrMCGetBaseBoardVersion, kConvertStringToKeyboardScanCodes,
-        kConvertPasswordTokenToScanCode, kBiosSettingsReadFromSystem, kBiosSettingsWriteToSystem,
-        kBiosSettingsReadFromFile, kBiosSettingsWriteToFile, kBiosSettingsFindStringFromID,
-        kBiosSettingsFindIDFromString, kBiosSettingsFindSRI, kBiosSettingsSetItemInfo, kBiosSettingsSRIEnumCount,
-        kBiosSettingsSRIEnumGetAt, kZmrMCGetIsPowerOnPwdSet, kZmrMCSetPowerOnPwd, kZmrMCChangePowerOnPassword,
-        kZmrMCVerifyPowerOnPassword, kBiosSetSystemDefaults, kBiosSRIAddRef, kBiosSRIRelease,
+        kZmrMCInit,
+        kZmrMCDetect,
+        kZmrMCObtainBiosData,
+        kZmrMCGetFoundDevicesCount,
+        kZmrMCGetIsAPwdSet,
+        kZmrMCGetOpSysLangCode,
+        kZmrMCGetOpSysCode,
+        kZmrMCGetOpSysServiceRelease,
+        kZmrMCGetOpSysPlatform,
+        kZmrMCGetMachineID,
+        kZmrMCGetBaseBoardProduct,
+        kZmrMCGetROMVersion,
+        kZmrMCGetSmbiosBiosVersion,
+        kZmrMCGetSmbiosBiosReleaseDate,
+        kZmrMCGetROMFamily,
+        kZmrMCGetAssetTag,
+        kZmrMCGetOwnershipString,
+        kZmrMCGetSerialNumber,
+        kZmrMCGetFoundDeviceAtIndex,
+        kZmrMCPxeNextBoot,
+        kZmrMCFlashRomFromCAB,
+        kZmrMCSetAPwd,
+        kZmrMCChangeAdminPassword,
+        kZmrMCReadWriteFirstBootString,
+        kZmrMCReadWriteProductNameString,
+        kZmrMCReadWriteE845String,
+        kZmrMCCall32bitInt15IOCtl,
+        kZmrMCCall16bitIntIOCtl,
+        kZmrMCIsCPUSerNumSupported,
+        kZmrMCSetSecuritySettings,
+        kZmrMCChangeSysObjLockState,
+        kZmrMCGetSysObjListSize,
+        kZmrMCGetSysObjList,
+        kZmrMCGetSysObjInfo,
+        kZmrMCGetSysObjValue,
+        kZmrMCSetSysObjValue,
+        kZmrMCGetIPLDevInfo,
+        kZmrMCGetIPLTableInfo,
+        kZmrMCSetIPLPriority,
+        kZmrMCGetSystemManufacturer,
+        kZmrMCGetSystemProduct,
+        kZmrMCGetSystemVersion,
+        kZmrMCGetBaseBoardManufacturer,
+        kZmrMCGetBaseBoardVersion,
+        kConvertStringToKeyboardScanCodes,
+        kConvertPasswordTokenToScanCode,
+        kBiosSettingsReadFromSystem,
+        kBiosSettingsWriteToSystem,
+        kBiosSettingsReadFromFile,
+        kBiosSettingsWriteToFile,
+        kBiosSettingsFindStringFromID,
+        kBiosSettingsFindIDFromString,
+        kBiosSettingsFindSRI,
+        kBiosSettingsSetItemInfo,
+        kBiosSettingsSRIEnumCount,
+        kBiosSettingsSRIEnumGetAt,
+        kZmrMCGetIsPowerOnPwdSet,
+        kZmrMCSetPowerOnPwd,
+        kZmrMCChangePowerOnPassword,
+        kZmrMCVerifyPowerOnPassword,
+        kBiosSetSystemDefaults,
+        kBiosSRIAddRef,
+        kBiosSRIRelease,
         kExportCount
     };
 
@@ -61,23 +107,23 @@ public:
 
     // Forwarding calls: the export's result when it can be called, else the value noted. Those marked
     // "ready" also need Ready() to be nonzero.
-    int ReadFromSystem(const char* password);                           // 0
-    int EnumCount();                                                    // 0
-    SRI* EnumGetAt(int index);                                          // null
-    int Release();                                                      // 0
-    const char* FindStringFromID(uint16_t id, SRI* table);              // "" (never null)
-    int FindIDFromString(uint16_t* id, const char* text);               // 0
-    SRI* FindSRI(uint16_t nameId, const uint16_t* key);                 // null
-    int SetItemInfo(SRI* record, const char* password);                 // 0
-    int SetSystemDefaults(const char* password);                        // 0
-    int IsAdminPasswordSet();                                           // ready; 0
-    int IsPowerOnPasswordSet();                                         // ready; 0
+    int ReadFromSystem(const char* password);               // 0
+    int EnumCount();                                        // 0
+    SRI* EnumGetAt(int index);                              // null
+    int Release();                                          // 0
+    const char* FindStringFromID(uint16_t id, SRI* table);  // "" (never null)
+    int FindIDFromString(uint16_t* id, const char* text);   // 0
+    SRI* FindSRI(uint16_t nameId, const uint16_t* key);     // null
+    int SetItemInfo(SRI* record, const char* password);     // 0
+    int SetSystemDefaults(const char* password);            // 0
+    int IsAdminPasswordSet();                               // ready; 0
+    int IsPowerOnPasswordSet();                             // ready; 0
     int ChangeSysObjLockState(const char* password, uint16_t length, int lock,
-                              unsigned char* status);                   // ready; 0
+                              unsigned char* status);  // ready; 0
     // ready; false when it cannot be called (the caller falls back), else *converted = the export's result.
     bool ConvertPasswordToken(const char* text, unsigned char* codes, int capacity, const char** errorPosition,
                               int* converted);
-    int VerifyPowerOnPassword(const char* password);                    // ready; 0 (verification fails)
+    int VerifyPowerOnPassword(const char* password);  // ready; 0 (verification fails)
 
     // For tests: replaces one export by a function of the same signature (null removes it). Does not change
     // Ready().
@@ -86,7 +132,9 @@ public:
 
 private:
     template <typename Function>
-    Function* Get(Export which) const { return reinterpret_cast<Function*>(exports_[which]); }
+    Function* Get(Export which) const {
+        return reinterpret_cast<Function*>(exports_[which]);
+    }
 
     HMODULE module_ = nullptr;
     void* exports_[kExportCount] = {};

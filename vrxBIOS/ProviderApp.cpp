@@ -53,9 +53,7 @@ HWND CreateHiddenMainWindow(HINSTANCE instance) {
                            reinterpret_cast<HMENU>(static_cast<UINT_PTR>(1234)), instance, nullptr);
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 int CProviderApp::ShowMessage(UINT id, UINT type) const {
     wchar_t text[512] = {};
@@ -112,8 +110,7 @@ BOOL CProviderApp::StartComServer() {
     }
     TheServerModule().StartMonitor();
     class_factory_ = new BIOSInterfaceClassFactory();
-    CoRegisterClassObject(CLSID_BIOSInterface, class_factory_, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                          &class_cookie_);
+    CoRegisterClassObject(CLSID_BIOSInterface, class_factory_, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &class_cookie_);
     m_pMainWnd = CreateHiddenMainWindow(m_hInstance);
     return TRUE;
 }

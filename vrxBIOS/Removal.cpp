@@ -25,11 +25,10 @@ const RemovalStep kSoftwareProvider{
      L"QVPROV_BIOSEnumeration", L"QVPROV_BIOSOrderedList", L"QV_BIOSConfigurationEvent"},
     L"__Win32Provider.Name=\"WMIProvider_BCXBiosSettings\""};
 
-const RemovalStep kCommonClasses{
-    L"UninstallCommonClasses()\n",
-    {L"QV_BIOSSettingInterface", L"QV_BIOSString", L"QV_BIOSInteger", L"QV_BIOSPassword", L"QV_BIOSEnumeration",
-     L"QV_BIOSOrderedList", L"QV_BIOSSetting"},
-    nullptr};
+const RemovalStep kCommonClasses{L"UninstallCommonClasses()\n",
+                                 {L"QV_BIOSSettingInterface", L"QV_BIOSString", L"QV_BIOSInteger", L"QV_BIOSPassword",
+                                  L"QV_BIOSEnumeration", L"QV_BIOSOrderedList", L"QV_BIOSSetting"},
+                                 nullptr};
 
 // True when the step connected and, for a step with a provider, the provider instance was deleted.
 bool Run(const RemovalStep& step) {

@@ -49,8 +49,7 @@ std::string Narrow(const std::wstring& text) {
                                    nullptr);
     if (size <= 0) return {};
     std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
     return narrow;
 }
 
@@ -123,8 +122,7 @@ uint16_t IdentifierAt(const SRI& record, size_t index) {
 // once per request; the password states are asked once per request.
 class RecordFiller {
 public:
-    RecordFiller(LibraryBinding& library, InstanceNameTable& names)
-        : library_(library), names_(names) {}
+    RecordFiller(LibraryBinding& library, InstanceNameTable& names) : library_(library), names_(names) {}
 
     // Fills instance from record. A new instance (unnamed) gets a new instance name, entered in the table; an
     // instance of a get keeps the name it was asked for.
@@ -178,18 +176,17 @@ int RecordFiller::PowerOnPasswordSet() {
 }
 
 void RecordFiller::Fill(WMIInstance* instance, const SRI* record, bool unnamed) {
-    if (instance == nullptr || record == nullptr || instance->Object() == nullptr)
-        WMI_THROW(WBEM_E_PROVIDER_FAILURE);
+    if (instance == nullptr || record == nullptr || instance->Object() == nullptr) WMI_THROW(WBEM_E_PROVIDER_FAILURE);
     FillCommon(*instance, *record, unnamed);
     switch (record->type) {
-        case SRI_TYPE_ENUM:
-        case SRI_TYPE_KEYED_ENUM: FillEnumeration(*instance, *record); break;
-        case SRI_TYPE_TEXT: FillString(*instance, *record); break;
-        case SRI_TYPE_INTEGER:
-        case SRI_TYPE_KEYED_INTEGER: FillInteger(*instance, *record); break;
-        case SRI_TYPE_ORDERED_LIST: FillOrderedList(*instance, *record); break;
-        case SRI_TYPE_PASSWORD: FillPassword(*instance, *record); break;
-        default: break;
+    case SRI_TYPE_ENUM:
+    case SRI_TYPE_KEYED_ENUM: FillEnumeration(*instance, *record); break;
+    case SRI_TYPE_TEXT: FillString(*instance, *record); break;
+    case SRI_TYPE_INTEGER:
+    case SRI_TYPE_KEYED_INTEGER: FillInteger(*instance, *record); break;
+    case SRI_TYPE_ORDERED_LIST: FillOrderedList(*instance, *record); break;
+    case SRI_TYPE_PASSWORD: FillPassword(*instance, *record); break;
+    default: break;
     }
 }
 
@@ -355,14 +352,14 @@ private:
 bool SettingClassOfType(uint16_t type, SettingClass* settingClass) {
     SettingClass found;
     switch (type) {
-        case SRI_TYPE_ENUM:
-        case SRI_TYPE_KEYED_ENUM: found = SettingClass::kEnumeration; break;
-        case SRI_TYPE_TEXT: found = SettingClass::kString; break;
-        case SRI_TYPE_INTEGER:
-        case SRI_TYPE_KEYED_INTEGER: found = SettingClass::kInteger; break;
-        case SRI_TYPE_PASSWORD: found = SettingClass::kPassword; break;
-        case SRI_TYPE_ORDERED_LIST: found = SettingClass::kOrderedList; break;
-        default: return false;
+    case SRI_TYPE_ENUM:
+    case SRI_TYPE_KEYED_ENUM: found = SettingClass::kEnumeration; break;
+    case SRI_TYPE_TEXT: found = SettingClass::kString; break;
+    case SRI_TYPE_INTEGER:
+    case SRI_TYPE_KEYED_INTEGER: found = SettingClass::kInteger; break;
+    case SRI_TYPE_PASSWORD: found = SettingClass::kPassword; break;
+    case SRI_TYPE_ORDERED_LIST: found = SettingClass::kOrderedList; break;
+    default: return false;
     }
     if (settingClass != nullptr) *settingClass = found;
     return true;
@@ -370,11 +367,11 @@ bool SettingClassOfType(uint16_t type, SettingClass* settingClass) {
 
 LPCWSTR SettingClassName(SettingClass settingClass) {
     switch (settingClass) {
-        case SettingClass::kString: return L"QVPROV_BIOSString";
-        case SettingClass::kInteger: return L"QVPROV_BIOSInteger";
-        case SettingClass::kEnumeration: return L"QVPROV_BIOSEnumeration";
-        case SettingClass::kOrderedList: return L"QVPROV_BIOSOrderedList";
-        case SettingClass::kPassword: return L"QVPROV_BIOSPassword";
+    case SettingClass::kString: return L"QVPROV_BIOSString";
+    case SettingClass::kInteger: return L"QVPROV_BIOSInteger";
+    case SettingClass::kEnumeration: return L"QVPROV_BIOSEnumeration";
+    case SettingClass::kOrderedList: return L"QVPROV_BIOSOrderedList";
+    case SettingClass::kPassword: return L"QVPROV_BIOSPassword";
     }
     return L"";
 }

@@ -27,14 +27,14 @@ extern "C" {
 
 /* Status codes of the password and string exports. */
 #define ZMRMC_S_OK 0x00000000u
-#define ZMRMC_E_FAIL 0x80004005u           /* no driver open, or the request failed */
-#define ZMRMC_E_INVALIDARG 0x80070057u     /* null length pointer */
-#define ZMRMC_E_UNLOCK_FAILED 0x80000087u  /* the setup password did not unlock the firmware */
-#define ZMRMC_E_TOO_LONG 0x80000080u       /* old and new password together exceed 15 characters */
-#define ZMRMC_E_FIRMWARE 0x80000000u       /* plus AH: the firmware refused the call */
-#define ZMRMC_E_POWERON_STEP1 0x80005600u  /* plus the firmware's code, first power-on step */
-#define ZMRMC_E_POWERON_STEP2 0x80005700u  /* plus the firmware's code, second power-on step */
-#define ZMRMC_E_DETECT 0x800A03E8u         /* ZmrMCDetect: no driver, or a scan is already running */
+#define ZMRMC_E_FAIL 0x80004005u          /* no driver open, or the request failed */
+#define ZMRMC_E_INVALIDARG 0x80070057u    /* null length pointer */
+#define ZMRMC_E_UNLOCK_FAILED 0x80000087u /* the setup password did not unlock the firmware */
+#define ZMRMC_E_TOO_LONG 0x80000080u      /* old and new password together exceed 15 characters */
+#define ZMRMC_E_FIRMWARE 0x80000000u      /* plus AH: the firmware refused the call */
+#define ZMRMC_E_POWERON_STEP1 0x80005600u /* plus the firmware's code, first power-on step */
+#define ZMRMC_E_POWERON_STEP2 0x80005700u /* plus the firmware's code, second power-on step */
+#define ZMRMC_E_DETECT 0x800A03E8u        /* ZmrMCDetect: no driver, or a scan is already running */
 
 typedef uint32_t ZmrMCStatus;
 
@@ -75,24 +75,24 @@ typedef struct ZmrMCFoundDevice {
  * BiosSettingsSetItemInfo. On a 32-bit target it is exactly 68 bytes with the offsets noted; on a 64-bit
  * target the two pointers are 8 bytes wide, which moves the fields after them (size then holds 76). */
 typedef struct SRI {
-    uint32_t size;            /*  0: the record's size */
-    uint16_t objectIndex;     /*  4: the firmware's number for the object */
-    uint16_t type;            /*  6: type code 0..10 */
-    uint16_t flags;           /*  8: bit 1 (value 2) = read-only; other bits as the firmware gave them */
-    uint16_t path[6];         /* 10: menu path string IDs, outermost first, 0xFFFF unused */
-    uint16_t pathDepth;       /* 22: entries before the first 0xFFFF */
-    uint16_t nameId;          /* 24: name string ID */
-    uint16_t currentIndex;    /* 26: index into the choices (types 0 and 9) */
-    uint16_t instanceKey[4];  /* 28: sub-name string IDs (types 9 and 10), 0xFFFF empty */
-    uint32_t lowerBound;      /* 36: types 3 and 10 */
-    uint32_t upperBound;      /* 40: types 3 and 10; maximum text length for types 1, 4, 6, 7 */
-    uint32_t changed;         /* 44: nonzero while the record awaits a write */
-    uint16_t elementCount;    /* 48: elements in the value buffer */
-    uint32_t valueSize;       /* 50: value buffer size in bytes */
-    void* value;              /* 54: value buffer */
-    uint16_t prereqCount;     /* 58 (32-bit) / 62 (64-bit): prerequisite texts, 0 = none */
-    uint32_t prereqSize;      /* 60 / 64: prerequisite buffer size in bytes */
-    char* prereqs;            /* 64 / 68: NUL-separated texts ending with an empty text */
+    uint32_t size;           /*  0: the record's size */
+    uint16_t objectIndex;    /*  4: the firmware's number for the object */
+    uint16_t type;           /*  6: type code 0..10 */
+    uint16_t flags;          /*  8: bit 1 (value 2) = read-only; other bits as the firmware gave them */
+    uint16_t path[6];        /* 10: menu path string IDs, outermost first, 0xFFFF unused */
+    uint16_t pathDepth;      /* 22: entries before the first 0xFFFF */
+    uint16_t nameId;         /* 24: name string ID */
+    uint16_t currentIndex;   /* 26: index into the choices (types 0 and 9) */
+    uint16_t instanceKey[4]; /* 28: sub-name string IDs (types 9 and 10), 0xFFFF empty */
+    uint32_t lowerBound;     /* 36: types 3 and 10 */
+    uint32_t upperBound;     /* 40: types 3 and 10; maximum text length for types 1, 4, 6, 7 */
+    uint32_t changed;        /* 44: nonzero while the record awaits a write */
+    uint16_t elementCount;   /* 48: elements in the value buffer */
+    uint32_t valueSize;      /* 50: value buffer size in bytes */
+    void* value;             /* 54: value buffer */
+    uint16_t prereqCount;    /* 58 (32-bit) / 62 (64-bit): prerequisite texts, 0 = none */
+    uint32_t prereqSize;     /* 60 / 64: prerequisite buffer size in bytes */
+    char* prereqs;           /* 64 / 68: NUL-separated texts ending with an empty text */
 } SRI;
 
 #pragma pack(pop)
@@ -156,8 +156,7 @@ ZMRMC_API int ZmrMCVerifyPowerOnPassword(const char* password);
 
 /* --- firmware strings and calls ------------------------------------------------------------------------ */
 ZMRMC_API ZmrMCStatus ZmrMCReadWriteFirstBootString(char* buffer, unsigned* length, int write);
-ZMRMC_API ZmrMCStatus ZmrMCReadWriteProductNameString(char* buffer, unsigned* length, int write,
-                                                      const char* password);
+ZMRMC_API ZmrMCStatus ZmrMCReadWriteProductNameString(char* buffer, unsigned* length, int write, const char* password);
 ZMRMC_API ZmrMCStatus ZmrMCReadWriteE845String(int index, char* buffer, unsigned* length, int write,
                                                const char* password);
 ZMRMC_API int ZmrMCCall32bitInt15IOCtl(ZmrMCRegisterBlock* regs, int size, unsigned char* status);

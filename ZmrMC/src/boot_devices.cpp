@@ -17,15 +17,12 @@ struct DisplayName {
 };
 
 constexpr DisplayName kDisplayNames[] = {
-    {"HDA-L", "Hard Drive (C:)"},           {"HDB-L", "Notebook Slidebay 1"},
-    {"HDC-L", "Notebook Slidebay 2"},       {"HDA-E", "Base Left Slidebay"},
-    {"HDB-E", "Base Right Slidebay"},       {"HDC-E", "Base Upper Right Slidebay"},
-    {"Intnl", "Network Controller"},        {"PCI-A", "PCI Slot A"},
-    {"PCI-B", "PCI Slot B"},                {"PCI-C", "PCI Slot C"},
-    {"BAY-C", "Hard Drive (C:)"},           {"BAY-B", "IDE CD-ROM Drive"},
-    {"BAY-A", "Notebook Slidebay 1"},       {"USB-CD", "USB CD ROM"},
-    {"USB-FL", "USB Floppy"},               {"USB-HD", "USB Hard Drive"},
-    {"USB-LS", "USB LS-120 Drive"},
+    {"HDA-L", "Hard Drive (C:)"},     {"HDB-L", "Notebook Slidebay 1"}, {"HDC-L", "Notebook Slidebay 2"},
+    {"HDA-E", "Base Left Slidebay"},  {"HDB-E", "Base Right Slidebay"}, {"HDC-E", "Base Upper Right Slidebay"},
+    {"Intnl", "Network Controller"},  {"PCI-A", "PCI Slot A"},          {"PCI-B", "PCI Slot B"},
+    {"PCI-C", "PCI Slot C"},          {"BAY-C", "Hard Drive (C:)"},     {"BAY-B", "IDE CD-ROM Drive"},
+    {"BAY-A", "Notebook Slidebay 1"}, {"USB-CD", "USB CD ROM"},         {"USB-FL", "USB Floppy"},
+    {"USB-HD", "USB Hard Drive"},     {"USB-LS", "USB LS-120 Drive"},
 };
 
 }  // namespace
@@ -38,10 +35,14 @@ std::string BootDeviceDisplayName(const std::string& description) {
 
 uint32_t DescriptionBlockAddress(uint32_t pointer) {
     uint32_t block;
-    if (pointer <= 0x80FFFF) block = pointer >> 16;                              // a linear address
-    else if (pointer < 0x10000000) block = 0xF;                                  // the ROM's F segment
-    else if (pointer > 0x1000FFFF) block = pointer >> 28;                        // segment's top digit
-    else block = pointer >> 16;
+    if (pointer <= 0x80FFFF)
+        block = pointer >> 16;  // a linear address
+    else if (pointer < 0x10000000)
+        block = 0xF;  // the ROM's F segment
+    else if (pointer > 0x1000FFFF)
+        block = pointer >> 28;  // segment's top digit
+    else
+        block = pointer >> 16;
     return block * kBlockSize;
 }
 

@@ -41,8 +41,7 @@ int CompareFirmwareDates(const std::string& a, const std::string& b) {
 
 bool CallWithoutConventionalMemory(const std::string& romFamily, const std::string& biosReleaseDate) {
     for (const auto& entry : kWithoutBlock)
-        if (strcasecmp(romFamily.c_str(), entry.family) == 0 &&
-            CompareFirmwareDates(biosReleaseDate, entry.date) >= 0)
+        if (strcasecmp(romFamily.c_str(), entry.family) == 0 && CompareFirmwareDates(biosReleaseDate, entry.date) >= 0)
             return true;
     return false;
 }

@@ -31,7 +31,8 @@ bool WriteResourceTo(const std::wstring& folder, std::wstring* written) {
     std::wstring path = WithSeparator(folder) + L"Zmrdtct.sys";
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         if (!DeleteFileW(path.c_str())) return false;
     }
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -69,18 +70,20 @@ bool DriverInstallation::InstallAndStart() {
     if (!WriteDriverFile()) return false;
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return false;
-    SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       driver_path_.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (service != nullptr) created_service_ = true;
-    else if (GetLastError() == ERROR_SERVICE_EXISTS) service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
+    SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, driver_path_.c_str(), nullptr,
+                                       nullptr, nullptr, nullptr, nullptr);
+    if (service != nullptr)
+        created_service_ = true;
+    else if (GetLastError() == ERROR_SERVICE_EXISTS)
+        service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
     bool running = false;
     if (service != nullptr) {
         if (StartServiceW(service, 0, nullptr)) {
             started_service_ = true;
             SERVICE_STATUS status{};
-            for (int poll = 0; poll < 60 && QueryServiceStatus(service, &status) &&
-                               status.dwCurrentState == SERVICE_START_PENDING;
+            for (int poll = 0;
+                 poll < 60 && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_START_PENDING;
                  ++poll)
                 Sleep(1000);
             running = true;
@@ -95,7 +98,8 @@ bool DriverInstallation::InstallAndStart() {
 
 void DriverInstallation::Open(DriverTransport& transport, bool openExisting, bool installDriver) {
     const VersionInfo& version = LoadedVersionInfo();
-    if (version.platform == VER_PLATFORM_WIN32_NT && (version.major > 5 || (version.major == 5 && version.minor >= 1))) {
+    if (version.platform == VER_PLATFORM_WIN32_NT &&
+        (version.major > 5 || (version.major == 5 && version.minor >= 1))) {
         BOOL wow64 = FALSE;
         if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) return;  // 64-bit Windows: no driver
     }

@@ -27,8 +27,8 @@ bool NotReached(unsigned char* status) {
 }  // namespace
 
 SharedBuffer::SharedBuffer(size_t size)
-    : data_(static_cast<uint8_t*>(VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE,
-                                               PAGE_READWRITE))) {}
+    : data_(static_cast<uint8_t*>(
+          VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
 
 SharedBuffer::~SharedBuffer() {
     if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);

@@ -61,9 +61,8 @@ int ZmrMCInit(int openExisting, int installDriver) {
 }
 
 int ZmrMCDetect(void) {
-    return Guard(static_cast<int>(ZMRMC_E_DETECT), [] {
-        return static_cast<int>(Detection() != nullptr ? Detection()->Detect() : ZMRMC_E_DETECT);
-    });
+    return Guard(static_cast<int>(ZMRMC_E_DETECT),
+                 [] { return static_cast<int>(Detection() != nullptr ? Detection()->Detect() : ZMRMC_E_DETECT); });
 }
 
 int ZmrMCObtainBiosData(void) { return Bool(Firmware() != nullptr && Firmware()->Reachable()); }
@@ -237,10 +236,8 @@ int ConvertStringToKeyboardScanCodes(int mode, const char* text, unsigned char* 
     return Guard(kFalse, [&] { return Bool(zmrmc::KeyTextToScanCodes(mode, text, codes, errorPosition)); });
 }
 
-int ConvertPasswordTokenToScanCode(const char* text, unsigned char* codes, int capacity,
-                                   const char** errorPosition) {
-    return Guard(kFalse,
-                 [&] { return Bool(zmrmc::TaggedPasswordToScanCodes(text, codes, capacity, errorPosition)); });
+int ConvertPasswordTokenToScanCode(const char* text, unsigned char* codes, int capacity, const char** errorPosition) {
+    return Guard(kFalse, [&] { return Bool(zmrmc::TaggedPasswordToScanCodes(text, codes, capacity, errorPosition)); });
 }
 
 // --- settings model -----------------------------------------------------------------------------------------

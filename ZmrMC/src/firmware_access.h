@@ -64,7 +64,7 @@ public:
     const std::string& SmbiosBiosVersion();
     const std::string& SmbiosBiosReleaseDate();
     struct SmbiosNames {
-        std::string manufacturer, product, version, serial;  // system (type 1)
+        std::string manufacturer, product, version, serial;            // system (type 1)
         std::string board_manufacturer, board_product, board_version;  // base board (type 2)
     };
     const SmbiosNames& Names();

@@ -131,8 +131,8 @@ HRESULT FirmwareCallGate::Call(uint32_t command, uint32_t commandType, uint32_t 
         }
 
         // The first instance of the method class is the target.
-        if (FAILED(hr = services_->CreateInstanceEnum(methodClass, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                                      nullptr, instances.out())))
+        if (FAILED(hr = services_->CreateInstanceEnum(
+                       methodClass, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, instances.out())))
             break;
         ULONG returned = 0;
         hr = instances->Next(kInstanceWaitMs, 1, instance.out(), &returned);
@@ -162,8 +162,8 @@ HRESULT FirmwareCallGate::Call(uint32_t command, uint32_t commandType, uint32_t 
         Variant out;
         if (FAILED(hr = outParams->Get(L"OutData", 0, out.get(), nullptr, nullptr))) break;
         if (V_VT(out.get()) != VT_UNKNOWN || V_UNKNOWN(out.get()) == nullptr ||
-            FAILED(V_UNKNOWN(out.get())->QueryInterface(IID_IWbemClassObject,
-                                                        reinterpret_cast<void**>(outData.out())))) {
+            FAILED(
+                V_UNKNOWN(out.get())->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(outData.out())))) {
             hr = WBEM_E_INVALID_OBJECT;
             break;
         }
@@ -171,7 +171,8 @@ HRESULT FirmwareCallGate::Call(uint32_t command, uint32_t commandType, uint32_t 
         if (FAILED(hr = outData->Get(L"rwReturnCode", 0, code.get(), nullptr, nullptr))) break;
         if (V_VT(code.get()) != VT_NULL && V_VT(code.get()) != VT_EMPTY && status != nullptr) {
             Variant as;
-            if (SUCCEEDED(VariantChangeType(as.get(), code.get(), 0, VT_I4))) *status = static_cast<uint32_t>(V_I4(as.get()));
+            if (SUCCEEDED(VariantChangeType(as.get(), code.get(), 0, VT_I4)))
+                *status = static_cast<uint32_t>(V_I4(as.get()));
         }
         if (outputSize > 0) {
             Variant data;

@@ -35,11 +35,11 @@ public:
     std::string IdentityText(Text which) override {
         const char* text = "";
         switch (which) {
-            case Text::kManufacturer: text = ZmrMCGetSystemManufacturer(); break;
-            case Text::kProduct: text = ZmrMCGetSystemProduct(); break;
-            case Text::kSerialNumber: text = ZmrMCGetSerialNumber(); break;
-            case Text::kAssetTag: text = ZmrMCGetAssetTag(); break;
-            case Text::kOwnership: text = ZmrMCGetOwnershipString(); break;
+        case Text::kManufacturer: text = ZmrMCGetSystemManufacturer(); break;
+        case Text::kProduct: text = ZmrMCGetSystemProduct(); break;
+        case Text::kSerialNumber: text = ZmrMCGetSerialNumber(); break;
+        case Text::kAssetTag: text = ZmrMCGetAssetTag(); break;
+        case Text::kOwnership: text = ZmrMCGetOwnershipString(); break;
         }
         return text != nullptr ? text : "";
     }

@@ -28,7 +28,9 @@ struct Int15Block {
     ZmrMCRegisterBlock& regs() { return *reinterpret_cast<ZmrMCRegisterBlock*>(raw); }
     uint8_t* data() { return raw + 40; }
     // The data area's text: a length byte, then the text.
-    std::string LengthPrefixedText() { return std::string(reinterpret_cast<char*>(data() + 1), std::min<size_t>(data()[0], 17)); }
+    std::string LengthPrefixedText() {
+        return std::string(reinterpret_cast<char*>(data() + 1), std::min<size_t>(data()[0], 17));
+    }
 };
 
 }  // namespace

@@ -8,24 +8,93 @@ namespace zmrmc {
 namespace {
 
 constexpr const char* kTexts[kLegacyTextCount] = {
-    "English", "File", "Security", "Advanced", "Boot Options", "Device Options", "System Information",
-    "Manufacturer", "Product Name", "Processor Type", "Processor Stepping", "Cache Size (L1/L2)", "Memory Size",
-    "ROM Revision", "System BIOS", "Chassis Serial Number", "System IDs", "Asset Tracking Number",
-    "Enter Ownership Tag", "Serial Number", "Setup Password", "Old password", "New password",
-    "Verify new password", "Power-On Password", "Password Options", "Stringent Security",
-    "Smart Card BIOS Password Support", "Device Security", "Parallel Port", "Serial Port", "SD Card Slot",
-    "Floppy Drives", "Wireless Network Button", "Floppy Boot", "Legacy Diskette Write", "CD-ROM Boot",
-    "Fan Always on while on AC Power", "Enable", "Disable", "Device hidden", "Device available", "Yes", "No",
-    "MultiBoot", "QuickBoot", "Num Lock State at Power-On", "Network Service Boot", "USB Legacy Device Support",
-    "Infrared Port", "Multiple Pointing Devices", "Touch Pad", "Pointing Stick",
-    "Intel(r) Speedstep(tm) Technology", "SmartCard Passwords", "SmartCard", "Embedded Security",
-    "Activate Embedded Security On Next Boot", "Embedded Security Activation Policy", "No prompts", "F1 to Boot",
-    "Allow user to reject", "Password Prompt on Warm Boot", "Boot Order", "IDE CD-ROM Drive",
-    "Diskette Drive (A:)", "Hard Drive (C:)", "Network Controller", "Notebook Slidebay 1", "Notebook Slidebay 2",
-    "Base Left Slidebay", "Base Right Slidebay", "Base Upper Right Slidebay", "PCI Slot A", "PCI Slot B",
-    "PCI Slot C", "USB CD ROM", "USB Floppy", "USB Hard Drive", "USB LS-120 Drive", "LAN/WLAN Switching",
-    "Embedded WLAN Device Radio", "Embedded Bluetooth Device Radio", "LAN Power Save",
-    "Mobile hard drive protection", "Data Execution Prevention", "--",
+    "English",
+    "File",
+    "Security",
+    "Advanced",
+    "Boot Options",
+    "Device Options",
+    "System Information",
+    "Manufacturer",
+    "Product Name",
+    "Processor Type",
+    "Processor Stepping",
+    "Cache Size (L1/L2)",
+    "Memory Size",
+    "ROM Revision",
+    "System BIOS",
+    "Chassis Serial Number",
+    "System IDs",
+    "Asset Tracking Number",
+    "Enter Ownership Tag",
+    "Serial Number",
+    "Setup Password",
+    "Old password",
+    "New password",
+    "Verify new password",
+    "Power-On Password",
+    "Password Options",
+    "Stringent Security",
+    "Smart Card BIOS Password Support",
+    "Device Security",
+    "Parallel Port",
+    "Serial Port",
+    "SD Card Slot",
+    "Floppy Drives",
+    "Wireless Network Button",
+    "Floppy Boot",
+    "Legacy Diskette Write",
+    "CD-ROM Boot",
+    "Fan Always on while on AC Power",
+    "Enable",
+    "Disable",
+    "Device hidden",
+    "Device available",
+    "Yes",
+    "No",
+    "MultiBoot",
+    "QuickBoot",
+    "Num Lock State at Power-On",
+    "Network Service Boot",
+    "USB Legacy Device Support",
+    "Infrared Port",
+    "Multiple Pointing Devices",
+    "Touch Pad",
+    "Pointing Stick",
+    "Intel(r) Speedstep(tm) Technology",
+    "SmartCard Passwords",
+    "SmartCard",
+    "Embedded Security",
+    "Activate Embedded Security On Next Boot",
+    "Embedded Security Activation Policy",
+    "No prompts",
+    "F1 to Boot",
+    "Allow user to reject",
+    "Password Prompt on Warm Boot",
+    "Boot Order",
+    "IDE CD-ROM Drive",
+    "Diskette Drive (A:)",
+    "Hard Drive (C:)",
+    "Network Controller",
+    "Notebook Slidebay 1",
+    "Notebook Slidebay 2",
+    "Base Left Slidebay",
+    "Base Right Slidebay",
+    "Base Upper Right Slidebay",
+    "PCI Slot A",
+    "PCI Slot B",
+    "PCI Slot C",
+    "USB CD ROM",
+    "USB Floppy",
+    "USB Hard Drive",
+    "USB LS-120 Drive",
+    "LAN/WLAN Switching",
+    "Embedded WLAN Device Radio",
+    "Embedded Bluetooth Device Radio",
+    "LAN Power Save",
+    "Mobile hard drive protection",
+    "Data Execution Prevention",
+    "--",
 };
 
 // System identifiers of the notebook and desktop models whose firmware predates the native system objects
@@ -40,8 +109,7 @@ constexpr uint16_t kNone = 0xFFFF;
 struct Path {
     uint16_t menu, submenu;
 };
-constexpr Path kPathA{1, 6}, kPathB{2, 28}, kPathC{2, 16}, kPathD{2, 54}, kPathE{3, 4},
-    kPathF{3, 5}, kPathG{2, 5};
+constexpr Path kPathA{1, 6}, kPathB{2, 28}, kPathC{2, 16}, kPathD{2, 54}, kPathE{3, 4}, kPathF{3, 5}, kPathG{2, 5};
 
 constexpr uint16_t kEnable = 38, kDisable = 39, kHidden = 40, kAvailable = 41;
 constexpr uint8_t kCarry = 1;
@@ -156,10 +224,10 @@ protected:
         if (!Read(&bh)) return false;
         bool second = false;
         switch (s_.read) {
-            case ReadRule::kNonZero: second = bh != 0; break;
-            case ReadRule::kZero: second = bh == 0; break;
-            case ReadRule::kEquals: second = bh == s_.operand; break;
-            case ReadRule::kBit: second = (bh >> s_.operand) & 1; break;
+        case ReadRule::kNonZero: second = bh != 0; break;
+        case ReadRule::kZero: second = bh == 0; break;
+        case ReadRule::kEquals: second = bh == s_.operand; break;
+        case ReadRule::kBit: second = (bh >> s_.operand) & 1; break;
         }
         PutChoices(value, second ? 1 : 0, {s_.first_choice, s_.second_choice});
         return true;
@@ -168,16 +236,16 @@ protected:
         uint16_t index = Get16(value + 2);
         uint8_t bh = 0;
         switch (s_.write) {
-            case WriteRule::kOneForIndex1: bh = index == 1 ? 1 : 0; break;
-            case WriteRule::kOneForIndex0: bh = index == 0 ? 1 : 0; break;
-            case WriteRule::kValueForIndex1: bh = index == 1 ? s_.operand : 0; break;
-            case WriteRule::kKeepOtherBits: {
-                // TouchPad and PointingStick share one sub-function: change only this setting's bit.
-                if (!Read(&bh)) return false;
-                uint8_t bit = static_cast<uint8_t>(1u << s_.operand);
-                bh = index == 1 ? static_cast<uint8_t>(bh | bit) : static_cast<uint8_t>(bh & ~bit);
-                break;
-            }
+        case WriteRule::kOneForIndex1: bh = index == 1 ? 1 : 0; break;
+        case WriteRule::kOneForIndex0: bh = index == 0 ? 1 : 0; break;
+        case WriteRule::kValueForIndex1: bh = index == 1 ? s_.operand : 0; break;
+        case WriteRule::kKeepOtherBits: {
+            // TouchPad and PointingStick share one sub-function: change only this setting's bit.
+            if (!Read(&bh)) return false;
+            uint8_t bit = static_cast<uint8_t>(1u << s_.operand);
+            bh = index == 1 ? static_cast<uint8_t>(bh | bit) : static_cast<uint8_t>(bh & ~bit);
+            break;
+        }
         }
         ZmrMCRegisterBlock regs{};
         regs.eax = 0xE845;
@@ -207,7 +275,9 @@ class SecurityObject : public LegacySysObj {
 public:
     SecurityObject(FirmwareCalls& f, const char* name, uint16_t id, Path path, uint32_t mask,
                    std::vector<uint16_t> choices, std::vector<uint32_t> index_bits)
-        : LegacySysObj(name, id, path.menu, path.submenu, false, f), mask_(mask), choices_(std::move(choices)),
+        : LegacySysObj(name, id, path.menu, path.submenu, false, f),
+          mask_(mask),
+          choices_(std::move(choices)),
           index_bits_(std::move(index_bits)) {}
     uint16_t Type() const override { return SRI_TYPE_ENUM; }
     uint32_t Size() override { return static_cast<uint32_t>(6 + 2 * choices_.size()); }
@@ -331,8 +401,7 @@ constexpr E845Setting kBootAndDevices[] = {
     {"MultiBoot", 44, kPathE, 0x4A, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1, 0},
     {"QuickBoot", 45, kPathE, 0x19, kDisable, kEnable, ReadRule::kEquals, WriteRule::kValueForIndex1, 31},
     {"NumLock", 46, kPathF, 0x4B, kDisable, kEnable, ReadRule::kEquals, WriteRule::kOneForIndex1, 1},
-    {"MultiplePointingDevices", 50, kPathF, 0x41, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1,
-     0},
+    {"MultiplePointingDevices", 50, kPathF, 0x41, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1, 0},
     {"TouchPad", 51, kPathF, 0x61, kEnable, kDisable, ReadRule::kBit, WriteRule::kKeepOtherBits, 1},
     {"PointingStick", 52, kPathF, 0x61, kEnable, kDisable, ReadRule::kBit, WriteRule::kKeepOtherBits, 0},
     {"SpeedStep", 53, kPathF, 0x53, kEnable, kDisable, ReadRule::kZero, WriteRule::kOneForIndex0, 0},
@@ -342,8 +411,7 @@ constexpr E845Setting kBootAndDevices[] = {
     {"WirelessLanState", 81, kPathF, 0x79, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1, 0},
     {"BluetoothDeviceState", 82, kPathF, 0x7A, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1, 0},
     {"LanPowerState", 83, kPathF, 0x7B, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1, 0},
-    {"MobileHardDriveProtection", 84, kPathG, 0x7C, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1,
-     0},
+    {"MobileHardDriveProtection", 84, kPathG, 0x7C, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1, 0},
     {"PaeNxDep", 85, kPathF, 0x7E, kDisable, kEnable, ReadRule::kNonZero, WriteRule::kOneForIndex1, 0},
 };
 
@@ -352,8 +420,7 @@ constexpr E845Setting kBootAndDevices[] = {
 const char* LegacyText(uint16_t id) { return id < kLegacyTextCount ? kTexts[id] : nullptr; }
 
 bool IsLegacySystemId(uint16_t system_id) {
-    return std::find(std::begin(kLegacySystemIds), std::end(kLegacySystemIds), system_id) !=
-           std::end(kLegacySystemIds);
+    return std::find(std::begin(kLegacySystemIds), std::end(kLegacySystemIds), system_id) != std::end(kLegacySystemIds);
 }
 
 std::vector<std::unique_ptr<LegacySysObj>> CreateLegacyCatalogue(FirmwareCalls& f, BootDevices& boot) {
@@ -363,8 +430,8 @@ std::vector<std::unique_ptr<LegacySysObj>> CreateLegacyCatalogue(FirmwareCalls& 
     list.push_back(std::make_unique<IdentityTextObject>(f, "Manufacturer", 7, kPathA, true, Text::kManufacturer, 43));
     list.push_back(std::make_unique<IdentityTextObject>(f, "Model", 8, kPathA, true, Text::kProduct, 43));
     list.push_back(std::make_unique<IdentityTextObject>(f, "SerialNumber", 19, kPathA, true, Text::kSerialNumber, 43));
-    list.push_back(std::make_unique<SecurityObject>(f, "SmartCard", 55, kPathD, 0x800, std::vector<uint16_t>{kDisable, kEnable},
-                                                    std::vector<uint32_t>{0, 0x800}));
+    list.push_back(std::make_unique<SecurityObject>(
+        f, "SmartCard", 55, kPathD, 0x800, std::vector<uint16_t>{kDisable, kEnable}, std::vector<uint32_t>{0, 0x800}));
     for (const E845Setting& s : kDeviceSecurity) list.push_back(std::make_unique<E845Object>(f, s));
     list.push_back(std::make_unique<SecurityObject>(f, "EmbeddedSecurityActivationPolicy", 58, kPathB, 0x60000,
                                                     std::vector<uint16_t>{59, 60, 61},

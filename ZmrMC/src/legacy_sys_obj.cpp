@@ -5,9 +5,13 @@
 
 namespace zmrmc {
 
-LegacySysObj::LegacySysObj(const char* internal_name, uint16_t name_id, uint16_t menu, uint16_t submenu,
-                           bool read_only, FirmwareCalls& firmware)
-    : firmware_(firmware), internal_name_(internal_name), name_id_(name_id), menu_(menu), submenu_(submenu),
+LegacySysObj::LegacySysObj(const char* internal_name, uint16_t name_id, uint16_t menu, uint16_t submenu, bool read_only,
+                           FirmwareCalls& firmware)
+    : firmware_(firmware),
+      internal_name_(internal_name),
+      name_id_(name_id),
+      menu_(menu),
+      submenu_(submenu),
       read_only_(read_only) {}
 
 bool LegacySysObj::IsSupported() {

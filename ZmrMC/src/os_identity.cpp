@@ -15,16 +15,15 @@ struct LanguageEntry {
 
 // Searched in order; the first entry with the identifier wins, the final entry (0) is the default.
 const LanguageEntry kLanguages[] = {
-    {0x0404, "TW"}, {0x0804, "CH"}, {0x1004, "CH"}, {0x0405, "CS"}, {0x0406, "DK"}, {0x0413, "NL"},
-    {0x0813, "NL"}, {0x0409, "US"}, {0x0809, "US"}, {0x0C09, "US"}, {0x1009, "US"}, {0x1409, "US"},
-    {0x1809, "US"}, {0x040B, "FI"}, {0x040C, "FR"}, {0x080C, "FR"}, {0x0C0C, "FC"}, {0x100C, "FR"},
-    {0x0407, "GR"}, {0x0807, "GR"}, {0x0C07, "GR"}, {0x0408, "GK"}, {0x040E, "HU"}, {0x040F, "US"},
-    {0x0410, "IT"}, {0x0810, "IT"}, {0x0411, "JP"}, {0x0412, "KR"}, {0x0812, "KR"}, {0x0414, "NO"},
-    {0x0814, "NO"}, {0x0415, "PL"}, {0x0416, "BR"}, {0x0816, "PT"}, {0x0419, "RU"}, {0x0819, "RU"},
-    {0x041B, "SK"}, {0x040A, "SP"}, {0x080A, "SP"}, {0x0C0A, "SP"}, {0x100A, "SP"}, {0x140A, "SP"},
-    {0x180A, "SP"}, {0x1C0A, "SP"}, {0x200A, "SP"}, {0x240A, "SP"}, {0x280A, "SP"}, {0x2C0A, "SP"},
-    {0x300A, "SP"}, {0x340A, "SP"}, {0x380A, "SP"}, {0x3C0A, "SP"}, {0x400A, "SP"}, {0x041D, "SE"},
-    {0x041E, "TH"}, {0x041F, "TR"}, {0, "US"}};
+    {0x0404, "TW"}, {0x0804, "CH"}, {0x1004, "CH"}, {0x0405, "CS"}, {0x0406, "DK"}, {0x0413, "NL"}, {0x0813, "NL"},
+    {0x0409, "US"}, {0x0809, "US"}, {0x0C09, "US"}, {0x1009, "US"}, {0x1409, "US"}, {0x1809, "US"}, {0x040B, "FI"},
+    {0x040C, "FR"}, {0x080C, "FR"}, {0x0C0C, "FC"}, {0x100C, "FR"}, {0x0407, "GR"}, {0x0807, "GR"}, {0x0C07, "GR"},
+    {0x0408, "GK"}, {0x040E, "HU"}, {0x040F, "US"}, {0x0410, "IT"}, {0x0810, "IT"}, {0x0411, "JP"}, {0x0412, "KR"},
+    {0x0812, "KR"}, {0x0414, "NO"}, {0x0814, "NO"}, {0x0415, "PL"}, {0x0416, "BR"}, {0x0816, "PT"}, {0x0419, "RU"},
+    {0x0819, "RU"}, {0x041B, "SK"}, {0x040A, "SP"}, {0x080A, "SP"}, {0x0C0A, "SP"}, {0x100A, "SP"}, {0x140A, "SP"},
+    {0x180A, "SP"}, {0x1C0A, "SP"}, {0x200A, "SP"}, {0x240A, "SP"}, {0x280A, "SP"}, {0x2C0A, "SP"}, {0x300A, "SP"},
+    {0x340A, "SP"}, {0x380A, "SP"}, {0x3C0A, "SP"}, {0x400A, "SP"}, {0x041D, "SE"}, {0x041E, "TH"}, {0x041F, "TR"},
+    {0, "US"}};
 
 std::string Trim(const std::string& text) {
     size_t first = text.find_first_not_of(" \t\r\n");
@@ -39,7 +38,8 @@ std::string Windows95Release(const OsFacts& facts) {
     std::string value = Trim(sub->substr(0, 10));
     if (value == "A") return "OSR1";
     if (value == "C") return "OSR25";
-    if (value == "B") return Trim(facts.readCurrentVersion("VersionNumber").value_or("")) == "4.00.1111" ? "OSR2" : "OSR21";
+    if (value == "B")
+        return Trim(facts.readCurrentVersion("VersionNumber").value_or("")) == "4.00.1111" ? "OSR2" : "OSR21";
     return "OEM";
 }
 
@@ -73,12 +73,18 @@ OsCodes ComputeOsCodes(const OsFacts& f) {
         } else if (v.major == 5 && v.minor == 0) {
             codes.os = "WIN2000";
         } else if (v.major == 5) {
-            if (!f.wow64) codes.os = "WINXP32P";
-            else if (!f.nativeArchitecture) codes.os = "";
-            else if (*f.nativeArchitecture == PROCESSOR_ARCHITECTURE_INTEL) codes.os = "WINXP32P";
-            else if (*f.nativeArchitecture == PROCESSOR_ARCHITECTURE_IA64) codes.os = "WINXP64I";
-            else if (*f.nativeArchitecture == PROCESSOR_ARCHITECTURE_AMD64) codes.os = "WINXP64X";
-            else codes.os = "UNKNOWN_WIN32";
+            if (!f.wow64)
+                codes.os = "WINXP32P";
+            else if (!f.nativeArchitecture)
+                codes.os = "";
+            else if (*f.nativeArchitecture == PROCESSOR_ARCHITECTURE_INTEL)
+                codes.os = "WINXP32P";
+            else if (*f.nativeArchitecture == PROCESSOR_ARCHITECTURE_IA64)
+                codes.os = "WINXP64I";
+            else if (*f.nativeArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
+                codes.os = "WINXP64X";
+            else
+                codes.os = "UNKNOWN_WIN32";
         } else {
             codes.os = "UNKNOWN_WIN32";
         }

@@ -30,10 +30,10 @@ private:
     uint32_t address_ = 0;
     uint32_t length_ = 0;
     HANDLE section_ = nullptr;
-    void* view_ = nullptr;         // where the system mapped the view
-    uint64_t view_offset_ = 0;     // the physical address the view starts at, as the system rounded it
+    void* view_ = nullptr;      // where the system mapped the view
+    uint64_t view_offset_ = 0;  // the physical address the view starts at, as the system rounded it
     bool nt_ = false;
-    bool direct_ = false;          // not NT: the physical address is the address
+    bool direct_ = false;  // not NT: the physical address is the address
     std::string error_ = "No Error";
 };
 

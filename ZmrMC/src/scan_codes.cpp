@@ -15,18 +15,21 @@ struct KeyToken {
 // Set-1 make codes of the US layout. Matching takes the first entry whose whole token equals the text at the
 // current position ignoring case, so the order matters only between tokens sharing a prefix.
 constexpr KeyToken kKeyTokens[] = {
-    {0x02, "1"}, {0x02, "!"}, {0x03, "2"}, {0x03, "@"}, {0x04, "3"}, {0x04, "#"}, {0x05, "4"}, {0x05, "$"},
-    {0x06, "5"}, {0x06, "%"}, {0x07, "6"}, {0x07, "^"}, {0x08, "7"}, {0x08, "&"}, {0x09, "8"}, {0x09, "*"},
-    {0x0A, "9"}, {0x0A, "("}, {0x0B, "0"}, {0x0B, ")"}, {0x0C, "-"}, {0x0C, "_"}, {0x0D, "="}, {0x0D, "+"},
-    {0x10, "Q"}, {0x11, "W"}, {0x12, "E"}, {0x13, "R"}, {0x14, "T"}, {0x15, "Y"}, {0x16, "U"}, {0x17, "I"},
-    {0x18, "O"}, {0x19, "P"}, {0x1A, "["}, {0x1B, "]"}, {0x1E, "A"}, {0x1F, "S"}, {0x20, "D"}, {0x21, "F"},
-    {0x22, "G"}, {0x23, "H"}, {0x24, "J"}, {0x25, "K"}, {0x26, "L"}, {0x27, ";"}, {0x28, "'"}, {0x29, "`"},
-    {0x2B, "\\"}, {0x2C, "Z"}, {0x2D, "X"}, {0x2E, "C"}, {0x2F, "V"}, {0x30, "B"}, {0x31, "N"}, {0x32, "M"},
-    {0x33, ","}, {0x34, "."}, {0x37, "<KEYPAD *>"}, {0x39, "<SPACE BAR>"}, {0x39, "< >"},
-    {0x47, "<KEYPAD 7>"}, {0x48, "<KEYPAD 8>"}, {0x49, "<KEYPAD 9>"}, {0x4A, "<KEYPAD ->"},
-    {0x4B, "<KEYPAD 4>"}, {0x4C, "<KEYPAD 5>"}, {0x4D, "<KEYPAD 6>"}, {0x4E, "<KEYPAD +>"},
-    {0x4F, "<KEYPAD 1>"}, {0x50, "<KEYPAD 2>"}, {0x51, "<KEYPAD 3>"}, {0x52, "<KEYPAD 0>"},
-    {0x53, "<KEYPAD .>"},
+    {0x02, "1"},          {0x02, "!"},          {0x03, "2"},          {0x03, "@"},          {0x04, "3"},
+    {0x04, "#"},          {0x05, "4"},          {0x05, "$"},          {0x06, "5"},          {0x06, "%"},
+    {0x07, "6"},          {0x07, "^"},          {0x08, "7"},          {0x08, "&"},          {0x09, "8"},
+    {0x09, "*"},          {0x0A, "9"},          {0x0A, "("},          {0x0B, "0"},          {0x0B, ")"},
+    {0x0C, "-"},          {0x0C, "_"},          {0x0D, "="},          {0x0D, "+"},          {0x10, "Q"},
+    {0x11, "W"},          {0x12, "E"},          {0x13, "R"},          {0x14, "T"},          {0x15, "Y"},
+    {0x16, "U"},          {0x17, "I"},          {0x18, "O"},          {0x19, "P"},          {0x1A, "["},
+    {0x1B, "]"},          {0x1E, "A"},          {0x1F, "S"},          {0x20, "D"},          {0x21, "F"},
+    {0x22, "G"},          {0x23, "H"},          {0x24, "J"},          {0x25, "K"},          {0x26, "L"},
+    {0x27, ";"},          {0x28, "'"},          {0x29, "`"},          {0x2B, "\\"},         {0x2C, "Z"},
+    {0x2D, "X"},          {0x2E, "C"},          {0x2F, "V"},          {0x30, "B"},          {0x31, "N"},
+    {0x32, "M"},          {0x33, ","},          {0x34, "."},          {0x37, "<KEYPAD *>"}, {0x39, "<SPACE BAR>"},
+    {0x39, "< >"},        {0x47, "<KEYPAD 7>"}, {0x48, "<KEYPAD 8>"}, {0x49, "<KEYPAD 9>"}, {0x4A, "<KEYPAD ->"},
+    {0x4B, "<KEYPAD 4>"}, {0x4C, "<KEYPAD 5>"}, {0x4D, "<KEYPAD 6>"}, {0x4E, "<KEYPAD +>"}, {0x4F, "<KEYPAD 1>"},
+    {0x50, "<KEYPAD 2>"}, {0x51, "<KEYPAD 3>"}, {0x52, "<KEYPAD 0>"}, {0x53, "<KEYPAD .>"},
 };
 static_assert(sizeof kKeyTokens / sizeof kKeyTokens[0] == 74);
 
@@ -78,8 +81,10 @@ bool ConvertHex(const char* text, std::vector<unsigned char>& out, size_t* faile
             *bad_character = true;
             return false;
         }
-        if (nibbles++ % 2 == 0) high = static_cast<unsigned char>(nibble << 4);
-        else out.push_back(static_cast<unsigned char>(high | nibble));
+        if (nibbles++ % 2 == 0)
+            high = static_cast<unsigned char>(nibble << 4);
+        else
+            out.push_back(static_cast<unsigned char>(high | nibble));
     }
     *bad_character = false;
     return nibbles % 2 == 0;
@@ -123,7 +128,8 @@ bool TaggedPasswordToScanCodes(const char* text, unsigned char* codes, int capac
     size_t name_start = work.find_first_not_of(kDelimiters);
     if (name_start == std::string::npos) return false;
     size_t name_end = work.find_first_of(kDelimiters, name_start);
-    std::string name = work.substr(name_start, name_end == std::string::npos ? std::string::npos : name_end - name_start);
+    std::string name = work.substr(name_start,
+                                   name_end == std::string::npos ? std::string::npos : name_end - name_start);
     for (auto& c : name) c = Upper(c);
 
     size_t payload_offset = close + 2;

@@ -22,14 +22,14 @@ uint32_t U32(const uint8_t* p) {
 // The smallest value each type can be read from: name ID plus the fixed part of its payload.
 size_t MinimumSize(uint16_t type) {
     switch (type) {
-        case SRI_TYPE_ENUM: return 4;
-        case SRI_TYPE_TEXT:
-        case SRI_TYPE_DATE:
-        case SRI_TYPE_TIME: return 3;  // at least the terminating byte of an empty text
-        case SRI_TYPE_INTEGER: return 14;
-        case SRI_TYPE_KEYED_ENUM: return 12;
-        case SRI_TYPE_KEYED_INTEGER: return 22;
-        default: return 2;
+    case SRI_TYPE_ENUM: return 4;
+    case SRI_TYPE_TEXT:
+    case SRI_TYPE_DATE:
+    case SRI_TYPE_TIME: return 3;  // at least the terminating byte of an empty text
+    case SRI_TYPE_INTEGER: return 14;
+    case SRI_TYPE_KEYED_ENUM: return 12;
+    case SRI_TYPE_KEYED_INTEGER: return 22;
+    default: return 2;
     }
 }
 
@@ -109,8 +109,7 @@ void SettingRecord::SetPrerequisites(const char* text) {
 }
 
 std::unique_ptr<SettingRecord> BuildSettingRecord(uint16_t index, const ObjectInfo& info, const uint8_t* value,
-                                                  size_t value_length, NameLookup name_of,
-                                                  const void* context) {
+                                                  size_t value_length, NameLookup name_of, const void* context) {
     if (info.type > SRI_TYPE_KEYED_INTEGER || value == nullptr) return nullptr;
     size_t size = std::min<size_t>(info.size, value_length);
     if (size < MinimumSize(info.type)) return nullptr;
@@ -127,45 +126,45 @@ std::unique_ptr<SettingRecord> BuildSettingRecord(uint16_t index, const ObjectIn
     std::fill(std::begin(sri.instanceKey), std::end(sri.instanceKey), kUnused);
 
     switch (info.type) {
-        case SRI_TYPE_ENUM:
-            sri.currentIndex = U16(value + 2);
-            SetValue(*record, Bytes(value + 4, size - 4), static_cast<uint16_t>((size - 4) / 2));
-            break;
-        case SRI_TYPE_TEXT:
-        case SRI_TYPE_DATE:
-        case SRI_TYPE_TIME: {
-            std::vector<uint8_t> bytes(size - 2, 0);
-            std::string text = BoundedText(value + 2, size - 3);
-            std::memcpy(bytes.data(), text.data(), text.size());
-            sri.upperBound = static_cast<uint32_t>(size - 2);
-            SetValue(*record, std::move(bytes), 1);
-            break;
-        }
-        case SRI_TYPE_BINARY: {
-            SetValue(*record, Bytes(value + 2, size - 2), static_cast<uint16_t>(std::min<size_t>(size - 2, 0xFFFF)));
-            const char* name = name_of != nullptr ? name_of(sri.nameId, context) : "";
-            if (EqualsIgnoringCase(name, "Legacy Devices") || EqualsIgnoringCase(name, "PCI IRQs"))
-                sri.flags |= SRI_FLAG_READ_ONLY;
-            break;
-        }
-        case SRI_TYPE_INTEGER:
-        case SRI_TYPE_KEYED_INTEGER:
-            sri.lowerBound = U32(value + 2);
-            sri.upperBound = U32(value + 6);
-            SetValue(*record, Bytes(value + 10, 4), 1);
-            if (info.type == SRI_TYPE_KEYED_INTEGER)
-                for (int i = 0; i < 4; ++i) sri.instanceKey[i] = U16(value + 14 + 2 * i);
-            break;
-        case SRI_TYPE_PASSWORD: FillPassword(*record, value, size); break;
-        case SRI_TYPE_STRING_TABLE: FillStringTable(*record, value, size); break;
-        case SRI_TYPE_ORDERED_LIST:
-            SetValue(*record, Bytes(value + 2, size - 2), static_cast<uint16_t>((size - 2) / 2));
-            break;
-        case SRI_TYPE_KEYED_ENUM:
-            sri.currentIndex = U16(value + 2);
-            for (int i = 0; i < 4; ++i) sri.instanceKey[i] = U16(value + 4 + 2 * i);
-            SetValue(*record, Bytes(value + 12, size - 12), static_cast<uint16_t>((size - 12) / 2));
-            break;
+    case SRI_TYPE_ENUM:
+        sri.currentIndex = U16(value + 2);
+        SetValue(*record, Bytes(value + 4, size - 4), static_cast<uint16_t>((size - 4) / 2));
+        break;
+    case SRI_TYPE_TEXT:
+    case SRI_TYPE_DATE:
+    case SRI_TYPE_TIME: {
+        std::vector<uint8_t> bytes(size - 2, 0);
+        std::string text = BoundedText(value + 2, size - 3);
+        std::memcpy(bytes.data(), text.data(), text.size());
+        sri.upperBound = static_cast<uint32_t>(size - 2);
+        SetValue(*record, std::move(bytes), 1);
+        break;
+    }
+    case SRI_TYPE_BINARY: {
+        SetValue(*record, Bytes(value + 2, size - 2), static_cast<uint16_t>(std::min<size_t>(size - 2, 0xFFFF)));
+        const char* name = name_of != nullptr ? name_of(sri.nameId, context) : "";
+        if (EqualsIgnoringCase(name, "Legacy Devices") || EqualsIgnoringCase(name, "PCI IRQs"))
+            sri.flags |= SRI_FLAG_READ_ONLY;
+        break;
+    }
+    case SRI_TYPE_INTEGER:
+    case SRI_TYPE_KEYED_INTEGER:
+        sri.lowerBound = U32(value + 2);
+        sri.upperBound = U32(value + 6);
+        SetValue(*record, Bytes(value + 10, 4), 1);
+        if (info.type == SRI_TYPE_KEYED_INTEGER)
+            for (int i = 0; i < 4; ++i) sri.instanceKey[i] = U16(value + 14 + 2 * i);
+        break;
+    case SRI_TYPE_PASSWORD: FillPassword(*record, value, size); break;
+    case SRI_TYPE_STRING_TABLE: FillStringTable(*record, value, size); break;
+    case SRI_TYPE_ORDERED_LIST:
+        SetValue(*record, Bytes(value + 2, size - 2), static_cast<uint16_t>((size - 2) / 2));
+        break;
+    case SRI_TYPE_KEYED_ENUM:
+        sri.currentIndex = U16(value + 2);
+        for (int i = 0; i < 4; ++i) sri.instanceKey[i] = U16(value + 4 + 2 * i);
+        SetValue(*record, Bytes(value + 12, size - 12), static_cast<uint16_t>((size - 12) / 2));
+        break;
     }
     return record;
 }

@@ -26,9 +26,9 @@ struct ObjectInfo {
 // pointer handed to callers stays valid for the record's life.
 struct SettingRecord {
     SRI sri{};
-    std::vector<uint8_t> value;    // sri.value points here (null when empty)
-    std::vector<char> prereqs;     // sri.prereqs points here (null when none)
-    std::vector<uint32_t> texts;   // type 5: offset of each text in `value`
+    std::vector<uint8_t> value;   // sri.value points here (null when empty)
+    std::vector<char> prereqs;    // sri.prereqs points here (null when none)
+    std::vector<uint32_t> texts;  // type 5: offset of each text in `value`
 
     // Replaces the prerequisite texts: items separated by '|' in `text`.
     void SetPrerequisites(const char* text);
@@ -42,7 +42,6 @@ using NameLookup = const char* (*)(uint16_t id, const void* context);
 // value too short for what its type needs (such an object would otherwise be read past its end).
 // `name_of` resolves the record's name ID (for the byte-block read-only names).
 std::unique_ptr<SettingRecord> BuildSettingRecord(uint16_t index, const ObjectInfo& info, const uint8_t* value,
-                                                  size_t value_length, NameLookup name_of,
-                                                  const void* context);
+                                                  size_t value_length, NameLookup name_of, const void* context);
 
 }  // namespace zmrmc

@@ -59,8 +59,7 @@ bool SysObjList::List(void* list, uint32_t size) {
     uint16_t entries = static_cast<uint16_t>(count);
     std::memcpy(bytes.data(), &entries, 2);
     for (size_t i = 0; i < count; ++i) {
-        uint16_t entry[4] = {static_cast<uint16_t>(i), slots_[i]->Type(),
-                             static_cast<uint16_t>(slots_[i]->Size()), 0};
+        uint16_t entry[4] = {static_cast<uint16_t>(i), slots_[i]->Type(), static_cast<uint16_t>(slots_[i]->Size()), 0};
         std::memcpy(bytes.data() + 4 + 8 * i, entry, sizeof entry);
     }
     std::memcpy(list, bytes.data(), bytes.size());

@@ -37,8 +37,10 @@ FoundDevice PciDevice(uint32_t id, uint32_t command, uint32_t classRevision, uin
     d.class_bit = 1u << (base % 32);
     d.class_detail = static_cast<uint16_t>(classRevision >> 8);  // sub-class high, interface low
     d.revision = static_cast<uint16_t>(classRevision);
-    if ((command & 3) == 0) d.state = 1;
-    else if (base == 3) d.state = 2;
+    if ((command & 3) == 0)
+        d.state = 1;
+    else if (base == 3)
+        d.state = 2;
     return d;
 }
 

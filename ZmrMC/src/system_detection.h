@@ -17,10 +17,10 @@ class FirmwareAccess;
 
 // A found device, as ZmrMCGetFoundDeviceAtIndex hands it over.
 struct FoundDevice {
-    std::string identifier;    // Plug and Play: the EISA identifier text; PCI: empty
-    uint32_t state = 0;        // PCI: 0 decoding, 1 no I/O or memory decoding, 2 enabled display controller
-    uint32_t class_bit = 0;    // 1 << (base class % 32)
-    uint32_t source = 0;       // 1 PCI function, 2 Plug and Play device node
+    std::string identifier;  // Plug and Play: the EISA identifier text; PCI: empty
+    uint32_t state = 0;      // PCI: 0 decoding, 1 no I/O or memory decoding, 2 enabled display controller
+    uint32_t class_bit = 0;  // 1 << (base class % 32)
+    uint32_t source = 0;     // 1 PCI function, 2 Plug and Play device node
     uint32_t device_id = 0xFFFFFFFF;
     uint32_t subsystem = 0;
     uint32_t reserved = 0;

@@ -25,7 +25,8 @@ SystemInformation ParseSystemInformation(const std::vector<uint8_t>& bytes) {
 
 std::optional<uint16_t> SystemIdFromSmbiosNames(const std::string& manufacturer, const std::string& boardProduct) {
     std::string maker = Trimmed(manufacturer);
-    if (!EqualsIgnoringCase(maker.c_str(), "Brevik") && !EqualsIgnoringCase(maker.c_str(), "Tornell-Voskard")) return std::nullopt;
+    if (!EqualsIgnoringCase(maker.c_str(), "Brevik") && !EqualsIgnoringCase(maker.c_str(), "Tornell-Voskard"))
+        return std::nullopt;
     std::string product = Trimmed(boardProduct);
     for (char& c : product) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (!product.empty() && product.back() == 'H') product.pop_back();
@@ -45,8 +46,10 @@ std::string RomFamilyText(uint8_t digit, uint8_t letter, uint8_t revision, bool 
     }
     family += static_cast<char>(letter);
     if (revision != ' ') {
-        if (revision > 9) family += static_cast<char>(revision);
-        else family += static_cast<char>('0' + revision);
+        if (revision > 9)
+            family += static_cast<char>(revision);
+        else
+            family += static_cast<char>('0' + revision);
     }
     return family;
 }

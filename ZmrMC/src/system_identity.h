@@ -10,19 +10,19 @@
 namespace zmrmc {
 
 struct SystemIdentity {
-    bool maker_rom = false;      // the firmware is the maker's own ("brevik" at 0xFFFEA)
-    std::string rom_version;     // 8 bytes at 0xFFFF5
-    std::string rom_family;      // empty without the maker's ROM
+    bool maker_rom = false;   // the firmware is the maker's own ("brevik" at 0xFFFEA)
+    std::string rom_version;  // 8 bytes at 0xFFFF5
+    std::string rom_family;   // empty without the maker's ROM
     std::string product_name;
     bool portable = false;
     bool workstation = false;
-    uint16_t system_id = 0;      // the firmware's 16-bit system identifier (ZmrMCGetMachineID)
-    bool smbios = false;         // the SMBIOS table is available
+    uint16_t system_id = 0;  // the firmware's 16-bit system identifier (ZmrMCGetMachineID)
+    bool smbios = false;     // the SMBIOS table is available
 };
 
 // What the ROM's system information table ("!SIT") says; each member only when its record is present.
 struct SystemInformation {
-    std::optional<uint8_t> machine_class;  // record 7, data byte 2, low 6 bits (2 = portable)
+    std::optional<uint8_t> machine_class;     // record 7, data byte 2, low 6 bits (2 = portable)
     std::optional<std::string> product_name;  // record 16
 };
 

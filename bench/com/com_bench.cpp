@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
     RegisterTestValueClass();
     auto server = std::filesystem::read_symlink("/proc/self/exe").parent_path() / ".." / "tests" / "qv_com_test_server";
     IRegistrar* registrar = nullptr;
-    CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar, reinterpret_cast<void**>(&registrar));
+    CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
+                     reinterpret_cast<void**>(&registrar));
     registrar->AddReplacement(L"MODULE", qv::win::FromUtf8(std::filesystem::canonical(server).string()).c_str());
     registrar->StringRegister(kTestServerScript);
     registrar->Release();

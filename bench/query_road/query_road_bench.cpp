@@ -231,10 +231,14 @@ int main(int argc, char** argv) {
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--query" && i + 1 < argc) wql = argv[++i];
-        else if (a == "--keep") keep = true;
-        else if (std::atoi(a.c_str()) > 0) sizes.push_back(std::atoi(a.c_str()));
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--query" && i + 1 < argc)
+            wql = argv[++i];
+        else if (a == "--keep")
+            keep = true;
+        else if (std::atoi(a.c_str()) > 0)
+            sizes.push_back(std::atoi(a.c_str()));
         else {
             std::fprintf(stderr, "usage: query_road_bench [--runs N] [--query WQL] [--keep] [SIZE...]\n");
             return 2;
@@ -272,10 +276,11 @@ int main(int argc, char** argv) {
                 }
                 cold[size] = Summarise(times);
             }
-            std::printf("%6d settings (%d published): warm median %8.1f ms (fastest %8.1f), "
-                        "cold median %8.1f ms (fastest %8.1f)\n",
-                        size, PublishedSettings(size), warm[size].median, warm[size].fastest, cold[size].median,
-                        cold[size].fastest);
+            std::printf(
+                "%6d settings (%d published): warm median %8.1f ms (fastest %8.1f), "
+                "cold median %8.1f ms (fastest %8.1f)\n",
+                size, PublishedSettings(size), warm[size].median, warm[size].fastest, cold[size].median,
+                cold[size].fastest);
             std::fflush(stdout);
         }
     } catch (const std::exception& e) {

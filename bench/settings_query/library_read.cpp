@@ -43,9 +43,9 @@ struct Library {
             f = reinterpret_cast<std::remove_reference_t<decltype(f)>>(GetProcAddress(module, name));
             return f != nullptr;
         };
-        return bind(init, "ZmrMCInit") && bind(read, "BiosSettingsReadFromSystem") &&
-               bind(release, "BiosSRIRelease") && bind(count, "BiosSettingsSRIEnumCount") &&
-               bind(at, "BiosSettingsSRIEnumGetAt") && bind(text, "BiosSettingsFindStringFromID");
+        return bind(init, "ZmrMCInit") && bind(read, "BiosSettingsReadFromSystem") && bind(release, "BiosSRIRelease") &&
+               bind(count, "BiosSettingsSRIEnumCount") && bind(at, "BiosSettingsSRIEnumGetAt") &&
+               bind(text, "BiosSettingsFindStringFromID");
     }
     void Unload() {
         if (module != nullptr) FreeLibrary(module);
@@ -65,11 +65,13 @@ int ReadAndEnumerate(Library& library) {
         const SRI* r = library.at(i);
         if (r == nullptr) continue;
         characters += std::string(library.text(r->nameId, nullptr)).size();
-        for (int p = 0; p < r->pathDepth && p < 6; ++p) characters += std::string(library.text(r->path[p], nullptr)).size();
+        for (int p = 0; p < r->pathDepth && p < 6; ++p)
+            characters += std::string(library.text(r->path[p], nullptr)).size();
         bool listed = r->type == SRI_TYPE_ENUM || r->type == SRI_TYPE_KEYED_ENUM || r->type == SRI_TYPE_ORDERED_LIST;
         if (listed && r->value != nullptr && r->valueSize >= 2u * r->elementCount) {
             const auto* ids = static_cast<const uint16_t*>(r->value);
-            for (int e = 0; e < r->elementCount && ids[e] != 0xFFFF; ++e) characters += std::string(library.text(ids[e], nullptr)).size();
+            for (int e = 0; e < r->elementCount && ids[e] != 0xFFFF; ++e)
+                characters += std::string(library.text(ids[e], nullptr)).size();
         }
     }
     library.release();

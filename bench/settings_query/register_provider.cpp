@@ -13,6 +13,7 @@ int main() {
     std::wstring program = qv::win::FromUtf8(std::string(QV_BUILD_TREE) + "/bin/vrxBIOS");
     HRESULT hr = RegisterServer(program.c_str());
     CoUninitialize();
-    if (FAILED(hr)) std::fprintf(stderr, "settings_bench_register: registration failed (0x%08X)\n", static_cast<unsigned>(hr));
+    if (FAILED(hr))
+        std::fprintf(stderr, "settings_bench_register: registration failed (0x%08X)\n", static_cast<unsigned>(hr));
     return FAILED(hr) ? 1 : 0;
 }

@@ -15,13 +15,15 @@ std::string GeneratedProfile(int count) {
         std::string o = "{\"name\": \"" + std::string(name) + "\", \"path\": [\"Advanced\", \"Group " +
                         std::to_string(i % 16) + "\"], ";
         switch (i % 6) {
-            case 0: o += R"("type": "enum", "choices": ["Disable", "Enable"], "value": "Enable"})"; break;
-            case 1: o += R"("type": "text", "max_length": 32, "value": "generated text"})"; break;
-            case 2: o += R"("type": "int", "low": 0, "high": 100, "value": 42})"; break;
-            case 3: o += R"("type": "ext_enum", "key": ["Port )" + std::to_string(i) +
-                         R"("], "choices": ["Off", "On"], "value": "On"})"; break;
-            case 4: o += R"("type": "binary", "value": "0102030405060708"})"; break;
-            default: o += R"("type": "orderedlist", "choices": ["First", "Second", "Third"]})"; break;
+        case 0: o += R"("type": "enum", "choices": ["Disable", "Enable"], "value": "Enable"})"; break;
+        case 1: o += R"("type": "text", "max_length": 32, "value": "generated text"})"; break;
+        case 2: o += R"("type": "int", "low": 0, "high": 100, "value": 42})"; break;
+        case 3:
+            o += R"("type": "ext_enum", "key": ["Port )" + std::to_string(i) +
+                 R"("], "choices": ["Off", "On"], "value": "On"})";
+            break;
+        case 4: o += R"("type": "binary", "value": "0102030405060708"})"; break;
+        default: o += R"("type": "orderedlist", "choices": ["First", "Second", "Third"]})"; break;
         }
         objects += (i ? ",\n" : "") + o;
     }

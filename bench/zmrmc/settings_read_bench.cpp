@@ -84,8 +84,8 @@ void BM_ReadAllSettings(benchmark::State& state) {
     }
     // The English string table is a record too; every generated object becomes one.
     state.counters["records"] = machine.records();
-    state.counters["per_object"] =
-        benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_object"] = benchmark::Counter(
+        objects, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_DriverRoundTrip(benchmark::State& state) {

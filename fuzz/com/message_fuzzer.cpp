@@ -16,9 +16,9 @@
 
 namespace {
 
-const GUID* const kInterfaces[] = {&IID_IClassFactory,        &IID_IDispatch,           &IID_IWbemProviderInitSink,
-                                   &IID_IWbemProviderInit,    &IID_IWbemObjectSink,     &IID_IEnumWbemClassObject,
-                                   &IID_IWbemCallResult,      &IID_IWbemLocator,        &IID_IWbemServices};
+const GUID* const kInterfaces[] = {&IID_IClassFactory,     &IID_IDispatch,       &IID_IWbemProviderInitSink,
+                                   &IID_IWbemProviderInit, &IID_IWbemObjectSink, &IID_IEnumWbemClassObject,
+                                   &IID_IWbemCallResult,   &IID_IWbemLocator,    &IID_IWbemServices};
 
 }  // namespace
 

@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             options.defaultNamespace = ns;
             qv::wbem::MofResult again = qv::wbem::CompileMofText(qv::wbem::ObjectText(c), "again.mof", repo, options);
             if (!again.ok) {
-                std::fprintf(stderr, "class text does not compile again: %s\n%s\n", qv::wbem::FormatMofError(again).c_str(),
-                             qv::win::ToUtf8(qv::wbem::ObjectText(c)).c_str());
+                std::fprintf(stderr, "class text does not compile again: %s\n%s\n",
+                             qv::wbem::FormatMofError(again).c_str(), qv::win::ToUtf8(qv::wbem::ObjectText(c)).c_str());
                 std::abort();
             }
             qv::wbem::CimObject back;

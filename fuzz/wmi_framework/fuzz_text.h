@@ -13,7 +13,10 @@ inline std::wstring WideFromFuzzBytes(const uint8_t* data, size_t size) {
     size_t i = 0;
     while (i < size) {
         uint8_t lead = data[i];
-        size_t extra = lead >= 0xC0 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xF0 && lead < 0xF8 ? 3 : 0;
+        size_t extra = lead >= 0xC0 && lead < 0xE0   ? 1
+                       : lead >= 0xE0 && lead < 0xF0 ? 2
+                       : lead >= 0xF0 && lead < 0xF8 ? 3
+                                                     : 0;
         if (lead == 0xFF && i + 4 < size) {
             uint32_t raw;
             std::memcpy(&raw, data + i + 1, sizeof raw);

@@ -33,9 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (from != std::wstring::npos && from + 5 > lowered.size()) Fail("text ending with from accepted", input);
         if (name.find(L' ') != std::wstring::npos) Fail("space left in the class", input);
         if (name.size() > lowered.size()) Fail("class longer than the query", input);
-        if (!name.empty() && lowered.find(name.substr(0, 1), from + 5) == std::wstring::npos) Fail("class not from the text", input);
+        if (!name.empty() && lowered.find(name.substr(0, 1), from + 5) == std::wstring::npos)
+            Fail("class not from the text", input);
     } catch (const std::out_of_range&) {
-        if (from == std::wstring::npos || from + 4 != lowered.size()) Fail("out_of_range for a query not ending in from", input);
+        if (from == std::wstring::npos || from + 4 != lowered.size())
+            Fail("out_of_range for a query not ending in from", input);
     }
     SysFreeString(query);
     return 0;

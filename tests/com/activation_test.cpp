@@ -41,7 +41,8 @@ pid_t ServerPid(IDispatch* object) {
 
 IDispatch* Create(REFCLSID clsid = CLSID_QvTestServer) {
     IDispatch* object = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object));
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(&object));
     EXPECT_EQ(hr, S_OK);
     return object;
 }
@@ -472,7 +473,6 @@ TEST_F(ActivationTest, DeadServerDisconnects) {
     EXPECT_EQ(Call(object, kDispAdd, {Int(1), Int(2)}, &r), RPC_E_DISCONNECTED);
     object->Release();
 }
-
 
 // The mirror of a dead client: a server that dies while it holds the client's sink (a subscription) gives
 // up those references too, so the client's object is released, in the multithreaded apartment and in a

@@ -9,7 +9,8 @@
 
 namespace {
 
-const wchar_t kClassScript[] = LR"(HKCR
+const wchar_t kClassScript[] =
+    LR"(HKCR
 {
 	VrxBIOS.BIOSInterface.1 = s 'BIOSInterface Class'
 	{
@@ -115,20 +116,19 @@ TEST_F(RegistrarTest, ResourceScriptWithReplacements) {
     EXPECT_TRUE(Exists(L"AppID"));
     EXPECT_FALSE(Exists(L"AppID\\vrxBIOS.EXE"));
     EXPECT_FALSE(Exists(L"AppID\\{D0407B6E-B15A-4849-8E2D-F37E94438541}"));
-    EXPECT_EQ(registrar_->ResourceRegister(self, 999, L"REGISTRY"),
-              HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
+    EXPECT_EQ(registrar_->ResourceRegister(self, 999, L"REGISTRY"), HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
 }
 
 // Bad scripts change nothing.
 TEST_F(RegistrarTest, BadScriptsChangeNothing) {
     const wchar_t* bad[] = {
-        L"HKCR { A = s 'x' { B",                    // unterminated
-        L"HKXX { A }",                              // unknown root
-        L"HKCR { A = q 'x' }",                      // unknown value type
-        L"HKCR { A = s 'unterminated }",            // open quote
-        L"HKCR { A = s '%UNKNOWN%' }",              // no such replacement
-        L"HKCR { A = d 'notanumber' }",             // bad number
-        L"HKCR { Good = s 'x' } HKCR { val }",      // error after a valid part
+        L"HKCR { A = s 'x' { B",                // unterminated
+        L"HKXX { A }",                          // unknown root
+        L"HKCR { A = q 'x' }",                  // unknown value type
+        L"HKCR { A = s 'unterminated }",        // open quote
+        L"HKCR { A = s '%UNKNOWN%' }",          // no such replacement
+        L"HKCR { A = d 'notanumber' }",         // bad number
+        L"HKCR { Good = s 'x' } HKCR { val }",  // error after a valid part
     };
     for (const wchar_t* script : bad) {
         EXPECT_EQ(registrar_->StringRegister(script), DISP_E_EXCEPTION) << script;

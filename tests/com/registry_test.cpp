@@ -72,8 +72,9 @@ TEST_F(RegistryTest, KeysAndValues) {
 
 TEST_F(RegistryTest, ClassesRootIsMachineClasses) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"QvTest.Thing", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, L"QvTest.Thing", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\QvTest.Thing", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);

@@ -241,9 +241,10 @@ TEST(Apartments, CountedPerThreadAndModel) {
 
 TEST(Security, OncePerProcessAndFailsOnRequest) {
     setenv("QV_COM_FAIL_SECURITY", "1", 1);
-    EXPECT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                                   RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_DYNAMIC_CLOAKING | EOAC_SECURE_REFS, nullptr),
-              RPC_E_NO_GOOD_SECURITY_PACKAGES);
+    EXPECT_EQ(
+        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IDENTIFY,
+                             nullptr, EOAC_DYNAMIC_CLOAKING | EOAC_SECURE_REFS, nullptr),
+        RPC_E_NO_GOOD_SECURITY_PACKAGES);
     unsetenv("QV_COM_FAIL_SECURITY");
     HRESULT first = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 0, 0, nullptr, 0, nullptr);
     EXPECT_TRUE(first == S_OK || first == RPC_E_TOO_LATE);

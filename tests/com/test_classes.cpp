@@ -5,7 +5,6 @@
 #include "qv_com_runtime.h"
 #include "qv_wbem_interface_ids.h"
 
-
 #define QV_NOT_IMPLEMENTED(name, params) \
     STDMETHODIMP name params override { return E_NOTIMPL; }
 
@@ -14,7 +13,6 @@ namespace {
 class TestValue final : public qv::com::Object<IWbemClassObject, IMarshal> {
 public:
     TestValue(LONG index, std::wstring name) : index_(index), name_(std::move(name)) {}
-
 
     // IWbemClassObject: only Get is served.
     STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) override {
@@ -129,7 +127,8 @@ bool ReadTestValue(IWbemClassObject* object, LONG* index, std::wstring* name) {
     return true;
 }
 
-const wchar_t kTestServerScript[] = LR"(HKCR
+const wchar_t kTestServerScript[] =
+    LR"(HKCR
 {
     QvTest.Server.1 = s 'QV Test Server'
     {

@@ -12,7 +12,8 @@ int main() {
     CLSID clsid{};
     if (FAILED(CLSIDFromProgID(L"QvTest.Server", &clsid))) return 2;
     IDispatch* object = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object));
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(&object));
     if (FAILED(hr)) {
         std::printf("error 0x%08X\n", static_cast<unsigned>(hr));
         return 3;

@@ -63,7 +63,7 @@ extern "C" __attribute__((visibility("default"))) int QvTestModuleStart(int* sin
     HRESULT hr = services->ExecNotificationQueryAsync(language, query, 0, nullptr, sink);
     SysFreeString(language);
     SysFreeString(query);
-    sink->Release();     // the server's reference is the only one left
+    sink->Release();      // the server's reference is the only one left
     services->Release();  // the connection stays: the server holds the sink
     if (FAILED(hr)) return 3;
     if (FAILED(CoRegisterClassObject(kModuleClass, &session.factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,

@@ -92,7 +92,6 @@ class TestObject final : public qv::com::Object<IDispatch, IWbemProviderInit, IW
 public:
     TestObject() { Lock(); }
 
-
     // --- IDispatch ---
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         *count = 0;
@@ -117,54 +116,53 @@ public:
         }
         return hr;
     }
-    STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT*) override {
+    STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                        UINT*) override {
         if (params == nullptr) return E_INVALIDARG;
         VARIANT ignored;
         VariantInit(&ignored);
         if (result == nullptr) result = &ignored;
         HRESULT hr = S_OK;
         switch (member) {
-            case kDispAdd:
-                if (params->cArgs != 2 || params->rgvarg[0].vt != VT_I4 || params->rgvarg[1].vt != VT_I4)
-                    return DISP_E_TYPEMISMATCH;
-                result->vt = VT_I4;
-                result->lVal = params->rgvarg[0].lVal + params->rgvarg[1].lVal;
-                break;
-            case kDispEcho:
-                if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-                hr = VariantCopy(result, &params->rgvarg[0]);
-                break;
-            case kDispServerPid:
-                result->vt = VT_I4;
-                result->lVal = static_cast<LONG>(getpid());
-                break;
-            case kDispIdentity: {
-                SAFEARRAY* ids = SafeArrayCreateVector(VT_I4, 0, 3);
-                auto* data = static_cast<LONG*>(ids->pvData);
-                data[0] = static_cast<LONG>(qv::com::CallerIdentity());
-                CoImpersonateClient();
-                data[1] = static_cast<LONG>(qv::com::ThreadIdentity());
-                CoRevertToSelf();
-                data[2] = static_cast<LONG>(qv::com::ThreadIdentity());
-                result->vt = VT_ARRAY | VT_I4;
-                result->parray = ids;
-                break;
+        case kDispAdd:
+            if (params->cArgs != 2 || params->rgvarg[0].vt != VT_I4 || params->rgvarg[1].vt != VT_I4)
+                return DISP_E_TYPEMISMATCH;
+            result->vt = VT_I4;
+            result->lVal = params->rgvarg[0].lVal + params->rgvarg[1].lVal;
+            break;
+        case kDispEcho:
+            if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+            hr = VariantCopy(result, &params->rgvarg[0]);
+            break;
+        case kDispServerPid:
+            result->vt = VT_I4;
+            result->lVal = static_cast<LONG>(getpid());
+            break;
+        case kDispIdentity: {
+            SAFEARRAY* ids = SafeArrayCreateVector(VT_I4, 0, 3);
+            auto* data = static_cast<LONG*>(ids->pvData);
+            data[0] = static_cast<LONG>(qv::com::CallerIdentity());
+            CoImpersonateClient();
+            data[1] = static_cast<LONG>(qv::com::ThreadIdentity());
+            CoRevertToSelf();
+            data[2] = static_cast<LONG>(qv::com::ThreadIdentity());
+            result->vt = VT_ARRAY | VT_I4;
+            result->parray = ids;
+            break;
+        }
+        case kDispFail:
+            if (exception != nullptr) {
+                std::memset(exception, 0, sizeof(*exception));
+                exception->scode = E_FAIL;
+                exception->bstrDescription = SysAllocString(L"Deliberate failure");
             }
-            case kDispFail:
-                if (exception != nullptr) {
-                    std::memset(exception, 0, sizeof(*exception));
-                    exception->scode = E_FAIL;
-                    exception->bstrDescription = SysAllocString(L"Deliberate failure");
-                }
-                hr = DISP_E_EXCEPTION;
-                break;
-            case kDispOnMainThread:
-                result->vt = VT_BOOL;
-                result->boolVal = GetCurrentThreadId() == main_thread ? VARIANT_TRUE : VARIANT_FALSE;
-                break;
-            default:
-                hr = DISP_E_MEMBERNOTFOUND;
+            hr = DISP_E_EXCEPTION;
+            break;
+        case kDispOnMainThread:
+            result->vt = VT_BOOL;
+            result->boolVal = GetCurrentThreadId() == main_thread ? VARIANT_TRUE : VARIANT_FALSE;
+            break;
+        default: hr = DISP_E_MEMBERNOTFOUND;
         }
         VariantClear(&ignored);
         return hr;
@@ -248,8 +246,7 @@ public:
     }
     QV_UNSUPPORTED(ExecMethod, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
                                 IWbemCallResult**))
-    QV_UNSUPPORTED(ExecMethodAsync, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                                     IWbemObjectSink*))
+    QV_UNSUPPORTED(ExecMethodAsync, (const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*))
 
 private:
     ~TestObject() { Unlock(); }
@@ -290,8 +287,7 @@ int main(int argc, char** argv) {
     RegisterTestValueClass();
     static Factory factory;
     DWORD cookie = 0;
-    if (FAILED(CoRegisterClassObject(CLSID_QvTestServer, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                                     &cookie)))
+    if (FAILED(CoRegisterClassObject(CLSID_QvTestServer, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie)))
         return 3;
     // A server nobody uses does not linger.
     std::thread([] {

@@ -53,7 +53,8 @@ protected:
 
 uint32_t Checksum(const uint8_t* b, size_t n) {
     uint32_t sum = 0;
-    for (size_t i = 0; i < n; i += 4) sum += static_cast<uint32_t>(b[i] | (b[i + 1] << 8) | (b[i + 2] << 16) | (b[i + 3] << 24));
+    for (size_t i = 0; i < n; i += 4)
+        sum += static_cast<uint32_t>(b[i] | (b[i + 1] << 8) | (b[i + 2] << 16) | (b[i + 3] << 24));
     return sum;
 }
 
@@ -187,12 +188,14 @@ TEST_F(CallGateTest, FlashCommandsWriteTheMachinesFlashPart) {
         std::memcpy(&request[16], image.data() + offset, blockSize);
         if (offset == 0) {
             request[10] ^= 1;  // a wrong checksum is refused
-            ASSERT_EQ(gate.Call(0x20001, 5, static_cast<uint32_t>(request.size()), 0, &status, request.data(), nullptr), S_OK);
+            ASSERT_EQ(gate.Call(0x20001, 5, static_cast<uint32_t>(request.size()), 0, &status, request.data(), nullptr),
+                      S_OK);
             EXPECT_NE(status, 0u);
             request[10] ^= 1;
         }
         status = 0xFFFF;
-        ASSERT_EQ(gate.Call(0x20001, 5, static_cast<uint32_t>(request.size()), 0, &status, request.data(), nullptr), S_OK);
+        ASSERT_EQ(gate.Call(0x20001, 5, static_cast<uint32_t>(request.size()), 0, &status, request.data(), nullptr),
+                  S_OK);
         ASSERT_EQ(status, 0u) << offset;
     }
     ASSERT_EQ(gate.Call(0x20001, 2, 0, 0, &status, nullptr, nullptr), S_OK);

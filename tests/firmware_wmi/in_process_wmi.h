@@ -103,13 +103,14 @@ private:
 
 // What the tests can make the stand-in do wrong.
 struct Faults {
-    int dataDelta = 0;          // returned Data arrays are this many bytes longer (negative: shorter)
+    int dataDelta = 0;            // returned Data arrays are this many bytes longer (negative: shorter)
     bool dropReturnCode = false;  // rwReturnCode comes back NULL
 };
 
 class Services final : public UnservedWbemServices<qv::com::Object<IWbemServices>> {
 public:
-    Services(std::wstring ns, Faults* faults) : ns_(std::move(ns)), faults_(faults), provider_(NewProvider(ns_.c_str())) {}
+    Services(std::wstring ns, Faults* faults)
+        : ns_(std::move(ns)), faults_(faults), provider_(NewProvider(ns_.c_str())) {}
     ~Services() override {
         if (provider_ != nullptr) provider_->Release();
         if (lastIn != nullptr) lastIn->Release();
@@ -122,12 +123,14 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object, IWbemCallResult**) override {
+    STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object,
+                           IWbemCallResult**) override {
         calls.push_back(std::wstring(L"GetObject ") + path);
         HRESULT hr = S_OK;
         auto repository = qv::wbem::Repository::OpenDefault(&hr);
         qv::wbem::CimObject cls;
-        if (!repository || FAILED(hr = repository->GetClass(ns_, path, &cls))) return hr == WBEM_E_NOT_FOUND ? WBEM_E_NOT_FOUND : hr;
+        if (!repository || FAILED(hr = repository->GetClass(ns_, path, &cls)))
+            return hr == WBEM_E_NOT_FOUND ? WBEM_E_NOT_FOUND : hr;
         *object = qv::wbem::CreateClassObject(cls);
         return S_OK;
     }
@@ -137,7 +140,8 @@ public:
         provider_->CreateInstanceEnumAsync(cls, 0, nullptr, sink);
         return Finish(sink, e);
     }
-    STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG, IWbemContext*, IEnumWbemClassObject** e) override {
+    STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG, IWbemContext*,
+                           IEnumWbemClassObject** e) override {
         calls.push_back(std::wstring(L"ExecQuery ") + language + L" " + query);
         auto* sink = new CollectingSink();
         HRESULT hr = provider_->ExecQueryAsync(language, query, 0, nullptr, sink);
@@ -165,7 +169,6 @@ public:
         return hr;
     }
 
-
 private:
     static HRESULT Finish(CollectingSink* sink, IEnumWbemClassObject** e) {
         HRESULT hr = sink->status;
@@ -183,7 +186,8 @@ private:
         VariantInit(&v);
         out->Get(L"OutData", 0, &v, nullptr, nullptr);
         IWbemClassObject* data = nullptr;
-        if (V_VT(&v) == VT_UNKNOWN) V_UNKNOWN(&v)->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&data));
+        if (V_VT(&v) == VT_UNKNOWN)
+            V_UNKNOWN(&v)->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&data));
         if (data != nullptr) {
             if (faults_->dropReturnCode) {
                 VARIANT null;

@@ -57,8 +57,10 @@ TEST_F(ProviderTest, RawSmbiosTablesAreTheMachinesTable) {
             auto* sink = new CollectingSink();
             BSTR cls = SysAllocString(L"MSSmBios_RawSMBiosTables");
             BSTR wql = SysAllocString(L"WQL"), text = SysAllocString(L"SELECT * FROM MSSmBios_RawSMBiosTables");
-            if (query) EXPECT_EQ(provider->ExecQueryAsync(wql, text, 0, nullptr, sink), WBEM_S_NO_ERROR);
-            else EXPECT_EQ(provider->CreateInstanceEnumAsync(cls, 0, nullptr, sink), WBEM_S_NO_ERROR);
+            if (query)
+                EXPECT_EQ(provider->ExecQueryAsync(wql, text, 0, nullptr, sink), WBEM_S_NO_ERROR);
+            else
+                EXPECT_EQ(provider->CreateInstanceEnumAsync(cls, 0, nullptr, sink), WBEM_S_NO_ERROR);
             SysFreeString(cls);
             SysFreeString(wql);
             SysFreeString(text);
@@ -86,7 +88,8 @@ TEST_F(ProviderTest, RawSmbiosTablesAreTheMachinesTable) {
         }
         // A query the provider cannot answer by itself is refused, not mis-answered.
         auto* sink = new CollectingSink();
-        BSTR wql = SysAllocString(L"WQL"), text = SysAllocString(L"select * from MSSmBios_RawSMBiosTables where Size > 3");
+        BSTR wql = SysAllocString(L"WQL"),
+             text = SysAllocString(L"select * from MSSmBios_RawSMBiosTables where Size > 3");
         EXPECT_EQ(provider->ExecQueryAsync(wql, text, 0, nullptr, sink), WBEM_E_PROVIDER_NOT_CAPABLE);
         SysFreeString(wql);
         SysFreeString(text);
@@ -104,7 +107,8 @@ TEST_F(ProviderTest, MachinesWithoutTheGateHaveNoGateClasses) {
     IWbemServices* provider = qv::test::NewProvider(L"root\\WMI");
     ASSERT_NE(provider, nullptr);
     auto* sink = new CollectingSink();
-    BSTR path = SysAllocString(L"vrxBIntM.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\""), method = SysAllocString(L"vrxBIOSInt4");
+    BSTR path = SysAllocString(L"vrxBIntM.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\""),
+         method = SysAllocString(L"vrxBIOSInt4");
     provider->ExecMethodAsync(path, method, 0, nullptr, nullptr, sink);
     EXPECT_EQ(sink->status, WBEM_E_INVALID_CLASS);
     SysFreeString(path);

@@ -46,8 +46,8 @@ protected:
         ASSERT_NE(manager_, nullptr);
         service_ = CreateServiceW(manager_, L"ZmrDtct", L"ZmrDtct", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                                   SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                  L"C:\\WINDOWS\\system32\\Drivers\\Zmrdtct.sys", nullptr, nullptr, nullptr,
-                                  nullptr, nullptr);
+                                  L"C:\\WINDOWS\\system32\\Drivers\\Zmrdtct.sys", nullptr, nullptr, nullptr, nullptr,
+                                  nullptr);
         ASSERT_NE(service_, nullptr);
         ASSERT_TRUE(StartServiceW(service_, 0, nullptr)) << GetLastError();
         device_ = CreateFileW(L"\\\\.\\ZMRVextor", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -108,9 +108,9 @@ TEST_F(DriverTest, RunsAnswersAndIsGoneWhenStopped) {
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_TRUE(ProcessGone(pid));
     EXPECT_FALSE(Ioctl(0x80002407, nullptr, 0, version, 3));
-    EXPECT_EQ(CreateFileW(L"\\\\.\\ZMRDetectFlash", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(
+        CreateFileW(L"\\\\.\\ZMRDetectFlash", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+        INVALID_HANDLE_VALUE);
     ASSERT_TRUE(DeleteService(service_));
     EXPECT_FALSE(fs::exists(root_ / "services" / "ZmrDtct.service"));
     CloseServiceHandle(service_);

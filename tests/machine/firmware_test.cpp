@@ -86,9 +86,9 @@ TEST_F(MachineTest, SetupPasswordLocksObjectWritesUntilUnlocked) {
         uint32_t set = 0;
         f.SetupPasswordState(set, o);
         EXPECT_EQ(set, 1u);
-        EXPECT_EQ(f.SetObjectValue(numLock, value, o), 0x85);          // locked
-        EXPECT_EQ(f.ChangeLockState(false, {0x1E, 0x31}, o), 0x87);    // wrong password
-        EXPECT_EQ(f.ChangeLockState(false, {0x1E, 0x30, 0}, o), 0);    // NUL-terminated copy
+        EXPECT_EQ(f.SetObjectValue(numLock, value, o), 0x85);        // locked
+        EXPECT_EQ(f.ChangeLockState(false, {0x1E, 0x31}, o), 0x87);  // wrong password
+        EXPECT_EQ(f.ChangeLockState(false, {0x1E, 0x30, 0}, o), 0);  // NUL-terminated copy
         EXPECT_EQ(f.SetObjectValue(numLock, value, o), 0);
         Bytes back;
         f.ObjectValue(numLock, back, o);
@@ -113,10 +113,10 @@ TEST_F(MachineTest, ObjectWritesAreValidated) {
             {"Num Lock State at Power-On", 2, 9, 0x89},  // index beyond the choices
             {"POST Delay (in seconds)", 10, 61, 0x89},   // above the upper bound
             {"POST Delay (in seconds)", 10, 60, 0},
-            {"ROM Revision", 2, 'X', 0x86},              // read-only
-            {"Setup Password", 2, 'X', 0x86},            // passwords change through their own calls
-            {"SATA Port", 4, 0x00, 0x89},                // instance key does not match
-            {"Boot Order", 2, 0x00, 0x89},               // not a permutation of the items
+            {"ROM Revision", 2, 'X', 0x86},    // read-only
+            {"Setup Password", 2, 'X', 0x86},  // passwords change through their own calls
+            {"SATA Port", 4, 0x00, 0x89},      // instance key does not match
+            {"Boot Order", 2, 0x00, 0x89},     // not a permutation of the items
         };
         for (const auto& c : cases) {
             uint16_t index = FindObject(f, c.name);
@@ -186,10 +186,10 @@ TEST_F(MachineTest, SecureInterfaceSetsAndVerifiesPasswords) {
             f.Int15(r, nullptr, memory, false);
             return Ah(r);
         };
-        EXPECT_EQ(secure(6, {0x10, 0x11}, {}), 0);            // set power-on password
-        EXPECT_EQ(secure(8, {0x10, 0x11}, {}), 0);            // verify it
+        EXPECT_EQ(secure(6, {0x10, 0x11}, {}), 0);  // set power-on password
+        EXPECT_EQ(secure(8, {0x10, 0x11}, {}), 0);  // verify it
         EXPECT_EQ(secure(8, {0x10}, {}), 0x87);
-        EXPECT_EQ(secure(0xA, {0x10}, {0x12}), 0x87);         // change needs the old one
+        EXPECT_EQ(secure(0xA, {0x10}, {0x12}), 0x87);  // change needs the old one
         EXPECT_EQ(secure(0xA, {0x10, 0x11}, {0x12}), 0);
         EXPECT_EQ(secure(8, {0x12}, {}), 0);
         // Short setup password "abc": characters reversed in EBX, checksum in the low byte of ECX.

@@ -109,9 +109,11 @@ TEST_F(MachineTest, WindowsFunctionsDescribeTheProfile) {
 // machine; they must give what the machine itself gives, make a missing machine, and keep to the root's
 // stored profile whatever QV_MACHINE says later.
 TEST_F(MachineTest, InstalledWindowsIsTheStoredProfilesWindows) {
-    setenv("QV_MACHINE", WriteProfile(R"({"name": "w2k", "windows": {"major": 5, "minor": 0,
+    setenv("QV_MACHINE",
+           WriteProfile(R"({"name": "w2k", "windows": {"major": 5, "minor": 0,
         "service_pack": "Service Pack 4", "language": "0x0407"},
-        "system_objects": {"objects": [{"name": "A", "type": "enum", "choices": ["Off", "On"], "value": "On"}]}})").c_str(),
+        "system_objects": {"objects": [{"name": "A", "type": "enum", "choices": ["Off", "On"], "value": "On"}]}})")
+               .c_str(),
            1);
     auto check = [](const qv::machine::WindowsDescription& w) {
         EXPECT_EQ(w.major, 5u);
@@ -271,7 +273,7 @@ TEST_F(MachineTest, ChangesOfAnotherProcessAreSeenByTheNextCall) {
     auto pxe = [&](std::optional<uint32_t> set) { return NetworkBootByte(*machine, set); };
     pxe(10);
     for (uint32_t round = 0; round < 20; ++round) {
-        uint32_t base = 10 + (round * 2) % 80;  // two digits throughout: every state file has the same size
+        uint32_t base = 10 + (round * 2) % 80;            // two digits throughout: every state file has the same size
         ASSERT_EQ(pxe(std::nullopt), pxe(std::nullopt));  // this process now holds the parsed state
         pid_t pid = fork();
         if (pid == 0) {

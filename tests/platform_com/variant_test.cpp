@@ -99,8 +99,8 @@ TEST(Variant, ChangeTypeFromTextAndNumbers) {
         EXPECT_EQ(hr, c.expected) << std::string(c.text, c.text + wcslen(c.text));
         if (hr == S_OK) {
             EXPECT_EQ(target.vt, c.target);
-            LONGLONG got = c.target == VT_I4 ? target.lVal
-                           : c.target == VT_UI1 ? target.bVal
+            LONGLONG got = c.target == VT_I4     ? target.lVal
+                           : c.target == VT_UI1  ? target.bVal
                            : c.target == VT_BOOL ? target.boolVal
                                                  : static_cast<LONGLONG>(target.ullVal);
             EXPECT_EQ(got, c.value) << std::string(c.text, c.text + wcslen(c.text));

@@ -76,8 +76,8 @@ TEST_F(ProcessesTest, PipeCarriesBytesAndReportsItsClosedEnds) {
 TEST_F(ProcessesTest, DuplicateHandleCopiesPipeEndsOnly) {
     HANDLE read = nullptr, write = nullptr, copy = nullptr;
     ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), write, GetCurrentProcess(), &copy, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(
+        DuplicateHandle(GetCurrentProcess(), write, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
     CloseHandle(write);
     DWORD done = 0;
     ASSERT_TRUE(WriteFile(copy, "z", 1, &done, nullptr));  // the copy keeps the pipe open
@@ -89,8 +89,8 @@ TEST_F(ProcessesTest, DuplicateHandleCopiesPipeEndsOnly) {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-    EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(0x1234), GetCurrentProcess(), &copy,
-                                 0, FALSE, 0));
+    EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(0x1234), GetCurrentProcess(), &copy, 0,
+                                 FALSE, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     CloseHandle(event);
     CloseHandle(read);
@@ -99,8 +99,8 @@ TEST_F(ProcessesTest, DuplicateHandleCopiesPipeEndsOnly) {
 TEST_F(ProcessesTest, ChildGetsWindowsArgumentsAndItsOutputArrives) {
     DWORD code = 0;
     // Backslashes stay literal, quotes group, \" is a literal quote; standard error reaches the pipe too.
-    std::string out = RunAndRead(LR"(sh -c "printf '[%s][%s]' \"$0\" \"$1\"; echo E >&2; exit 3" "C:\dir with space\x.mof" a\"b)",
-                                 &code);
+    std::string out = RunAndRead(
+        LR"(sh -c "printf '[%s][%s]' \"$0\" \"$1\"; echo E >&2; exit 3" "C:\dir with space\x.mof" a\"b)", &code);
     EXPECT_EQ(out, "[C:\\dir with space\\x.mof][a\"b]E\n");
     EXPECT_EQ(code, 3u);
 }
@@ -119,12 +119,12 @@ TEST_F(ProcessesTest, MissingProgramAndBadArgumentsFail) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     std::wstring missing = L"qv-no-such-program --x";
-    EXPECT_FALSE(CreateProcessW(nullptr, missing.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                &process));
+    EXPECT_FALSE(
+        CreateProcessW(nullptr, missing.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     std::wstring blank = L"   ";
-    EXPECT_FALSE(CreateProcessW(nullptr, blank.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                &process));
+    EXPECT_FALSE(
+        CreateProcessW(nullptr, blank.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 

@@ -20,8 +20,7 @@ TEST(Resources, FoundByStringTypeAndIntegerName) {
     EXPECT_EQ(ResourceText(self, MAKEINTRESOURCEW(102), L"BINARY"), std::string("binary\tpayload"));
     EXPECT_EQ(ResourceText(self, MAKEINTRESOURCEW(102), L"binary"), std::string("binary\tpayload"));
     EXPECT_EQ(ResourceText(self, L"#102", L"BINARY"), std::string("binary\tpayload"));
-    EXPECT_NE(ResourceText(self, MAKEINTRESOURCEW(2128), MAKEINTRESOURCEW(300)).find("qv_test"),
-              std::string::npos);
+    EXPECT_NE(ResourceText(self, MAKEINTRESOURCEW(2128), MAKEINTRESOURCEW(300)).find("qv_test"), std::string::npos);
 }
 
 TEST(Resources, MissingResourcesSayWhichPartIsMissing) {

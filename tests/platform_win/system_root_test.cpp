@@ -19,8 +19,7 @@ TEST_F(SystemRoot, WindowsFoldersNameFoldersOfTheRoot) {
     wchar_t temp[MAX_PATH];
     ASSERT_EQ(GetTempPathW(MAX_PATH, temp), 16u);
     EXPECT_STREQ(temp, L"C:\\WINDOWS\\TEMP\\");
-    EXPECT_EQ(qv::win::HostPath(std::wstring(temp) + L"vrxBIOS\\x.dll"),
-              root_ / "drive_c/WINDOWS/TEMP/vrxBIOS/x.dll");
+    EXPECT_EQ(qv::win::HostPath(std::wstring(temp) + L"vrxBIOS\\x.dll"), root_ / "drive_c/WINDOWS/TEMP/vrxBIOS/x.dll");
     wchar_t system[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
     EXPECT_EQ(qv::win::HostPath(std::wstring(system) + L"\\Drivers"), root_ / "drive_c/WINDOWS/system32/Drivers");

@@ -46,8 +46,7 @@ TEST(WindowTest, ClassesAndWindowsThatAreNeverDrawn) {
     EXPECT_EQ(RegisterClassW(&wc), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
     EXPECT_EQ(CreateWindowExW(0, L"NoSuchClass", L"x", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), nullptr);
-    HWND window = CreateWindowExW(0, L"windowtestclass", L"Hidden", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                                  nullptr);
+    HWND window = CreateWindowExW(0, L"windowtestclass", L"Hidden", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(created, 1);
     wchar_t title[16];

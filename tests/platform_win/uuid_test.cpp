@@ -23,8 +23,10 @@ TEST(SequentialUuid, LowerCaseWithoutBracesAndVersion1) {
     // xxxxxxxx-xxxx-1xxx-yxxx-xxxxxxxxxxxx: lower-case hexadecimal, version 1, variant bits 10.
     ASSERT_EQ(text.size(), 36u);
     for (size_t i = 0; i < text.size(); ++i) {
-        if (i == 8 || i == 13 || i == 18 || i == 23) EXPECT_EQ(text[i], L'-');
-        else EXPECT_TRUE((text[i] >= L'0' && text[i] <= L'9') || (text[i] >= L'a' && text[i] <= L'f')) << i;
+        if (i == 8 || i == 13 || i == 18 || i == 23)
+            EXPECT_EQ(text[i], L'-');
+        else
+            EXPECT_TRUE((text[i] >= L'0' && text[i] <= L'9') || (text[i] >= L'a' && text[i] <= L'f')) << i;
     }
     EXPECT_EQ(text[14], L'1');
     EXPECT_NE(std::wstring(L"89ab").find(text[19]), std::wstring::npos);

@@ -120,8 +120,7 @@ TEST_F(ComServerTest, RegistrationIsWrittenAndRemovedExactly) {
     EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"VrxBIOS.BIOSInterface\\CurVer", nullptr), L"VrxBIOS.BIOSInterface.1");
     EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"AppID\\" + appid, nullptr), L"vrxBIOS");
     EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"AppID\\vrxBIOS.EXE", L"AppID"), appid);
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"TypeLib\\{358A287F-7187-4394-B773-5A7C275020DA}\\1.0", nullptr),
-              L"VRXBIOSLib");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, L"TypeLib\\{358A287F-7187-4394-B773-5A7C275020DA}\\1.0", nullptr), L"VRXBIOSLib");
 
     ASSERT_EQ(UnregisterServer(program_.c_str()), S_OK);
     EXPECT_EQ(Text(HKEY_CLASSES_ROOT, clsid, nullptr), L"<no key>");
@@ -184,8 +183,9 @@ TEST_F(ComServerTest, ServesAcrossProcessesAndExitsWhenIdle) {
     services->Release();
     long took = WaitForNoServer();
     EXPECT_GE(took, 0);
-    std::printf("vrxBIOS %d exited %ld ms after the last release\n", server,
-                static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count()));
+    std::printf(
+        "vrxBIOS %d exited %ld ms after the last release\n", server,
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count()));
     EXPECT_FALSE(Alive(server));
     sink->Release();
     init_sink->Release();

@@ -30,13 +30,18 @@ const char kAppIdKey[] = "AppID\\{D0407B6E-B15A-4849-8E2D-F37E94438541}";
 const char kTypeLibKey[] = "TypeLib\\{358A287F-7187-4394-B773-5A7C275020DA}";
 
 const std::vector<std::string> kCommonClasses = {
-    "QV_BIOSSetting", "QV_BIOSString", "QV_BIOSInteger", "QV_BIOSEnumeration", "QV_BIOSOrderedList",
-    "QV_BIOSPassword", "QV_BIOSSettingInterface", "QV_BIOSSensor", "QV_BIOSStateSensor", "QV_BIOSNumericSensor"};
-const std::vector<std::string> kSoftwareClasses = {
-    "QVPROV_BIOSString", "QVPROV_BIOSInteger", "QVPROV_BIOSEnumeration", "QVPROV_BIOSOrderedList",
-    "QVPROV_BIOSPassword", "QVPROV_BIOSSettingInterface", "QV_BCXEvent", "QV_BIOSConfigurationEvent"};
+    "QV_BIOSSetting",  "QV_BIOSString",           "QV_BIOSInteger", "QV_BIOSEnumeration", "QV_BIOSOrderedList",
+    "QV_BIOSPassword", "QV_BIOSSettingInterface", "QV_BIOSSensor",  "QV_BIOSStateSensor", "QV_BIOSNumericSensor"};
+const std::vector<std::string> kSoftwareClasses = {"QVPROV_BIOSString",
+                                                   "QVPROV_BIOSInteger",
+                                                   "QVPROV_BIOSEnumeration",
+                                                   "QVPROV_BIOSOrderedList",
+                                                   "QVPROV_BIOSPassword",
+                                                   "QVPROV_BIOSSettingInterface",
+                                                   "QV_BCXEvent",
+                                                   "QV_BIOSConfigurationEvent"};
 const std::vector<std::string> kFirmwareClasses = {
-    "QVBIOS_BIOSString", "QVBIOS_BIOSInteger", "QVBIOS_BIOSEnumeration", "QVBIOS_BIOSOrderedList",
+    "QVBIOS_BIOSString",   "QVBIOS_BIOSInteger",          "QVBIOS_BIOSEnumeration", "QVBIOS_BIOSOrderedList",
     "QVBIOS_BIOSPassword", "QVBIOS_BIOSSettingInterface", "QVBIOS_BIOSStateSensor", "QVBIOS_BIOSNumericSensor"};
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -63,14 +68,14 @@ protected:
 
     // Runs a program of the build (or the one at an absolute path) on this test's root with machine_ and the short service idle times.
     Outcome Start(const std::string& program, const std::vector<std::string>& args,
-              const std::vector<std::string>& env = {}) {
+                  const std::vector<std::string>& env = {}) {
         auto out = root_ / "run.out", err = root_ / "run.err", debug = root_ / "run.debug";
         std::filesystem::remove(debug);
         std::string path = program[0] == '/' ? program : BuildTree() + "/bin/" + program;
-        std::vector<std::string> environment{"QV_SYSTEM_ROOT=" + root_.string(), "QV_DEBUG_OUTPUT=" + debug.string(),
-                                             "QV_MACHINE=" + machine_,
-                                             "QV_WBEM_SERVICE=" + BuildTree() + "/bin/winmgmt",
-                                             "QV_WBEM_SERVICE_IDLE_MS=500", "QV_WBEM_PROVIDER_IDLE_MS=300"};
+        std::vector<std::string> environment{
+            "QV_SYSTEM_ROOT=" + root_.string(), "QV_DEBUG_OUTPUT=" + debug.string(),
+            "QV_MACHINE=" + machine_,           "QV_WBEM_SERVICE=" + BuildTree() + "/bin/winmgmt",
+            "QV_WBEM_SERVICE_IDLE_MS=500",      "QV_WBEM_PROVIDER_IDLE_MS=300"};
         environment.push_back("QV_MESSAGEBOX_ANSWERS");  // no preset answers unless `env` gives them
         environment.insert(environment.end(), env.begin(), env.end());
         std::vector<std::string> argv{path};
@@ -190,8 +195,8 @@ TEST_P(LegacyInstallationTest, CleanRemoveAlsoTakesTheCommonClasses) {
     ASSERT_NE(common, std::string::npos) << run.debug;
     EXPECT_LT(software, firmware);
     EXPECT_LT(firmware, common);
-    EXPECT_EQ(Classes(), (std::vector<std::string>{"QV_BCXEvent", "QV_BIOSNumericSensor", "QV_BIOSSensor",
-                                                   "QV_BIOSStateSensor"}));
+    EXPECT_EQ(Classes(),
+              (std::vector<std::string>{"QV_BCXEvent", "QV_BIOSNumericSensor", "QV_BIOSSensor", "QV_BIOSStateSensor"}));
     EXPECT_FALSE(Registered());
 }
 
@@ -275,17 +280,19 @@ TEST_P(TestRunTest, ReportsWhatTheMachineSupports) {
     EXPECT_FALSE(WorkingFolderExists());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Machines, TestRunTest,
-    ::testing::Values(TestRunCase{"desktop", "No native WMI support found.\n", "Legacy BIOS interface support detected.\n"},
-                      TestRunCase{"native-wmi", "Native WMI support detected.\n", "Legacy BIOS interface support detected.\n"},
-                      TestRunCase{"unsupported", "No native WMI support found.\n", "Unsupported system.\n"}),
-    [](const ::testing::TestParamInfo<TestRunCase>& c) {
-        std::string name;
-        for (const char* at = c.param.machine; *at != 0; ++at)
-            if (*at != '-') name += *at;
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Machines, TestRunTest,
+                         ::testing::Values(TestRunCase{"desktop", "No native WMI support found.\n",
+                                                       "Legacy BIOS interface support detected.\n"},
+                                           TestRunCase{"native-wmi", "Native WMI support detected.\n",
+                                                       "Legacy BIOS interface support detected.\n"},
+                                           TestRunCase{"unsupported", "No native WMI support found.\n",
+                                                       "Unsupported system.\n"}),
+                         [](const ::testing::TestParamInfo<TestRunCase>& c) {
+                             std::string name;
+                             for (const char* at = c.param.machine; *at != 0; ++at)
+                                 if (*at != '-') name += *at;
+                             return name;
+                         });
 
 // When the instrumentation service cannot be reached, detection answers false and the removal step touches
 // nothing: the firmware classes the compiler stored stay; the library's check still decides the install.
@@ -308,9 +315,10 @@ TEST_F(InstallationTest, MainJobInstallsAndListsTheSettingsAgainAndAgain) {
                   std::string::npos)
             << shown.out;
         EXPECT_NE(shown.out.find("Installed: the software provider for BIOS settings (vrxBIOS)."), std::string::npos);
-        for (const char* heading : {"== Enumerations (QVPROV_BIOSEnumeration) ==", "== Integers (QVPROV_BIOSInteger) ==",
-                                    "== Strings (QVPROV_BIOSString) ==", "== Ordered lists (QVPROV_BIOSOrderedList) ==",
-                                    "== Passwords (QVPROV_BIOSPassword) =="})
+        for (const char* heading :
+             {"== Enumerations (QVPROV_BIOSEnumeration) ==", "== Integers (QVPROV_BIOSInteger) ==",
+              "== Strings (QVPROV_BIOSString) ==", "== Ordered lists (QVPROV_BIOSOrderedList) ==",
+              "== Passwords (QVPROV_BIOSPassword) =="})
             EXPECT_NE(shown.out.find(heading), std::string::npos) << heading << "\n" << shown.out;
         // The desktop's boot order, one row of the ordered-list table.
         EXPECT_NE(shown.out.find("Boot Order  \\Storage\\Boot Order"), std::string::npos) << shown.out;

@@ -119,8 +119,7 @@ TEST_F(BIOSInterfaceTest, ServesItsClassesWithoutTheLibrary) {
     unsetenv("QV_DEBUG_OUTPUT");
     auto* services = new FakeServices();
     services->AddClass(L"QVPROV_BIOSString");
-    services->AddClass(L"QVPROV_BIOSSettingInterface")
-        ->AddMethod(L"SetBIOSSetting", new FakeObject(L"__PARAMETERS"));
+    services->AddClass(L"QVPROV_BIOSSettingInterface")->AddMethod(L"SetBIOSSetting", new FakeObject(L"__PARAMETERS"));
     auto* init = new FakeInitSink();
     auto* sink = new FakeSink();
     IWbemServices* s = provider;

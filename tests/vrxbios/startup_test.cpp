@@ -93,8 +93,7 @@ TEST_F(StartupTest, WindowsBeforeNT5GetsMessage202) {
     ProgramRun run = Run({"/Install"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.debug_output, "");  // the run ends before the flags are traced
-    EXPECT_EQ(run.error_output,
-              "[vrxBIOS] This WMI provider is only supported on Windows NT and above. [OK] OK\n");
+    EXPECT_EQ(run.error_output, "[vrxBIOS] This WMI provider is only supported on Windows NT and above. [OK] OK\n");
 
     run = Run({"/Install", "/Silent"});
     EXPECT_EQ(run.exit_code, 0);

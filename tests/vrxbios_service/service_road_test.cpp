@@ -79,7 +79,8 @@ TEST_F(ServiceRoadTest, ClassNamesInAnyCaseReachTheSameHandlers) {
         {{"enum", "QVTEST_Unserved"}, "WBEM_E_INVALID_CLASS", WBEM_E_INVALID_CLASS},
         {{"get", "qvtest_unserved.InstanceName=\"x\""}, "WBEM_E_INVALID_CLASS", WBEM_E_INVALID_CLASS},
         {{"call", "QVTEST_Unserved.InstanceName=\"x\"", "SetBIOSSetting", "Name=Boot Delay", "Value=5", "Password="},
-         "WBEM_E_INVALID_METHOD", WBEM_E_INVALID_METHOD},
+         "WBEM_E_INVALID_METHOD",
+         WBEM_E_INVALID_METHOD},
     };
     for (const auto& c : refused) {
         size_t before = CaughtInFrame(DebugText(), c.value);
@@ -239,8 +240,8 @@ TEST_F(ServiceRoadTest, TheProviderTheServiceStartedAnswersEveryCall) {
     for (RecordingSink* s : {listed, queried, cut, no_method}) s->Release();
     for (BSTR b : {cls, wql, query, path, method, unserved, unserved_path, integer, where, ends_with_from})
         SysFreeString(b);
-    for (IUnknown* o : std::initializer_list<IUnknown*>{unserved_instance, unserved_class, instance, string_class, ns,
-                                                        provider})
+    for (IUnknown* o :
+         std::initializer_list<IUnknown*>{unserved_instance, unserved_class, instance, string_class, ns, provider})
         o->Release();
 }
 
@@ -296,10 +297,10 @@ TEST_F(ServiceRoadTest, AnEventReachesAConsumerInAnotherProcessOnlyWhenOneListen
     ASSERT_EQ(Wmi({"enum", "QVPROV_BIOSString"}).code, 0);
     EXPECT_NE(DebugText().find(kRegistered), std::string::npos) << DebugText();
 
-    pid_t watcher = Spawn({BuildTree() + "/bin/wmi", "--namespace", "root\\QV\\InstrumentedBIOS", "--format", "json",
-                           "watch", "SELECT * FROM QV_BIOSConfigurationEvent WHERE Description = 'hello'", "--count",
-                           "1", "--timeout", "60"},
-                          "watch");
+    pid_t watcher = Spawn(
+        {BuildTree() + "/bin/wmi", "--namespace", "root\\QV\\InstrumentedBIOS", "--format", "json", "watch",
+         "SELECT * FROM QV_BIOSConfigurationEvent WHERE Description = 'hello'", "--count", "1", "--timeout", "60"},
+        "watch");
     // Fire until the subscription is in place (the provider then finds a sink); those events do not match.
     bool heard = false;
     for (auto deadline = Clock::now() + 30s; !heard && Clock::now() < deadline;) {
@@ -333,7 +334,8 @@ TEST_F(ServiceRoadTest, ProviderExitsShortlyAfterTheServiceReleasesIt) {
     auto released = Clock::now();
     ASSERT_NE(DebugText().find(kUnregistered), std::string::npos) << DebugText();
     ASSERT_TRUE(WaitProcessGone(servers[0], 10s));
-    long took = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count());
+    long took = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count());
     std::printf("vrxBIOS %d exited %ld ms after the service released its provider object\n", servers[0], took);
     RecordProperty("idle_exit_ms", static_cast<int>(took));
 }

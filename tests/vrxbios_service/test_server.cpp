@@ -65,8 +65,7 @@ public:
             throw std::runtime_error("not an HRESULT");
         });
         AddClass(L"QVTEST_Events", notFound, [](WMIInstanceList&, WMIRequest&) {});
-        AddMethod(L"QVTEST_Events", L"Fire",
-                  [this](WMIInstance&, BSTR, WMIMethodCall& call, LONG) { Fire(call); });
+        AddMethod(L"QVTEST_Events", L"Fire", [this](WMIInstance&, BSTR, WMIMethodCall& call, LONG) { Fire(call); });
     }
 
 private:
@@ -109,8 +108,10 @@ public:
         return hr;
     }
     STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock) TheServerModule().Lock();
-        else TheServerModule().Unlock();
+        if (lock)
+            TheServerModule().Lock();
+        else
+            TheServerModule().Unlock();
         return S_OK;
     }
 

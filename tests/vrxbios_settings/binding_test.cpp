@@ -36,8 +36,8 @@ TEST(LibraryPathTest, FolderOrFileAsTheRulesSay) {
         {L"C:\\Temp\\vrxBIOS\\ZMRMC.DLL", L"C:\\Temp\\vrxBIOS\\ZMRMC.DLL"},
         {L"C:\\Temp\\vrxBIOS\\zmrmc.dll", L"C:\\Temp\\vrxBIOS\\zmrmc.dll"},  // any case: used unchanged
         {L"C:\\Temp\\vrxBIOS", L"C:\\Temp\\vrxBIOS\\ZmrMC.dll"},
-        {L"C:\\Temp\\vrxBIOS\\", L"C:\\Temp\\vrxBIOS\\ZmrMC.dll"},             // one separator only
-        {L"C:\\Temp\\MYZMRMC.DLL", L"C:\\Temp\\MYZMRMC.DLL"},                  // the last nine characters count
+        {L"C:\\Temp\\vrxBIOS\\", L"C:\\Temp\\vrxBIOS\\ZmrMC.dll"},  // one separator only
+        {L"C:\\Temp\\MYZMRMC.DLL", L"C:\\Temp\\MYZMRMC.DLL"},       // the last nine characters count
         {L"C:\\Temp\\MC.DLL", L"C:\\Temp\\MC.DLL\\ZmrMC.dll"},
         {L"", L"\\ZmrMC.dll"},
         {nullptr, ProgramFolder() + L"ZmrMC.dll"},
@@ -103,13 +103,14 @@ int* FakeCounter(LibraryBinding& binding, const char* name) {
 TEST(LibraryBindingTest, OptionalExportsMayBeMissingRequiredOnesMayNot) {
     LibraryBinding complete;
     // The fake libraries are not named ZmrMC.dll, so they are reached through a folder holding a link.
-    std::string folder = (std::filesystem::temp_directory_path() / ("qvt-fake-zmrmc-" + std::to_string(getpid()))).string();
+    std::string folder =
+        (std::filesystem::temp_directory_path() / ("qvt-fake-zmrmc-" + std::to_string(getpid()))).string();
     std::filesystem::create_directories(folder + "/complete");
     std::filesystem::create_directories(folder + "/incomplete");
     std::filesystem::copy_file(BuildTree() + "/tests/libqvt_fake_zmrmc.so", folder + "/complete/ZmrMC.dll",
                                std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(BuildTree() + "/tests/libqvt_fake_zmrmc_incomplete.so",
-                               folder + "/incomplete/ZmrMC.dll", std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(BuildTree() + "/tests/libqvt_fake_zmrmc_incomplete.so", folder + "/incomplete/ZmrMC.dll",
+                               std::filesystem::copy_options::overwrite_existing);
 
     ASSERT_EQ(complete.Bind(Wide(folder + "/complete").c_str(), 0, 1), 7) << "ZmrMCInit's result is the state";
     EXPECT_EQ(complete.Ready(), 7);

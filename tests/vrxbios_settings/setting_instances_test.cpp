@@ -30,10 +30,10 @@ ScriptedLibrary* script = nullptr;
 int ReadFromSystem(const char*) { return ++script->reads, 1; }
 int Release() { return ++script->releases, 0; }
 int EnumCount() { return static_cast<int>(script->records.size()); }
-SRI* EnumGetAt(int i) {
-    return i >= 0 && i < EnumCount() ? &script->records[static_cast<size_t>(i)] : nullptr;
+SRI* EnumGetAt(int i) { return i >= 0 && i < EnumCount() ? &script->records[static_cast<size_t>(i)] : nullptr; }
+const char* FindStringFromID(uint16_t id, SRI*) {
+    return id < script->strings.size() ? script->strings[id].c_str() : "";
 }
-const char* FindStringFromID(uint16_t id, SRI*) { return id < script->strings.size() ? script->strings[id].c_str() : ""; }
 int FindIDFromString(uint16_t* id, const char* text) {
     for (size_t i = 0; i < script->strings.size(); ++i)
         if (strcasecmp(script->strings[i].c_str(), text) == 0) return *id = static_cast<uint16_t>(i), 1;
@@ -170,7 +170,8 @@ protected:
         if (v.vt != (VT_ARRAY | VT_BSTR)) return {L"<not an array of texts>"};
         BSTR* data = nullptr;
         SafeArrayAccessData(v.parray, reinterpret_cast<void**>(&data));
-        for (ULONG i = 0; i < v.parray->rgsabound[0].cElements; ++i) texts.push_back(data[i] != nullptr ? data[i] : L"");
+        for (ULONG i = 0; i < v.parray->rgsabound[0].cElements; ++i)
+            texts.push_back(data[i] != nullptr ? data[i] : L"");
         SafeArrayUnaccessData(v.parray);
         return texts;
     }
@@ -360,15 +361,15 @@ TEST_F(SettingInstancesTest, RecordsAreFoundByTheirFullName) {
     };
     const Case cases[] = {
         {"Delay", 3},
-        {"delay", 3},                                      // the library matches texts without regard to case
+        {"delay", 3},  // the library matches texts without regard to case
         {"SATA 1\\Port", 1},
         {"SATA 0\\Port", 0},
-        {"Port", -1},                                      // a keyed setting needs its key
-        {"SATA 2\\Port", -1},                             // no such text
+        {"Port", -1},          // a keyed setting needs its key
+        {"SATA 2\\Port", -1},  // no such text
         {"K0\\K1\\K2\\K3\\Deep", 2},
-        {"K0\\K1\\K2\\K3\\K3\\Deep", -1},              // five key parts
-        {std::string(100, 'x'), -1},                       // a part longer than 99 bytes
-        {"\\Delay", -1},                                   // an empty key part has no identifier
+        {"K0\\K1\\K2\\K3\\K3\\Deep", -1},  // five key parts
+        {std::string(100, 'x'), -1},       // a part longer than 99 bytes
+        {"\\Delay", -1},                   // an empty key part has no identifier
         {"", -1},
     };
     for (const Case& c : cases) {
@@ -483,9 +484,9 @@ TEST(InstanceNameTableTest, NamesAreUuidTextsFoundInEitherCase) {
     std::wstring upper = name;
     for (auto& c : upper) c = static_cast<wchar_t>(towupper(static_cast<wint_t>(c)));
     EXPECT_NE(table.Find(upper), nullptr);
-    for (const std::wstring& bad : {std::wstring(), name.substr(1), L"{" + name.substr(1, 34) + L"}",
-                                    name.substr(0, 8) + L"x" + name.substr(9), name.substr(0, 35) + L"g",
-                                    std::wstring(36, L'-')})
+    for (const std::wstring& bad :
+         {std::wstring(), name.substr(1), L"{" + name.substr(1, 34) + L"}", name.substr(0, 8) + L"x" + name.substr(9),
+          name.substr(0, 35) + L"g", std::wstring(36, L'-')})
         EXPECT_EQ(table.Find(bad), nullptr) << bad;
     UUID other = first;
     other.Data4[7] ^= 1;

@@ -86,8 +86,8 @@ protected:
                 kill(pid, SIGKILL);
             }
         }
-        for (const char* name : {"QV_MACHINE", "QV_WBEM_SERVICE", "QV_WBEM_SERVICE_IDLE_MS",
-                                 "QV_WBEM_PROVIDER_IDLE_MS", "QV_DEBUG_OUTPUT"})
+        for (const char* name : {"QV_MACHINE", "QV_WBEM_SERVICE", "QV_WBEM_SERVICE_IDLE_MS", "QV_WBEM_PROVIDER_IDLE_MS",
+                                 "QV_DEBUG_OUTPUT"})
             unsetenv(name);
         TempRootTest::TearDown();
     }

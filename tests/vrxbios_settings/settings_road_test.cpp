@@ -15,26 +15,87 @@ const char* const kClasses[] = {"QVPROV_BIOSEnumeration", "QVPROV_BIOSString", "
                                 "QVPROV_BIOSPassword", "QVPROV_BIOSOrderedList"};
 
 // Settings whose read-only flag the library ignores by name.
-const std::set<std::string> kWritableByName = {
-    "Boot Order", "Controller Order", "Removable Media Boot", "Legacy Diskette Write", "BIOS DMA Data Transfers",
-    "SATA Emulation", "IDE Controller", "Primary SATA Controller", "Secondary SATA Controller", "Emulation Type",
-    "Multisector Transfers", "Transfer Mode", "Translation Mode", "Diskette A:", "Diskette B:",
-    "Legacy Storage Controller Boot", "Lock Legacy Resources", "Network Server Mode",
-    "Password Prompt on Warm Boot", "Cover Lock", "Cover Removal Sensor",
-    "Activate Embedded Security On Next Boot", "Embedded Security Activation Policy",
-    "Smart Card BIOS Password Support", "Serial Port A", "Serial Port B", "Parallel Port", "All USB Ports",
-    "Front USB Ports", "System Audio", "Network Controller", "Slidebay", "SMBUS controller",
-    "Network Service Boot", "Data Execution Prevention", "Master Boot Record Security",
-    "Runtime Power Management", "Idle Power Savings", "ACPI S3 Support", "ACPI S3 Hard Disk Reset",
-    "ACPI S3 PS2 Mouse Wake Up", "SATA Power Management", "Fan Idle Mode", "POST Mode", "POST Messages",
-    "F9 Prompt", "F10 Prompt", "F12 Prompt", "Option ROM Prompt", "Remote Wakeup Boot Source",
-    "After Power Loss", "POST Delay (in seconds)", "I/O APIC Mode", "Hyper-Threading",
-    "Limit CPUID Maximum Value to 3", "ACPI/USB Buffers @ Top of Memory", "Sunday", "Monday", "Tuesday",
-    "Wednesday", "Thursday", "Friday", "Saturday", "PCI SERR# Generation", "PCI VGA Palette Snooping",
-    "Printer Mode", "Num Lock State at Power-On", "S5 Wake on LAN", "Processor Cache",
-    "Unique Sleep State Blink Rates", "Integrated Video", "Integrated Audio", "Monitor Tracking",
-    "NIC PXE Option ROM Download", "Save Current Settings as Default", "Asset Tracking Number",
-    "Enter Ownership Tag", "Legacy Devices", "PCI IRQs", "Setup Password", "Power-On Password"};
+const std::set<std::string> kWritableByName = {"Boot Order",
+                                               "Controller Order",
+                                               "Removable Media Boot",
+                                               "Legacy Diskette Write",
+                                               "BIOS DMA Data Transfers",
+                                               "SATA Emulation",
+                                               "IDE Controller",
+                                               "Primary SATA Controller",
+                                               "Secondary SATA Controller",
+                                               "Emulation Type",
+                                               "Multisector Transfers",
+                                               "Transfer Mode",
+                                               "Translation Mode",
+                                               "Diskette A:",
+                                               "Diskette B:",
+                                               "Legacy Storage Controller Boot",
+                                               "Lock Legacy Resources",
+                                               "Network Server Mode",
+                                               "Password Prompt on Warm Boot",
+                                               "Cover Lock",
+                                               "Cover Removal Sensor",
+                                               "Activate Embedded Security On Next Boot",
+                                               "Embedded Security Activation Policy",
+                                               "Smart Card BIOS Password Support",
+                                               "Serial Port A",
+                                               "Serial Port B",
+                                               "Parallel Port",
+                                               "All USB Ports",
+                                               "Front USB Ports",
+                                               "System Audio",
+                                               "Network Controller",
+                                               "Slidebay",
+                                               "SMBUS controller",
+                                               "Network Service Boot",
+                                               "Data Execution Prevention",
+                                               "Master Boot Record Security",
+                                               "Runtime Power Management",
+                                               "Idle Power Savings",
+                                               "ACPI S3 Support",
+                                               "ACPI S3 Hard Disk Reset",
+                                               "ACPI S3 PS2 Mouse Wake Up",
+                                               "SATA Power Management",
+                                               "Fan Idle Mode",
+                                               "POST Mode",
+                                               "POST Messages",
+                                               "F9 Prompt",
+                                               "F10 Prompt",
+                                               "F12 Prompt",
+                                               "Option ROM Prompt",
+                                               "Remote Wakeup Boot Source",
+                                               "After Power Loss",
+                                               "POST Delay (in seconds)",
+                                               "I/O APIC Mode",
+                                               "Hyper-Threading",
+                                               "Limit CPUID Maximum Value to 3",
+                                               "ACPI/USB Buffers @ Top of Memory",
+                                               "Sunday",
+                                               "Monday",
+                                               "Tuesday",
+                                               "Wednesday",
+                                               "Thursday",
+                                               "Friday",
+                                               "Saturday",
+                                               "PCI SERR# Generation",
+                                               "PCI VGA Palette Snooping",
+                                               "Printer Mode",
+                                               "Num Lock State at Power-On",
+                                               "S5 Wake on LAN",
+                                               "Processor Cache",
+                                               "Unique Sleep State Blink Rates",
+                                               "Integrated Video",
+                                               "Integrated Audio",
+                                               "Monitor Tracking",
+                                               "NIC PXE Option ROM Download",
+                                               "Save Current Settings as Default",
+                                               "Asset Tracking Number",
+                                               "Enter Ownership Tag",
+                                               "Legacy Devices",
+                                               "PCI IRQs",
+                                               "Setup Password",
+                                               "Power-On Password"};
 
 const std::map<std::string, std::string> kPrerequisites = {
     {"Boot Order", "SELECT * FROM QV_BIOSEnumeration WHERE MultiBoot=\"Enable\""},
@@ -49,8 +110,11 @@ std::string Join(const std::vector<std::string>& parts, const std::string& separ
 json Enumeration(const std::vector<std::string>& choices, size_t current) {
     std::vector<std::string> marked = choices;
     marked[current] = "*" + marked[current];
-    return {{"PossibleValues", choices}, {"Size", choices.size()}, {"SelectionIndex", current},
-            {"CurrentValue", choices[current]}, {"Value", Join(marked, ", ")}};
+    return {{"PossibleValues", choices},
+            {"Size", choices.size()},
+            {"SelectionIndex", current},
+            {"CurrentValue", choices[current]},
+            {"Value", Join(marked, ", ")}};
 }
 
 // The setting instances a machine profile with native system objects must give, class by class, in object
@@ -72,8 +136,12 @@ std::map<std::string, std::vector<json>> ExpectedFromProfile(const json& profile
         std::string path;
         for (const auto& menu : object.value("path", json::array())) path += "\\" + menu.get<std::string>();
         bool read_only = object.value("read_only", false) && kWritableByName.count(name) == 0;
-        json e = {{"Name", full}, {"Path", path}, {"IsReadOnly", read_only ? 1 : 0}, {"DisplayInUI", 1},
-                  {"RequiresPhysicalPresence", 0}, {"Sequence", sequence}};
+        json e = {{"Name", full},
+                  {"Path", path},
+                  {"IsReadOnly", read_only ? 1 : 0},
+                  {"DisplayInUI", 1},
+                  {"RequiresPhysicalPresence", 0},
+                  {"Sequence", sequence}};
         e["Prerequisites"] = kPrerequisites.count(name) ? json::array({kPrerequisites.at(name)}) : json(nullptr);
         std::vector<std::string> choices = object.value("choices", std::vector<std::string>{});
         size_t max_length = object.value("max_length", 40);
@@ -88,12 +156,17 @@ std::map<std::string, std::vector<json>> ExpectedFromProfile(const json& profile
         } else if (type == "int" || type == "ext_int") {
             cls = "QVPROV_BIOSInteger";
             long value = object.value("value", 0L);
-            e.update({{"LowerBound", object.value("low", 0L)}, {"UpperBound", object.value("high", 0xFFFFFFFFL)},
-                      {"IntValue", value}, {"Value", std::to_string(value)}});
+            e.update({{"LowerBound", object.value("low", 0L)},
+                      {"UpperBound", object.value("high", 0xFFFFFFFFL)},
+                      {"IntValue", value},
+                      {"Value", std::to_string(value)}});
         } else if (type == "password") {
             cls = "QVPROV_BIOSPassword";
-            e.update({{"MinLength", 0}, {"MaxLength", std::max<size_t>(max_length + 1, 128)}, {"IsSet", 0},
-                      {"SupportedEncoding", {"kbd", ""}}, {"Value", nullptr}});
+            e.update({{"MinLength", 0},
+                      {"MaxLength", std::max<size_t>(max_length + 1, 128)},
+                      {"IsSet", 0},
+                      {"SupportedEncoding", {"kbd", ""}},
+                      {"Value", nullptr}});
         } else if (type == "orderedlist") {
             cls = "QVPROV_BIOSOrderedList";
             e.update({{"Elements", choices}, {"Size", choices.size()}, {"Value", Join(choices, ", ")}});
@@ -113,8 +186,12 @@ std::map<std::string, std::vector<json>> ExpectedLegacyNotebook() {
     const std::vector<std::string> off_on = {"Disable", "Enable"}, on_off = {"Enable", "Disable"};
     const std::vector<std::string> hidden = {"Device hidden", "Device available"};
     auto common = [](const std::string& name, const std::string& path, int sequence, int read_only = 0) {
-        json e = {{"Name", name}, {"Path", path}, {"IsReadOnly", read_only}, {"DisplayInUI", 1},
-                  {"RequiresPhysicalPresence", 0}, {"Sequence", sequence}};
+        json e = {{"Name", name},
+                  {"Path", path},
+                  {"IsReadOnly", read_only},
+                  {"DisplayInUI", 1},
+                  {"RequiresPhysicalPresence", 0},
+                  {"Sequence", sequence}};
         e["Prerequisites"] = kPrerequisites.count(name) ? json::array({kPrerequisites.at(name)}) : json(nullptr);
         return e;
     };
@@ -132,7 +209,10 @@ std::map<std::string, std::vector<json>> ExpectedLegacyNotebook() {
     };
     auto password = [&](const std::string& name, int sequence) {
         json e = common(name, ids, sequence);
-        e.update({{"MinLength", 0}, {"MaxLength", 129}, {"IsSet", 0}, {"SupportedEncoding", {"kbd", ""}},
+        e.update({{"MinLength", 0},
+                  {"MaxLength", 129},
+                  {"IsSet", 0},
+                  {"SupportedEncoding", {"kbd", ""}},
                   {"Value", nullptr}});
         return e;
     };
@@ -163,8 +243,8 @@ std::map<std::string, std::vector<json>> ExpectedLegacyNotebook() {
         choice("QuickBoot", boot, 22, off_on, 1),  // BH = 31
         choice("Num Lock State at Power-On", dev, 23, off_on, 0),
         choice("Multiple Pointing Devices", dev, 24, off_on, 1),
-        choice("Touch Pad", dev, 25, on_off, 1),        // BH 3: bit 1 set
-        choice("Pointing Stick", dev, 26, on_off, 1),   // bit 0 set
+        choice("Touch Pad", dev, 25, on_off, 1),                          // BH 3: bit 1 set
+        choice("Pointing Stick", dev, 26, on_off, 1),                     // bit 0 set
         choice("Intel(r) Speedstep(tm) Technology", dev, 27, on_off, 1),  // BH = 0
         choice("USB Legacy Device Support", dev, 28, off_on, 1),
         choice("Fan Always on while on AC Power", dev, 29, off_on, 0),
@@ -270,7 +350,8 @@ TEST_F(SettingsRoad, GetObjectWithNamesFromTwoEarlierEnumerations) {
     // Names from an enumeration of another class work as well, and an unknown name is not found.
     json integers = Objects({"enum", "QVPROV_BIOSInteger"});
     ASSERT_FALSE(integers.empty());
-    json got = Objects({"get", "QVPROV_BIOSInteger.InstanceName=\"" + integers.back()["InstanceName"].get<std::string>() + "\""});
+    json got = Objects(
+        {"get", "QVPROV_BIOSInteger.InstanceName=\"" + integers.back()["InstanceName"].get<std::string>() + "\""});
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0]["Name"], "Chassis Fan\\Fan Idle Speed");
     EXPECT_EQ(got[0]["IntValue"], 20);

@@ -42,12 +42,22 @@ TEST_F(ClassObjectTest, ValuesTravelWithWmiVariantTypes) {
         const wchar_t* name;
         VARTYPE vt;
         CIMTYPE type;
-    } cases[] = {{L"Flag", VT_BOOL, CIM_BOOLEAN},  {L"U8", VT_UI1, CIM_UINT8},     {L"S8", VT_I2, CIM_SINT8},
-                 {L"U16", VT_I4, CIM_UINT16},      {L"S16", VT_I2, CIM_SINT16},    {L"U32", VT_I4, CIM_UINT32},
-                 {L"S32", VT_I4, CIM_SINT32},      {L"U64", VT_BSTR, CIM_UINT64},  {L"S64", VT_BSTR, CIM_SINT64},
-                 {L"R32", VT_R4, CIM_REAL32},      {L"R64", VT_R8, CIM_REAL64},    {L"C16", VT_I2, CIM_CHAR16},
-                 {L"When", VT_BSTR, CIM_DATETIME}, {L"Text", VT_BSTR, CIM_STRING},
-                 {L"Many", VT_ARRAY | VT_I4, CIM_UINT32 | CIM_FLAG_ARRAY}, {L"Embedded", VT_NULL, CIM_OBJECT},
+    } cases[] = {{L"Flag", VT_BOOL, CIM_BOOLEAN},
+                 {L"U8", VT_UI1, CIM_UINT8},
+                 {L"S8", VT_I2, CIM_SINT8},
+                 {L"U16", VT_I4, CIM_UINT16},
+                 {L"S16", VT_I2, CIM_SINT16},
+                 {L"U32", VT_I4, CIM_UINT32},
+                 {L"S32", VT_I4, CIM_SINT32},
+                 {L"U64", VT_BSTR, CIM_UINT64},
+                 {L"S64", VT_BSTR, CIM_SINT64},
+                 {L"R32", VT_R4, CIM_REAL32},
+                 {L"R64", VT_R8, CIM_REAL64},
+                 {L"C16", VT_I2, CIM_CHAR16},
+                 {L"When", VT_BSTR, CIM_DATETIME},
+                 {L"Text", VT_BSTR, CIM_STRING},
+                 {L"Many", VT_ARRAY | VT_I4, CIM_UINT32 | CIM_FLAG_ARRAY},
+                 {L"Embedded", VT_NULL, CIM_OBJECT},
                  {L"Next", VT_NULL, CIM_REFERENCE}};
     for (const Case& c : cases) {
         Variant v;
@@ -120,7 +130,8 @@ TEST_F(ClassObjectTest, SystemPropertiesDescribeClassesAndInstances) {
     EXPECT_EQ(text(instance, L"__CLASS"), L"QVT_Sample");
     EXPECT_EQ(text(instance, L"__RELPATH"), L"QVT_Sample.Id=\"second\"");
     EXPECT_EQ(text(instance, L"__NAMESPACE"), kNs);
-    EXPECT_EQ(text(instance, L"__PATH"), L"\\\\" + Repository::ServerName() + L"\\" + kNs + L":QVT_Sample.Id=\"second\"");
+    EXPECT_EQ(text(instance, L"__PATH"),
+              L"\\\\" + Repository::ServerName() + L"\\" + kNs + L":QVT_Sample.Id=\"second\"");
     EXPECT_EQ(text(instance, L"__SUPERCLASS"), L"<null>");
     EXPECT_EQ(text(instance, L"Next"), L"QVT_Sample.Id=\"first\"");
     Variant genus;
@@ -277,7 +288,8 @@ TEST_F(ClassObjectTest, ObjectTextIsMof) {
     ASSERT_EQ(cls->GetObjectText(0, &text), S_OK);
     std::wstring mof(text, SysStringLen(text));
     SysFreeString(text);
-    EXPECT_NE(mof.find(L"[abstract]\nclass QVT_Enumeration : QVT_Setting\n{"), std::wstring::npos) << qv::win::ToUtf8(mof);
+    EXPECT_NE(mof.find(L"[abstract]\nclass QVT_Enumeration : QVT_Setting\n{"), std::wstring::npos)
+        << qv::win::ToUtf8(mof);
     EXPECT_NE(mof.find(L"[WMIDataID(7), read: ToInstance, WmiSizeIs(\"Size\")] string PossibleValues[12];"),
               std::wstring::npos)
         << qv::win::ToUtf8(mof);

@@ -123,7 +123,8 @@ TEST_F(MofCompilerTest, AnErrorAtTheEndLeavesTheRepositoryAsItWas) {
 TEST_F(MofCompilerTest, MalformedFilesAreRefusedWithLineAndReason) {
     CompileSchema();
     auto before = Snapshot(*repo_);
-    const std::wstring pre = L"#pragma namespace(\"\\\\\\\\.\\\\root\\\\QVTest\\\\Settings\")\nclass QVT_Ok { [key] string K; };\n";
+    const std::wstring pre =
+        L"#pragma namespace(\"\\\\\\\\.\\\\root\\\\QVTest\\\\Settings\")\nclass QVT_Ok { [key] string K; };\n";
     struct Case {
         const wchar_t* text;
         int line;
@@ -153,7 +154,8 @@ TEST_F(MofCompilerTest, MalformedFilesAreRefusedWithLineAndReason) {
         {L"#pragma include(\"other.mof\")", 3, WBEM_E_NOT_SUPPORTED, "unsupported"},
         {L"[key, key] class X { };", 3, WBEM_E_INVALID_QUALIFIER, "duplicate qualifier"},
         {L"class X { [Flavor: Sideways] string A; };", 3, WBEM_E_INVALID_SYNTAX, "flavor"},
-        {L"class X { void M([in] string A, [out] string a); };", 3, WBEM_E_INVALID_DUPLICATE_PARAMETER, "duplicate parameter"},
+        {L"class X { void M([in] string A, [out] string a); };", 3, WBEM_E_INVALID_DUPLICATE_PARAMETER,
+         "duplicate parameter"},
         {L"class X { uint32 A = 99999999999999999999; };", 3, WBEM_E_INVALID_SYNTAX, "too large"},
         {L"class QVT_Sensor { };", 3, WBEM_E_CLASS_HAS_CHILDREN, "subclasses"},
     };
@@ -161,7 +163,8 @@ TEST_F(MofCompilerTest, MalformedFilesAreRefusedWithLineAndReason) {
         MofResult r = CompileText(pre + c.text);
         EXPECT_FALSE(r.ok) << qv::win::ToUtf8(c.text);
         EXPECT_EQ(r.line, c.line) << qv::win::ToUtf8(c.text) << ": " << r.reason;
-        EXPECT_EQ(static_cast<unsigned>(r.code), static_cast<unsigned>(c.code)) << qv::win::ToUtf8(c.text) << ": " << r.reason;
+        EXPECT_EQ(static_cast<unsigned>(r.code), static_cast<unsigned>(c.code))
+            << qv::win::ToUtf8(c.text) << ": " << r.reason;
         EXPECT_NE(r.reason.find(c.reason), std::string::npos) << qv::win::ToUtf8(c.text) << ": " << r.reason;
     }
     EXPECT_TRUE(Snapshot(*repo_) == before);

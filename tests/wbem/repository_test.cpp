@@ -39,9 +39,9 @@ TEST_F(RepositoryTest, FreshRepositoryHasTheStandardNamespacesAndSystemClasses) 
               (std::vector<std::wstring>{L"root", L"root\\WMI", L"root\\cimv2", L"root\\default"}));
     EXPECT_TRUE(std::filesystem::exists(root_ / "drive_c/WINDOWS/system32/wbem/Repository/repository.db"));
     for (const wchar_t* ns : {L"root", L"ROOT\\CIMV2", L"\\\\.\\root\\default"}) {
-        for (const wchar_t* cls : {L"__NAMESPACE", L"__Win32Provider", L"__InstanceProviderRegistration",
-                                   L"__MethodProviderRegistration", L"__EventProviderRegistration",
-                                   L"MSFT_DecoupledProvider", L"__ExtrinsicEvent"}) {
+        for (const wchar_t* cls :
+             {L"__NAMESPACE", L"__Win32Provider", L"__InstanceProviderRegistration", L"__MethodProviderRegistration",
+              L"__EventProviderRegistration", L"MSFT_DecoupledProvider", L"__ExtrinsicEvent"}) {
             CimObject c;
             EXPECT_EQ(repo_->GetClass(ns, cls, &c), S_OK) << qv::win::ToUtf8(ns) << " " << qv::win::ToUtf8(cls);
         }
@@ -51,8 +51,9 @@ TEST_F(RepositoryTest, FreshRepositoryHasTheStandardNamespacesAndSystemClasses) 
     EXPECT_EQ(FindProperty(decoupled, L"CLSID")->value, CimValue::String(L"{54D8502C-527D-43F7-A506-A9DA075E229C}"));
     std::vector<CimObject> children;
     ASSERT_EQ(repo_->EnumInstances(L"root", L"__NAMESPACE", 0, &children), S_OK);
-    EXPECT_EQ(Names(children), (std::vector<std::wstring>{L"__NAMESPACE.Name=\"cimv2\"", L"__NAMESPACE.Name=\"default\"",
-                                                           L"__NAMESPACE.Name=\"WMI\""}));
+    EXPECT_EQ(Names(children),
+              (std::vector<std::wstring>{L"__NAMESPACE.Name=\"cimv2\"", L"__NAMESPACE.Name=\"default\"",
+                                         L"__NAMESPACE.Name=\"WMI\""}));
     CimObject c;
     EXPECT_EQ(repo_->GetClass(L"root\\nowhere", L"__NAMESPACE", &c), WBEM_E_INVALID_NAMESPACE);
     EXPECT_EQ(repo_->DeleteClass(L"root", L"__Win32Provider"), WBEM_E_ACCESS_DENIED);
@@ -69,7 +70,7 @@ TEST_F(RepositoryTest, EnumerationIsDeepOrShallow) {
     EXPECT_TRUE(found.empty());
     ASSERT_EQ(repo_->Providers(kNs, &found), S_OK);
     EXPECT_EQ(Names(found), (std::vector<std::wstring>{L"__Win32Provider.Name=\"QVT_Provider\"",
-                                                      L"MSFT_DecoupledProvider.Name=\"QVT_EventProvider\""}));
+                                                       L"MSFT_DecoupledProvider.Name=\"QVT_EventProvider\""}));
     ASSERT_EQ(repo_->Registrations(kNs, &found), S_OK);
     ASSERT_EQ(found.size(), 3u);
     const CimObject* events = nullptr;
@@ -86,7 +87,8 @@ TEST_F(RepositoryTest, DeleteClassTakesSubclassesAndTheirInstances) {
     ASSERT_TRUE(CompileMofText(L"#pragma namespace(\"\\\\\\\\.\\\\root\\\\QVTest\\\\Settings\")\n"
                                L"class QVT_SampleChild : QVT_Sample { uint32 Extra; };\n"
                                L"instance of QVT_SampleChild { Id = \"child\"; Extra = 1; };\n",
-                               "child.mof", *repo_).ok);
+                               "child.mof", *repo_)
+                    .ok);
     std::vector<CimObject> found;
     ASSERT_EQ(repo_->EnumInstances(kNs, L"QVT_Sample", 0, &found), S_OK);
     EXPECT_EQ(found.size(), 3u);
@@ -164,11 +166,12 @@ TEST_F(RepositoryTest, TwoProcessesCompilingAtOnceBothSucceed) {
     std::filesystem::path a = root_ / "a.mof", b = root_ / "b.mof";
     for (auto [file, tag] : {std::pair{a, "A"}, std::pair{b, "B"}}) {
         std::ofstream out(file);
-        out << "#pragma namespace(\"\\\\\\\\.\\\\root\")\ninstance of __Namespace { Name = \"Space" << tag << "\"; };\n";
+        out << "#pragma namespace(\"\\\\\\\\.\\\\root\")\ninstance of __Namespace { Name = \"Space" << tag
+            << "\"; };\n";
         out << "#pragma namespace(\"\\\\\\\\.\\\\root\\\\Space" << tag << "\")\n";
         for (int i = 0; i < 150; ++i)
-            out << "class C" << tag << i << (i ? " : C" + std::string(tag) + std::to_string(i - 1) : "") << " { " << (i ? "" : "[key] ") << "string K" << i
-                << "; uint32 V" << i << "[4] = {1, 2, 3, 4}; };\n";
+            out << "class C" << tag << i << (i ? " : C" + std::string(tag) + std::to_string(i - 1) : "") << " { "
+                << (i ? "" : "[key] ") << "string K" << i << "; uint32 V" << i << "[4] = {1, 2, 3, 4}; };\n";
         out << "instance of C" << tag << "149 { K0 = \"x\"; };\n";
     }
     std::string mofcomp = MofcompPath();
@@ -216,7 +219,8 @@ TEST_F(RepositoryTest, MofcompReportsWhatItStoredAndRefusesBadFiles) {
     };
     auto [badCode, badOutput] = run(bad.string());
     EXPECT_EQ(badCode, 2);
-    EXPECT_NE(badOutput.find(bad.string() + "(3): error 0x8004100D: unknown superclass 'Missing'"), std::string::npos) << badOutput;
+    EXPECT_NE(badOutput.find(bad.string() + "(3): error 0x8004100D: unknown superclass 'Missing'"), std::string::npos)
+        << badOutput;
     auto [goodCode, goodOutput] = run((MofDir() / "common.mof").string());
     EXPECT_EQ(goodCode, 0) << goodOutput;
     EXPECT_NE(goodOutput.find("Stored class QVT_Setting in root\\QVTest\\Settings"), std::string::npos) << goodOutput;

@@ -43,8 +43,7 @@ inline std::map<std::string, std::vector<uint8_t>> Snapshot(Repository& repo) {
             if (c.superclass.empty() || true) {
                 std::vector<CimObject> instances;
                 EXPECT_EQ(repo.EnumInstances(ns, c.className, WBEM_FLAG_SHALLOW, &instances), S_OK);
-                for (CimObject& i : instances)
-                    all[key + "|" + qv::win::ToUtf8(RelativePath(i))] = EncodeObject(i);
+                for (CimObject& i : instances) all[key + "|" + qv::win::ToUtf8(RelativePath(i))] = EncodeObject(i);
             }
         }
     }
@@ -75,8 +74,10 @@ inline std::wstring Dump(Repository& repo) {
             EXPECT_EQ(repo.EnumInstances(ns, c.className, WBEM_FLAG_SHALLOW, &instances), S_OK);
             for (const CimObject& i : instances) {
                 if (NamesEqual(c.className, L"__NAMESPACE") &&
-                    (NamesEqual(ns + L"\\" + std::get<std::wstring>(FindProperty(i, L"Name")->value.elements[0]), L"root\\cimv2") ||
-                     NamesEqual(ns + L"\\" + std::get<std::wstring>(FindProperty(i, L"Name")->value.elements[0]), L"root\\default")))
+                    (NamesEqual(ns + L"\\" + std::get<std::wstring>(FindProperty(i, L"Name")->value.elements[0]),
+                                L"root\\cimv2") ||
+                     NamesEqual(ns + L"\\" + std::get<std::wstring>(FindProperty(i, L"Name")->value.elements[0]),
+                                L"root\\default")))
                     continue;
                 text += ObjectText(i) + L"\n";
             }
@@ -85,8 +86,6 @@ inline std::wstring Dump(Repository& repo) {
     return text;
 }
 
-inline MofResult Compile(Repository& repo, const std::string& name) {
-    return CompileMofFile(MofDir() / name, repo);
-}
+inline MofResult Compile(Repository& repo, const std::string& name) { return CompileMofFile(MofDir() / name, repo); }
 
 }  // namespace qv::wbem::testing

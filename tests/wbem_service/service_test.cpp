@@ -156,13 +156,15 @@ TEST_F(ServiceTest, StaticInstancesWithConditionsInEveryForm) {
     EXPECT_EQ(table.out.find("Beta"), std::string::npos);
     EXPECT_EQ(table.out.find("Size"), std::string::npos) << "the SELECT list is applied";
 
-    Result list = Wmi({"query", "SELECT * FROM QVT_Setting WHERE Name LIKE 'B%' OR Tags IS NOT NULL", "--format", "list"});
+    Result list = Wmi(
+        {"query", "SELECT * FROM QVT_Setting WHERE Name LIKE 'B%' OR Tags IS NOT NULL", "--format", "list"});
     ASSERT_EQ(list.code, 0) << list.err;
     EXPECT_NE(list.out.find("Beta"), std::string::npos);
     EXPECT_NE(list.out.find("Alpha"), std::string::npos);
     EXPECT_EQ(list.out.find("Gamma"), std::string::npos);
 
-    Result json = Wmi({"--format", "json", "query", "SELECT Name, Value, Size, Tags FROM QVT_Setting WHERE NOT (Value >= 0)"});
+    Result json = Wmi(
+        {"--format", "json", "query", "SELECT Name, Value, Size, Tags FROM QVT_Setting WHERE NOT (Value >= 0)"});
     ASSERT_EQ(json.code, 0) << json.err;
     auto parsed = nlohmann::json::parse(json.out);
     ASSERT_EQ(parsed.size(), 1u);
@@ -329,7 +331,8 @@ TEST_F(ServiceTest, ObjectsAndContextsCrossEveryProcessByValue) {
               S_OK);
     IWbemServices* none = nullptr;
     BSTR bad = SysAllocString(L"root\\NoSuch");
-    EXPECT_EQ(again->ConnectServer(bad, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &none), WBEM_E_INVALID_NAMESPACE);
+    EXPECT_EQ(again->ConnectServer(bad, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &none),
+              WBEM_E_INVALID_NAMESPACE);
     EXPECT_EQ(none, nullptr);
     SysFreeString(bad);
     again->Release();

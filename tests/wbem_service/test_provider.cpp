@@ -107,7 +107,8 @@ public:
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
         if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IWbemProviderInit))
             *out = static_cast<IWbemProviderInit*>(this);
-        else if (IsEqualGUID(riid, IID_IWbemServices)) *out = static_cast<IWbemServices*>(this);
+        else if (IsEqualGUID(riid, IID_IWbemServices))
+            *out = static_cast<IWbemServices*>(this);
         else {
             *out = nullptr;
             return E_NOINTERFACE;
@@ -328,7 +329,8 @@ int main() {
     Log("start " + std::to_string(getpid()));
     static Factory factory;
     DWORD cookie = 0;
-    if (FAILED(CoRegisterClassObject(CLSID_QvtTestProvider, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie)))
+    if (FAILED(
+            CoRegisterClassObject(CLSID_QvtTestProvider, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie)))
         return 3;
     {
         std::unique_lock lock(life_mutex);

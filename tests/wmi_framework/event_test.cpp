@@ -33,9 +33,7 @@ protected:
         provider_->services->AddClass(L"QV_BIOSConfigurationEvent");
     }
     void TearDown() override { provider_->Release(); }
-    void Subscribe() {
-        provider_->sink = new FakeSink();
-    }
+    void Subscribe() { provider_->sink = new FakeSink(); }
     void Unsubscribe() {
         provider_->sink->Release();
         provider_->sink = nullptr;
@@ -45,9 +43,9 @@ protected:
 
 TEST_F(EventTest, RegistersForItsScopeUnderItsName) {
     TestEventSource source(provider_);
-    EXPECT_EQ(source.Register(L"user", L"ms_409", L"root\\QV\\InstrumentedBIOS",
-                              L"DecoupledEventProvider_BCXBiosSettings"),
-              S_OK);
+    EXPECT_EQ(
+        source.Register(L"user", L"ms_409", L"root\\QV\\InstrumentedBIOS", L"DecoupledEventProvider_BCXBiosSettings"),
+        S_OK);
     EXPECT_TRUE(source.IsRegistered());
     EXPECT_EQ(provider_->scope, L"root\\QV\\InstrumentedBIOS");
     EXPECT_EQ(provider_->registration, L"DecoupledEventProvider_BCXBiosSettings");

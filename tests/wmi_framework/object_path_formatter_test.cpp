@@ -55,21 +55,21 @@ TEST(ObjectPathFormatter, SortsKeysOfBuiltPaths) {
 TEST(ObjectPathFormatter, RefusesPathsWithoutAText) {
     std::wstring bstrWithNul(L"a\0b", 3);
     ExpectedPath cases[] = {
-        {},                                                  // nothing at all
-        {{}, {L"ns"}, L"C", {}},                             // namespaces without a server
-        {L"srv", {}, L"C", {}},                              // a server without namespaces
-        {L"", {L"ns"}, L"C", {}},                            // an empty server
-        {L"s\\v", {L"ns"}, L"C", {}},                        // a separator in the server
-        {L"srv", {L"n s"}, L"C", {}},                        // a namespace that is no identifier
-        {{}, {}, L"1C", {}},                                 // a class that is no identifier
+        {},                            // nothing at all
+        {{}, {L"ns"}, L"C", {}},       // namespaces without a server
+        {L"srv", {}, L"C", {}},        // a server without namespaces
+        {L"", {L"ns"}, L"C", {}},      // an empty server
+        {L"s\\v", {L"ns"}, L"C", {}},  // a separator in the server
+        {L"srv", {L"n s"}, L"C", {}},  // a namespace that is no identifier
+        {{}, {}, L"1C", {}},           // a class that is no identifier
         {{}, {}, L"C D", {}},
-        {{}, {}, std::nullopt, {{L"k", VT_I4, 1}}},         // keys without a class
-        {{}, {}, std::nullopt, {}, true},                   // "=@" without a class
-        {{}, {}, L"C", {{L"k", VT_I4, 1}}, true},           // "=@" with keys
+        {{}, {}, std::nullopt, {{L"k", VT_I4, 1}}},               // keys without a class
+        {{}, {}, std::nullopt, {}, true},                         // "=@" without a class
+        {{}, {}, L"C", {{L"k", VT_I4, 1}}, true},                 // "=@" with keys
         {{}, {}, L"C", {{nullptr, VT_I4, 1}, {L"k", VT_I4, 2}}},  // the unnamed key beside another
-        {{}, {}, L"C", {{L"", VT_I4, 1}}},                  // an empty key name
-        {{}, {}, L"C", {{L"k", VT_BOOL, -1}}},              // a type the parser never produces
-        {{}, {}, L"C", {{L"k", VT_BSTR, 0, bstrWithNul}}},  // a NUL would end the text
+        {{}, {}, L"C", {{L"", VT_I4, 1}}},                        // an empty key name
+        {{}, {}, L"C", {{L"k", VT_BOOL, -1}}},                    // a type the parser never produces
+        {{}, {}, L"C", {{L"k", VT_BSTR, 0, bstrWithNul}}},        // a NUL would end the text
     };
     for (const auto& c : cases) {
         std::wstring text = L"untouched";

@@ -217,8 +217,9 @@ TEST_F(ProviderTest, AFailedRegistrationIsOnlyTraced) {
     {
         DebugCapture debug;
         Initialize();
-        EXPECT_EQ(debug.Text(), "Event source DecoupledEventProvider_BCXBiosSettings not registered for "
-                                "root\\QV\\InstrumentedBIOS (0x80041003)\n");
+        EXPECT_EQ(debug.Text(),
+                  "Event source DecoupledEventProvider_BCXBiosSettings not registered for "
+                  "root\\QV\\InstrumentedBIOS (0x80041003)\n");
     }
     EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
     EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
@@ -295,8 +296,7 @@ TEST_F(ProviderTest, ClassNamesMatchWithoutRegardToCase) {
     Initialize();
     EXPECT_EQ(GetObject(L"qvprov_biosstring.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
     EXPECT_EQ(Enumerate(L"QVPROV_BIOSINTEGER"), WBEM_S_NO_ERROR);
-    EXPECT_EQ(provider_->calls,
-              (std::vector<std::wstring>{L"get QVPROV_BIOSString", L"enumerate QVPROV_BIOSInteger"}));
+    EXPECT_EQ(provider_->calls, (std::vector<std::wstring>{L"get QVPROV_BIOSString", L"enumerate QVPROV_BIOSInteger"}));
 }
 
 TEST_F(ProviderTest, ClassesTheProviderDoesNotServe) {

@@ -29,20 +29,20 @@ TEST(QueryClass, FindsTheClassPart) {
         {L"select * from QVPROV_BIOSString", L"qvprov_biosstring"},
         {L"SELECT Name FROM QVPROV_BIOSEnumeration WHERE Name='x'", L"qvprov_biosenumeration"},
         {L"SELECT * FROM  QVPROV_BIOS Integer  ", L"qvprov_biosinteger"},
-        {L"SELECT * FROM\tQVPROV_BIOSString", L"qvprov_biosstring"},        // the tab is the one separator
-        {L"SELECT * FROM\t\tQVPROV_BIOSString", L"\tqvprov_biosstring"},    // a second tab stays
-        {L"SELECT * FROMxQVPROV_BIOSString", L"qvprov_biosstring"},         // so does any one character
+        {L"SELECT * FROM\tQVPROV_BIOSString", L"qvprov_biosstring"},             // the tab is the one separator
+        {L"SELECT * FROM\t\tQVPROV_BIOSString", L"\tqvprov_biosstring"},         // a second tab stays
+        {L"SELECT * FROMxQVPROV_BIOSString", L"qvprov_biosstring"},              // so does any one character
         {L"select fromage from QVPROV_BIOSString", L"gefromqvprov_biosstring"},  // "from" found in the select list
-        {L"select * where x=1", L""},                                       // no "from"
+        {L"select * where x=1", L""},                                            // no "from"
         {L"select * from ", L""},
         {L"fromX", L""},
         {L"", L""},
         {L"SELECT * WHERE x FROM QVPROV_BIOSInteger", L"qvprov_biosinteger"},  // "where" before the class part
-        {L"select * fromwhere", L"here"},                                   // "where" inside "from" + separator
+        {L"select * fromwhere", L"here"},                                      // "where" inside "from" + separator
         {L"select * from C where", L"c"},
         {L"select * from C\nwhere x", L"c\n"},
-        {L"select * from \u00c9T\u00c9", L"\u00e9t\u00e9"},                 // CharLowerW folds beyond ASCII
-        {std::wstring(L"select * from C\0where", 21), L"c"},               // the text ends at its first NUL
+        {L"select * from \u00c9T\u00c9", L"\u00e9t\u00e9"},   // CharLowerW folds beyond ASCII
+        {std::wstring(L"select * from C\0where", 21), L"c"},  // the text ends at its first NUL
     };
     for (const auto& c : cases) EXPECT_EQ(ClassOf(c.query), c.name) << c.query;
 }

@@ -155,7 +155,6 @@ public:
         return S_OK;
     }
 
-
 private:
     static std::wstring Lower(std::wstring s) {
         for (auto& c : s) c = static_cast<wchar_t>(towlower(static_cast<wint_t>(c)));
@@ -222,8 +221,7 @@ public:
     std::wstring scope, registration;
     int get_sink_calls = 0;
 
-    STDMETHODIMP Register(LONG, IWbemContext*, LPCWSTR, LPCWSTR, LPCWSTR scopeName, LPCWSTR name,
-                          IUnknown*) override {
+    STDMETHODIMP Register(LONG, IWbemContext*, LPCWSTR, LPCWSTR, LPCWSTR scopeName, LPCWSTR name, IUnknown*) override {
         scope = scopeName != nullptr ? scopeName : L"";
         registration = name != nullptr ? name : L"";
         return register_result;

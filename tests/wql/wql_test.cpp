@@ -149,8 +149,9 @@ TEST_F(WqlMatch, EmbeddedObjectsAndIsA) {
     PropertyBag event;
     target.Text(L"__CLASS", L"QVPROV_BIOSEnumeration").Text(L"Name", L"Boot Mode");
     event.Object(L"TargetInstance", &target);
-    auto query = MustParse(L"SELECT * FROM E WHERE TargetInstance ISA 'qvprov_biosenumeration' AND "
-                           L"TargetInstance.Name = 'Boot Mode'");
+    auto query = MustParse(
+        L"SELECT * FROM E WHERE TargetInstance ISA 'qvprov_biosenumeration' AND "
+        L"TargetInstance.Name = 'Boot Mode'");
     EXPECT_TRUE(qv::wql::Matches(query, &event));
     auto other = MustParse(L"SELECT * FROM E WHERE TargetInstance ISA 'QV_BIOSPassword'");
     EXPECT_FALSE(qv::wql::Matches(other, &event));
@@ -165,10 +166,18 @@ TEST(WqlLike, PatternCharacters) {
         const wchar_t* pattern;
         bool expected;
     } cases[] = {
-        {L"Boot Mode", L"boot%", true},   {L"Boot Mode", L"%MODE", true},   {L"Boot Mode", L"B__t%", true},
-        {L"Boot Mode", L"Boot", false},   {L"", L"%", true},                {L"", L"_", false},
-        {L"abc", L"[a-c]bc", true},       {L"dbc", L"[a-c]bc", false},      {L"dbc", L"[^a-c]bc", true},
-        {L"a[b", L"a[b", true},           {L"x%y", L"x[%]y", true},         {L"xzy", L"x[%]y", false},
+        {L"Boot Mode", L"boot%", true},
+        {L"Boot Mode", L"%MODE", true},
+        {L"Boot Mode", L"B__t%", true},
+        {L"Boot Mode", L"Boot", false},
+        {L"", L"%", true},
+        {L"", L"_", false},
+        {L"abc", L"[a-c]bc", true},
+        {L"dbc", L"[a-c]bc", false},
+        {L"dbc", L"[^a-c]bc", true},
+        {L"a[b", L"a[b", true},
+        {L"x%y", L"x[%]y", true},
+        {L"xzy", L"x[%]y", false},
         {L"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", L"%a%a%a%a%a%a%a%a%a%a%c", false},
     };
     for (const auto& c : cases)

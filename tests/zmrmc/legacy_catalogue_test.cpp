@@ -26,7 +26,7 @@ public:
     bool e842 = true;
     uint32_t security_supported = 0x71800, security_state = 0;
     std::vector<std::vector<uint8_t>> interrupt_calls;  // every 16-bit call's block as sent
-    std::vector<std::string> lock_calls;                 // "unlock:<pw>" / "lock:<pw>"
+    std::vector<std::string> lock_calls;                // "unlock:<pw>" / "lock:<pw>"
     bool password_set = false, unlock_works = true;
     int list_size_calls = 0;
     // Boot devices: descriptions at physical 0xF0000 + 0x100 + 32 * entry; the priority list.
@@ -65,8 +65,10 @@ public:
             if (sub == 0x25 || sub == 0x13) return answer(0);
             auto it = e845.find(sub);
             if (it == e845.end()) return answer(0x86);
-            if ((regs->ebx & 0xFF) == 1) it->second = static_cast<uint8_t>(regs->ebx >> 8);
-            else regs->ebx = static_cast<uint32_t>(it->second) << 8;
+            if ((regs->ebx & 0xFF) == 1)
+                it->second = static_cast<uint8_t>(regs->ebx >> 8);
+            else
+                regs->ebx = static_cast<uint32_t>(it->second) << 8;
             return answer(0);
         }
         if (ax == 0xE842 && e842) {
@@ -234,8 +236,8 @@ TEST(SysObjList, ReadAndWriteRulesOfTheE845Settings) {
         uint8_t written_bh;  // what writing index 1 sends
     };
     const Case cases[] = {
-        {0x46, 30, 2, 1, 1},   {0x23, 34, 0, 1, 0},  {0x23, 34, 5, 0, 0},   {0x39, 47, 2, 0, 1},
-        {0x19, 45, 31, 1, 31}, {0x19, 45, 1, 0, 31}, {0x53, 53, 0, 1, 0},   {0x78, 80, 0x10, 1, 1},
+        {0x46, 30, 2, 1, 1},    {0x23, 34, 0, 1, 0},  {0x23, 34, 5, 0, 0}, {0x39, 47, 2, 0, 1},
+        {0x19, 45, 31, 1, 31},  {0x19, 45, 1, 0, 31}, {0x53, 53, 0, 1, 0}, {0x78, 80, 0x10, 1, 1},
         {0x78, 80, 0x0F, 0, 1}, {0x4B, 46, 1, 1, 1},
     };
     for (const Case& c : cases) {

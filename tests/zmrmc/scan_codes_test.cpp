@@ -42,9 +42,9 @@ TEST(TaggedPassword, ConvertsBothTagForms) {
         {"<en-US/><keypad *>", {0x37}},
         {"<kbd/>1E 30 2E", {0x1E, 0x30, 0x2E}},
         {"<kbd/>1e302e", {0x1E, 0x30, 0x2E}},
-        {"<kbd/>1\n E", {0x1E}},  // blanks may split the two digits of a byte
-        {"<kbd/>9E", {0x1E}},     // bit 7 (shift) is cleared
-        {"<kbd/>1E0030", {0x1E}}, // a zero byte ends the result
+        {"<kbd/>1\n E", {0x1E}},   // blanks may split the two digits of a byte
+        {"<kbd/>9E", {0x1E}},      // bit 7 (shift) is cleared
+        {"<kbd/>1E0030", {0x1E}},  // a zero byte ends the result
         {"  <kbd/>1E30 \r\n", {0x1E, 0x30}},
         {"<kbd, ignored text/>1E", {0x1E}},
         {"<kbd/>", {}},
@@ -62,19 +62,18 @@ TEST(TaggedPassword, ErrorsPointIntoTheCallersText) {
         const char* text;
         int error_offset;  // -1: the error position is left alone
     } cases[] = {
-        {"<en-US/>A B", 9},     // a plain space is not a key
-        {"<kbd/>1G", 7},
-        {"  <kbd/>1G", 9},      // offsets count from the caller's text, leading blanks included
-        {"<kbd/>1E3", -1},      // odd number of digits
-        {"<en-US/>a/b", 9},
-        {"<en-US/><KEYPAD 10>", 8},
-        {"<other/>1E", -1},
+        {"<en-US/>A B", 9},                     // a plain space is not a key
+        {"<kbd/>1G", 7},    {"  <kbd/>1G", 9},  // offsets count from the caller's text, leading blanks included
+        {"<kbd/>1E3", -1},                      // odd number of digits
+        {"<en-US/>a/b", 9}, {"<en-US/><KEYPAD 10>", 8}, {"<other/>1E", -1},
     };
     for (const auto& c : cases) {
         Result r = Tagged(c.text);
         EXPECT_FALSE(r.ok) << c.text;
-        if (c.error_offset < 0) EXPECT_EQ(r.error, nullptr) << c.text;
-        else EXPECT_EQ(r.error, c.text + c.error_offset) << c.text;
+        if (c.error_offset < 0)
+            EXPECT_EQ(r.error, nullptr) << c.text;
+        else
+            EXPECT_EQ(r.error, c.text + c.error_offset) << c.text;
     }
 }
 
@@ -117,8 +116,8 @@ TEST(KeyText, UnknownCharactersFailWithTheirPosition) {
     struct Case {
         const char* text;
         int offset;
-    } cases[] = {{"a b", 1}, {"ab?", 2}, {"x{", 1}, {"~", 0}, {"\"", 0}, {"<", 0}, {"a>", 1}, {"a\xe9", 1},
-                 {"<SPACE BAR", 0}};
+    } cases[] = {{"a b", 1}, {"ab?", 2}, {"x{", 1},    {"~", 0},         {"\"", 0},
+                 {"<", 0},   {"a>", 1},  {"a\xe9", 1}, {"<SPACE BAR", 0}};
     for (const auto& c : cases) {
         unsigned char codes[16] = {5};
         const char* error = nullptr;
@@ -131,16 +130,16 @@ TEST(KeyText, UnknownCharactersFailWithTheirPosition) {
 // Every key of the table converts to its code; each printable key once through its own token.
 TEST(KeyText, WholeKeyTable) {
     const std::string keys = "1!2@3#4$5%6^7&8*9(0)-_=+QWERTYUIOP[]ASDFGHJKL;'`\\ZXCVBNM,.";
-    const Codes expected = {0x02, 0x02, 0x03, 0x03, 0x04, 0x04, 0x05, 0x05, 0x06, 0x06, 0x07, 0x07, 0x08,
-                            0x08, 0x09, 0x09, 0x0A, 0x0A, 0x0B, 0x0B, 0x0C, 0x0C, 0x0D, 0x0D, 0x10, 0x11,
-                            0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1E, 0x1F, 0x20,
-                            0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2B, 0x2C, 0x2D, 0x2E,
-                            0x2F, 0x30, 0x31, 0x32, 0x33, 0x34};
+    const Codes expected = {0x02, 0x02, 0x03, 0x03, 0x04, 0x04, 0x05, 0x05, 0x06, 0x06, 0x07, 0x07, 0x08, 0x08, 0x09,
+                            0x09, 0x0A, 0x0A, 0x0B, 0x0B, 0x0C, 0x0C, 0x0D, 0x0D, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15,
+                            0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1E, 0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26,
+                            0x27, 0x28, 0x29, 0x2B, 0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x31, 0x32, 0x33, 0x34};
     std::vector<unsigned char> codes(keys.size() + 1);
     ASSERT_TRUE(zmrmc::KeyTextToScanCodes(0, keys.c_str(), codes.data(), nullptr));
     EXPECT_EQ(Codes(codes.begin(), codes.end() - 1), expected);
-    const char* pads = "<KEYPAD 7><KEYPAD 8><KEYPAD 9><KEYPAD -><KEYPAD 4><KEYPAD 5><KEYPAD 6><KEYPAD +>"
-                       "<KEYPAD 1><KEYPAD 2><KEYPAD 3><KEYPAD 0><KEYPAD .>";
+    const char* pads =
+        "<KEYPAD 7><KEYPAD 8><KEYPAD 9><KEYPAD -><KEYPAD 4><KEYPAD 5><KEYPAD 6><KEYPAD +>"
+        "<KEYPAD 1><KEYPAD 2><KEYPAD 3><KEYPAD 0><KEYPAD .>";
     std::vector<unsigned char> pad_codes(std::strlen(pads) + 1);
     ASSERT_TRUE(zmrmc::KeyTextToScanCodes(0, pads, pad_codes.data(), nullptr));
     EXPECT_EQ(Codes(pad_codes.begin(), pad_codes.begin() + 13),

@@ -44,14 +44,26 @@ zmrmc::ObjectInfo Info(uint16_t type, size_t size, uint16_t flags = 0, std::vect
 
 // Names used by the fixture's language table.
 enum : uint16_t {
-    kLanguage = 0, kTable = 1, kBootMode = 2, kEnabled = 3, kDisabled = 4, kAsset = 5, kLegacy = 6,
-    kVolume = 7, kSetupPwd = 8, kOrder = 9, kPort = 10, kPortA = 11, kPortB = 12, kHidden = 13, kMenu = 14,
+    kLanguage = 0,
+    kTable = 1,
+    kBootMode = 2,
+    kEnabled = 3,
+    kDisabled = 4,
+    kAsset = 5,
+    kLegacy = 6,
+    kVolume = 7,
+    kSetupPwd = 8,
+    kOrder = 9,
+    kPort = 10,
+    kPortA = 11,
+    kPortB = 12,
+    kHidden = 13,
+    kMenu = 14,
     kFan = 15,
 };
-const std::vector<std::string> kEnglish = {"English", "Language", "Boot Mode", "Enable", "Disable",
-                                           "Asset Tag", "Legacy Devices", "Volume", "Setup Password",
-                                           "Boot Order", "Port Mode", "Port A", "Port B", "--", "Main",
-                                           "Fan"};
+const std::vector<std::string> kEnglish = {
+    "English",        "Language",   "Boot Mode", "Enable", "Disable", "Asset Tag", "Legacy Devices", "Volume",
+    "Setup Password", "Boot Order", "Port Mode", "Port A", "Port B",  "--",        "Main",           "Fan"};
 
 class SettingsModelTest : public ::testing::Test {
 protected:

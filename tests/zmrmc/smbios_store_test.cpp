@@ -36,8 +36,7 @@ Bytes Table() {
     Bytes t;
     for (const Bytes& s : {Structure(0, {1, 2, 0, 0, 3}, {"Maker", " 1.02.3 ", "01/02/2026"}),
                            Structure(1, {1, 2, 3, 4}, {"QV Computers", "Desk 800", "v2", "SN123"}),
-                           Structure(3, {1, 0x09, 0, 0, 2}, {"QV Computers", "ASSET-7"}),
-                           Structure(127, {}, {})})
+                           Structure(3, {1, 0x09, 0, 0, 2}, {"QV Computers", "ASSET-7"}), Structure(127, {}, {})})
         for (uint8_t b : s) t.push_back(b);
     return t;
 }

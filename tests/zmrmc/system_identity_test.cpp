@@ -19,17 +19,12 @@ TEST(SystemIdentifier, FromTheBaseBoardProduct) {
         const char* product;
         std::optional<uint16_t> id;
     } cases[] = {
-        {"Brevik", "1A2BH", 0x1A2B},
-        {"  brevik\t", " 0890h ", 0x0890},
-        {"TORNELL-VOSKARD", "2a10", 0x2A10},
-        {"Brevik", "1G2BH", std::nullopt},   // not hexadecimal: the driver is asked
-        {"Brevik", "KBC-L", std::nullopt},
-        {"Brevik", "H", std::nullopt},       // nothing left
-        {"Brevik", "", std::nullopt},
-        {"Brevik", "12345H", std::nullopt},  // wider than the 16-bit identifier
-        {"Brevik", "1A2BHH", std::nullopt},  // only one final H is dropped
-        {"Generic", "1A2BH", std::nullopt},
-        {"Brevik Inc", "1A2BH", std::nullopt},
+        {"Brevik", "1A2BH", 0x1A2B},         {"  brevik\t", " 0890h ", 0x0890},
+        {"TORNELL-VOSKARD", "2a10", 0x2A10}, {"Brevik", "1G2BH", std::nullopt},  // not hexadecimal: the driver is asked
+        {"Brevik", "KBC-L", std::nullopt},   {"Brevik", "H", std::nullopt},      // nothing left
+        {"Brevik", "", std::nullopt},        {"Brevik", "12345H", std::nullopt},  // wider than the 16-bit identifier
+        {"Brevik", "1A2BHH", std::nullopt},                                       // only one final H is dropped
+        {"Generic", "1A2BH", std::nullopt},  {"Brevik Inc", "1A2BH", std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(SystemIdFromSmbiosNames(c.manufacturer, c.product), c.id) << c.manufacturer << " / " << c.product;
@@ -38,8 +33,8 @@ TEST(SystemIdentifier, FromTheBaseBoardProduct) {
 TEST(RomFamily, DesktopsAndOlderNotebooksAreX86Families) {
     EXPECT_EQ(zmrmc::RomFamilyText(7, 'D', ' ', false, 0x0890), "786D");
     EXPECT_EQ(zmrmc::RomFamilyText(7, 'D', 1, false, 0x0890), "786D1");
-    EXPECT_EQ(zmrmc::RomFamilyText(7, 'D', 'B', false, 0x2800), "786DB");        // above 9: the character
-    EXPECT_EQ(zmrmc::RomFamilyText('M', 'U', 2, true, 2007), "7786U2");         // portable below 2008
+    EXPECT_EQ(zmrmc::RomFamilyText(7, 'D', 'B', false, 0x2800), "786DB");  // above 9: the character
+    EXPECT_EQ(zmrmc::RomFamilyText('M', 'U', 2, true, 2007), "7786U2");    // portable below 2008
     EXPECT_EQ(zmrmc::RomFamilyText('M', 'U', 2, true, 2008), "68MU2");
     EXPECT_EQ(zmrmc::RomFamilyText('M', 'U', 2, true, 2032), "7786U2");
     EXPECT_EQ(zmrmc::RomFamilyText('M', 'U', ' ', true, 2033), "68MU");

@@ -101,7 +101,8 @@ protected:
     std::string Name(const SRI* r) { return x_.Text(U16(r, 24), nullptr); }
     std::string Path(const SRI* r) {
         std::string path;
-        for (uint16_t i = 0; i < U16(r, 22); ++i) path += (i ? "/" : "") + std::string(x_.Text(U16(r, 10 + 2 * i), nullptr));
+        for (uint16_t i = 0; i < U16(r, 22); ++i)
+            path += (i ? "/" : "") + std::string(x_.Text(U16(r, 10 + 2 * i), nullptr));
         return path;
     }
     const uint8_t* Value(const SRI* r) { return static_cast<const uint8_t*>(FIELD(r, value)); }
@@ -291,7 +292,7 @@ TEST_F(SettingsReadTest, LegacyNotebookReadsTheCatalogueThatAnswered) {
     std::vector<std::string> devices;
     for (int i = 0; i < 6; ++i) devices.push_back(x_.Text(U16(Value(order), 2 * i), nullptr));
     EXPECT_EQ(devices, (std::vector<std::string>{"USB Floppy", "Hard Drive (C:)", "Network Controller",
-                                                  "IDE CD-ROM Drive", "PCI Slot A", "--"}));
+                                                 "IDE CD-ROM Drive", "PCI Slot A", "--"}));
     EXPECT_EQ(U16(Value(order), 12), 0xFFFF);
     EXPECT_EQ(FIELD(order, prereqCount), 1);  // the MultiBoot prerequisite
 }
@@ -404,8 +405,8 @@ TEST_F(SettingsReadTest, LegacyModelWithFewAnswersKeepsOnlyThose) {
     std::vector<std::string> names;
     for (int i = 0; i < x_.Count(); ++i) names.push_back(Name(x_.At(i)));
     EXPECT_EQ(names, (std::vector<std::string>{"English", "Manufacturer", "Product Name", "Serial Number",
-                                                "Serial Port", "Asset Tracking Number", "Enter Ownership Tag",
-                                                "Setup Password", "Power-On Password"}));
+                                               "Serial Port", "Asset Tracking Number", "Enter Ownership Tag",
+                                               "Setup Password", "Power-On Password"}));
     EXPECT_EQ(Shown(x_.At(4)), "Device hidden");
 }
 

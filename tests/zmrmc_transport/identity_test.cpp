@@ -111,8 +111,8 @@ void WriteDmidecodeDump(const MachineSmbios& smbios, const std::string& path) {
     fix(0, dump[5], 4);
     dump.resize(32, 0);
     dump.insert(dump.end(), smbios.table.begin(), smbios.table.end());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(dump.data()),
-                                                static_cast<std::streamsize>(dump.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(dump.data()), static_cast<std::streamsize>(dump.size()));
 }
 
 // Runs dmidecode; its standard output, and the standard error in `errors`.
@@ -196,15 +196,21 @@ TEST_P(IdentityTest, SmbiosGettersEqualWhatDmidecodeDecodes) {
     std::string full = Dmidecode("--from-dump " + dump, &errors);
     EXPECT_EQ(errors, "");
     EXPECT_NE(full.find("System Information"), std::string::npos) << full;
-    EXPECT_NE(full.find("SMBIOS " + std::to_string(smbios->entry[6]) + "." + std::to_string(smbios->entry[7])), std::string::npos) << full;
+    EXPECT_NE(full.find("SMBIOS " + std::to_string(smbios->entry[6]) + "." + std::to_string(smbios->entry[7])),
+              std::string::npos)
+        << full;
     for (const char* trouble : {"OUT OF SPEC", "Invalid", "Bad", "truncated", "<BAD INDEX>", "Wrong"})
         EXPECT_EQ(full.find(trouble), std::string::npos) << trouble << " in\n" << full;
 
     const std::map<std::string, std::string> pairs = {
-        {"bios-version", "ZmrMCGetSmbiosBiosVersion"},       {"bios-release-date", "ZmrMCGetSmbiosBiosReleaseDate"},
-        {"system-manufacturer", "ZmrMCGetSystemManufacturer"}, {"system-product-name", "ZmrMCGetSystemProduct"},
-        {"system-version", "ZmrMCGetSystemVersion"},          {"baseboard-manufacturer", "ZmrMCGetBaseBoardManufacturer"},
-        {"baseboard-product-name", "ZmrMCGetBaseBoardProduct"}, {"baseboard-version", "ZmrMCGetBaseBoardVersion"},
+        {"bios-version", "ZmrMCGetSmbiosBiosVersion"},
+        {"bios-release-date", "ZmrMCGetSmbiosBiosReleaseDate"},
+        {"system-manufacturer", "ZmrMCGetSystemManufacturer"},
+        {"system-product-name", "ZmrMCGetSystemProduct"},
+        {"system-version", "ZmrMCGetSystemVersion"},
+        {"baseboard-manufacturer", "ZmrMCGetBaseBoardManufacturer"},
+        {"baseboard-product-name", "ZmrMCGetBaseBoardProduct"},
+        {"baseboard-version", "ZmrMCGetBaseBoardVersion"},
     };
     for (const auto& [keyword, getter] : pairs)
         EXPECT_EQ(Text(getter.c_str()), Absent(Dmidecode("--from-dump " + dump + " -s " + keyword))) << keyword;
@@ -221,7 +227,8 @@ TEST_P(IdentityTest, TheClientToolReadsTheRawSmbiosTable) {
     qv::machine::Machine::ResetForTesting();
     std::optional<MachineSmbios> smbios = ReadMachineSmbios();
     ASSERT_TRUE(smbios.has_value());
-    std::string command = BuildTree() + "/bin/wmi -n 'root\\WMI' -f json query 'select * from MSSmBios_RawSMBiosTables'";
+    std::string command = BuildTree() +
+                          "/bin/wmi -n 'root\\WMI' -f json query 'select * from MSSmBios_RawSMBiosTables'";
     std::string out;
     int status = -1;
     if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -281,10 +288,10 @@ TEST_F(DetectTest, ScansPciFunctionsAndPlugAndPlayNodes) {
         uint16_t detail, revision;
     };
     const Row rows[] = {
-        {"", 0, 1u << 6, 1, 0x33408086, 0x0000, 0x0003},  {"", 0, 1u << 6, 1, 0x24CC8086, 0x0100, 0x0001},
-        {"", 0, 1u << 1, 1, 0x24CA8086, 0x018A, 0x8A01},  {"", 2, 1u << 3, 1, 0x4E501002, 0x0000, 0x0000},
-        {"PNP0501", 0, 1u << 7, 2, 0, 0x0002, 0},         {"PNP0401", 0, 1u << 7, 2, 0, 0x0102, 0},
-        {"PNP0303", 0, 1u << 9, 2, 0, 0x0000, 0},         {"PNP0F13", 0, 1u << 9, 2, 0, 0x0200, 0},
+        {"", 0, 1u << 6, 1, 0x33408086, 0x0000, 0x0003}, {"", 0, 1u << 6, 1, 0x24CC8086, 0x0100, 0x0001},
+        {"", 0, 1u << 1, 1, 0x24CA8086, 0x018A, 0x8A01}, {"", 2, 1u << 3, 1, 0x4E501002, 0x0000, 0x0000},
+        {"PNP0501", 0, 1u << 7, 2, 0, 0x0002, 0},        {"PNP0401", 0, 1u << 7, 2, 0, 0x0102, 0},
+        {"PNP0303", 0, 1u << 9, 2, 0, 0x0000, 0},        {"PNP0F13", 0, 1u << 9, 2, 0, 0x0200, 0},
     };
     for (int i = 0; i < 8; ++i) {
         SCOPED_TRACE(i);

@@ -203,7 +203,7 @@ TEST_F(LibraryTest, SetupPasswordLocksThroughTheDriver) {
 
 TEST_F(LibraryTest, X64InstallsNothing) {
     ASSERT_NO_FATAL_FAILURE(Load("x64"));
-    EXPECT_TRUE(x_.Init(0, 1));  // ready from the SMBIOS table alone, which WMI serves
+    EXPECT_TRUE(x_.Init(0, 1));                                  // ready from the SMBIOS table alone, which WMI serves
     EXPECT_EQ(static_cast<uint32_t>(x_.Detect()), 0x800A03E8u);  // no driver handle
     EXPECT_FALSE(fs::exists(Record()));
     EXPECT_FALSE(fs::exists(DriverFile()));
@@ -312,8 +312,7 @@ TEST_F(LibraryTest, RequestsThatNeverReachTheFirmwareReport250) {
 }
 
 // A stand-in driver that only reports a version: the open-existing path accepts 3.2 and later.
-class ExistingDriverVersion : public LibraryTest,
-                              public ::testing::WithParamInterface<std::tuple<int, int, bool>> {};
+class ExistingDriverVersion : public LibraryTest, public ::testing::WithParamInterface<std::tuple<int, int, bool>> {};
 
 TEST_P(ExistingDriverVersion, DecidesWhetherTheRunningDriverIsUsed) {
     auto [major, minor, accepted] = GetParam();

@@ -78,9 +78,9 @@ TEST(OsCodes, Windows95ReleaseFromTheRegistry) {
 }
 
 TEST(OsCodes, LanguageTable) {
-    const std::pair<uint16_t, const char*> cases[] = {
-        {0x0C0C, "FC"}, {0x040F, "US"}, {0x1234, "US"}, {0x0000, "US"}, {0x0416, "BR"},
-        {0x0804, "CH"}, {0x0407, "GR"}, {0x400A, "SP"}, {0x041F, "TR"}, {0x0411, "JP"}};
+    const std::pair<uint16_t, const char*> cases[] = {{0x0C0C, "FC"}, {0x040F, "US"}, {0x1234, "US"}, {0x0000, "US"},
+                                                      {0x0416, "BR"}, {0x0804, "CH"}, {0x0407, "GR"}, {0x400A, "SP"},
+                                                      {0x041F, "TR"}, {0x0411, "JP"}};
     for (const auto& [id, code] : cases) EXPECT_STREQ(zmrmc::LanguageCode(id), code) << std::hex << id;
 }
 
@@ -90,8 +90,9 @@ TEST(ConventionalMemoryTable, FamilyAndCutOffDate) {
         const char* date;
         bool without;
     } cases[] = {
-        {"686T", "08/07/2000", true},  {"686t", "12/31/2003", true}, {"686T", "08/06/2000", false},
-        {"786K", "06/01/2000", true},  {"786K", "05/31/2000", false}, {"786K", "01/01/1999", false},
+        {"686T", "08/07/2000", true},  {"686t", "12/31/2003", true},
+        {"686T", "08/06/2000", false}, {"786K", "06/01/2000", true},
+        {"786K", "05/31/2000", false}, {"786K", "01/01/1999", false},
         {"786D", "06/01/2005", false}, {"", "", false},
     };
     for (const auto& c : cases)

@@ -44,74 +44,76 @@ HRESULT Scalar(const std::wstring& text, CIMTYPE type, VARIANT* v) {
     unsigned long long u = 0;
     errno = 0;
     switch (type) {
-        case CIM_STRING:
-        case CIM_DATETIME:
-        case CIM_REFERENCE:
-            v->vt = VT_BSTR;
-            v->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-            return v->bstrVal != nullptr ? S_OK : WBEM_E_OUT_OF_MEMORY;
-        case CIM_BOOLEAN: {
-            std::wstring lower;
-            for (wchar_t c : text) lower += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-            if (lower != L"true" && lower != L"false" && lower != L"1" && lower != L"0") return WBEM_E_TYPE_MISMATCH;
-            v->vt = VT_BOOL;
-            v->boolVal = (lower == L"true" || lower == L"1") ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
+    case CIM_STRING:
+    case CIM_DATETIME:
+    case CIM_REFERENCE:
+        v->vt = VT_BSTR;
+        v->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return v->bstrVal != nullptr ? S_OK : WBEM_E_OUT_OF_MEMORY;
+    case CIM_BOOLEAN: {
+        std::wstring lower;
+        for (wchar_t c : text) lower += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+        if (lower != L"true" && lower != L"false" && lower != L"1" && lower != L"0") return WBEM_E_TYPE_MISMATCH;
+        v->vt = VT_BOOL;
+        v->boolVal = (lower == L"true" || lower == L"1") ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    case CIM_SINT8:
+        if (!ParseSigned(text, INT8_MIN, INT8_MAX, &s)) return Failure();
+        v->vt = VT_I2, v->iVal = static_cast<SHORT>(s);
+        return S_OK;
+    case CIM_UINT8:
+        if (!ParseUnsigned(text, UINT8_MAX, &u)) return Failure();
+        v->vt = VT_UI1, v->bVal = static_cast<BYTE>(u);
+        return S_OK;
+    case CIM_SINT16:
+        if (!ParseSigned(text, INT16_MIN, INT16_MAX, &s)) return Failure();
+        v->vt = VT_I2, v->iVal = static_cast<SHORT>(s);
+        return S_OK;
+    case CIM_UINT16:
+        if (!ParseUnsigned(text, UINT16_MAX, &u)) return Failure();
+        v->vt = VT_I4, v->lVal = static_cast<LONG>(u);
+        return S_OK;
+    case CIM_SINT32:
+        if (!ParseSigned(text, INT32_MIN, INT32_MAX, &s)) return Failure();
+        v->vt = VT_I4, v->lVal = static_cast<LONG>(s);
+        return S_OK;
+    case CIM_UINT32:
+        if (!ParseUnsigned(text, UINT32_MAX, &u)) return Failure();
+        v->vt = VT_I4, v->lVal = static_cast<LONG>(static_cast<uint32_t>(u));
+        return S_OK;
+    case CIM_SINT64:
+    case CIM_UINT64: {
+        // Checked here, carried as decimal text.
+        std::wstring decimal;
+        if (type == CIM_SINT64) {
+            if (!ParseSigned(text, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max(), &s))
+                return Failure();
+            decimal = std::to_wstring(s);
+        } else {
+            if (!ParseUnsigned(text, std::numeric_limits<unsigned long long>::max(), &u)) return Failure();
+            decimal = std::to_wstring(u);
         }
-        case CIM_SINT8:
-            if (!ParseSigned(text, INT8_MIN, INT8_MAX, &s)) return Failure();
-            v->vt = VT_I2, v->iVal = static_cast<SHORT>(s);
-            return S_OK;
-        case CIM_UINT8:
-            if (!ParseUnsigned(text, UINT8_MAX, &u)) return Failure();
-            v->vt = VT_UI1, v->bVal = static_cast<BYTE>(u);
-            return S_OK;
-        case CIM_SINT16:
-            if (!ParseSigned(text, INT16_MIN, INT16_MAX, &s)) return Failure();
-            v->vt = VT_I2, v->iVal = static_cast<SHORT>(s);
-            return S_OK;
-        case CIM_UINT16:
-            if (!ParseUnsigned(text, UINT16_MAX, &u)) return Failure();
-            v->vt = VT_I4, v->lVal = static_cast<LONG>(u);
-            return S_OK;
-        case CIM_SINT32:
-            if (!ParseSigned(text, INT32_MIN, INT32_MAX, &s)) return Failure();
-            v->vt = VT_I4, v->lVal = static_cast<LONG>(s);
-            return S_OK;
-        case CIM_UINT32:
-            if (!ParseUnsigned(text, UINT32_MAX, &u)) return Failure();
-            v->vt = VT_I4, v->lVal = static_cast<LONG>(static_cast<uint32_t>(u));
-            return S_OK;
-        case CIM_SINT64:
-        case CIM_UINT64: {
-            // Checked here, carried as decimal text.
-            std::wstring decimal;
-            if (type == CIM_SINT64) {
-                if (!ParseSigned(text, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max(), &s))
-                    return Failure();
-                decimal = std::to_wstring(s);
-            } else {
-                if (!ParseUnsigned(text, std::numeric_limits<unsigned long long>::max(), &u)) return Failure();
-                decimal = std::to_wstring(u);
-            }
-            v->vt = VT_BSTR;
-            v->bstrVal = SysAllocString(decimal.c_str());
-            return S_OK;
-        }
-        case CIM_REAL32:
-        case CIM_REAL64: {
-            wchar_t* end = nullptr;
-            double d = std::wcstod(text.c_str(), &end);
-            if (text.empty() || *end != L'\0') return WBEM_E_TYPE_MISMATCH;
-            if (type == CIM_REAL32) v->vt = VT_R4, v->fltVal = static_cast<float>(d);
-            else v->vt = VT_R8, v->dblVal = d;
-            return S_OK;
-        }
-        case CIM_CHAR16:
-            if (text.size() != 1) return WBEM_E_TYPE_MISMATCH;
-            v->vt = VT_I2, v->iVal = static_cast<SHORT>(text[0]);
-            return S_OK;
-        default: return WBEM_E_NOT_SUPPORTED;
+        v->vt = VT_BSTR;
+        v->bstrVal = SysAllocString(decimal.c_str());
+        return S_OK;
+    }
+    case CIM_REAL32:
+    case CIM_REAL64: {
+        wchar_t* end = nullptr;
+        double d = std::wcstod(text.c_str(), &end);
+        if (text.empty() || *end != L'\0') return WBEM_E_TYPE_MISMATCH;
+        if (type == CIM_REAL32)
+            v->vt = VT_R4, v->fltVal = static_cast<float>(d);
+        else
+            v->vt = VT_R8, v->dblVal = d;
+        return S_OK;
+    }
+    case CIM_CHAR16:
+        if (text.size() != 1) return WBEM_E_TYPE_MISMATCH;
+        v->vt = VT_I2, v->iVal = static_cast<SHORT>(text[0]);
+        return S_OK;
+    default: return WBEM_E_NOT_SUPPORTED;
     }
 }
 

@@ -103,15 +103,17 @@ std::string ClassOfPath(const std::string& path) {
 
 void Watch(IWbemServices* services, const std::string& wql, int count, double timeout, qv::wmi::Format format) {
     Ref<IEnumWbemClassObject> events;
-    Check(services->ExecNotificationQuery(Text(L"WQL"), Text(wql), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
-                                          nullptr, events.Out()),
+    Check(services->ExecNotificationQuery(Text(L"WQL"), Text(wql),
+                                          WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr, events.Out()),
           "watch");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
     int seen = 0;
     while (count <= 0 || seen < count) {
         LONG slice = 500;
         if (timeout > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                              std::chrono::steady_clock::now());
             if (left.count() <= 0) break;
             slice = static_cast<LONG>(std::min<long long>(left.count(), 500));
         }
@@ -122,7 +124,8 @@ void Watch(IWbemServices* services, const std::string& wql, int count, double ti
         if (returned == 0) continue;  // the slice timed out
         ++seen;
         // Events are shown as they arrive: one property list each, or one JSON object per line.
-        if (format == qv::wmi::Format::kJson) std::cout << qv::wmi::ObjectJson(event).dump() << std::endl;
+        if (format == qv::wmi::Format::kJson)
+            std::cout << qv::wmi::ObjectJson(event).dump() << std::endl;
         else {
             if (seen > 1) std::cout << '\n';
             qv::wmi::WriteObjects(std::cout, {event}, qv::wmi::Format::kList);
@@ -170,7 +173,7 @@ int main(int argc, char** argv) {
     remove->add_option("PATH", path)->required();
     CLI11_PARSE(app, argc, argv);
 
-    auto format = format_name == "json" ? qv::wmi::Format::kJson
+    auto format = format_name == "json"   ? qv::wmi::Format::kJson
                   : format_name == "list" ? qv::wmi::Format::kList
                                           : qv::wmi::Format::kTable;
     try {
@@ -206,16 +209,15 @@ int main(int argc, char** argv) {
             if (in_signature.get() != nullptr) Check(in_signature->SpawnInstance(0, in_parameters.Out()), "parameters");
             for (const auto& argument : arguments) {
                 auto eq = argument.find('=');
-                if (eq == std::string::npos || eq == 0) throw Failure{"argument " + argument + " is not Name=Value",
-                                                                      WBEM_E_INVALID_PARAMETER};
+                if (eq == std::string::npos || eq == 0)
+                    throw Failure{"argument " + argument + " is not Name=Value", WBEM_E_INVALID_PARAMETER};
                 std::wstring name = FromUtf8(argument.substr(0, eq));
                 CIMTYPE type = 0;
                 if (in_parameters.get() == nullptr ||
                     FAILED(in_parameters->Get(name.c_str(), 0, nullptr, &type, nullptr)))
                     throw Failure{method + " has no parameter " + argument.substr(0, eq), WBEM_E_INVALID_PARAMETER};
                 VARIANT value;
-                Check(qv::wmi::ArgumentValue(FromUtf8(argument.substr(eq + 1)), type, &value),
-                      "argument " + argument);
+                Check(qv::wmi::ArgumentValue(FromUtf8(argument.substr(eq + 1)), type, &value), "argument " + argument);
                 HRESULT hr = in_parameters->Put(name.c_str(), 0, &value, 0);
                 VariantClear(&value);
                 Check(hr, "argument " + argument);
@@ -231,7 +233,8 @@ int main(int argc, char** argv) {
             Watch(services.get(), wql, count, timeout, format);
         } else if (*classes) {
             Ref<IEnumWbemClassObject> found;
-            Check(services->CreateClassEnum(nullptr, kStream | WBEM_FLAG_DEEP, nullptr, found.Out()), "listing classes");
+            Check(services->CreateClassEnum(nullptr, kStream | WBEM_FLAG_DEEP, nullptr, found.Out()),
+                  "listing classes");
             for (auto* object : ReadAll(found.get(), "listing classes")) {
                 VARIANT name;
                 VariantInit(&name);
@@ -242,7 +245,8 @@ int main(int argc, char** argv) {
             }
         } else if (*show_class) {
             Ref<IWbemClassObject> definition;
-            Check(services->GetObject(Text(class_name), 0, nullptr, definition.Out(), nullptr), "getting " + class_name);
+            Check(services->GetObject(Text(class_name), 0, nullptr, definition.Out(), nullptr),
+                  "getting " + class_name);
             BSTR text = nullptr;
             Check(definition->GetObjectText(0, &text), "writing " + class_name);
             std::cout << ToUtf8(std::wstring(text, SysStringLen(text)));

@@ -20,8 +20,7 @@ std::string Utf8(BSTR text) {
 
 std::string ClassOf(IUnknown* unknown) {
     IWbemClassObject* object = nullptr;
-    if (unknown == nullptr ||
-        FAILED(unknown->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&object))))
+    if (unknown == nullptr || FAILED(unknown->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&object))))
         return "object";
     VARIANT v;
     VariantInit(&v);
@@ -42,7 +41,8 @@ bool Element(SAFEARRAY* array, LONG index, VARIANT* element) {
     LONG lower = 0;
     SafeArrayGetLBound(array, 1, &lower);
     auto* at = static_cast<unsigned char*>(data) + static_cast<size_t>(index - lower) * array->cbElements;
-    if (vt == VT_VARIANT) *element = *reinterpret_cast<VARIANT*>(at);
+    if (vt == VT_VARIANT)
+        *element = *reinterpret_cast<VARIANT*>(at);
     else {
         element->vt = vt;
         std::memcpy(&element->llVal, at, array->cbElements);
@@ -78,25 +78,25 @@ std::string ValueText(const VARIANT& value, CIMTYPE type) {
     }
     char buffer[64];
     switch (value.vt) {
-        case VT_EMPTY:
-        case VT_NULL: return "";
-        case VT_BSTR: return Utf8(value.bstrVal);
-        case VT_BOOL: return value.boolVal != VARIANT_FALSE ? "TRUE" : "FALSE";
-        case VT_UI1: return std::to_string(value.bVal);
-        case VT_I1: return std::to_string(value.cVal);
-        case VT_I2:
-            if (scalar == CIM_CHAR16) return qv::win::ToUtf8(std::wstring(1, static_cast<wchar_t>(value.uiVal)));
-            return scalar == CIM_UINT16 ? std::to_string(value.uiVal) : std::to_string(value.iVal);
-        case VT_UI2: return std::to_string(value.uiVal);
-        case VT_I4:
-            return scalar == CIM_UINT32 ? std::to_string(static_cast<uint32_t>(value.lVal)) : std::to_string(value.lVal);
-        case VT_UI4: return std::to_string(value.ulVal);
-        case VT_I8: return std::to_string(value.llVal);
-        case VT_UI8: return std::to_string(value.ullVal);
-        case VT_R4: std::snprintf(buffer, sizeof buffer, "%.9g", value.fltVal); return buffer;
-        case VT_R8: std::snprintf(buffer, sizeof buffer, "%.17g", value.dblVal); return buffer;
-        case VT_UNKNOWN: return "instance of " + ClassOf(value.punkVal);
-        default: return "<unsupported>";
+    case VT_EMPTY:
+    case VT_NULL: return "";
+    case VT_BSTR: return Utf8(value.bstrVal);
+    case VT_BOOL: return value.boolVal != VARIANT_FALSE ? "TRUE" : "FALSE";
+    case VT_UI1: return std::to_string(value.bVal);
+    case VT_I1: return std::to_string(value.cVal);
+    case VT_I2:
+        if (scalar == CIM_CHAR16) return qv::win::ToUtf8(std::wstring(1, static_cast<wchar_t>(value.uiVal)));
+        return scalar == CIM_UINT16 ? std::to_string(value.uiVal) : std::to_string(value.iVal);
+    case VT_UI2: return std::to_string(value.uiVal);
+    case VT_I4:
+        return scalar == CIM_UINT32 ? std::to_string(static_cast<uint32_t>(value.lVal)) : std::to_string(value.lVal);
+    case VT_UI4: return std::to_string(value.ulVal);
+    case VT_I8: return std::to_string(value.llVal);
+    case VT_UI8: return std::to_string(value.ullVal);
+    case VT_R4: std::snprintf(buffer, sizeof buffer, "%.9g", value.fltVal); return buffer;
+    case VT_R8: std::snprintf(buffer, sizeof buffer, "%.17g", value.dblVal); return buffer;
+    case VT_UNKNOWN: return "instance of " + ClassOf(value.punkVal);
+    default: return "<unsupported>";
     }
 }
 
@@ -104,54 +104,55 @@ nlohmann::json ValueJson(const VARIANT& value, CIMTYPE type, int depth) {
     CIMTYPE scalar = type & ~CIM_FLAG_ARRAY;
     if (value.vt & VT_ARRAY) {
         auto array = nlohmann::json::array();
-        ForEachElement(value.parray, [&](const VARIANT& element) { array.push_back(ValueJson(element, scalar, depth)); });
+        ForEachElement(value.parray,
+                       [&](const VARIANT& element) { array.push_back(ValueJson(element, scalar, depth)); });
         return array;
     }
     switch (value.vt) {
-        case VT_EMPTY:
-        case VT_NULL: return nullptr;
-        case VT_BOOL: return value.boolVal != VARIANT_FALSE;
-        case VT_BSTR: {
-            std::string text = Utf8(value.bstrVal);
-            // 64-bit integers travel as text; JSON shows them as the numbers they are.
-            if (scalar == CIM_SINT64 || scalar == CIM_UINT64) {
-                char* end = nullptr;
-                errno = 0;
-                if (scalar == CIM_SINT64) {
-                    long long n = std::strtoll(text.c_str(), &end, 10);
-                    if (!text.empty() && *end == '\0' && errno == 0) return static_cast<int64_t>(n);
-                } else if (!text.empty() && text[0] != '-') {
-                    unsigned long long n = std::strtoull(text.c_str(), &end, 10);
-                    if (*end == '\0' && errno == 0) return static_cast<uint64_t>(n);
-                }
+    case VT_EMPTY:
+    case VT_NULL: return nullptr;
+    case VT_BOOL: return value.boolVal != VARIANT_FALSE;
+    case VT_BSTR: {
+        std::string text = Utf8(value.bstrVal);
+        // 64-bit integers travel as text; JSON shows them as the numbers they are.
+        if (scalar == CIM_SINT64 || scalar == CIM_UINT64) {
+            char* end = nullptr;
+            errno = 0;
+            if (scalar == CIM_SINT64) {
+                long long n = std::strtoll(text.c_str(), &end, 10);
+                if (!text.empty() && *end == '\0' && errno == 0) return static_cast<int64_t>(n);
+            } else if (!text.empty() && text[0] != '-') {
+                unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+                if (*end == '\0' && errno == 0) return static_cast<uint64_t>(n);
             }
-            return text;
         }
-        case VT_UNKNOWN: {
-            IWbemClassObject* object = nullptr;
-            if (depth >= kMaxDepth || value.punkVal == nullptr ||
-                FAILED(value.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&object))))
-                return ValueText(value, type);
-            nlohmann::json nested = ObjectJson(object, depth + 1);
-            object->Release();
-            return nested;
-        }
-        case VT_R4: return static_cast<double>(value.fltVal);
-        case VT_R8: return value.dblVal;
-        case VT_I1: return static_cast<int64_t>(value.cVal);
-        case VT_UI1: return static_cast<uint64_t>(value.bVal);
-        case VT_I2:
-            if (scalar == CIM_CHAR16) return ValueText(value, type);
-            return scalar == CIM_UINT16 ? nlohmann::json(static_cast<uint64_t>(value.uiVal))
-                                        : nlohmann::json(static_cast<int64_t>(value.iVal));
-        case VT_UI2: return static_cast<uint64_t>(value.uiVal);
-        case VT_I4:
-            return scalar == CIM_UINT32 ? nlohmann::json(static_cast<uint64_t>(static_cast<uint32_t>(value.lVal)))
-                                        : nlohmann::json(static_cast<int64_t>(value.lVal));
-        case VT_UI4: return static_cast<uint64_t>(value.ulVal);
-        case VT_I8: return static_cast<int64_t>(value.llVal);
-        case VT_UI8: return static_cast<uint64_t>(value.ullVal);
-        default: return ValueText(value, type);
+        return text;
+    }
+    case VT_UNKNOWN: {
+        IWbemClassObject* object = nullptr;
+        if (depth >= kMaxDepth || value.punkVal == nullptr ||
+            FAILED(value.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&object))))
+            return ValueText(value, type);
+        nlohmann::json nested = ObjectJson(object, depth + 1);
+        object->Release();
+        return nested;
+    }
+    case VT_R4: return static_cast<double>(value.fltVal);
+    case VT_R8: return value.dblVal;
+    case VT_I1: return static_cast<int64_t>(value.cVal);
+    case VT_UI1: return static_cast<uint64_t>(value.bVal);
+    case VT_I2:
+        if (scalar == CIM_CHAR16) return ValueText(value, type);
+        return scalar == CIM_UINT16 ? nlohmann::json(static_cast<uint64_t>(value.uiVal))
+                                    : nlohmann::json(static_cast<int64_t>(value.iVal));
+    case VT_UI2: return static_cast<uint64_t>(value.uiVal);
+    case VT_I4:
+        return scalar == CIM_UINT32 ? nlohmann::json(static_cast<uint64_t>(static_cast<uint32_t>(value.lVal)))
+                                    : nlohmann::json(static_cast<int64_t>(value.lVal));
+    case VT_UI4: return static_cast<uint64_t>(value.ulVal);
+    case VT_I8: return static_cast<int64_t>(value.llVal);
+    case VT_UI8: return static_cast<uint64_t>(value.ullVal);
+    default: return ValueText(value, type);
     }
 }
 

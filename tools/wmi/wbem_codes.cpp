@@ -78,7 +78,7 @@ const char* CodeName(HRESULT code) {
         QV_CODE(RPC_E_DISCONNECTED);
         QV_CODE(RPC_E_SERVERFAULT);
         QV_CODE(RPC_E_TIMEOUT);
-        default: return "";
+    default: return "";
     }
 #undef QV_CODE
 }

@@ -23,18 +23,18 @@
 template <typename Interface>
 struct QvInterfaceId;
 
-#define QV_COM_INTERFACE_ID(Interface, BaseInterface, iid)   \
-    template <>                                              \
-    struct QvInterfaceId<Interface> {                        \
-        using Base = BaseInterface;                          \
-        static const GUID* Id() { return &(iid); }           \
+#define QV_COM_INTERFACE_ID(Interface, BaseInterface, iid) \
+    template <>                                            \
+    struct QvInterfaceId<Interface> {                      \
+        using Base = BaseInterface;                        \
+        static const GUID* Id() { return &(iid); }         \
     }
 
-#define QV_COM_IMPLEMENTATION(Class, Interface)              \
-    template <>                                              \
-    struct QvInterfaceId<Class> {                            \
-        using Base = Interface;                              \
-        static const GUID* Id() { return nullptr; }          \
+#define QV_COM_IMPLEMENTATION(Class, Interface)     \
+    template <>                                     \
+    struct QvInterfaceId<Class> {                   \
+        using Base = Interface;                     \
+        static const GUID* Id() { return nullptr; } \
     }
 
 QV_COM_INTERFACE_ID(IClassFactory, IUnknown, IID_IClassFactory);

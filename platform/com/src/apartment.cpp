@@ -40,9 +40,7 @@ std::chrono::milliseconds FromEnvironment(const char* name, long long fallback) 
 
 }  // namespace
 
-DWORD CurrentApartmentThread() {
-    return state.init_count > 0 && state.single_threaded ? GetCurrentThreadId() : 0;
-}
+DWORD CurrentApartmentThread() { return state.init_count > 0 && state.single_threaded ? GetCurrentThreadId() : 0; }
 bool IsThreadInitialised() { return state.init_count > 0 || state.served; }
 
 ServedCallScope::ServedCallScope(uid_t caller, uint64_t causality)

@@ -283,29 +283,27 @@ void Connection::ReadLoop() {
         std::vector<uint8_t> body(h.body_size);
         if (h.body_size != 0 && !ReadFull(socket_, body.data(), body.size(), true)) break;
         switch (h.kind) {
-            case wire::Kind::kReply: {
-                DWORD waiter = 0;
-                {
-                    std::lock_guard lock(mutex_);
-                    auto it = pending_.find(h.call_id);
-                    if (it == pending_.end()) break;  // late reply of a call that gave up
-                    it->second.done = true;
-                    it->second.result = static_cast<HRESULT>(h.method);
-                    it->second.body = std::move(body);
-                    waiter = it->second.waiter;
-                }
-                win::WakeThread(waiter);
-                break;
+        case wire::Kind::kReply: {
+            DWORD waiter = 0;
+            {
+                std::lock_guard lock(mutex_);
+                auto it = pending_.find(h.call_id);
+                if (it == pending_.end()) break;  // late reply of a call that gave up
+                it->second.done = true;
+                it->second.result = static_cast<HRESULT>(h.method);
+                it->second.body = std::move(body);
+                waiter = it->second.waiter;
             }
-            case wire::Kind::kCall:
-                OnCall(h, std::move(body));
-                break;
-            case wire::Kind::kRelease: {
-                wire::Reader r(body.data(), body.size());
-                uint32_t count = 0;
-                if (r.U32(&count) && r.remaining() == 0) OnRelease(h.object_id, count);
-                break;
-            }
+            win::WakeThread(waiter);
+            break;
+        }
+        case wire::Kind::kCall: OnCall(h, std::move(body)); break;
+        case wire::Kind::kRelease: {
+            wire::Reader r(body.data(), body.size());
+            uint32_t count = 0;
+            if (r.U32(&count) && r.remaining() == 0) OnRelease(h.object_id, count);
+            break;
+        }
         }
     }
     Close();
@@ -412,8 +410,7 @@ HRESULT Connection::ServeActivation(wire::Reader& r, wire::Writer& out) {
     return hr;
 }
 
-HRESULT Connection::ServeMethod(uint64_t object, uint32_t slot, const GUID& iid, wire::Reader& r,
-                                wire::Writer& out) {
+HRESULT Connection::ServeMethod(uint64_t object, uint32_t slot, const GUID& iid, wire::Reader& r, wire::Writer& out) {
     IUnknown* target = nullptr;
     if (slot == 0) {  // QueryInterface: export the interface and count the reference for the peer
         if (r.remaining() != 0) return RPC_E_INVALID_DATAPACKET;

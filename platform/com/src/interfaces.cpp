@@ -62,8 +62,8 @@ std::vector<InterfaceSpec>* BuildTable() {
     Index<&IClassFactory::CreateInstance, &IClassFactory::LockServer>();
     table->push_back(Interface<IClassFactory>(
         IID_IClassFactory, "IClassFactory",
-        {Method<&IClassFactory::CreateInstance>(
-             "CreateInstance", {InItf(IID_IUnknown), InGuid, ArgSpec{Arg::kOutInterface, nullptr, 1}}),
+        {Method<&IClassFactory::CreateInstance>("CreateInstance",
+                                                {InItf(IID_IUnknown), InGuid, ArgSpec{Arg::kOutInterface, nullptr, 1}}),
          Method<&IClassFactory::LockServer>("LockServer", {InInt})}));
 
     Index<&IDispatch::GetTypeInfoCount, &IDispatch::GetTypeInfo, &IDispatch::GetIDsOfNames, &IDispatch::Invoke>();
@@ -77,22 +77,22 @@ std::vector<InterfaceSpec>* BuildTable() {
                                     {InInt, InGuid, InInt, InInt, InDispParams, OutVariant, OutExcepInfo, OutInt})}));
 
     Index<&IWbemProviderInitSink::SetStatus>();
-    table->push_back(Interface<IWbemProviderInitSink>(
-        IID_IWbemProviderInitSink, "IWbemProviderInitSink",
-        {Method<&IWbemProviderInitSink::SetStatus>("SetStatus", {InInt, InInt})}));
+    table->push_back(
+        Interface<IWbemProviderInitSink>(IID_IWbemProviderInitSink, "IWbemProviderInitSink",
+                                         {Method<&IWbemProviderInitSink::SetStatus>("SetStatus", {InInt, InInt})}));
 
     Index<&IWbemProviderInit::Initialize>();
-    table->push_back(Interface<IWbemProviderInit>(
-        IID_IWbemProviderInit, "IWbemProviderInit",
-        {Method<&IWbemProviderInit::Initialize>(
-            "Initialize", {InString, InInt, InString, InString, InItf(IID_IWbemServices), InItf(IID_IWbemContext),
-                           InItf(IID_IWbemProviderInitSink)})}));
+    table->push_back(
+        Interface<IWbemProviderInit>(IID_IWbemProviderInit, "IWbemProviderInit",
+                                     {Method<&IWbemProviderInit::Initialize>(
+                                         "Initialize", {InString, InInt, InString, InString, InItf(IID_IWbemServices),
+                                                        InItf(IID_IWbemContext), InItf(IID_IWbemProviderInitSink)})}));
 
     Index<&IWbemObjectSink::Indicate, &IWbemObjectSink::SetStatus>();
     table->push_back(Interface<IWbemObjectSink>(
         IID_IWbemObjectSink, "IWbemObjectSink",
-        {Method<&IWbemObjectSink::Indicate>(
-             "Indicate", {InInt, ArgSpec{Arg::kInInterfaceArray, &IID_IWbemClassObject, 0}}),
+        {Method<&IWbemObjectSink::Indicate>("Indicate",
+                                            {InInt, ArgSpec{Arg::kInInterfaceArray, &IID_IWbemClassObject, 0}}),
          Method<&IWbemObjectSink::SetStatus>("SetStatus", {InInt, InInt, InString, InItf(IID_IWbemClassObject)})}));
 
     Index<&IEnumWbemClassObject::Reset, &IEnumWbemClassObject::Next, &IEnumWbemClassObject::NextAsync,
@@ -118,9 +118,8 @@ std::vector<InterfaceSpec>* BuildTable() {
     Index<&IWbemLocator::ConnectServer>();
     table->push_back(Interface<IWbemLocator>(
         IID_IWbemLocator, "IWbemLocator",
-        {Method<&IWbemLocator::ConnectServer>("ConnectServer",
-                                              {InString, InString, InString, InString, InInt, InString,
-                                               InItf(IID_IWbemContext), OutItf(IID_IWbemServices)})}));
+        {Method<&IWbemLocator::ConnectServer>("ConnectServer", {InString, InString, InString, InString, InInt, InString,
+                                                                InItf(IID_IWbemContext), OutItf(IID_IWbemServices)})}));
 
     using S = IWbemServices;
     const ArgSpec Ctx = InItf(IID_IWbemContext);
@@ -129,12 +128,11 @@ std::vector<InterfaceSpec>* BuildTable() {
     const ArgSpec OutObj = OutItf(IID_IWbemClassObject);
     const ArgSpec OutResult = OutItf(IID_IWbemCallResult);
     const ArgSpec OutEnum = OutItf(IID_IEnumWbemClassObject);
-    Index<&S::OpenNamespace, &S::CancelAsyncCall, &S::QueryObjectSink, &S::GetObject, &S::GetObjectAsync,
-          &S::PutClass, &S::PutClassAsync, &S::DeleteClass, &S::DeleteClassAsync, &S::CreateClassEnum,
-          &S::CreateClassEnumAsync, &S::PutInstance, &S::PutInstanceAsync, &S::DeleteInstance,
-          &S::DeleteInstanceAsync, &S::CreateInstanceEnum, &S::CreateInstanceEnumAsync, &S::ExecQuery,
-          &S::ExecQueryAsync, &S::ExecNotificationQuery, &S::ExecNotificationQueryAsync, &S::ExecMethod,
-          &S::ExecMethodAsync>();
+    Index<&S::OpenNamespace, &S::CancelAsyncCall, &S::QueryObjectSink, &S::GetObject, &S::GetObjectAsync, &S::PutClass,
+          &S::PutClassAsync, &S::DeleteClass, &S::DeleteClassAsync, &S::CreateClassEnum, &S::CreateClassEnumAsync,
+          &S::PutInstance, &S::PutInstanceAsync, &S::DeleteInstance, &S::DeleteInstanceAsync, &S::CreateInstanceEnum,
+          &S::CreateInstanceEnumAsync, &S::ExecQuery, &S::ExecQueryAsync, &S::ExecNotificationQuery,
+          &S::ExecNotificationQueryAsync, &S::ExecMethod, &S::ExecMethodAsync>();
     table->push_back(Interface<IWbemServices>(
         IID_IWbemServices, "IWbemServices",
         {Method<&S::OpenNamespace>("OpenNamespace", {InString, InInt, Ctx, OutItf(IID_IWbemServices), OutResult}),
@@ -157,8 +155,7 @@ std::vector<InterfaceSpec>* BuildTable() {
          Method<&S::ExecQuery>("ExecQuery", {InString, InString, InInt, Ctx, OutEnum}),
          Method<&S::ExecQueryAsync>("ExecQueryAsync", {InString, InString, InInt, Ctx, Sink}),
          Method<&S::ExecNotificationQuery>("ExecNotificationQuery", {InString, InString, InInt, Ctx, OutEnum}),
-         Method<&S::ExecNotificationQueryAsync>("ExecNotificationQueryAsync",
-                                                {InString, InString, InInt, Ctx, Sink}),
+         Method<&S::ExecNotificationQueryAsync>("ExecNotificationQueryAsync", {InString, InString, InInt, Ctx, Sink}),
          Method<&S::ExecMethod>("ExecMethod", {InString, InString, InInt, Ctx, Obj, OutObj, OutResult}),
          Method<&S::ExecMethodAsync>("ExecMethodAsync", {InString, InString, InInt, Ctx, Obj, Sink})}));
     return table;

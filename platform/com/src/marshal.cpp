@@ -54,7 +54,8 @@ HRESULT ReadByValue(wire::Reader& r, REFIID iid, void** object) {
     std::vector<uint8_t> bytes;
     if (!r.Guid(&clsid) || !r.Bytes(&bytes)) return Bad();
     IMarshal* marshal = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMarshal, reinterpret_cast<void**>(&marshal));
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMarshal,
+                                  reinterpret_cast<void**>(&marshal));
     if (FAILED(hr)) return hr;
     IStream* stream = nullptr;
     hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
@@ -70,11 +71,23 @@ HRESULT ReadByValue(wire::Reader& r, REFIID iid, void** object) {
 
 size_t ElementSize(VARTYPE base) {
     switch (base) {
-        case VT_I1: case VT_UI1: return 1;
-        case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-        case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4: return 4;
-        case VT_I8: case VT_UI8: case VT_R8: case VT_DATE: case VT_CY: return 8;
-        default: return 0;
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR:
+    case VT_R4: return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_DATE:
+    case VT_CY: return 8;
+    default: return 0;
     }
 }
 
@@ -141,7 +154,8 @@ HRESULT ReadArray(Connection& c, wire::Reader& r, VARTYPE base, SAFEARRAY** out,
         } else if (base == VT_VARIANT) {
             hr = ReadVariant(c, r, &static_cast<VARIANT*>(array->pvData)[i], depth + 1);
         } else {
-            hr = ReadInterface(c, r, InterfaceOf(base), reinterpret_cast<void**>(&static_cast<IUnknown**>(array->pvData)[i]));
+            hr = ReadInterface(c, r, InterfaceOf(base),
+                               reinterpret_cast<void**>(&static_cast<IUnknown**>(array->pvData)[i]));
         }
     }
     if (FAILED(hr)) {
@@ -189,27 +203,24 @@ HRESULT ReadInterface(Connection& c, wire::Reader& r, REFIID iid, void** object)
     uint64_t id = 0;
     GUID sent{};
     switch (tag) {
-        case kNull:
-            return S_OK;
-        case kExported:
-            if (!r.U64(&id) || !r.Guid(&sent)) return Bad();
-            if (!(sent == iid) && !(iid == IID_IUnknown)) {
-                // Take the reference the sender counted, then ask for what the receiver wants.
-                IUnknown* proxy = nullptr;
-                HRESULT hr = c.Unmarshal(id, sent, reinterpret_cast<void**>(&proxy));
-                if (FAILED(hr)) return hr;
-                hr = proxy->QueryInterface(iid, object);
-                proxy->Release();
-                return hr;
-            }
-            return c.Unmarshal(id, sent, object);
-        case kYours:
-            if (!r.U64(&id) || !r.Guid(&sent)) return Bad();
-            return c.LookupExport(id, iid, object);
-        case kByValue:
-            return ReadByValue(r, iid, object);
-        default:
-            return Bad();
+    case kNull: return S_OK;
+    case kExported:
+        if (!r.U64(&id) || !r.Guid(&sent)) return Bad();
+        if (!(sent == iid) && !(iid == IID_IUnknown)) {
+            // Take the reference the sender counted, then ask for what the receiver wants.
+            IUnknown* proxy = nullptr;
+            HRESULT hr = c.Unmarshal(id, sent, reinterpret_cast<void**>(&proxy));
+            if (FAILED(hr)) return hr;
+            hr = proxy->QueryInterface(iid, object);
+            proxy->Release();
+            return hr;
+        }
+        return c.Unmarshal(id, sent, object);
+    case kYours:
+        if (!r.U64(&id) || !r.Guid(&sent)) return Bad();
+        return c.LookupExport(id, iid, object);
+    case kByValue: return ReadByValue(r, iid, object);
+    default: return Bad();
     }
 }
 
@@ -225,17 +236,12 @@ HRESULT WriteVariant(Connection& c, wire::Writer& w, const VARIANT& v, int depth
         return S_OK;
     }
     switch (vt) {
-        case VT_EMPTY:
-        case VT_NULL:
-            return S_OK;
-        case VT_BSTR:
-            w.String(v.bstrVal != nullptr ? v.bstrVal : L"", SysStringLen(v.bstrVal));
-            return S_OK;
-        case VT_UNKNOWN:
-        case VT_DISPATCH:
-            return WriteInterface(c, w, v.punkVal, InterfaceOf(vt));
-        default:
-            return DISP_E_BADVARTYPE;
+    case VT_EMPTY:
+    case VT_NULL: return S_OK;
+    case VT_BSTR: w.String(v.bstrVal != nullptr ? v.bstrVal : L"", SysStringLen(v.bstrVal)); return S_OK;
+    case VT_UNKNOWN:
+    case VT_DISPATCH: return WriteInterface(c, w, v.punkVal, InterfaceOf(vt));
+    default: return DISP_E_BADVARTYPE;
     }
 }
 
@@ -261,31 +267,28 @@ HRESULT ReadVariant(Connection& c, wire::Reader& r, VARIANT* v, int depth) {
         return S_OK;
     }
     switch (vt) {
-        case VT_EMPTY:
-        case VT_NULL:
-            v->vt = vt;
-            return S_OK;
-        case VT_BSTR: {
-            std::wstring text;
-            bool present = false;
-            if (!r.String(&text, &present)) return Bad();
-            BSTR s = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-            if (s == nullptr) return E_OUTOFMEMORY;
-            v->vt = VT_BSTR;
-            v->bstrVal = s;
-            return S_OK;
-        }
-        case VT_UNKNOWN:
-        case VT_DISPATCH: {
-            IUnknown* p = nullptr;
-            HRESULT hr = ReadInterface(c, r, InterfaceOf(vt), reinterpret_cast<void**>(&p));
-            if (FAILED(hr)) return hr;
-            v->vt = vt;
-            v->punkVal = p;
-            return S_OK;
-        }
-        default:
-            return Bad();
+    case VT_EMPTY:
+    case VT_NULL: v->vt = vt; return S_OK;
+    case VT_BSTR: {
+        std::wstring text;
+        bool present = false;
+        if (!r.String(&text, &present)) return Bad();
+        BSTR s = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        if (s == nullptr) return E_OUTOFMEMORY;
+        v->vt = VT_BSTR;
+        v->bstrVal = s;
+        return S_OK;
+    }
+    case VT_UNKNOWN:
+    case VT_DISPATCH: {
+        IUnknown* p = nullptr;
+        HRESULT hr = ReadInterface(c, r, InterfaceOf(vt), reinterpret_cast<void**>(&p));
+        if (FAILED(hr)) return hr;
+        v->vt = vt;
+        v->punkVal = p;
+        return S_OK;
+    }
+    default: return Bad();
     }
 }
 
@@ -340,124 +343,123 @@ HRESULT CallFrame::DecodeArguments(Connection& c, wire::Reader& r) {
         };
         uint8_t present = 0;
         switch (a.kind) {
-            case Arg::kInInt: {
-                uint32_t v = 0;
-                if (!r.U32(&v)) return Bad();
-                argv_[i] = v;
-                break;
+        case Arg::kInInt: {
+            uint32_t v = 0;
+            if (!r.U32(&v)) return Bad();
+            argv_[i] = v;
+            break;
+        }
+        case Arg::kInString: {
+            std::wstring text;
+            bool has = false;
+            if (!r.String(&text, &has)) return Bad();
+            if (has) {
+                s.text = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+                if (s.text == nullptr) return E_OUTOFMEMORY;
             }
-            case Arg::kInString: {
+            argv_[i] = reinterpret_cast<uintptr_t>(s.text);
+            break;
+        }
+        case Arg::kInGuid:
+            if (!r.Guid(&s.guid)) return Bad();
+            argv_[i] = reinterpret_cast<uintptr_t>(&s.guid);
+            break;
+        case Arg::kInVariant:
+            if (!r.U8(&present)) return Bad();
+            if (present) {
+                if (HRESULT hr = ReadVariant(c, r, &s.variant); FAILED(hr)) return hr;
+                argv_[i] = reinterpret_cast<uintptr_t>(&s.variant);
+            }
+            break;
+        case Arg::kInInterface:
+            if (HRESULT hr = ReadInterface(c, r, *a.iid, reinterpret_cast<void**>(&s.object)); FAILED(hr)) return hr;
+            argv_[i] = reinterpret_cast<uintptr_t>(s.object);
+            break;
+        case Arg::kInInterfaceArray: {
+            // The count may be an argument after the array (GetIDsOfNames): checked once all are read.
+            uint32_t count = 0;
+            if (!r.U32(&count) || count > kMaxElements || count > r.remaining()) return Bad();
+            s.objects.assign(count, nullptr);
+            for (uint32_t k = 0; k < count; ++k)
+                if (HRESULT hr = ReadInterface(c, r, *a.iid, reinterpret_cast<void**>(&s.objects[k])); FAILED(hr))
+                    return hr;
+            argv_[i] = reinterpret_cast<uintptr_t>(s.objects.data());
+            break;
+        }
+        case Arg::kInStringArray: {
+            uint32_t count = 0;
+            if (!r.U32(&count) || count > kMaxElements || count > r.remaining()) return Bad();
+            s.texts.assign(count, nullptr);
+            for (uint32_t k = 0; k < count; ++k) {
                 std::wstring text;
                 bool has = false;
                 if (!r.String(&text, &has)) return Bad();
-                if (has) {
-                    s.text = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-                    if (s.text == nullptr) return E_OUTOFMEMORY;
-                }
-                argv_[i] = reinterpret_cast<uintptr_t>(s.text);
-                break;
+                s.texts[k] = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
             }
-            case Arg::kInGuid:
-                if (!r.Guid(&s.guid)) return Bad();
-                argv_[i] = reinterpret_cast<uintptr_t>(&s.guid);
-                break;
-            case Arg::kInVariant:
-                if (!r.U8(&present)) return Bad();
-                if (present) {
-                    if (HRESULT hr = ReadVariant(c, r, &s.variant); FAILED(hr)) return hr;
-                    argv_[i] = reinterpret_cast<uintptr_t>(&s.variant);
-                }
-                break;
-            case Arg::kInInterface:
-                if (HRESULT hr = ReadInterface(c, r, *a.iid, reinterpret_cast<void**>(&s.object)); FAILED(hr))
-                    return hr;
-                argv_[i] = reinterpret_cast<uintptr_t>(s.object);
-                break;
-            case Arg::kInInterfaceArray: {
-                // The count may be an argument after the array (GetIDsOfNames): checked once all are read.
-                uint32_t count = 0;
-                if (!r.U32(&count) || count > kMaxElements || count > r.remaining()) return Bad();
-                s.objects.assign(count, nullptr);
-                for (uint32_t k = 0; k < count; ++k)
-                    if (HRESULT hr = ReadInterface(c, r, *a.iid, reinterpret_cast<void**>(&s.objects[k])); FAILED(hr))
-                        return hr;
-                argv_[i] = reinterpret_cast<uintptr_t>(s.objects.data());
-                break;
+            argv_[i] = reinterpret_cast<uintptr_t>(s.texts.data());
+            break;
+        }
+        case Arg::kInDispParams: {
+            if (!r.U8(&present)) return Bad();
+            if (!present) break;
+            uint32_t count = 0, named = 0;
+            if (!r.U32(&count) || count > kMaxElements || count > r.remaining()) return Bad();
+            s.variants.resize(count);
+            for (auto& v : s.variants) VariantInit(&v);
+            for (auto& v : s.variants)
+                if (HRESULT hr = ReadVariant(c, r, &v); FAILED(hr)) return hr;
+            if (!r.U32(&named) || named > count || named > r.remaining() / 4) return Bad();
+            s.named.resize(named);
+            for (auto& n : s.named) {
+                uint32_t id = 0;
+                r.U32(&id);
+                n = static_cast<DISPID>(id);
             }
-            case Arg::kInStringArray: {
-                uint32_t count = 0;
-                if (!r.U32(&count) || count > kMaxElements || count > r.remaining()) return Bad();
-                s.texts.assign(count, nullptr);
-                for (uint32_t k = 0; k < count; ++k) {
-                    std::wstring text;
-                    bool has = false;
-                    if (!r.String(&text, &has)) return Bad();
-                    s.texts[k] = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-                }
-                argv_[i] = reinterpret_cast<uintptr_t>(s.texts.data());
-                break;
-            }
-            case Arg::kInDispParams: {
-                if (!r.U8(&present)) return Bad();
-                if (!present) break;
-                uint32_t count = 0, named = 0;
-                if (!r.U32(&count) || count > kMaxElements || count > r.remaining()) return Bad();
-                s.variants.resize(count);
-                for (auto& v : s.variants) VariantInit(&v);
-                for (auto& v : s.variants)
-                    if (HRESULT hr = ReadVariant(c, r, &v); FAILED(hr)) return hr;
-                if (!r.U32(&named) || named > count || named > r.remaining() / 4) return Bad();
-                s.named.resize(named);
-                for (auto& n : s.named) {
-                    uint32_t id = 0;
-                    r.U32(&id);
-                    n = static_cast<DISPID>(id);
-                }
-                s.params.rgvarg = s.variants.empty() ? nullptr : s.variants.data();
-                s.params.cArgs = count;
-                s.params.rgdispidNamedArgs = s.named.empty() ? nullptr : s.named.data();
-                s.params.cNamedArgs = named;
-                argv_[i] = reinterpret_cast<uintptr_t>(&s.params);
-                break;
-            }
-            case Arg::kOutIntArray: {
-                uint32_t count = 0;
-                if (!r.U8(&present)) return Bad();
-                if (!present) break;
-                if (!count_of(&count)) return Bad();
-                s.present = true;
-                s.ints.assign(count, 0);
-                argv_[i] = reinterpret_cast<uintptr_t>(s.ints.data());
-                break;
-            }
-            case Arg::kOutInterfaceArray: {
-                uint32_t count = 0;
-                if (!r.U8(&present)) return Bad();
-                if (!present) break;
-                if (!count_of(&count)) return Bad();
-                s.present = true;
-                s.objects.assign(count, nullptr);
-                argv_[i] = reinterpret_cast<uintptr_t>(s.objects.data());
-                break;
-            }
-            case Arg::kOutInterface:
-                if (a.iid == nullptr && (a.ref < 0 || static_cast<size_t>(a.ref) >= i ||
-                                         method_.args[static_cast<size_t>(a.ref)].kind != Arg::kInGuid))
-                    return Bad();
-                [[fallthrough]];
-            case Arg::kOutInt:
-            case Arg::kOutString:
-            case Arg::kOutVariant:
-            case Arg::kOutExcepInfo:
-                if (!r.U8(&present)) return Bad();
-                if (!present) break;
-                s.present = true;
-                argv_[i] = a.kind == Arg::kOutInt         ? reinterpret_cast<uintptr_t>(&s.value)
-                           : a.kind == Arg::kOutString    ? reinterpret_cast<uintptr_t>(&s.text)
-                           : a.kind == Arg::kOutVariant   ? reinterpret_cast<uintptr_t>(&s.variant)
-                           : a.kind == Arg::kOutInterface ? reinterpret_cast<uintptr_t>(&s.object)
-                                                          : reinterpret_cast<uintptr_t>(&s.exception);
-                break;
+            s.params.rgvarg = s.variants.empty() ? nullptr : s.variants.data();
+            s.params.cArgs = count;
+            s.params.rgdispidNamedArgs = s.named.empty() ? nullptr : s.named.data();
+            s.params.cNamedArgs = named;
+            argv_[i] = reinterpret_cast<uintptr_t>(&s.params);
+            break;
+        }
+        case Arg::kOutIntArray: {
+            uint32_t count = 0;
+            if (!r.U8(&present)) return Bad();
+            if (!present) break;
+            if (!count_of(&count)) return Bad();
+            s.present = true;
+            s.ints.assign(count, 0);
+            argv_[i] = reinterpret_cast<uintptr_t>(s.ints.data());
+            break;
+        }
+        case Arg::kOutInterfaceArray: {
+            uint32_t count = 0;
+            if (!r.U8(&present)) return Bad();
+            if (!present) break;
+            if (!count_of(&count)) return Bad();
+            s.present = true;
+            s.objects.assign(count, nullptr);
+            argv_[i] = reinterpret_cast<uintptr_t>(s.objects.data());
+            break;
+        }
+        case Arg::kOutInterface:
+            if (a.iid == nullptr && (a.ref < 0 || static_cast<size_t>(a.ref) >= i ||
+                                     method_.args[static_cast<size_t>(a.ref)].kind != Arg::kInGuid))
+                return Bad();
+            [[fallthrough]];
+        case Arg::kOutInt:
+        case Arg::kOutString:
+        case Arg::kOutVariant:
+        case Arg::kOutExcepInfo:
+            if (!r.U8(&present)) return Bad();
+            if (!present) break;
+            s.present = true;
+            argv_[i] = a.kind == Arg::kOutInt         ? reinterpret_cast<uintptr_t>(&s.value)
+                       : a.kind == Arg::kOutString    ? reinterpret_cast<uintptr_t>(&s.text)
+                       : a.kind == Arg::kOutVariant   ? reinterpret_cast<uintptr_t>(&s.variant)
+                       : a.kind == Arg::kOutInterface ? reinterpret_cast<uintptr_t>(&s.object)
+                                                      : reinterpret_cast<uintptr_t>(&s.exception);
+            break;
         }
     }
     for (size_t i = 0; i < method_.args.size(); ++i) {
@@ -479,39 +481,32 @@ HRESULT CallFrame::EncodeResults(Connection& c, wire::Writer& w) {
         if (!s.present) continue;
         HRESULT hr = S_OK;
         switch (a.kind) {
-            case Arg::kOutInt:
-                w.U32(static_cast<uint32_t>(s.value));
-                break;
-            case Arg::kOutIntArray:
-                w.U32(static_cast<uint32_t>(s.ints.size()));
-                for (LONG v : s.ints) w.U32(static_cast<uint32_t>(v));
-                break;
-            case Arg::kOutString:
-                w.String(s.text, SysStringLen(s.text));
-                break;
-            case Arg::kOutVariant:
-                hr = WriteVariant(c, w, s.variant);
-                break;
-            case Arg::kOutInterface: {
-                const GUID& iid = a.iid != nullptr ? *a.iid : slots[static_cast<size_t>(a.ref)].guid;
-                hr = WriteInterface(c, w, s.object, iid);
-                break;
-            }
-            case Arg::kOutInterfaceArray:
-                w.U32(static_cast<uint32_t>(s.objects.size()));
-                for (auto* p : s.objects)
-                    if (SUCCEEDED(hr)) hr = WriteInterface(c, w, p, *a.iid);
-                break;
-            case Arg::kOutExcepInfo:
-                w.U16(s.exception.wCode);
-                w.U32(static_cast<uint32_t>(s.exception.scode));
-                w.String(s.exception.bstrSource);
-                w.String(s.exception.bstrDescription);
-                w.String(s.exception.bstrHelpFile);
-                w.U32(s.exception.dwHelpContext);
-                break;
-            default:
-                break;
+        case Arg::kOutInt: w.U32(static_cast<uint32_t>(s.value)); break;
+        case Arg::kOutIntArray:
+            w.U32(static_cast<uint32_t>(s.ints.size()));
+            for (LONG v : s.ints) w.U32(static_cast<uint32_t>(v));
+            break;
+        case Arg::kOutString: w.String(s.text, SysStringLen(s.text)); break;
+        case Arg::kOutVariant: hr = WriteVariant(c, w, s.variant); break;
+        case Arg::kOutInterface: {
+            const GUID& iid = a.iid != nullptr ? *a.iid : slots[static_cast<size_t>(a.ref)].guid;
+            hr = WriteInterface(c, w, s.object, iid);
+            break;
+        }
+        case Arg::kOutInterfaceArray:
+            w.U32(static_cast<uint32_t>(s.objects.size()));
+            for (auto* p : s.objects)
+                if (SUCCEEDED(hr)) hr = WriteInterface(c, w, p, *a.iid);
+            break;
+        case Arg::kOutExcepInfo:
+            w.U16(s.exception.wCode);
+            w.U32(static_cast<uint32_t>(s.exception.scode));
+            w.String(s.exception.bstrSource);
+            w.String(s.exception.bstrDescription);
+            w.String(s.exception.bstrHelpFile);
+            w.U32(s.exception.dwHelpContext);
+            break;
+        default: break;
         }
         if (FAILED(hr)) return hr;
     }
@@ -526,59 +521,51 @@ HRESULT EncodeArguments(Connection& c, const MethodSpec& method, const uint64_t*
         auto count_of = [&] { return static_cast<uint32_t>(argv[static_cast<size_t>(a.ref)]); };
         HRESULT hr = S_OK;
         switch (a.kind) {
-            case Arg::kInInt:
-                w.U32(static_cast<uint32_t>(slot));
-                break;
-            case Arg::kInString:
-                w.String(static_cast<const wchar_t*>(p));
-                break;
-            case Arg::kInGuid:
-                if (p == nullptr) return E_INVALIDARG;
-                w.Guid(*static_cast<const GUID*>(p));
-                break;
-            case Arg::kInVariant:
-                w.U8(p != nullptr);
-                if (p != nullptr) hr = WriteVariant(c, w, *static_cast<const VARIANT*>(p));
-                break;
-            case Arg::kInInterface:
-                hr = WriteInterface(c, w, static_cast<IUnknown*>(p), *a.iid);
-                break;
-            case Arg::kInInterfaceArray: {
-                uint32_t count = count_of();
-                if (count > kMaxElements) return E_INVALIDARG;
-                if (count != 0 && p == nullptr) return E_POINTER;
-                w.U32(count);
-                for (uint32_t k = 0; k < count && SUCCEEDED(hr); ++k)
-                    hr = WriteInterface(c, w, static_cast<IUnknown**>(p)[k], *a.iid);
-                break;
-            }
-            case Arg::kInStringArray: {
-                uint32_t count = count_of();
-                if (count > kMaxElements) return E_INVALIDARG;
-                if (count != 0 && p == nullptr) return E_POINTER;
-                w.U32(count);
-                for (uint32_t k = 0; k < count; ++k) w.String(static_cast<wchar_t**>(p)[k]);
-                break;
-            }
-            case Arg::kInDispParams: {
-                w.U8(p != nullptr);
-                if (p == nullptr) break;
-                auto* params = static_cast<const DISPPARAMS*>(p);
-                if (params->cArgs > kMaxElements || params->cNamedArgs > params->cArgs) return E_INVALIDARG;
-                if ((params->cArgs != 0 && params->rgvarg == nullptr) ||
-                    (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr))
-                    return E_POINTER;
-                w.U32(params->cArgs);
-                for (UINT k = 0; k < params->cArgs && SUCCEEDED(hr); ++k)
-                    hr = WriteVariant(c, w, params->rgvarg[k]);
-                w.U32(params->cNamedArgs);
-                for (UINT k = 0; k < params->cNamedArgs; ++k)
-                    w.U32(static_cast<uint32_t>(params->rgdispidNamedArgs[k]));
-                break;
-            }
-            default:  // outs may be null (an optional IWbemCallResult**): the callee learns whether to fill them
-                w.U8(p != nullptr);
-                break;
+        case Arg::kInInt: w.U32(static_cast<uint32_t>(slot)); break;
+        case Arg::kInString: w.String(static_cast<const wchar_t*>(p)); break;
+        case Arg::kInGuid:
+            if (p == nullptr) return E_INVALIDARG;
+            w.Guid(*static_cast<const GUID*>(p));
+            break;
+        case Arg::kInVariant:
+            w.U8(p != nullptr);
+            if (p != nullptr) hr = WriteVariant(c, w, *static_cast<const VARIANT*>(p));
+            break;
+        case Arg::kInInterface: hr = WriteInterface(c, w, static_cast<IUnknown*>(p), *a.iid); break;
+        case Arg::kInInterfaceArray: {
+            uint32_t count = count_of();
+            if (count > kMaxElements) return E_INVALIDARG;
+            if (count != 0 && p == nullptr) return E_POINTER;
+            w.U32(count);
+            for (uint32_t k = 0; k < count && SUCCEEDED(hr); ++k)
+                hr = WriteInterface(c, w, static_cast<IUnknown**>(p)[k], *a.iid);
+            break;
+        }
+        case Arg::kInStringArray: {
+            uint32_t count = count_of();
+            if (count > kMaxElements) return E_INVALIDARG;
+            if (count != 0 && p == nullptr) return E_POINTER;
+            w.U32(count);
+            for (uint32_t k = 0; k < count; ++k) w.String(static_cast<wchar_t**>(p)[k]);
+            break;
+        }
+        case Arg::kInDispParams: {
+            w.U8(p != nullptr);
+            if (p == nullptr) break;
+            auto* params = static_cast<const DISPPARAMS*>(p);
+            if (params->cArgs > kMaxElements || params->cNamedArgs > params->cArgs) return E_INVALIDARG;
+            if ((params->cArgs != 0 && params->rgvarg == nullptr) ||
+                (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr))
+                return E_POINTER;
+            w.U32(params->cArgs);
+            for (UINT k = 0; k < params->cArgs && SUCCEEDED(hr); ++k) hr = WriteVariant(c, w, params->rgvarg[k]);
+            w.U32(params->cNamedArgs);
+            for (UINT k = 0; k < params->cNamedArgs; ++k) w.U32(static_cast<uint32_t>(params->rgdispidNamedArgs[k]));
+            break;
+        }
+        default:  // outs may be null (an optional IWbemCallResult**): the callee learns whether to fill them
+            w.U8(p != nullptr);
+            break;
         }
         if (FAILED(hr)) return hr;
     }
@@ -592,61 +579,59 @@ HRESULT DecodeResults(Connection& c, const MethodSpec& method, const uint64_t* a
         if (p == nullptr) continue;
         HRESULT hr = S_OK;
         switch (a.kind) {
-            case Arg::kOutInt: {
+        case Arg::kOutInt: {
+            uint32_t v = 0;
+            if (!r.U32(&v)) return Bad();
+            *static_cast<LONG*>(p) = static_cast<LONG>(v);
+            break;
+        }
+        case Arg::kOutIntArray: {
+            uint32_t count = 0;
+            if (!r.U32(&count) || count != static_cast<uint32_t>(argv[static_cast<size_t>(a.ref)])) return Bad();
+            for (uint32_t k = 0; k < count; ++k) {
                 uint32_t v = 0;
                 if (!r.U32(&v)) return Bad();
-                *static_cast<LONG*>(p) = static_cast<LONG>(v);
-                break;
+                static_cast<LONG*>(p)[k] = static_cast<LONG>(v);
             }
-            case Arg::kOutIntArray: {
-                uint32_t count = 0;
-                if (!r.U32(&count) || count != static_cast<uint32_t>(argv[static_cast<size_t>(a.ref)])) return Bad();
-                for (uint32_t k = 0; k < count; ++k) {
-                    uint32_t v = 0;
-                    if (!r.U32(&v)) return Bad();
-                    static_cast<LONG*>(p)[k] = static_cast<LONG>(v);
-                }
-                break;
-            }
-            case Arg::kOutString: {
-                std::wstring text;
-                bool present = false;
-                if (!r.String(&text, &present)) return Bad();
-                *static_cast<BSTR*>(p) = present ? SysAllocStringLen(text.data(), static_cast<UINT>(text.size())) : nullptr;
-                break;
-            }
-            case Arg::kOutVariant:
-                hr = ReadVariant(c, r, static_cast<VARIANT*>(p));
-                break;
-            case Arg::kOutInterface: {
-                const GUID& iid = a.iid != nullptr ? *a.iid : *reinterpret_cast<const GUID*>(argv[static_cast<size_t>(a.ref)]);
-                hr = ReadInterface(c, r, iid, static_cast<void**>(p));
-                break;
-            }
-            case Arg::kOutInterfaceArray: {
-                uint32_t count = 0;
-                if (!r.U32(&count) || count != static_cast<uint32_t>(argv[static_cast<size_t>(a.ref)])) return Bad();
-                for (uint32_t k = 0; k < count && SUCCEEDED(hr); ++k)
-                    hr = ReadInterface(c, r, *a.iid, &static_cast<void**>(p)[k]);
-                break;
-            }
-            case Arg::kOutExcepInfo: {
-                auto* e = static_cast<EXCEPINFO*>(p);
-                uint32_t scode = 0, context = 0;
-                std::wstring source, description, help;
-                bool has_source = false, has_description = false, has_help = false;
-                if (!r.U16(&e->wCode) || !r.U32(&scode) || !r.String(&source, &has_source) ||
-                    !r.String(&description, &has_description) || !r.String(&help, &has_help) || !r.U32(&context))
-                    return Bad();
-                e->scode = static_cast<SCODE>(scode);
-                e->bstrSource = has_source ? SysAllocString(source.c_str()) : nullptr;
-                e->bstrDescription = has_description ? SysAllocString(description.c_str()) : nullptr;
-                e->bstrHelpFile = has_help ? SysAllocString(help.c_str()) : nullptr;
-                e->dwHelpContext = context;
-                break;
-            }
-            default:
-                break;
+            break;
+        }
+        case Arg::kOutString: {
+            std::wstring text;
+            bool present = false;
+            if (!r.String(&text, &present)) return Bad();
+            *static_cast<BSTR*>(p) = present ? SysAllocStringLen(text.data(), static_cast<UINT>(text.size())) : nullptr;
+            break;
+        }
+        case Arg::kOutVariant: hr = ReadVariant(c, r, static_cast<VARIANT*>(p)); break;
+        case Arg::kOutInterface: {
+            const GUID& iid = a.iid != nullptr ? *a.iid
+                                               : *reinterpret_cast<const GUID*>(argv[static_cast<size_t>(a.ref)]);
+            hr = ReadInterface(c, r, iid, static_cast<void**>(p));
+            break;
+        }
+        case Arg::kOutInterfaceArray: {
+            uint32_t count = 0;
+            if (!r.U32(&count) || count != static_cast<uint32_t>(argv[static_cast<size_t>(a.ref)])) return Bad();
+            for (uint32_t k = 0; k < count && SUCCEEDED(hr); ++k)
+                hr = ReadInterface(c, r, *a.iid, &static_cast<void**>(p)[k]);
+            break;
+        }
+        case Arg::kOutExcepInfo: {
+            auto* e = static_cast<EXCEPINFO*>(p);
+            uint32_t scode = 0, context = 0;
+            std::wstring source, description, help;
+            bool has_source = false, has_description = false, has_help = false;
+            if (!r.U16(&e->wCode) || !r.U32(&scode) || !r.String(&source, &has_source) ||
+                !r.String(&description, &has_description) || !r.String(&help, &has_help) || !r.U32(&context))
+                return Bad();
+            e->scode = static_cast<SCODE>(scode);
+            e->bstrSource = has_source ? SysAllocString(source.c_str()) : nullptr;
+            e->bstrDescription = has_description ? SysAllocString(description.c_str()) : nullptr;
+            e->bstrHelpFile = has_help ? SysAllocString(help.c_str()) : nullptr;
+            e->dwHelpContext = context;
+            break;
+        }
+        default: break;
         }
         if (FAILED(hr)) return hr;
     }
@@ -658,19 +643,14 @@ void ClearResults(const MethodSpec& method, const uint64_t* argv) {
         void* p = reinterpret_cast<void*>(static_cast<uintptr_t>(argv[i]));
         if (p == nullptr) continue;
         switch (method.args[i].kind) {
-            case Arg::kOutString:
-                *static_cast<BSTR*>(p) = nullptr;
-                break;
-            case Arg::kOutInterface:
-                *static_cast<void**>(p) = nullptr;
-                break;
-            case Arg::kOutInterfaceArray: {
-                auto count = static_cast<uint32_t>(argv[static_cast<size_t>(method.args[i].ref)]);
-                for (uint32_t k = 0; k < count && k < kMaxElements; ++k) static_cast<void**>(p)[k] = nullptr;
-                break;
-            }
-            default:
-                break;
+        case Arg::kOutString: *static_cast<BSTR*>(p) = nullptr; break;
+        case Arg::kOutInterface: *static_cast<void**>(p) = nullptr; break;
+        case Arg::kOutInterfaceArray: {
+            auto count = static_cast<uint32_t>(argv[static_cast<size_t>(method.args[i].ref)]);
+            for (uint32_t k = 0; k < count && k < kMaxElements; ++k) static_cast<void**>(p)[k] = nullptr;
+            break;
+        }
+        default: break;
         }
     }
 }

@@ -44,8 +44,7 @@ public:
         data_.resize(static_cast<size_t>(size.QuadPart));
         return S_OK;
     }
-    STDMETHODIMP CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
-                        ULARGE_INTEGER* written) override {
+    STDMETHODIMP CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override {
         if (target == nullptr) return E_POINTER;
         size_t available = position_ < data_.size() ? data_.size() - position_ : 0;
         size_t count = static_cast<size_t>(std::min<ULONGLONG>(size.QuadPart, available));

@@ -186,8 +186,8 @@ private:
                 nodes->push_back(std::move(node));
                 continue;
             }
-            if (t.kind == Token::kWord && (Same(t.text, L"NoRemove") || Same(t.text, L"ForceRemove") ||
-                                           Same(t.text, L"Delete"))) {
+            if (t.kind == Token::kWord &&
+                (Same(t.text, L"NoRemove") || Same(t.text, L"ForceRemove") || Same(t.text, L"Delete"))) {
                 node.flag = Same(t.text, L"NoRemove")      ? Node::kNoRemove
                             : Same(t.text, L"ForceRemove") ? Node::kForceRemove
                                                            : Node::kDelete;
@@ -289,10 +289,12 @@ HRESULT ApplyRegistryScript(const std::wstring& script, const Replacements& repl
 }
 
 std::wstring DecodeScriptText(const std::string& bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
         std::wstring text;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+            text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
+                                                                                    << 8);
         return text;
     }
     int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);

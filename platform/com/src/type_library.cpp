@@ -34,7 +34,9 @@ public:
     std::vector<TypeItem> items;
 
     // IID_IQvTypeLibrary tells this runtime's own libraries from others.
-    void* FindOther(REFIID riid) override { return riid == IID_IQvTypeLibrary ? static_cast<ITypeLib*>(this) : nullptr; }
+    void* FindOther(REFIID riid) override {
+        return riid == IID_IQvTypeLibrary ? static_cast<ITypeLib*>(this) : nullptr;
+    }
 
     STDMETHODIMP_(UINT) GetTypeInfoCount() override { return static_cast<UINT>(items.size()); }
     STDMETHODIMP GetTypeInfo(UINT, ITypeInfo** info) override {
@@ -63,7 +65,8 @@ public:
     STDMETHODIMP GetDocumentation(INT index, BSTR* docName, BSTR* docString, DWORD* helpContext,
                                   BSTR* helpFile) override {
         if (index >= static_cast<INT>(items.size()) || index < -1) return TYPE_E_ELEMENTNOTFOUND;
-        if (docName != nullptr) *docName = SysAllocString(index < 0 ? name.c_str() : items[static_cast<size_t>(index)].name.c_str());
+        if (docName != nullptr)
+            *docName = SysAllocString(index < 0 ? name.c_str() : items[static_cast<size_t>(index)].name.c_str());
         if (docString != nullptr) *docString = nullptr;
         if (helpContext != nullptr) *helpContext = 0;
         if (helpFile != nullptr) *helpFile = nullptr;

@@ -66,9 +66,7 @@ HRESULT VariantCopy(VARIANT* target, const VARIANT* source) {
 namespace {
 
 bool IsSigned(VARTYPE vt) { return vt == VT_I1 || vt == VT_I2 || vt == VT_I4 || vt == VT_I8 || vt == VT_INT; }
-bool IsUnsigned(VARTYPE vt) {
-    return vt == VT_UI1 || vt == VT_UI2 || vt == VT_UI4 || vt == VT_UI8 || vt == VT_UINT;
-}
+bool IsUnsigned(VARTYPE vt) { return vt == VT_UI1 || vt == VT_UI2 || vt == VT_UI4 || vt == VT_UI8 || vt == VT_UINT; }
 bool IsReal(VARTYPE vt) { return vt == VT_R4 || vt == VT_R8 || vt == VT_DATE; }
 
 // A numeric value held as the widest type that represents it exactly.
@@ -81,21 +79,21 @@ struct Number {
 
 bool ReadNumber(const VARIANT* v, Number* n) {
     switch (v->vt) {
-        case VT_I1: *n = {Number::kSigned, v->cVal}; return true;
-        case VT_I2: *n = {Number::kSigned, v->iVal}; return true;
-        case VT_I4:
-        case VT_INT: *n = {Number::kSigned, v->lVal}; return true;
-        case VT_I8: *n = {Number::kSigned, v->llVal}; return true;
-        case VT_BOOL: *n = {Number::kSigned, v->boolVal ? -1 : 0}; return true;
-        case VT_UI1: *n = {Number::kUnsigned, 0, v->bVal}; return true;
-        case VT_UI2: *n = {Number::kUnsigned, 0, v->uiVal}; return true;
-        case VT_UI4:
-        case VT_UINT: *n = {Number::kUnsigned, 0, v->ulVal}; return true;
-        case VT_UI8: *n = {Number::kUnsigned, 0, v->ullVal}; return true;
-        case VT_R4: *n = {Number::kReal, 0, 0, v->fltVal}; return true;
-        case VT_R8:
-        case VT_DATE: *n = {Number::kReal, 0, 0, v->dblVal}; return true;
-        default: return false;
+    case VT_I1: *n = {Number::kSigned, v->cVal}; return true;
+    case VT_I2: *n = {Number::kSigned, v->iVal}; return true;
+    case VT_I4:
+    case VT_INT: *n = {Number::kSigned, v->lVal}; return true;
+    case VT_I8: *n = {Number::kSigned, v->llVal}; return true;
+    case VT_BOOL: *n = {Number::kSigned, v->boolVal ? -1 : 0}; return true;
+    case VT_UI1: *n = {Number::kUnsigned, 0, v->bVal}; return true;
+    case VT_UI2: *n = {Number::kUnsigned, 0, v->uiVal}; return true;
+    case VT_UI4:
+    case VT_UINT: *n = {Number::kUnsigned, 0, v->ulVal}; return true;
+    case VT_UI8: *n = {Number::kUnsigned, 0, v->ullVal}; return true;
+    case VT_R4: *n = {Number::kReal, 0, 0, v->fltVal}; return true;
+    case VT_R8:
+    case VT_DATE: *n = {Number::kReal, 0, 0, v->dblVal}; return true;
+    default: return false;
     }
 }
 
@@ -173,10 +171,12 @@ HRESULT ToUnsigned(const Number& n, uint64_t max, uint64_t* out) {
 
 BSTR FormatNumber(const Number& n) {
     char buffer[64];
-    if (n.kind == Number::kSigned) std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(n.s));
+    if (n.kind == Number::kSigned)
+        std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(n.s));
     else if (n.kind == Number::kUnsigned)
         std::snprintf(buffer, sizeof buffer, "%llu", static_cast<unsigned long long>(n.u));
-    else std::snprintf(buffer, sizeof buffer, "%.15g", n.r);
+    else
+        std::snprintf(buffer, sizeof buffer, "%.15g", n.r);
     std::wstring wide(buffer, buffer + std::strlen(buffer));
     return SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size()));
 }
@@ -207,9 +207,12 @@ HRESULT VariantChangeType(VARIANT* target, const VARIANT* source, USHORT flags, 
         n = {Number::kSigned, 0};
     } else if (source->vt == VT_BSTR) {
         if (vt == VT_BOOL) {
-            if (EqualsIgnoreCase(source->bstrVal, L"true")) n = {Number::kSigned, -1};
-            else if (EqualsIgnoreCase(source->bstrVal, L"false")) n = {Number::kSigned, 0};
-            else hr = ParseNumber(source->bstrVal, &n);
+            if (EqualsIgnoreCase(source->bstrVal, L"true"))
+                n = {Number::kSigned, -1};
+            else if (EqualsIgnoreCase(source->bstrVal, L"false"))
+                n = {Number::kSigned, 0};
+            else
+                hr = ParseNumber(source->bstrVal, &n);
         } else {
             hr = ParseNumber(source->bstrVal, &n);
         }
@@ -221,7 +224,7 @@ HRESULT VariantChangeType(VARIANT* target, const VARIANT* source, USHORT flags, 
     if (vt == VT_BSTR) {
         if (source->vt == VT_BOOL)
             result.bstrVal = SysAllocString((flags & VARIANT_ALPHABOOL) ? (source->boolVal ? L"True" : L"False")
-                                                                         : (source->boolVal ? L"-1" : L"0"));
+                                                                        : (source->boolVal ? L"-1" : L"0"));
         else
             result.bstrVal = FormatNumber(n);
         if (result.bstrVal == nullptr) return E_OUTOFMEMORY;
@@ -229,8 +232,9 @@ HRESULT VariantChangeType(VARIANT* target, const VARIANT* source, USHORT flags, 
         bool nonzero = n.kind == Number::kReal ? n.r != 0 : n.kind == Number::kSigned ? n.s != 0 : n.u != 0;
         result.boolVal = nonzero ? VARIANT_TRUE : VARIANT_FALSE;
     } else if (IsReal(vt)) {
-        double r = n.kind == Number::kReal ? n.r : n.kind == Number::kSigned ? static_cast<double>(n.s)
-                                                                              : static_cast<double>(n.u);
+        double r = n.kind == Number::kReal     ? n.r
+                   : n.kind == Number::kSigned ? static_cast<double>(n.s)
+                                               : static_cast<double>(n.u);
         if (vt == VT_R4) {
             if (std::fabs(r) > std::numeric_limits<float>::max()) return DISP_E_OVERFLOW;
             result.fltVal = static_cast<float>(r);
@@ -243,19 +247,27 @@ HRESULT VariantChangeType(VARIANT* target, const VARIANT* source, USHORT flags, 
         int64_t min = vt == VT_I1 ? INT8_MIN : vt == VT_I2 ? INT16_MIN : vt == VT_I8 ? INT64_MIN : INT32_MIN;
         hr = ToSigned(n, min, max, &value);
         if (FAILED(hr)) return hr;
-        if (vt == VT_I1) result.cVal = static_cast<CHAR>(value);
-        else if (vt == VT_I2) result.iVal = static_cast<SHORT>(value);
-        else if (vt == VT_I8) result.llVal = value;
-        else result.lVal = static_cast<LONG>(value);
+        if (vt == VT_I1)
+            result.cVal = static_cast<CHAR>(value);
+        else if (vt == VT_I2)
+            result.iVal = static_cast<SHORT>(value);
+        else if (vt == VT_I8)
+            result.llVal = value;
+        else
+            result.lVal = static_cast<LONG>(value);
     } else if (IsUnsigned(vt)) {
         uint64_t value = 0;
         uint64_t max = vt == VT_UI1 ? UINT8_MAX : vt == VT_UI2 ? UINT16_MAX : vt == VT_UI8 ? UINT64_MAX : UINT32_MAX;
         hr = ToUnsigned(n, max, &value);
         if (FAILED(hr)) return hr;
-        if (vt == VT_UI1) result.bVal = static_cast<BYTE>(value);
-        else if (vt == VT_UI2) result.uiVal = static_cast<USHORT>(value);
-        else if (vt == VT_UI8) result.ullVal = value;
-        else result.ulVal = static_cast<ULONG>(value);
+        if (vt == VT_UI1)
+            result.bVal = static_cast<BYTE>(value);
+        else if (vt == VT_UI2)
+            result.uiVal = static_cast<USHORT>(value);
+        else if (vt == VT_UI8)
+            result.ullVal = value;
+        else
+            result.ulVal = static_cast<ULONG>(value);
     } else {
         return DISP_E_BADVARTYPE;
     }

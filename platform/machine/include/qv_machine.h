@@ -25,10 +25,10 @@ struct WindowsDescription {
     uint32_t major = 5;
     uint32_t minor = 1;
     uint32_t build = 2600;
-    std::string servicePack;       // "Service Pack 2"
-    bool wow64 = false;            // processes of this system run as 32-bit processes on 64-bit Windows
+    std::string servicePack;          // "Service Pack 2"
+    bool wow64 = false;               // processes of this system run as 32-bit processes on 64-bit Windows
     uint16_t nativeArchitecture = 0;  // PROCESSOR_ARCHITECTURE_*: 0 x86, 6 IA64, 9 AMD64
-    uint16_t language = 0x0409;    // system default language identifier
+    uint16_t language = 0x0409;       // system default language identifier
 };
 
 // The x86 registers of one firmware call (the layout of the driver's register block).

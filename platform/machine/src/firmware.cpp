@@ -11,8 +11,10 @@ namespace {
 
 void Carry(Registers& r, uint8_t ah) {
     r.eax = (r.eax & 0xFFFF00FFu) | (static_cast<uint32_t>(ah) << 8);
-    if (ah == 0) r.eflags &= ~1u;
-    else r.eflags |= 1u;
+    if (ah == 0)
+        r.eflags &= ~1u;
+    else
+        r.eflags |= 1u;
 }
 
 uint32_t Linear(uint16_t offset, uint16_t segment) { return (static_cast<uint32_t>(segment) << 4) + offset; }
@@ -46,9 +48,12 @@ SimulatedFirmware::Injected SimulatedFirmware::Inject(const std::string& kind) {
         changed_ = true;
         bool active = seen >= rule.nth && (rule.times == 0 || seen < rule.nth + rule.times);
         if (!active) continue;
-        if (rule.action == "fail") result.fail = true;
-        else if (rule.action == "status") result.status = rule.status;
-        else ignoreWrites_ = true;
+        if (rule.action == "fail")
+            result.fail = true;
+        else if (rule.action == "status")
+            result.status = rule.status;
+        else
+            ignoreWrites_ = true;
     }
     return result;
 }
@@ -59,9 +64,7 @@ void SimulatedFirmware::Set(const std::string& key, Json value) {
     changed_ = true;
 }
 
-bool SimulatedFirmware::Locked() const {
-    return !SetupPassword().empty() && !state_.value("unlocked", false);
-}
+bool SimulatedFirmware::Locked() const { return !SetupPassword().empty() && !state_.value("unlocked", false); }
 
 Bytes SimulatedFirmware::SetupPassword() const { return HexBytes(state_.value("setup_password", "")); }
 Bytes SimulatedFirmware::PowerOnPassword() const { return HexBytes(state_.value("power_on_password", "")); }
@@ -167,7 +170,7 @@ CallOutcome SimulatedFirmware::PnpBios(std::vector<uint16_t>& w, RealModeMemory&
         node.insert(node.end(), {n.classCode[0], n.classCode[1], n.classCode[2], 0x80, 0x01, 0x79, 0x00});
         uint8_t next = number + 1u < profile_.nodes.size() ? static_cast<uint8_t>(number + 1) : 0xFF;
         result = memory.Write(ptr(3), node.data(), node.size()) && memory.Write(ptr(1), &next, 1) ? kOk
-                                                                                                 : kPnpBadParameter;
+                                                                                                  : kPnpBadParameter;
     } else if (function == 0x60 && need(3)) {
         result = memory.Write(ptr(1), &profile_.bbsVersion, 2) ? kOk : kPnpBadParameter;
     } else if (function == 0x61 && need(7)) {
@@ -200,8 +203,10 @@ CallOutcome SimulatedFirmware::PnpBios(std::vector<uint16_t>& w, RealModeMemory&
             bool valid = true;
             for (uint8_t e : priority) {
                 if (e == 0xFF) break;
-                if (e >= seen.size() || seen[e]) valid = false;
-                else seen[e] = true, order.push_back(e);
+                if (e >= seen.size() || seen[e])
+                    valid = false;
+                else
+                    seen[e] = true, order.push_back(e);
             }
             if (valid && !order.empty()) {
                 Set("ipl_priority", order);
@@ -293,8 +298,7 @@ uint8_t SimulatedFirmware::FlashWrite(const Bytes& image, const Bytes& password,
     Bytes given(password.begin(), std::find(password.begin(), password.end(), 0));
     if (!setup.empty() && given != setup) return kWrongPassword;
     if (image.size() != profile_.flashSize) return kFlashSize;
-    if (!ignoreWrites_)
-        WriteFileAtomically(dir_ / "flash.bin", std::string(image.begin(), image.end()));
+    if (!ignoreWrites_) WriteFileAtomically(dir_ / "flash.bin", std::string(image.begin(), image.end()));
     return kOk;
 }
 

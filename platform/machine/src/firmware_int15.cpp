@@ -11,13 +11,15 @@ namespace qv::machine {
 namespace {
 
 constexpr uint32_t kSecureSignature = 0x53454355;  // "SECU" in EDX
-constexpr uint16_t kAssetTag = 0x25, kOwnership = 0x13, kPasswordChange = 0x11, kFirstBoot = 0x63,
-                   kProductName = 0x44, kPxe = 0x71;
+constexpr uint16_t kAssetTag = 0x25, kOwnership = 0x13, kPasswordChange = 0x11, kFirstBoot = 0x63, kProductName = 0x44,
+                   kPxe = 0x71;
 
 void Answer(Registers& r, uint8_t ah) {
     r.eax = (r.eax & 0xFFFF00FFu) | (static_cast<uint32_t>(ah) << 8);
-    if (ah == 0) r.eflags &= ~1u;
-    else r.eflags |= 1u;
+    if (ah == 0)
+        r.eflags &= ~1u;
+    else
+        r.eflags |= 1u;
 }
 
 uint8_t BL(const Registers& r) { return static_cast<uint8_t>(r.ebx); }
@@ -70,9 +72,12 @@ uint32_t SegmentPointer(const Registers& r, bool second = false) {
 CallOutcome SimulatedFirmware::Int15(Registers& regs, Bytes* data, RealModeMemory& memory, bool thirtyTwoBit) {
     uint16_t ax = static_cast<uint16_t>(regs.eax);
     char kind[40];
-    if (ax == 0xE845) std::snprintf(kind, sizeof kind, "int15.E845.%02X", static_cast<unsigned>(regs.ecx & 0xFFFF));
-    else if (ax == 0xE842) std::snprintf(kind, sizeof kind, "int15.E842.%X", regs.eax >> 16);
-    else std::snprintf(kind, sizeof kind, "int15.%04X", ax);
+    if (ax == 0xE845)
+        std::snprintf(kind, sizeof kind, "int15.E845.%02X", static_cast<unsigned>(regs.ecx & 0xFFFF));
+    else if (ax == 0xE842)
+        std::snprintf(kind, sizeof kind, "int15.E842.%X", regs.eax >> 16);
+    else
+        std::snprintf(kind, sizeof kind, "int15.%04X", ax);
     Injected fault = Inject(kind);
     if (fault.fail) return {false};
     if (fault.status) {
@@ -84,18 +89,22 @@ CallOutcome SimulatedFirmware::Int15(Registers& regs, Bytes* data, RealModeMemor
         return {};
     }
     switch (ax) {
-        case 0xE845:
-            if (profile_.e845) E845(regs, data, memory, thirtyTwoBit);
-            else Answer(regs, kUnsupported);
-            break;
-        case 0xE842:
-            if (profile_.e842) E842(regs, memory);
-            else Answer(regs, kUnsupported);
-            break;
-        case 0xE841: E841(regs); break;
-        case 0xE819: E819(regs, data, memory); break;
-        case 0xE822: Answer(regs, profile_.e822 && BL(regs) == 5 ? kOk : kUnsupported); break;
-        default: Answer(regs, kUnsupported); break;
+    case 0xE845:
+        if (profile_.e845)
+            E845(regs, data, memory, thirtyTwoBit);
+        else
+            Answer(regs, kUnsupported);
+        break;
+    case 0xE842:
+        if (profile_.e842)
+            E842(regs, memory);
+        else
+            Answer(regs, kUnsupported);
+        break;
+    case 0xE841: E841(regs); break;
+    case 0xE819: E819(regs, data, memory); break;
+    case 0xE822: Answer(regs, profile_.e822 && BL(regs) == 5 ? kOk : kUnsupported); break;
+    default: Answer(regs, kUnsupported); break;
     }
     return {};
 }
@@ -108,8 +117,10 @@ void SimulatedFirmware::E845(Registers& regs, Bytes* data, RealModeMemory& memor
     std::string key = std::to_string(sub);
 
     if (sub == kPxe) {
-        if (write) Set("pxe", BH(regs));
-        else regs.ebx = (regs.ebx & 0xFFFF00FFu) | (static_cast<uint32_t>(state_.value("pxe", 0)) << 8);
+        if (write)
+            Set("pxe", BH(regs));
+        else
+            regs.ebx = (regs.ebx & 0xFFFF00FFu) | (static_cast<uint32_t>(state_.value("pxe", 0)) << 8);
         return Answer(regs, kOk);
     }
     if (sub == kPasswordChange) {
@@ -143,7 +154,8 @@ void SimulatedFirmware::E845(Registers& regs, Bytes* data, RealModeMemory& memor
             if (!write) {
                 std::string tag = current.substr(0, 17);
                 uint8_t length = static_cast<uint8_t>(tag.size());
-                if (!at.Write(0, &length, 1) || !at.Write(1, tag.data(), tag.size())) return Answer(regs, kInvalidValue);
+                if (!at.Write(0, &length, 1) || !at.Write(1, tag.data(), tag.size()))
+                    return Answer(regs, kInvalidValue);
                 return Answer(regs, kOk);
             }
             std::string tag;
@@ -202,51 +214,51 @@ void SimulatedFirmware::E842(Registers& regs, RealModeMemory& memory) {
     Bytes setup = SetupPassword(), powerOn = PowerOnPassword();
     bool powerOnSet = !powerOn.empty();
     switch (op) {
-        case 0:  // query
-            regs.edx = (profile_.powerOnFeature ? 1u << 5 : 0) | (profile_.longPasswords ? 1u << 8 : 0);
-            regs.ecx = profile_.securitySupported | (powerOnSet ? 1u << 5 : 0);
-            regs.ebx = state_.value("security", 0u);
-            return Answer(regs, kOk);
-        case 1:  // write security bits with the setup password
-            return Answer(regs, WriteSecurityBits(regs.ebx, regs.ecx, password(false)));
-        case 3: {  // short setup password in EBX and ECX, with its checksum in the low byte of ECX
-            if (Locked()) return Answer(regs, kLocked);
-            uint8_t chars[7] = {static_cast<uint8_t>(regs.ebx >> 24), static_cast<uint8_t>(regs.ebx >> 16),
-                                static_cast<uint8_t>(regs.ebx >> 8),  static_cast<uint8_t>(regs.ebx),
-                                static_cast<uint8_t>(regs.ecx >> 24), static_cast<uint8_t>(regs.ecx >> 16),
-                                static_cast<uint8_t>(regs.ecx >> 8)};
-            Bytes fresh;
-            uint8_t sum = 0;
-            for (uint8_t c : chars) {
-                if (c == 0) break;
-                fresh.push_back(c);
-                sum = static_cast<uint8_t>(sum + c);
-            }
-            if (sum != static_cast<uint8_t>(regs.ecx)) return Answer(regs, kBadPassword);
-            Set("setup_password", HexText(fresh));
-            return Answer(regs, kOk);
+    case 0:  // query
+        regs.edx = (profile_.powerOnFeature ? 1u << 5 : 0) | (profile_.longPasswords ? 1u << 8 : 0);
+        regs.ecx = profile_.securitySupported | (powerOnSet ? 1u << 5 : 0);
+        regs.ebx = state_.value("security", 0u);
+        return Answer(regs, kOk);
+    case 1:  // write security bits with the setup password
+        return Answer(regs, WriteSecurityBits(regs.ebx, regs.ecx, password(false)));
+    case 3: {  // short setup password in EBX and ECX, with its checksum in the low byte of ECX
+        if (Locked()) return Answer(regs, kLocked);
+        uint8_t chars[7] = {static_cast<uint8_t>(regs.ebx >> 24), static_cast<uint8_t>(regs.ebx >> 16),
+                            static_cast<uint8_t>(regs.ebx >> 8),  static_cast<uint8_t>(regs.ebx),
+                            static_cast<uint8_t>(regs.ecx >> 24), static_cast<uint8_t>(regs.ecx >> 16),
+                            static_cast<uint8_t>(regs.ecx >> 8)};
+        Bytes fresh;
+        uint8_t sum = 0;
+        for (uint8_t c : chars) {
+            if (c == 0) break;
+            fresh.push_back(c);
+            sum = static_cast<uint8_t>(sum + c);
         }
-        case 6:  // set power-on password
-        case 0xA: {  // change power-on password
-            if (!profile_.powerOnFeature) return Answer(regs, kUnsupported);
-            if (op == 6 && powerOnSet) return Answer(regs, kWrongPassword);
-            if (op == 0xA && password(false) != powerOn) return Answer(regs, kWrongPassword);
-            Set("power_on_password", HexText(password(op == 0xA)));
-            return Answer(regs, kOk);
-        }
-        case 7:  // set setup password
-        case 0xB: {  // change setup password
-            if (!profile_.longPasswords) return Answer(regs, kUnsupported);
-            if (op == 7 && !setup.empty()) return Answer(regs, kWrongPassword);
-            if (op == 0xB && password(false) != setup) return Answer(regs, kWrongPassword);
-            Bytes fresh = password(op == 0xB);
-            Set("setup_password", HexText(fresh));
-            if (fresh.empty()) Set("unlocked", false);
-            return Answer(regs, kOk);
-        }
-        case 8:  // verify power-on password
-            return Answer(regs, powerOnSet && password(false) == powerOn ? kOk : kWrongPassword);
-        default: return Answer(regs, kUnsupported);
+        if (sum != static_cast<uint8_t>(regs.ecx)) return Answer(regs, kBadPassword);
+        Set("setup_password", HexText(fresh));
+        return Answer(regs, kOk);
+    }
+    case 6:      // set power-on password
+    case 0xA: {  // change power-on password
+        if (!profile_.powerOnFeature) return Answer(regs, kUnsupported);
+        if (op == 6 && powerOnSet) return Answer(regs, kWrongPassword);
+        if (op == 0xA && password(false) != powerOn) return Answer(regs, kWrongPassword);
+        Set("power_on_password", HexText(password(op == 0xA)));
+        return Answer(regs, kOk);
+    }
+    case 7:      // set setup password
+    case 0xB: {  // change setup password
+        if (!profile_.longPasswords) return Answer(regs, kUnsupported);
+        if (op == 7 && !setup.empty()) return Answer(regs, kWrongPassword);
+        if (op == 0xB && password(false) != setup) return Answer(regs, kWrongPassword);
+        Bytes fresh = password(op == 0xB);
+        Set("setup_password", HexText(fresh));
+        if (fresh.empty()) Set("unlocked", false);
+        return Answer(regs, kOk);
+    }
+    case 8:  // verify power-on password
+        return Answer(regs, powerOnSet && password(false) == powerOn ? kOk : kWrongPassword);
+    default: return Answer(regs, kUnsupported);
     }
 }
 

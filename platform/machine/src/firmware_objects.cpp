@@ -34,13 +34,13 @@ uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
     const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
     uint32_t n = static_cast<uint32_t>(o.choices.size());
     switch (o.type) {
-        case ObjectType::Enum: return 4 + 2 * n + 2;
-        case ObjectType::KeyedEnum: return 12 + 2 * n + 2;
-        case ObjectType::OrderedList: return 2 + 2 * n + 2;
-        case ObjectType::Integer: return 14;
-        case ObjectType::KeyedInteger: return 22;
-        case ObjectType::Binary: return 2 + static_cast<uint32_t>(HexBytes(o.value.get<std::string>()).size());
-        default: return 2 + o.maxLength + 1;
+    case ObjectType::Enum: return 4 + 2 * n + 2;
+    case ObjectType::KeyedEnum: return 12 + 2 * n + 2;
+    case ObjectType::OrderedList: return 2 + 2 * n + 2;
+    case ObjectType::Integer: return 14;
+    case ObjectType::KeyedInteger: return 22;
+    case ObjectType::Binary: return 2 + static_cast<uint32_t>(HexBytes(o.value.get<std::string>()).size());
+    default: return 2 + o.maxLength + 1;
     }
 }
 
@@ -60,38 +60,38 @@ Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
         PutU16(b, 0xFFFF);
     };
     switch (o.type) {
-        case ObjectType::Enum:
-            PutU16(b, v.get<uint16_t>());
-            choices();
-            break;
-        case ObjectType::KeyedEnum:
-            PutU16(b, v.get<uint16_t>());
-            key();
-            choices();
-            break;
-        case ObjectType::OrderedList:
-            for (const auto& item : v) PutU16(b, catalogue_.Id(o.choices[item.get<size_t>()]));
-            PutU16(b, 0xFFFF);
-            break;
-        case ObjectType::Integer:
-        case ObjectType::KeyedInteger:
-            PutU32(b, o.low);
-            PutU32(b, o.high);
-            PutU32(b, v.get<uint32_t>());
-            if (o.type == ObjectType::KeyedInteger) key();
-            break;
-        case ObjectType::Binary: {
-            Bytes raw = HexBytes(v.get<std::string>());
-            b.insert(b.end(), raw.begin(), raw.end());
-            break;
-        }
-        case ObjectType::Password:  // the firmware never reveals a password
-            break;
-        default: {
-            std::string text = v.get<std::string>();
-            b.insert(b.end(), text.begin(), text.end());
-            break;
-        }
+    case ObjectType::Enum:
+        PutU16(b, v.get<uint16_t>());
+        choices();
+        break;
+    case ObjectType::KeyedEnum:
+        PutU16(b, v.get<uint16_t>());
+        key();
+        choices();
+        break;
+    case ObjectType::OrderedList:
+        for (const auto& item : v) PutU16(b, catalogue_.Id(o.choices[item.get<size_t>()]));
+        PutU16(b, 0xFFFF);
+        break;
+    case ObjectType::Integer:
+    case ObjectType::KeyedInteger:
+        PutU32(b, o.low);
+        PutU32(b, o.high);
+        PutU32(b, v.get<uint32_t>());
+        if (o.type == ObjectType::KeyedInteger) key();
+        break;
+    case ObjectType::Binary: {
+        Bytes raw = HexBytes(v.get<std::string>());
+        b.insert(b.end(), raw.begin(), raw.end());
+        break;
+    }
+    case ObjectType::Password:  // the firmware never reveals a password
+        break;
+    default: {
+        std::string text = v.get<std::string>();
+        b.insert(b.end(), text.begin(), text.end());
+        break;
+    }
     }
     b.resize(size, 0);
     return b;
@@ -176,46 +176,44 @@ uint8_t SimulatedFirmware::SetObjectValue(uint16_t index, const Bytes& value, Ca
         return true;
     };
     switch (o.type) {
-        case ObjectType::Enum:
-        case ObjectType::KeyedEnum:
-            if (U16(v, 2) >= o.choices.size()) return kInvalidValue;
-            if (o.type == ObjectType::KeyedEnum && !keyMatches(4)) return kInvalidValue;
-            stored = U16(v, 2);
-            break;
-        case ObjectType::Integer:
-        case ObjectType::KeyedInteger: {
-            uint32_t n = U32(v, 10);
-            if (n < o.low || n > o.high) return kInvalidValue;
-            if (o.type == ObjectType::KeyedInteger && !keyMatches(14)) return kInvalidValue;
-            stored = n;
-            break;
+    case ObjectType::Enum:
+    case ObjectType::KeyedEnum:
+        if (U16(v, 2) >= o.choices.size()) return kInvalidValue;
+        if (o.type == ObjectType::KeyedEnum && !keyMatches(4)) return kInvalidValue;
+        stored = U16(v, 2);
+        break;
+    case ObjectType::Integer:
+    case ObjectType::KeyedInteger: {
+        uint32_t n = U32(v, 10);
+        if (n < o.low || n > o.high) return kInvalidValue;
+        if (o.type == ObjectType::KeyedInteger && !keyMatches(14)) return kInvalidValue;
+        stored = n;
+        break;
+    }
+    case ObjectType::OrderedList: {
+        Json order = Json::array();
+        std::vector<bool> seen(o.choices.size(), false);
+        for (size_t at = 2; at + 1 < v.size(); at += 2) {
+            uint16_t id = U16(v, at);
+            if (id == 0xFFFF) break;
+            auto it = std::find_if(o.choices.begin(), o.choices.end(),
+                                   [&](const std::string& c) { return catalogue_.Id(c) == id; });
+            size_t item = static_cast<size_t>(it - o.choices.begin());
+            if (it == o.choices.end() || seen[item]) return kInvalidValue;
+            seen[item] = true;
+            order.push_back(item);
         }
-        case ObjectType::OrderedList: {
-            Json order = Json::array();
-            std::vector<bool> seen(o.choices.size(), false);
-            for (size_t at = 2; at + 1 < v.size(); at += 2) {
-                uint16_t id = U16(v, at);
-                if (id == 0xFFFF) break;
-                auto it = std::find_if(o.choices.begin(), o.choices.end(),
-                                       [&](const std::string& c) { return catalogue_.Id(c) == id; });
-                size_t item = static_cast<size_t>(it - o.choices.begin());
-                if (it == o.choices.end() || seen[item]) return kInvalidValue;
-                seen[item] = true;
-                order.push_back(item);
-            }
-            if (order.size() != o.choices.size()) return kInvalidValue;
-            stored = order;
-            break;
-        }
-        case ObjectType::Binary:
-            stored = HexText(Bytes(v.begin() + 2, v.end()));
-            break;
-        default: {
-            auto end = std::find(v.begin() + 2, v.end(), 0);
-            if (static_cast<size_t>(end - v.begin() - 2) > o.maxLength) return kInvalidValue;
-            stored = std::string(v.begin() + 2, end);
-            break;
-        }
+        if (order.size() != o.choices.size()) return kInvalidValue;
+        stored = order;
+        break;
+    }
+    case ObjectType::Binary: stored = HexText(Bytes(v.begin() + 2, v.end())); break;
+    default: {
+        auto end = std::find(v.begin() + 2, v.end(), 0);
+        if (static_cast<size_t>(end - v.begin() - 2) > o.maxLength) return kInvalidValue;
+        stored = std::string(v.begin() + 2, end);
+        break;
+    }
     }
     Json objects = state_["objects"];
     objects[std::to_string(index)] = stored;

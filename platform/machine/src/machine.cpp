@@ -32,7 +32,7 @@ struct Machine::Impl {
     fs::path lock_path;   // dir / "lock"
     fs::path state_path;  // dir / "state.json"
     Profile profile;
-    Bytes rom_area;  // BuildRomArea(profile) once the firmware first needs it: the profile never changes
+    Bytes rom_area;             // BuildRomArea(profile) once the firmware first needs it: the profile never changes
     ObjectCatalogue catalogue;  // the profile's string IDs, built once
     // The state as last read or written by this process, kept while state.json is the same file with the
     // same size and time: a machine with thousands of objects need not parse it again for every call.
@@ -133,8 +133,8 @@ uint64_t* MapGeneration(const fs::path& path) {
     if (fd < 0) return nullptr;
     struct stat st {};
     void* p = MAP_FAILED;
-    if (::fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
-                                  ::ftruncate(fd, sizeof(uint64_t)) == 0))
+    if (::fstat(fd, &st) == 0 &&
+        (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) || ::ftruncate(fd, sizeof(uint64_t)) == 0))
         p = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     ::close(fd);
     return p == MAP_FAILED ? nullptr : static_cast<uint64_t*>(p);

@@ -141,8 +141,8 @@ void ParseInt15(const Reader& r, Profile& p) {
         Reader e{i.Object("e845"), i.At("e845")};
         p.e845 = true;
         for (const auto& [key, value] : e.Object("settings").items())
-            p.e845Settings[static_cast<uint16_t>(Number(key, e.At("settings"), 0xFFFF))] =
-                static_cast<uint8_t>(Number(value, e.At("settings") + "." + key, 255));
+            p.e845Settings[static_cast<uint16_t>(Number(key, e.At("settings"), 0xFFFF))] = static_cast<uint8_t>(
+                Number(value, e.At("settings") + "." + key, 255));
         for (const auto& [key, value] : e.Object("strings").items()) {
             if (!value.is_string()) Fault(e.At("strings") + "." + key, "must be a text");
             p.e845Strings[static_cast<uint16_t>(Number(key, e.At("strings"), 0xFFFF))] = value.get<std::string>();
@@ -164,48 +164,48 @@ void ParseInt15(const Reader& r, Profile& p) {
 
 ObjectType TypeFromName(const std::string& name, const std::string& where) {
     static const std::map<std::string, ObjectType> names = {
-        {"enum", ObjectType::Enum},         {"text", ObjectType::Text},
-        {"binary", ObjectType::Binary},     {"int", ObjectType::Integer},
-        {"password", ObjectType::Password}, {"date", ObjectType::Date},
-        {"time", ObjectType::Time},         {"orderedlist", ObjectType::OrderedList},
+        {"enum", ObjectType::Enum},          {"text", ObjectType::Text},
+        {"binary", ObjectType::Binary},      {"int", ObjectType::Integer},
+        {"password", ObjectType::Password},  {"date", ObjectType::Date},
+        {"time", ObjectType::Time},          {"orderedlist", ObjectType::OrderedList},
         {"ext_enum", ObjectType::KeyedEnum}, {"ext_int", ObjectType::KeyedInteger}};
     auto it = names.find(name);
     if (it == names.end())
-        Fault(where, "unknown type \"" + name + "\" (enum, text, binary, int, password, date, time, orderedlist, "
-                     "ext_enum, ext_int)");
+        Fault(where, "unknown type \"" + name +
+                         "\" (enum, text, binary, int, password, date, time, orderedlist, "
+                         "ext_enum, ext_int)");
     return it->second;
 }
 
 void CheckValue(const ObjectDef& o, const std::string& where) {
     const Json& v = o.value;
     switch (o.type) {
-        case ObjectType::Enum:
-        case ObjectType::KeyedEnum:
-        case ObjectType::OrderedList:
-            if (o.choices.empty()) Fault(where, "needs \"choices\"");
-            if (o.type != ObjectType::OrderedList &&
-                !(v.is_string() && std::find(o.choices.begin(), o.choices.end(), v.get<std::string>()) !=
-                                       o.choices.end()))
-                Fault(where, "\"value\" must be one of the choices");
-            break;
-        case ObjectType::Text:
-        case ObjectType::Date:
-        case ObjectType::Time:
-        case ObjectType::Password:
-            if (!v.is_string() || v.get<std::string>().size() > o.maxLength)
-                Fault(where, "\"value\" must be a text of at most max_length characters");
-            break;
-        case ObjectType::Binary:
-            if (!v.is_string()) Fault(where, "\"value\" must be hexadecimal bytes");
-            HexBytes(v.get<std::string>());
-            break;
-        case ObjectType::Integer:
-        case ObjectType::KeyedInteger: {
-            uint64_t n = Number(v, where + ".value", 0xFFFFFFFF);
-            if (n < o.low || n > o.high) Fault(where, "\"value\" is outside low..high");
-            break;
-        }
-        case ObjectType::StringTable: break;
+    case ObjectType::Enum:
+    case ObjectType::KeyedEnum:
+    case ObjectType::OrderedList:
+        if (o.choices.empty()) Fault(where, "needs \"choices\"");
+        if (o.type != ObjectType::OrderedList &&
+            !(v.is_string() && std::find(o.choices.begin(), o.choices.end(), v.get<std::string>()) != o.choices.end()))
+            Fault(where, "\"value\" must be one of the choices");
+        break;
+    case ObjectType::Text:
+    case ObjectType::Date:
+    case ObjectType::Time:
+    case ObjectType::Password:
+        if (!v.is_string() || v.get<std::string>().size() > o.maxLength)
+            Fault(where, "\"value\" must be a text of at most max_length characters");
+        break;
+    case ObjectType::Binary:
+        if (!v.is_string()) Fault(where, "\"value\" must be hexadecimal bytes");
+        HexBytes(v.get<std::string>());
+        break;
+    case ObjectType::Integer:
+    case ObjectType::KeyedInteger: {
+        uint64_t n = Number(v, where + ".value", 0xFFFFFFFF);
+        if (n < o.low || n > o.high) Fault(where, "\"value\" is outside low..high");
+        break;
+    }
+    case ObjectType::StringTable: break;
     }
 }
 
@@ -243,18 +243,19 @@ void ParseObjects(const Reader& r, Profile& p) {
         if (keyed && d.key.empty()) Fault(o.where, "a keyed type needs a \"key\"");
         d.readOnly = o.Bool("read_only", false);
         d.flags = static_cast<uint16_t>(o.Num("flags", 0, 0xFFFF));
-        d.maxLength = static_cast<uint32_t>(o.Num("max_length", d.type == ObjectType::Date || d.type == ObjectType::Time ? 10 : 40, 1000));
+        d.maxLength = static_cast<uint32_t>(
+            o.Num("max_length", d.type == ObjectType::Date || d.type == ObjectType::Time ? 10 : 40, 1000));
         d.low = static_cast<uint32_t>(o.Num("low", 0, 0xFFFFFFFF));
         d.high = static_cast<uint32_t>(o.Num("high", 0xFFFFFFFF, 0xFFFFFFFF));
         if (o.Has("value")) {
             d.value = o.j.at("value");
         } else {
             switch (d.type) {
-                case ObjectType::Enum:
-                case ObjectType::KeyedEnum: d.value = d.choices.empty() ? Json("") : Json(d.choices[0]); break;
-                case ObjectType::Integer:
-                case ObjectType::KeyedInteger: d.value = d.low; break;
-                default: d.value = ""; break;
+            case ObjectType::Enum:
+            case ObjectType::KeyedEnum: d.value = d.choices.empty() ? Json("") : Json(d.choices[0]); break;
+            case ObjectType::Integer:
+            case ObjectType::KeyedInteger: d.value = d.low; break;
+            default: d.value = ""; break;
             }
         }
         CheckValue(d, o.where);
@@ -273,7 +274,8 @@ void ParsePnp(const Reader& r, Profile& p) {
         p.ipl.push_back({d.Text("description", ""), static_cast<uint16_t>(d.Num("type", 2, 0xFFFF))});
     }
     if (p.ipl.size() > 16) Fault(n.At("ipl"), "at most 16 boot devices");
-    for (const auto& e : n.Array("priority")) p.iplPriority.push_back(static_cast<uint8_t>(Number(e, n.At("priority"), 255)));
+    for (const auto& e : n.Array("priority"))
+        p.iplPriority.push_back(static_cast<uint8_t>(Number(e, n.At("priority"), 255)));
     if (p.iplPriority.empty())
         for (size_t i = 0; i < p.ipl.size(); ++i) p.iplPriority.push_back(static_cast<uint8_t>(i));
     const Json& nodes = n.Array("nodes");

@@ -17,8 +17,17 @@ namespace qv::machine {
 using Json = nlohmann::json;
 
 enum class ObjectType : uint16_t {
-    Enum = 0, Text = 1, Binary = 2, Integer = 3, Password = 4, StringTable = 5, Date = 6, Time = 7,
-    OrderedList = 8, KeyedEnum = 9, KeyedInteger = 10
+    Enum = 0,
+    Text = 1,
+    Binary = 2,
+    Integer = 3,
+    Password = 4,
+    StringTable = 5,
+    Date = 6,
+    Time = 7,
+    OrderedList = 8,
+    KeyedEnum = 9,
+    KeyedInteger = 10
 };
 
 struct ObjectDef {
@@ -28,10 +37,10 @@ struct ObjectDef {
     std::vector<std::string> choices;  // enum, keyed enum; the items of an ordered list
     std::vector<std::string> key;      // keyed types: the sub-names (at most 4)
     bool readOnly = false;
-    uint16_t flags = 0;                // further information flags, passed through
-    uint32_t maxLength = 40;           // text, date, time, password
-    uint32_t low = 0, high = 0;        // integer bounds
-    Json value;                        // initial value (index / text / number / hex / list of items)
+    uint16_t flags = 0;          // further information flags, passed through
+    uint32_t maxLength = 40;     // text, date, time, password
+    uint32_t low = 0, high = 0;  // integer bounds
+    Json value;                  // initial value (index / text / number / hex / list of items)
 };
 
 struct Language {
@@ -51,7 +60,7 @@ struct IplDevice {
 };
 
 struct PnpNode {
-    std::string id;                 // EISA identifier, "PNP0501"
+    std::string id;                    // EISA identifier, "PNP0501"
     uint8_t classCode[3] = {0, 0, 0};  // base, sub-class, interface
 };
 
@@ -66,11 +75,11 @@ struct PciFunction {
 };
 
 struct FaultRule {
-    std::string call;          // prefix of the call kind ("int15.E845", "object.set", "flash.write", ...)
-    uint32_t nth = 1;          // the first matching call the rule acts on (1-based)
-    uint32_t times = 1;        // how many calls from there on (0 = all)
-    std::string action;        // "fail", "status", "ignore-write"
-    uint8_t status = 0x86;     // for "status"
+    std::string call;       // prefix of the call kind ("int15.E845", "object.set", "flash.write", ...)
+    uint32_t nth = 1;       // the first matching call the rule acts on (1-based)
+    uint32_t times = 1;     // how many calls from there on (0 = all)
+    std::string action;     // "fail", "status", "ignore-write"
+    uint8_t status = 0x86;  // for "status"
 };
 
 struct Profile {
@@ -79,7 +88,7 @@ struct Profile {
     WindowsDescription windows;
 
     // ROM bytes
-    std::string makerTag;  // 6 bytes at 0xFFFEA
+    std::string makerTag;    // 6 bytes at 0xFFFEA
     std::string romVersion;  // 8 bytes at 0xFFFF5
     uint8_t familyDigit = 0, familyLetter = ' ', revision = ' ';
     std::optional<uint16_t> systemId;

@@ -160,20 +160,20 @@ Json InitialState(const Profile& p) {
         const ObjectDef& o = p.objects[i];
         Json v = o.value;
         switch (o.type) {
-            case ObjectType::Enum:
-            case ObjectType::KeyedEnum:
-                v = std::find(o.choices.begin(), o.choices.end(), o.value.get<std::string>()) - o.choices.begin();
-                break;
-            case ObjectType::Integer:
-            case ObjectType::KeyedInteger:
-                v = o.value.is_string() ? std::stoul(o.value.get<std::string>(), nullptr, 0) : o.value.get<uint32_t>();
-                break;
-            case ObjectType::OrderedList: {
-                v = Json::array();
-                for (size_t k = 0; k < o.choices.size(); ++k) v.push_back(k);
-                break;
-            }
-            default: break;
+        case ObjectType::Enum:
+        case ObjectType::KeyedEnum:
+            v = std::find(o.choices.begin(), o.choices.end(), o.value.get<std::string>()) - o.choices.begin();
+            break;
+        case ObjectType::Integer:
+        case ObjectType::KeyedInteger:
+            v = o.value.is_string() ? std::stoul(o.value.get<std::string>(), nullptr, 0) : o.value.get<uint32_t>();
+            break;
+        case ObjectType::OrderedList: {
+            v = Json::array();
+            for (size_t k = 0; k < o.choices.size(); ++k) v.push_back(k);
+            break;
+        }
+        default: break;
         }
         objects[std::to_string(first + i)] = v;
     }

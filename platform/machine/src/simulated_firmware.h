@@ -33,9 +33,9 @@ constexpr uint32_t kIplTexts = 0xF0800;  // 32 bytes per boot device
 
 // The English string table of the system objects and its translations, and the object list.
 struct ObjectCatalogue {
-    std::vector<std::string> english;  // index = string ID; 0 is "English"
+    std::vector<std::string> english;               // index = string ID; 0 is "English"
     std::unordered_map<std::string, uint16_t> ids;  // text -> string ID, for machines with many objects
-    std::vector<Bytes> tables;  // TableValue of each of the profile's languages, in profile order
+    std::vector<Bytes> tables;                      // TableValue of each of the profile's languages, in profile order
     uint16_t Id(const std::string& text) const;
     Bytes TableValue(const Language& language) const;
 };

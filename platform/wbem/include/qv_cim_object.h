@@ -51,9 +51,9 @@ using QualifierList = std::vector<Qualifier>;
 struct Property {
     std::wstring name;
     CIMTYPE type = CIM_STRING;
-    CimValue value;          // default (class) or current value (instance); null when unset
+    CimValue value;  // default (class) or current value (instance); null when unset
     QualifierList qualifiers;
-    std::wstring origin;     // the class that first declared it
+    std::wstring origin;  // the class that first declared it
     bool operator==(const Property&) const = default;
 };
 
@@ -73,8 +73,8 @@ struct CimObject {
     std::vector<std::wstring> derivation;  // superclass first, the root class last
     QualifierList qualifiers;
     std::vector<Property> properties;
-    std::vector<Method> methods;           // classes only
-    std::wstring nameSpace;                // set once the object came from or went to a repository
+    std::vector<Method> methods;  // classes only
+    std::wstring nameSpace;       // set once the object came from or went to a repository
     std::wstring server;
 
     bool IsClass() const { return genus == WBEM_GENUS_CLASS; }

@@ -49,8 +49,8 @@ const std::vector<InProcessProvider>& InProcessProviders();
 // 0x20001) keep their state in `session` between the begin and the end request.
 struct GateSession {
     bool writing = false;
-    std::vector<uint8_t> image;      // blocks written in this transfer
-    std::vector<bool> written;       // which 4096-byte blocks arrived
+    std::vector<uint8_t> image;  // blocks written in this transfer
+    std::vector<bool> written;   // which 4096-byte blocks arrived
     std::vector<uint8_t> password;
     bool open = false;
 };

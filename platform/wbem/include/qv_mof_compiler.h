@@ -28,7 +28,7 @@ struct MofOptions {
 struct MofResult {
     bool ok = false;
     std::string file;
-    int line = 0;                      // where the error is (1-based); 0 when it concerns the whole file
+    int line = 0;  // where the error is (1-based); 0 when it concerns the whole file
     std::string reason;
     HRESULT code = S_OK;
     std::vector<std::wstring> stored;  // "class X in root\y", "instance of X (path) in root\y", ...

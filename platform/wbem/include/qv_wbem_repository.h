@@ -94,8 +94,7 @@ private:
     HRESULT EndWrite(bool commit);
     HRESULT CreateNamespace(const std::wstring& ns);
     HRESULT DeleteNamespaceTree(const std::wstring& ns);
-    HRESULT SubclassNames(const std::wstring& ns, const std::wstring& name, bool deep,
-                          std::vector<std::wstring>* out);
+    HRESULT SubclassNames(const std::wstring& ns, const std::wstring& name, bool deep, std::vector<std::wstring>* out);
     HRESULT LoadObjects(const char* sql, const std::vector<std::string>& args, std::vector<CimObject>* out);
     bool HasRows(const char* sql, const std::vector<std::string>& args);
     void Stamp(CimObject* object, const std::wstring& ns);

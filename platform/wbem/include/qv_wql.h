@@ -47,8 +47,8 @@ struct Query {
     bool select_all = true;
     std::vector<std::wstring> properties;  // the SELECT list when not *
     std::wstring class_name;
-    std::optional<double> within;          // event queries: polling interval in seconds
-    std::unique_ptr<Condition> where;      // null: every object
+    std::optional<double> within;      // event queries: polling interval in seconds
+    std::unique_ptr<Condition> where;  // null: every object
 
     // True when `name` is in the SELECT list (always for *), ignoring case.
     bool Selects(const std::wstring& name) const;

@@ -258,14 +258,11 @@ struct IWbemClassObject : IUnknown {
     STDMETHOD(CompareTo)(LONG flags, IWbemClassObject* compareTo) = 0;
     STDMETHOD(GetPropertyOrigin)(LPCWSTR name, BSTR* className) = 0;
     STDMETHOD(InheritsFrom)(LPCWSTR ancestor) = 0;
-    STDMETHOD(GetMethod)(LPCWSTR name, LONG flags, IWbemClassObject** inSignature,
-                         IWbemClassObject** outSignature) = 0;
-    STDMETHOD(PutMethod)(LPCWSTR name, LONG flags, IWbemClassObject* inSignature,
-                         IWbemClassObject* outSignature) = 0;
+    STDMETHOD(GetMethod)(LPCWSTR name, LONG flags, IWbemClassObject** inSignature, IWbemClassObject** outSignature) = 0;
+    STDMETHOD(PutMethod)(LPCWSTR name, LONG flags, IWbemClassObject* inSignature, IWbemClassObject* outSignature) = 0;
     STDMETHOD(DeleteMethod)(LPCWSTR name) = 0;
     STDMETHOD(BeginMethodEnumeration)(LONG enumFlags) = 0;
-    STDMETHOD(NextMethod)(LONG flags, BSTR* name, IWbemClassObject** inSignature,
-                          IWbemClassObject** outSignature) = 0;
+    STDMETHOD(NextMethod)(LONG flags, BSTR* name, IWbemClassObject** inSignature, IWbemClassObject** outSignature) = 0;
     STDMETHOD(EndMethodEnumeration)() = 0;
     STDMETHOD(GetMethodQualifierSet)(LPCWSTR method, IWbemQualifierSet** qualifiers) = 0;
     STDMETHOD(GetMethodOrigin)(LPCWSTR methodName, BSTR* className) = 0;
@@ -338,25 +335,19 @@ struct IWbemServices : IUnknown {
     STDMETHOD(QueryObjectSink)(LONG flags, IWbemObjectSink** handler) = 0;
     STDMETHOD(GetObject)(const BSTR objectPath, LONG flags, IWbemContext* context, IWbemClassObject** object,
                          IWbemCallResult** result) = 0;
-    STDMETHOD(GetObjectAsync)(const BSTR objectPath, LONG flags, IWbemContext* context,
-                              IWbemObjectSink* handler) = 0;
-    STDMETHOD(PutClass)(IWbemClassObject* object, LONG flags, IWbemContext* context,
-                        IWbemCallResult** result) = 0;
-    STDMETHOD(PutClassAsync)(IWbemClassObject* object, LONG flags, IWbemContext* context,
-                             IWbemObjectSink* handler) = 0;
+    STDMETHOD(GetObjectAsync)(const BSTR objectPath, LONG flags, IWbemContext* context, IWbemObjectSink* handler) = 0;
+    STDMETHOD(PutClass)(IWbemClassObject* object, LONG flags, IWbemContext* context, IWbemCallResult** result) = 0;
+    STDMETHOD(PutClassAsync)(IWbemClassObject* object, LONG flags, IWbemContext* context, IWbemObjectSink* handler) = 0;
     STDMETHOD(DeleteClass)(const BSTR className, LONG flags, IWbemContext* context, IWbemCallResult** result) = 0;
-    STDMETHOD(DeleteClassAsync)(const BSTR className, LONG flags, IWbemContext* context,
-                                IWbemObjectSink* handler) = 0;
+    STDMETHOD(DeleteClassAsync)(const BSTR className, LONG flags, IWbemContext* context, IWbemObjectSink* handler) = 0;
     STDMETHOD(CreateClassEnum)(const BSTR superclass, LONG flags, IWbemContext* context,
                                IEnumWbemClassObject** enumerator) = 0;
     STDMETHOD(CreateClassEnumAsync)(const BSTR superclass, LONG flags, IWbemContext* context,
                                     IWbemObjectSink* handler) = 0;
-    STDMETHOD(PutInstance)(IWbemClassObject* instance, LONG flags, IWbemContext* context,
-                           IWbemCallResult** result) = 0;
+    STDMETHOD(PutInstance)(IWbemClassObject* instance, LONG flags, IWbemContext* context, IWbemCallResult** result) = 0;
     STDMETHOD(PutInstanceAsync)(IWbemClassObject* instance, LONG flags, IWbemContext* context,
                                 IWbemObjectSink* handler) = 0;
-    STDMETHOD(DeleteInstance)(const BSTR objectPath, LONG flags, IWbemContext* context,
-                              IWbemCallResult** result) = 0;
+    STDMETHOD(DeleteInstance)(const BSTR objectPath, LONG flags, IWbemContext* context, IWbemCallResult** result) = 0;
     STDMETHOD(DeleteInstanceAsync)(const BSTR objectPath, LONG flags, IWbemContext* context,
                                    IWbemObjectSink* handler) = 0;
     STDMETHOD(CreateInstanceEnum)(const BSTR filter, LONG flags, IWbemContext* context,
@@ -369,11 +360,10 @@ struct IWbemServices : IUnknown {
                               IWbemObjectSink* handler) = 0;
     STDMETHOD(ExecNotificationQuery)(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
                                      IEnumWbemClassObject** enumerator) = 0;
-    STDMETHOD(ExecNotificationQueryAsync)(const BSTR language, const BSTR query, LONG flags,
-                                          IWbemContext* context, IWbemObjectSink* handler) = 0;
+    STDMETHOD(ExecNotificationQueryAsync)(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
+                                          IWbemObjectSink* handler) = 0;
     STDMETHOD(ExecMethod)(const BSTR objectPath, const BSTR methodName, LONG flags, IWbemContext* context,
-                          IWbemClassObject* inParams, IWbemClassObject** outParams,
-                          IWbemCallResult** result) = 0;
+                          IWbemClassObject* inParams, IWbemClassObject** outParams, IWbemCallResult** result) = 0;
     STDMETHOD(ExecMethodAsync)(const BSTR objectPath, const BSTR methodName, LONG flags, IWbemContext* context,
                                IWbemClassObject* inParams, IWbemObjectSink* handler) = 0;
 
@@ -383,8 +373,7 @@ protected:
 
 struct IWbemLocator : IUnknown {
     STDMETHOD(ConnectServer)(const BSTR networkResource, const BSTR user, const BSTR password, const BSTR locale,
-                             LONG securityFlags, const BSTR authority, IWbemContext* context,
-                             IWbemServices** ns) = 0;
+                             LONG securityFlags, const BSTR authority, IWbemContext* context, IWbemServices** ns) = 0;
 
 protected:
     ~IWbemLocator() = default;

@@ -28,8 +28,10 @@ public:
         // Taken before the count drops: once it has, another thread may delete the object.
         std::function<void()> hook = OnlyOwnerLeft();
         ULONG left = --refs_;
-        if (left == 0) delete this;
-        else if (left == 1 && hook) hook();
+        if (left == 0)
+            delete this;
+        else if (left == 1 && hook)
+            hook();
         return left;
     }
 

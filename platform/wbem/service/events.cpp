@@ -44,7 +44,8 @@ void Deliver(const std::wstring& ns, IWbemClassObject* event) {
         for (auto& [id, s] : subscriptions) {
             if (!NamesEqual(s.ns, ns) || !IsA(*data, s.query->class_name) || !wql::Matches(*s.query, event, &IsAObject))
                 continue;
-            if (s.queue) queues.push_back(s.queue);
+            if (s.queue)
+                queues.push_back(s.queue);
             else {
                 s.sink->AddRef();
                 sinks.emplace_back(id, s.sink);

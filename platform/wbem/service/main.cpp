@@ -16,7 +16,8 @@ IUnknown* NewServiceLocator() { return qv::wbem::service::CreateServiceLocator()
 
 IUnknown* NewKernelDataProvider() {
     IUnknown* provider = nullptr;
-    if (FAILED(qv::wbem::CreateWmiKernelDataProvider(IID_IUnknown, reinterpret_cast<void**>(&provider)))) return nullptr;
+    if (FAILED(qv::wbem::CreateWmiKernelDataProvider(IID_IUnknown, reinterpret_cast<void**>(&provider))))
+        return nullptr;
     return provider;
 }
 

@@ -13,9 +13,7 @@ namespace {
 
 constexpr LONG kBatch = 64;  // objects per Indicate to an async client
 
-bool IsWql(const BSTR language) {
-    return language != nullptr && NamesEqual(language, L"WQL");
-}
+bool IsWql(const BSTR language) { return language != nullptr && NamesEqual(language, L"WQL"); }
 
 // The object the SELECT list leaves: only the selected properties (system properties stay).
 void ApplySelect(const wql::Query& query, CimObject* object) {
@@ -50,8 +48,8 @@ using EmitObject = std::function<void(IWbemClassObject*)>;
 // `emit` one by one as providers stream them. Static instances come from the repository. An object a
 // provider indicated is this service's own copy (it arrived by value), so it is handed on as it is unless the
 // SELECT list narrows it.
-HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_name, LONG flags,
-                           const wql::Query* query, const EmitObject& emit) {
+HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_name, LONG flags, const wql::Query* query,
+                           const EmitObject& emit) {
     std::vector<CimObject> classes(1);
     HRESULT hr = GetClassFromRepository(ns, class_name, &classes[0]);
     if (FAILED(hr)) return hr;
@@ -84,7 +82,8 @@ HRESULT EnumerateInstances(const std::wstring& ns, const std::wstring& class_nam
         if (hr == S_FALSE) {
             if (HasTrueQualifier(cls.qualifiers, L"abstract")) continue;
             std::vector<CimObject> found;
-            hr = WithRepository([&](Repository& r) { return r.EnumInstances(ns, cls.className, WBEM_FLAG_SHALLOW, &found); });
+            hr = WithRepository(
+                [&](Repository& r) { return r.EnumInstances(ns, cls.className, WBEM_FLAG_SHALLOW, &found); });
             if (FAILED(hr)) return hr;
             for (auto& o : found) {
                 IWbemClassObject* object = CreateClassObject(std::move(o));
@@ -131,7 +130,8 @@ void StartIntoSink(IWbemObjectSink* sink, std::function<HRESULT(const EmitObject
         std::vector<IWbemClassObject*> batch;
         HRESULT delivery = S_OK;
         auto flush = [&] {
-            if (!batch.empty() && SUCCEEDED(delivery)) delivery = sink->Indicate(static_cast<LONG>(batch.size()), batch.data());
+            if (!batch.empty() && SUCCEEDED(delivery))
+                delivery = sink->Indicate(static_cast<LONG>(batch.size()), batch.data());
             for (auto* o : batch) o->Release();
             batch.clear();
         };
@@ -231,7 +231,8 @@ public:
         *enumerator = nullptr;
         std::vector<CimObject> classes;
         std::wstring base = superclass ? std::wstring(superclass) : L"";
-        HRESULT hr = WithRepository([&](Repository& r) { return r.EnumClasses(ns_, base, flags & WBEM_FLAG_SHALLOW, &classes); });
+        HRESULT hr = WithRepository(
+            [&](Repository& r) { return r.EnumClasses(ns_, base, flags & WBEM_FLAG_SHALLOW, &classes); });
         if (FAILED(hr)) return hr == WBEM_E_NOT_FOUND ? WBEM_E_INVALID_CLASS : hr;
         auto queue = std::make_shared<ObjectQueue>();
         for (const auto& c : classes) queue->Push(CreateClassObject(c));
@@ -307,7 +308,8 @@ public:
         }
         return WithRepository([&](Repository& r) { return r.DeleteInstance(ns_, path->RelativeText()); });
     }
-    STDMETHODIMP DeleteInstanceAsync(const BSTR path, LONG flags, IWbemContext* context, IWbemObjectSink* sink) override {
+    STDMETHODIMP DeleteInstanceAsync(const BSTR path, LONG flags, IWbemContext* context,
+                                     IWbemObjectSink* sink) override {
         return Complete(sink, DeleteInstance(path, flags, context, nullptr), nullptr);
     }
     STDMETHODIMP CreateInstanceEnum(const BSTR filter, LONG flags, IWbemContext*,
@@ -319,7 +321,8 @@ public:
         if (FAILED(hr)) return hr;
         auto queue = std::make_shared<ObjectQueue>();
         std::wstring ns = ns_;
-        StartIntoQueue(queue, [ns, name, flags](const auto& emit) { return EnumerateInstances(ns, name, flags, nullptr, emit); });
+        StartIntoQueue(
+            queue, [ns, name, flags](const auto& emit) { return EnumerateInstances(ns, name, flags, nullptr, emit); });
         *enumerator = CreateEnumerator(queue);
         return S_OK;
     }
@@ -329,7 +332,8 @@ public:
         HRESULT hr = CheckClass(filter, &name);
         if (FAILED(hr)) return hr;
         std::wstring ns = ns_;
-        StartIntoSink(sink, [ns, name, flags](const auto& emit) { return EnumerateInstances(ns, name, flags, nullptr, emit); });
+        StartIntoSink(
+            sink, [ns, name, flags](const auto& emit) { return EnumerateInstances(ns, name, flags, nullptr, emit); });
         return WBEM_S_NO_ERROR;
     }
     STDMETHODIMP ExecQuery(const BSTR language, const BSTR text, LONG flags, IWbemContext*,
@@ -384,14 +388,16 @@ public:
     }
 
     // --- methods ---
-    STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext* context,
-                            IWbemClassObject* in, IWbemClassObject** out, IWbemCallResult** result) override {
+    STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext* context, IWbemClassObject* in,
+                            IWbemClassObject** out, IWbemCallResult** result) override {
         if (result != nullptr) *result = nullptr;
         if (out != nullptr) *out = nullptr;
         IWbemClassObject* returned = nullptr;
         HRESULT hr = Call(path, method, flags, context, in, &returned);
-        if (out != nullptr) *out = returned;
-        else if (returned != nullptr) returned->Release();
+        if (out != nullptr)
+            *out = returned;
+        else if (returned != nullptr)
+            returned->Release();
         return hr;
     }
     STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG flags, IWbemContext* context,
@@ -459,11 +465,14 @@ private:
         ProviderInfo info;
         hr = FindProvider(ns_, cls, &info);
         if (FAILED(hr)) return hr;
-        if (hr == S_FALSE) return WithRepository([&](Repository& r) { return r.GetInstance(ns_, path->RelativeText(), out); });
+        if (hr == S_FALSE)
+            return WithRepository([&](Repository& r) { return r.GetInstance(ns_, path->RelativeText(), out); });
         bool found = false;
         hr = CallProvider(
             ns_, info,
-            [&](IWbemServices* provider, IWbemObjectSink* sink) { return provider->GetObjectAsync(text, 0, nullptr, sink); },
+            [&](IWbemServices* provider, IWbemObjectSink* sink) {
+                return provider->GetObjectAsync(text, 0, nullptr, sink);
+            },
             [&](IWbemClassObject* object) {
                 const CimObject* data = CimObjectOf(object);
                 if (data != nullptr && !found) {
@@ -513,8 +522,8 @@ private:
 class ServiceLocator final : public ServiceObject<IWbemLocator> {
 public:
     ServiceLocator() : ServiceObject(IID_IWbemLocator) {}
-    STDMETHODIMP ConnectServer(const BSTR resource, const BSTR, const BSTR, const BSTR, LONG, const BSTR,
-                               IWbemContext*, IWbemServices** ns) override {
+    STDMETHODIMP ConnectServer(const BSTR resource, const BSTR, const BSTR, const BSTR, LONG, const BSTR, IWbemContext*,
+                               IWbemServices** ns) override {
         if (ns == nullptr) return WBEM_E_INVALID_PARAMETER;
         *ns = nullptr;
         std::wstring name = resource ? NormalizeNamespace(resource) : L"";

@@ -133,8 +133,7 @@ IEnumWbemClassObject* CreateEnumerator(std::shared_ptr<ObjectQueue> queue, std::
     return new Enumerator(std::move(queue), std::move(on_release));
 }
 
-IWbemObjectSink* CreateCollectSink(std::function<void(IWbemClassObject*)> on_object,
-                                   std::shared_ptr<Completion> done) {
+IWbemObjectSink* CreateCollectSink(std::function<void(IWbemClassObject*)> on_object, std::shared_ptr<Completion> done) {
     return new CollectSink(std::move(on_object), std::move(done));
 }
 

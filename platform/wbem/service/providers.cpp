@@ -47,7 +47,8 @@ bool NamesProvider(const CimObject& registration, const std::wstring& name) {
 
 class InitSink final : public ServiceObject<IWbemProviderInitSink> {
 public:
-    explicit InitSink(std::shared_ptr<Completion> done) : ServiceObject(IID_IWbemProviderInitSink), done_(std::move(done)) {}
+    explicit InitSink(std::shared_ptr<Completion> done)
+        : ServiceObject(IID_IWbemProviderInitSink), done_(std::move(done)) {}
     STDMETHODIMP SetStatus(LONG status, LONG) override {
         done_->Set(status);
         return S_OK;
@@ -79,7 +80,9 @@ std::map<std::wstring, std::shared_ptr<Entry>> cache;  // "namespace|provider", 
 // reads the SMBIOS table of root\WMI when its library starts).
 std::map<std::wstring, std::shared_ptr<std::mutex>> start_locks;  // under cache_mutex
 
-std::wstring CacheKey(const std::wstring& ns, const std::wstring& name) { return LowerName(ns) + L"|" + LowerName(name); }
+std::wstring CacheKey(const std::wstring& ns, const std::wstring& name) {
+    return LowerName(ns) + L"|" + LowerName(name);
+}
 
 HRESULT StartProvider(const std::wstring& ns, const ProviderInfo& info, IWbemServices** out) {
     IWbemProviderInit* init = nullptr;
@@ -224,8 +227,10 @@ HRESULT CallProvider(const std::wstring& ns, const ProviderInfo& info,
         auto done = std::make_shared<Completion>();
         IWbemObjectSink* sink = CreateCollectSink(on_object, done);
         hr = call(entry->provider, sink);
-        if (SUCCEEDED(hr)) hr = done->Wait(CallTimeout());
-        else done->Set(hr);
+        if (SUCCEEDED(hr))
+            hr = done->Wait(CallTimeout());
+        else
+            done->Set(hr);
         sink->Release();
         Done(entry);
         if (Gone(hr)) hr = WBEM_E_PROVIDER_FAILURE;

@@ -28,7 +28,7 @@
 namespace qv::wbem::service {
 
 // --- activity: what keeps the service alive (activity.cpp) -----------------------------------------------------
-void ObjectCreated();    // a COM object of the service (or a running request) came to life
+void ObjectCreated();  // a COM object of the service (or a running request) came to life
 void ObjectDestroyed();
 long LiveObjects();
 // Milliseconds from the environment variable `name`, or `fallback`.
@@ -76,8 +76,7 @@ IEnumWbemClassObject* CreateEnumerator(std::shared_ptr<ObjectQueue> queue, std::
 
 // A sink a provider writes to: each object goes to `on_object`; SetStatus(COMPLETE) completes `done`. When
 // the provider lets go of the sink without a status (it ended or died), `done` gets WBEM_E_PROVIDER_FAILURE.
-IWbemObjectSink* CreateCollectSink(std::function<void(IWbemClassObject*)> on_object,
-                                   std::shared_ptr<Completion> done);
+IWbemObjectSink* CreateCollectSink(std::function<void(IWbemClassObject*)> on_object, std::shared_ptr<Completion> done);
 
 // --- namespaces ----------------------------------------------------------------------------------------------
 IWbemServices* CreateNamespaceServices(const std::wstring& ns);

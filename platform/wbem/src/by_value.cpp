@@ -44,8 +44,10 @@ public:
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         IUnknown* made = nullptr;
-        if (create_ != nullptr) made = create_();
-        else made = static_cast<IMarshal*>(new Unmarshaler(decode_));
+        if (create_ != nullptr)
+            made = create_();
+        else
+            made = static_cast<IMarshal*>(new Unmarshaler(decode_));
         if (made == nullptr) return E_OUTOFMEMORY;
         HRESULT hr = made->QueryInterface(riid, object);
         made->Release();

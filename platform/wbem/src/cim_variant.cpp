@@ -20,14 +20,39 @@ bool IsUnsigned(CIMTYPE t) {
 
 void Range(CIMTYPE t, int64_t* lo, uint64_t* hi) {
     switch (t) {
-    case CIM_SINT8: *lo = -128; *hi = 127; break;
-    case CIM_UINT8: *lo = 0; *hi = 255; break;
-    case CIM_SINT16: *lo = -32768; *hi = 32767; break;
-    case CIM_UINT16: case CIM_CHAR16: *lo = 0; *hi = 65535; break;
-    case CIM_SINT32: *lo = INT32_MIN; *hi = INT32_MAX; break;
-    case CIM_UINT32: *lo = INT32_MIN; *hi = UINT32_MAX; break;  // uint32 travels as VT_I4: negative wraps
-    case CIM_SINT64: *lo = INT64_MIN; *hi = INT64_MAX; break;
-    default: *lo = 0; *hi = UINT64_MAX; break;
+    case CIM_SINT8:
+        *lo = -128;
+        *hi = 127;
+        break;
+    case CIM_UINT8:
+        *lo = 0;
+        *hi = 255;
+        break;
+    case CIM_SINT16:
+        *lo = -32768;
+        *hi = 32767;
+        break;
+    case CIM_UINT16:
+    case CIM_CHAR16:
+        *lo = 0;
+        *hi = 65535;
+        break;
+    case CIM_SINT32:
+        *lo = INT32_MIN;
+        *hi = INT32_MAX;
+        break;
+    case CIM_UINT32:
+        *lo = INT32_MIN;
+        *hi = UINT32_MAX;
+        break;  // uint32 travels as VT_I4: negative wraps
+    case CIM_SINT64:
+        *lo = INT64_MIN;
+        *hi = INT64_MAX;
+        break;
+    default:
+        *lo = 0;
+        *hi = UINT64_MAX;
+        break;
     }
 }
 
@@ -52,14 +77,40 @@ HRESULT ElementFrom(VARTYPE vt, const void* data, CIMTYPE t, CimScalar* out) {
     uint64_t magnitude = 0;
     int64_t signedValue = 0;
     switch (vt) {
-    case VT_I1: signedValue = *static_cast<const CHAR*>(data); isInt = true; break;
-    case VT_I2: signedValue = *static_cast<const SHORT*>(data); isInt = true; break;
-    case VT_I4: case VT_INT: signedValue = *static_cast<const LONG*>(data); isInt = true; break;
-    case VT_I8: signedValue = *static_cast<const LONGLONG*>(data); isInt = true; break;
-    case VT_UI1: magnitude = *static_cast<const BYTE*>(data); isInt = true; break;
-    case VT_UI2: magnitude = *static_cast<const USHORT*>(data); isInt = true; break;
-    case VT_UI4: case VT_UINT: magnitude = *static_cast<const ULONG*>(data); isInt = true; break;
-    case VT_UI8: magnitude = *static_cast<const ULONGLONG*>(data); isInt = true; break;
+    case VT_I1:
+        signedValue = *static_cast<const CHAR*>(data);
+        isInt = true;
+        break;
+    case VT_I2:
+        signedValue = *static_cast<const SHORT*>(data);
+        isInt = true;
+        break;
+    case VT_I4:
+    case VT_INT:
+        signedValue = *static_cast<const LONG*>(data);
+        isInt = true;
+        break;
+    case VT_I8:
+        signedValue = *static_cast<const LONGLONG*>(data);
+        isInt = true;
+        break;
+    case VT_UI1:
+        magnitude = *static_cast<const BYTE*>(data);
+        isInt = true;
+        break;
+    case VT_UI2:
+        magnitude = *static_cast<const USHORT*>(data);
+        isInt = true;
+        break;
+    case VT_UI4:
+    case VT_UINT:
+        magnitude = *static_cast<const ULONG*>(data);
+        isInt = true;
+        break;
+    case VT_UI8:
+        magnitude = *static_cast<const ULONGLONG*>(data);
+        isInt = true;
+        break;
     default: break;
     }
     if (isInt && (vt == VT_I1 || vt == VT_I2 || vt == VT_I4 || vt == VT_INT || vt == VT_I8)) {
@@ -81,23 +132,32 @@ HRESULT ElementFrom(VARTYPE vt, const void* data, CIMTYPE t, CimScalar* out) {
             if (magnitude > static_cast<uint64_t>(INT64_MAX) + 1) return WBEM_E_TYPE_MISMATCH;
             int64_t v = static_cast<int64_t>(0 - magnitude);
             if (v < lo) return WBEM_E_TYPE_MISMATCH;
-            if (t == CIM_UINT32) *out = static_cast<uint64_t>(static_cast<uint32_t>(v));
-            else if (IsUnsigned(t)) return WBEM_E_TYPE_MISMATCH;
-            else *out = v;
+            if (t == CIM_UINT32)
+                *out = static_cast<uint64_t>(static_cast<uint32_t>(v));
+            else if (IsUnsigned(t))
+                return WBEM_E_TYPE_MISMATCH;
+            else
+                *out = v;
             return S_OK;
         }
         if (magnitude > hi) return WBEM_E_TYPE_MISMATCH;
-        if (IsSigned(t)) *out = static_cast<int64_t>(magnitude);
-        else *out = magnitude;
+        if (IsSigned(t))
+            *out = static_cast<int64_t>(magnitude);
+        else
+            *out = magnitude;
         return S_OK;
     }
     switch (t) {
     case CIM_REAL32:
     case CIM_REAL64:
-        if (vt == VT_R4) *out = static_cast<double>(*static_cast<const FLOAT*>(data));
-        else if (vt == VT_R8) *out = *static_cast<const DOUBLE*>(data);
-        else if (isInt) *out = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
-        else return WBEM_E_TYPE_MISMATCH;
+        if (vt == VT_R4)
+            *out = static_cast<double>(*static_cast<const FLOAT*>(data));
+        else if (vt == VT_R8)
+            *out = *static_cast<const DOUBLE*>(data);
+        else if (isInt)
+            *out = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
+        else
+            return WBEM_E_TYPE_MISMATCH;
         return S_OK;
     case CIM_BOOLEAN:
         if (vt != VT_BOOL) return WBEM_E_TYPE_MISMATCH;
@@ -130,21 +190,24 @@ HRESULT ElementTo(const CimScalar& e, CIMTYPE t, VARTYPE vt, VARIANT* v) {
     switch (vt) {
     case VT_I2:
         v->iVal = static_cast<SHORT>(std::holds_alternative<int64_t>(e) ? std::get<int64_t>(e)
-                                                                         : static_cast<int64_t>(std::get<uint64_t>(e)));
+                                                                        : static_cast<int64_t>(std::get<uint64_t>(e)));
         return S_OK;
     case VT_UI1: v->bVal = static_cast<BYTE>(std::get<uint64_t>(e)); return S_OK;
     case VT_I4:
         v->lVal = static_cast<LONG>(std::holds_alternative<int64_t>(e) ? std::get<int64_t>(e)
-                                                                        : static_cast<int64_t>(std::get<uint64_t>(e)));
+                                                                       : static_cast<int64_t>(std::get<uint64_t>(e)));
         return S_OK;
     case VT_R4: v->fltVal = static_cast<FLOAT>(std::get<double>(e)); return S_OK;
     case VT_R8: v->dblVal = std::get<double>(e); return S_OK;
     case VT_BOOL: v->boolVal = std::get<bool>(e) ? VARIANT_TRUE : VARIANT_FALSE; return S_OK;
     case VT_BSTR: {
         std::wstring text;
-        if (t == CIM_SINT64) text = std::to_wstring(std::get<int64_t>(e));
-        else if (t == CIM_UINT64) text = std::to_wstring(std::get<uint64_t>(e));
-        else text = std::get<std::wstring>(e);
+        if (t == CIM_SINT64)
+            text = std::to_wstring(std::get<int64_t>(e));
+        else if (t == CIM_UINT64)
+            text = std::to_wstring(std::get<uint64_t>(e));
+        else
+            text = std::get<std::wstring>(e);
         v->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return v->bstrVal ? S_OK : WBEM_E_OUT_OF_MEMORY;
     }
@@ -172,10 +235,18 @@ bool IsDmtfDatetime(const std::wstring& s) {
 VARTYPE VarTypeOf(CIMTYPE type) {
     VARTYPE array = (type & CIM_FLAG_ARRAY) ? VT_ARRAY : 0;
     switch (Base(type)) {
-    case CIM_SINT8: case CIM_SINT16: case CIM_CHAR16: return VT_I2 | array;
+    case CIM_SINT8:
+    case CIM_SINT16:
+    case CIM_CHAR16: return VT_I2 | array;
     case CIM_UINT8: return VT_UI1 | array;
-    case CIM_UINT16: case CIM_SINT32: case CIM_UINT32: return VT_I4 | array;
-    case CIM_SINT64: case CIM_UINT64: case CIM_STRING: case CIM_DATETIME: case CIM_REFERENCE: return VT_BSTR | array;
+    case CIM_UINT16:
+    case CIM_SINT32:
+    case CIM_UINT32: return VT_I4 | array;
+    case CIM_SINT64:
+    case CIM_UINT64:
+    case CIM_STRING:
+    case CIM_DATETIME:
+    case CIM_REFERENCE: return VT_BSTR | array;
     case CIM_REAL32: return VT_R4 | array;
     case CIM_REAL64: return VT_R8 | array;
     case CIM_BOOLEAN: return VT_BOOL | array;
@@ -205,7 +276,7 @@ HRESULT ToVariant(const CimValue& value, VARIANT* out) {
         VariantInit(&element);
         HRESULT hr = ElementTo(value.elements[i], base, elementVt, &element);
         if (SUCCEEDED(hr)) {
-            void* slot = elementVt == VT_BSTR ? static_cast<void*>(element.bstrVal)
+            void* slot = elementVt == VT_BSTR      ? static_cast<void*>(element.bstrVal)
                          : elementVt == VT_UNKNOWN ? static_cast<void*>(element.punkVal)
                                                    : static_cast<void*>(&element.llVal);
             hr = SafeArrayPutElement(array, &i, slot);
@@ -248,7 +319,8 @@ HRESULT FromVariant(const VARIANT* in, CIMTYPE type, CimValue* out) {
         if (SUCCEEDED(hr)) {
             if (elementVt != VT_VARIANT) element.vt = elementVt;
             CimScalar scalar;
-            hr = (element.vt & VT_ARRAY) ? WBEM_E_TYPE_MISMATCH : ElementFrom(element.vt, &element.llVal, base, &scalar);
+            hr = (element.vt & VT_ARRAY) ? WBEM_E_TYPE_MISMATCH
+                                         : ElementFrom(element.vt, &element.llVal, base, &scalar);
             if (SUCCEEDED(hr)) elements.push_back(std::move(scalar));
         }
         VariantClear(&element);
@@ -263,10 +335,14 @@ CIMTYPE CimTypeOfVariant(const VARIANT* in) {
     if (!in) return CIM_EMPTY;
     CIMTYPE array = (in->vt & VT_ARRAY) ? CIM_FLAG_ARRAY : 0;
     switch (in->vt & VT_TYPEMASK) {
-    case VT_I1: case VT_I2: return CIM_SINT16 | array;
+    case VT_I1:
+    case VT_I2: return CIM_SINT16 | array;
     case VT_UI1: return CIM_UINT8 | array;
-    case VT_I4: case VT_INT: return CIM_SINT32 | array;
-    case VT_UI2: case VT_UI4: case VT_UINT: return CIM_UINT32 | array;
+    case VT_I4:
+    case VT_INT: return CIM_SINT32 | array;
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UINT: return CIM_UINT32 | array;
     case VT_I8: return CIM_SINT64 | array;
     case VT_UI8: return CIM_UINT64 | array;
     case VT_R4: return CIM_REAL32 | array;

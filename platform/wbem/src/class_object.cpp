@@ -16,9 +16,9 @@ namespace {
 // {6E1B5C2A-3F0D-4C1E-9A57-2B8C0D4E7F11}
 DEFINE_GUID(IID_IQvCimObject, 0x6e1b5c2a, 0x3f0d, 0x4c1e, 0x9a, 0x57, 0x2b, 0x8c, 0x0d, 0x4e, 0x7f, 0x11);
 
-const wchar_t* const kSystemProperties[] = {L"__GENUS",  L"__CLASS",     L"__SUPERCLASS", L"__DYNASTY",
-                                            L"__RELPATH", L"__PROPERTY_COUNT", L"__DERIVATION",
-                                            L"__SERVER", L"__NAMESPACE", L"__PATH"};
+const wchar_t* const kSystemProperties[] = {
+    L"__GENUS",          L"__CLASS",      L"__SUPERCLASS", L"__DYNASTY",   L"__RELPATH",
+    L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER",     L"__NAMESPACE", L"__PATH"};
 
 bool IsSystemName(const std::wstring& name) { return name.size() >= 2 && name[0] == L'_' && name[1] == L'_'; }
 
@@ -29,21 +29,29 @@ CimValue TextOrNull(const std::wstring& text) {
 // The value of a system property; false when `name` is not one.
 bool SystemValue(const CimObject& o, const std::wstring& name, CimValue* value) {
     if (!IsSystemName(name)) return false;
-    if (NamesEqual(name, L"__GENUS")) *value = CimValue::Sint(CIM_SINT32, o.genus);
-    else if (NamesEqual(name, L"__CLASS")) *value = TextOrNull(o.className);
-    else if (NamesEqual(name, L"__SUPERCLASS")) *value = TextOrNull(o.superclass);
+    if (NamesEqual(name, L"__GENUS"))
+        *value = CimValue::Sint(CIM_SINT32, o.genus);
+    else if (NamesEqual(name, L"__CLASS"))
+        *value = TextOrNull(o.className);
+    else if (NamesEqual(name, L"__SUPERCLASS"))
+        *value = TextOrNull(o.superclass);
     else if (NamesEqual(name, L"__DYNASTY"))
         *value = TextOrNull(o.derivation.empty() ? (o.IsClass() ? o.className : L"") : o.derivation.back());
-    else if (NamesEqual(name, L"__RELPATH")) *value = TextOrNull(RelativePath(o));
+    else if (NamesEqual(name, L"__RELPATH"))
+        *value = TextOrNull(RelativePath(o));
     else if (NamesEqual(name, L"__PROPERTY_COUNT"))
         *value = CimValue::Sint(CIM_SINT32, static_cast<int64_t>(o.properties.size()));
     else if (NamesEqual(name, L"__DERIVATION")) {
         *value = CimValue{CIM_STRING | CIM_FLAG_ARRAY, false, {}};
         for (const auto& d : o.derivation) value->elements.push_back(d);
-    } else if (NamesEqual(name, L"__SERVER")) *value = TextOrNull(o.server);
-    else if (NamesEqual(name, L"__NAMESPACE")) *value = TextOrNull(o.nameSpace);
-    else if (NamesEqual(name, L"__PATH")) *value = TextOrNull(FullPath(o));
-    else return false;
+    } else if (NamesEqual(name, L"__SERVER"))
+        *value = TextOrNull(o.server);
+    else if (NamesEqual(name, L"__NAMESPACE"))
+        *value = TextOrNull(o.nameSpace);
+    else if (NamesEqual(name, L"__PATH"))
+        *value = TextOrNull(FullPath(o));
+    else
+        return false;
     return true;
 }
 
@@ -90,7 +98,8 @@ public:
         if (!p) return WBEM_E_NOT_FOUND;
         if (type) *type = p->type;
         if (flavor)
-            *flavor = NamesEqual(p->origin, object_.className) ? WBEM_FLAVOR_ORIGIN_LOCAL : WBEM_FLAVOR_ORIGIN_PROPAGATED;
+            *flavor = NamesEqual(p->origin, object_.className) ? WBEM_FLAVOR_ORIGIN_LOCAL
+                                                               : WBEM_FLAVOR_ORIGIN_PROPAGATED;
         if (!value) return S_OK;
         if (!p->value.null) return ToVariant(p->value, value);
         return ToVariant(CimValue::Null(p->type), value);

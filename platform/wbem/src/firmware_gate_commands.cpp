@@ -53,67 +53,66 @@ bool BlockPosition(const std::vector<uint8_t>& input, uint32_t flashSize, uint32
            flashSize - *offset >= *size;
 }
 
-uint32_t Flash(qv::machine::Firmware& f, GateSession& s, uint32_t type, const std::vector<uint8_t>& in, std::vector<uint8_t>* out) {
+uint32_t Flash(qv::machine::Firmware& f, GateSession& s, uint32_t type, const std::vector<uint8_t>& in,
+               std::vector<uint8_t>* out) {
     qv::machine::CallOutcome outcome;
     uint32_t flashSize = f.FlashSize();
     switch (type) {
-        case 1:  // begin
-            s = GateSession{};
-            s.open = true;
-            return kOk;
-        case 2: {  // end: a write transfer puts the whole image into the part
-            if (!s.open) return kNoTransfer;
-            GateSession done = std::move(s);
-            s = GateSession{};
-            if (!done.writing) return kOk;
-            if (std::find(done.written.begin(), done.written.end(), false) != done.written.end()) return kNoTransfer;
-            return f.FlashWrite(done.image, done.password, outcome);
+    case 1:  // begin
+        s = GateSession{};
+        s.open = true;
+        return kOk;
+    case 2: {  // end: a write transfer puts the whole image into the part
+        if (!s.open) return kNoTransfer;
+        GateSession done = std::move(s);
+        s = GateSession{};
+        if (!done.writing) return kOk;
+        if (std::find(done.written.begin(), done.written.end(), false) != done.written.end()) return kNoTransfer;
+        return f.FlashWrite(done.image, done.password, outcome);
+    }
+    case 3: {  // flash information
+        if (in.size() < 34) return kInvalid;
+        out->assign(128, 0);
+        Put32(out, 0, flashSize);
+        Put32(out, 4, kBlockSize);
+        Put32(out, 8, kInterfaceVersion);
+        return kOk;
+    }
+    case 4: {  // read one block
+        uint32_t size = 0, offset = 0;
+        std::vector<uint8_t> password;
+        if (!s.open) return kNoTransfer;
+        if (in.size() < 44 || !BlockPosition(in, flashSize, &size, &offset) ||
+            !Password(in, 12, U16(in, 10), &password))
+            return kInvalid;
+        qv::machine::Bytes contents;
+        uint8_t code = f.FlashRead(contents, flashSize, password, outcome);
+        if (code != kOk) return code;
+        if (contents.size() < offset + size) return kInvalid;
+        out->assign(kBlockSize, 0);
+        std::memcpy(out->data(), contents.data() + offset, size);
+        return kOk;
+    }
+    case 5: {  // write one block
+        uint32_t size = 0, offset = 0;
+        std::vector<uint8_t> password;
+        if (!s.open) return kNoTransfer;
+        if (in.size() < 16 || !BlockPosition(in, flashSize, &size, &offset)) return kInvalid;
+        uint16_t passwordLength = U16(in, 14);
+        if (!Password(in, 16, passwordLength, &password) || in.size() != 16u + passwordLength + size) return kInvalid;
+        const uint8_t* block = in.data() + 16 + passwordLength;
+        if (Checksum(block, size) != U32(in, 10)) return kInvalid;
+        if (!s.writing) {
+            s.writing = true;
+            s.image.assign(flashSize, 0xFF);
+            s.written.assign((flashSize + kBlockSize - 1) / kBlockSize, false);
+            s.password = password;
         }
-        case 3: {  // flash information
-            if (in.size() < 34) return kInvalid;
-            out->assign(128, 0);
-            Put32(out, 0, flashSize);
-            Put32(out, 4, kBlockSize);
-            Put32(out, 8, kInterfaceVersion);
-            return kOk;
-        }
-        case 4: {  // read one block
-            uint32_t size = 0, offset = 0;
-            std::vector<uint8_t> password;
-            if (!s.open) return kNoTransfer;
-            if (in.size() < 44 || !BlockPosition(in, flashSize, &size, &offset) ||
-                !Password(in, 12, U16(in, 10), &password))
-                return kInvalid;
-            qv::machine::Bytes contents;
-            uint8_t code = f.FlashRead(contents, flashSize, password, outcome);
-            if (code != kOk) return code;
-            if (contents.size() < offset + size) return kInvalid;
-            out->assign(kBlockSize, 0);
-            std::memcpy(out->data(), contents.data() + offset, size);
-            return kOk;
-        }
-        case 5: {  // write one block
-            uint32_t size = 0, offset = 0;
-            std::vector<uint8_t> password;
-            if (!s.open) return kNoTransfer;
-            if (in.size() < 16 || !BlockPosition(in, flashSize, &size, &offset)) return kInvalid;
-            uint16_t passwordLength = U16(in, 14);
-            if (!Password(in, 16, passwordLength, &password) || in.size() != 16u + passwordLength + size)
-                return kInvalid;
-            const uint8_t* block = in.data() + 16 + passwordLength;
-            if (Checksum(block, size) != U32(in, 10)) return kInvalid;
-            if (!s.writing) {
-                s.writing = true;
-                s.image.assign(flashSize, 0xFF);
-                s.written.assign((flashSize + kBlockSize - 1) / kBlockSize, false);
-                s.password = password;
-            }
-            std::memcpy(s.image.data() + offset, block, size);
-            s.written[offset / kBlockSize] = true;
-            return kOk;
-        }
-        default:
-            return kUnsupported;
+        std::memcpy(s.image.data() + offset, block, size);
+        s.written[offset / kBlockSize] = true;
+        return kOk;
+    }
+    default: return kUnsupported;
     }
 }
 

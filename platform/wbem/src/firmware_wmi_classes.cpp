@@ -8,11 +8,13 @@
 
 namespace qv::wbem {
 
-const CLSID CLSID_WmiKernelDataProvider = {0xD2D588B5, 0xD081, 0x11D0, {0x99, 0xE0, 0x00, 0xC0, 0x4F, 0xC2, 0xF8, 0xEC}};
+const CLSID CLSID_WmiKernelDataProvider = {
+    0xD2D588B5, 0xD081, 0x11D0, {0x99, 0xE0, 0x00, 0xC0, 0x4F, 0xC2, 0xF8, 0xEC}};
 
 namespace {
 
-const wchar_t kProviderAndSmbios[] = LR"MOF(
+const wchar_t kProviderAndSmbios[] =
+    LR"MOF(
 instance of __Win32Provider as $WmiProv
 {
     Name = "WMIProv";
@@ -49,7 +51,8 @@ class MSSmBios_RawSMBiosTables
 };
 )MOF";
 
-const wchar_t kCallGate[] = LR"MOF(
+const wchar_t kCallGate[] =
+    LR"MOF(
 [WMI, guid("{5B0D6F1C-2E4A-4C39-9D3B-7A1E6C2B9F10}")]
 class vrxBDataIn
 {

@@ -29,8 +29,8 @@ std::wstring ClsidText(REFCLSID clsid) {
 HRESULT RegisterService() {
     std::wstring key_path = L"CLSID\\" + ClsidText(CLSID_QvWbemService) + L"\\LocalServer32";
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
         return REGDB_E_WRITEREGDB;
     std::wstring wanted = L"\"" + win::FromUtf8(ServiceProgram()) + L"\"";
     DWORD type = 0, size = 0;
@@ -51,8 +51,8 @@ HRESULT RegisterService() {
 
 class Locator final : public qv::com::Object<IWbemLocator> {
 public:
-    STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR locale,
-                               LONG flags, const BSTR authority, IWbemContext* context, IWbemServices** ns) override {
+    STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR locale, LONG flags,
+                               const BSTR authority, IWbemContext* context, IWbemServices** ns) override {
         if (ns == nullptr) return WBEM_E_INVALID_PARAMETER;
         *ns = nullptr;
         std::wstring name = resource ? NormalizeNamespace(resource) : L"";

@@ -29,10 +29,10 @@ std::string Q(const std::wstring& name) { return "'" + qv::win::ToUtf8(name) + "
 
 CIMTYPE ScalarTypeByName(const std::wstring& name) {
     static const std::pair<const wchar_t*, CIMTYPE> table[] = {
-        {L"string", CIM_STRING},   {L"boolean", CIM_BOOLEAN}, {L"uint8", CIM_UINT8},   {L"sint8", CIM_SINT8},
-        {L"uint16", CIM_UINT16},   {L"sint16", CIM_SINT16},   {L"uint32", CIM_UINT32}, {L"sint32", CIM_SINT32},
-        {L"uint64", CIM_UINT64},   {L"sint64", CIM_SINT64},   {L"real32", CIM_REAL32}, {L"real64", CIM_REAL64},
-        {L"datetime", CIM_DATETIME}, {L"char16", CIM_CHAR16}, {L"object", CIM_OBJECT}};
+        {L"string", CIM_STRING},     {L"boolean", CIM_BOOLEAN}, {L"uint8", CIM_UINT8},   {L"sint8", CIM_SINT8},
+        {L"uint16", CIM_UINT16},     {L"sint16", CIM_SINT16},   {L"uint32", CIM_UINT32}, {L"sint32", CIM_SINT32},
+        {L"uint64", CIM_UINT64},     {L"sint64", CIM_SINT64},   {L"real32", CIM_REAL32}, {L"real64", CIM_REAL64},
+        {L"datetime", CIM_DATETIME}, {L"char16", CIM_CHAR16},   {L"object", CIM_OBJECT}};
     for (const auto& [n, t] : table)
         if (NamesEqual(n, name)) return t;
     return CIM_EMPTY;
@@ -41,7 +41,8 @@ CIMTYPE ScalarTypeByName(const std::wstring& name) {
 bool InRange(CIMTYPE t, bool negative, uint64_t magnitude) {
     switch (t) {
     case CIM_UINT8: return !negative && magnitude <= UINT8_MAX;
-    case CIM_UINT16: case CIM_CHAR16: return !negative && magnitude <= UINT16_MAX;
+    case CIM_UINT16:
+    case CIM_CHAR16: return !negative && magnitude <= UINT16_MAX;
     case CIM_UINT32: return !negative && magnitude <= UINT32_MAX;
     case CIM_UINT64: return !negative;
     case CIM_SINT8: return magnitude <= (negative ? 128u : 127u);
@@ -70,7 +71,8 @@ public:
 private:
     // --- pragmas ---
     std::wstring PragmaText(const Pragma& p, size_t index) {
-        if (index >= p.arguments.size()) Fail(p.line, WBEM_E_INVALID_SYNTAX, "#pragma " + qv::win::ToUtf8(p.name) + " needs an argument");
+        if (index >= p.arguments.size())
+            Fail(p.line, WBEM_E_INVALID_SYNTAX, "#pragma " + qv::win::ToUtf8(p.name) + " needs an argument");
         return p.arguments[index].text;
     }
 
@@ -92,11 +94,16 @@ private:
             LONG flags = 0;
             for (size_t i = 0; i < p.arguments.size(); ++i) {
                 std::wstring f = LowerName(p.arguments[i].text);
-                if (f == L"forceupdate") flags |= WBEM_FLAG_UPDATE_FORCE_MODE;
-                else if (f == L"safeupdate") flags |= WBEM_FLAG_UPDATE_SAFE_MODE;
-                else if (f == L"updateonly") flags |= WBEM_FLAG_UPDATE_ONLY;
-                else if (f == L"createonly") flags |= WBEM_FLAG_CREATE_ONLY;
-                else Fail(p.line, WBEM_E_INVALID_PARAMETER, "unknown flag " + Q(p.arguments[i].text));
+                if (f == L"forceupdate")
+                    flags |= WBEM_FLAG_UPDATE_FORCE_MODE;
+                else if (f == L"safeupdate")
+                    flags |= WBEM_FLAG_UPDATE_SAFE_MODE;
+                else if (f == L"updateonly")
+                    flags |= WBEM_FLAG_UPDATE_ONLY;
+                else if (f == L"createonly")
+                    flags |= WBEM_FLAG_CREATE_ONLY;
+                else
+                    Fail(p.line, WBEM_E_INVALID_PARAMETER, "unknown flag " + Q(p.arguments[i].text));
             }
             if ((flags & WBEM_FLAG_UPDATE_ONLY) && (flags & WBEM_FLAG_CREATE_ONLY))
                 Fail(p.line, WBEM_E_INVALID_PARAMETER, "'updateonly' and 'createonly' exclude each other");
@@ -124,9 +131,12 @@ private:
             case Value::Kind::Bool: return CIM_BOOLEAN;
             case Value::Kind::Integer: return CIM_SINT32;
             case Value::Kind::Real: return CIM_REAL64;
-            case Value::Kind::String: case Value::Kind::Char: return CIM_STRING;
+            case Value::Kind::String:
+            case Value::Kind::Char: return CIM_STRING;
             case Value::Kind::Null: return CIM_EMPTY;
-            default: Fail(v.line, WBEM_E_INVALID_QUALIFIER_TYPE, "qualifier " + Q(q.name) + " has a value of a kind qualifiers cannot hold");
+            default:
+                Fail(v.line, WBEM_E_INVALID_QUALIFIER_TYPE,
+                     "qualifier " + Q(q.name) + " has a value of a kind qualifiers cannot hold");
             }
         };
         if (q.value.kind == Value::Kind::Null) return CimValue::Null(CIM_STRING);
@@ -139,7 +149,8 @@ private:
         for (const Value& e : q.value.elements) {
             CIMTYPE et = scalarType(e);
             if (et == CIM_SINT32 && !InRange(CIM_SINT32, e.negative, e.magnitude)) et = CIM_REAL64;
-            if (t == CIM_EMPTY || (t == CIM_SINT32 && et == CIM_REAL64)) t = et;
+            if (t == CIM_EMPTY || (t == CIM_SINT32 && et == CIM_REAL64))
+                t = et;
             else if (!(t == CIM_REAL64 && et == CIM_SINT32) && et != t)
                 Fail(e.line, WBEM_E_INVALID_QUALIFIER_TYPE, "qualifier " + Q(q.name) + " mixes value types");
         }
@@ -152,13 +163,14 @@ private:
         for (size_t i = 0; i < decls.size(); ++i) {
             const QualifierDecl& d = decls[i];
             for (size_t k = 0; k < i; ++k)
-                if (NamesEqual(decls[k].name, d.name)) Fail(d.line, WBEM_E_INVALID_QUALIFIER, "duplicate qualifier " + Q(d.name));
+                if (NamesEqual(decls[k].name, d.name))
+                    Fail(d.line, WBEM_E_INVALID_QUALIFIER, "duplicate qualifier " + Q(d.name));
             LONG flavor = DefaultFlavor(d.name);
             flavor = (flavor & ~d.flavorMask) | (d.flavor & d.flavorMask);
             Qualifier q{d.name, QualifierValue(d), flavor};
             if (Qualifier* existing = FindQualifier(*list, d.name)) {
-                if ((existing->flavor & WBEM_FLAVOR_ORIGIN_PROPAGATED) && (existing->flavor & WBEM_FLAVOR_NOT_OVERRIDABLE) &&
-                    !(existing->value == q.value))
+                if ((existing->flavor & WBEM_FLAVOR_ORIGIN_PROPAGATED) &&
+                    (existing->flavor & WBEM_FLAVOR_NOT_OVERRIDABLE) && !(existing->value == q.value))
                     Fail(d.line, WBEM_E_OVERRIDE_NOT_ALLOWED, "qualifier " + Q(d.name) + " cannot be overridden");
                 q.name = existing->name;
                 *existing = std::move(q);
@@ -173,7 +185,8 @@ private:
         if (v.kind == Value::Kind::Null) return CimValue::Null(type);
         CimValue out{type, false, {}};
         if (type & CIM_FLAG_ARRAY) {
-            if (v.kind != Value::Kind::Array) Fail(v.line, WBEM_E_TYPE_MISMATCH, "expected an array value for " + Q(what));
+            if (v.kind != Value::Kind::Array)
+                Fail(v.line, WBEM_E_TYPE_MISMATCH, "expected an array value for " + Q(what));
             for (const Value& e : v.elements) out.elements.push_back(Scalar(e, type & ~CIM_FLAG_ARRAY, what));
             return out;
         }
@@ -183,7 +196,8 @@ private:
     }
 
     [[noreturn]] static void Mismatch(const Value& v, CIMTYPE t, const std::wstring& what) {
-        Fail(v.line, WBEM_E_TYPE_MISMATCH, "value of " + Q(what) + " does not fit type " + qv::win::ToUtf8(CimTypeName(t)));
+        Fail(v.line, WBEM_E_TYPE_MISMATCH,
+             "value of " + Q(what) + " does not fit type " + qv::win::ToUtf8(CimTypeName(t)));
     }
 
     CimScalar Scalar(const Value& v, CIMTYPE t, const std::wstring& what) {
@@ -194,7 +208,8 @@ private:
             if (!InRange(t, v.negative, v.magnitude)) {
                 if (ScalarTypeByName(CimTypeName(t)) != CIM_EMPTY && t != CIM_STRING && t != CIM_BOOLEAN &&
                     t != CIM_DATETIME && t != CIM_OBJECT)
-                    Fail(v.line, WBEM_E_VALUE_OUT_OF_RANGE, "value of " + Q(what) + " out of range for " + qv::win::ToUtf8(CimTypeName(t)));
+                    Fail(v.line, WBEM_E_VALUE_OUT_OF_RANGE,
+                         "value of " + Q(what) + " out of range for " + qv::win::ToUtf8(CimTypeName(t)));
                 Mismatch(v, t, what);
             }
             if (t == CIM_SINT8 || t == CIM_SINT16 || t == CIM_SINT32 || t == CIM_SINT64)
@@ -213,11 +228,13 @@ private:
         case Value::Kind::String:
             if (t == CIM_STRING) return v.text;
             if (t == CIM_DATETIME) {
-                if (!IsDmtfDatetime(v.text)) Fail(v.line, WBEM_E_TYPE_MISMATCH, "value of " + Q(what) + " is not a DMTF datetime");
+                if (!IsDmtfDatetime(v.text))
+                    Fail(v.line, WBEM_E_TYPE_MISMATCH, "value of " + Q(what) + " is not a DMTF datetime");
                 return v.text;
             }
             if (t == CIM_REFERENCE) {
-                if (!ParseObjectPath(v.text)) Fail(v.line, WBEM_E_INVALID_OBJECT_PATH, "value of " + Q(what) + " is not an object path");
+                if (!ParseObjectPath(v.text))
+                    Fail(v.line, WBEM_E_INVALID_OBJECT_PATH, "value of " + Q(what) + " is not an object path");
                 return v.text;
             }
             Mismatch(v, t, what);
@@ -270,8 +287,10 @@ private:
         ApplyQualifiers(&p->qualifiers, d.qualifiers);
         if (d.arraySize >= 0) {
             Qualifier max{L"MAX", CimValue::Sint(CIM_SINT32, d.arraySize), WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS};
-            if (Qualifier* existing = FindQualifier(p->qualifiers, L"MAX")) *existing = max;
-            else p->qualifiers.push_back(max);
+            if (Qualifier* existing = FindQualifier(p->qualifiers, L"MAX"))
+                *existing = max;
+            else
+                p->qualifiers.push_back(max);
         }
         if (d.hasDefault) p->value = Convert(d.defaultValue, type, d.name);
     }
@@ -296,7 +315,9 @@ private:
                 if (NamesEqual(q.name, L"in")) isIn = !q.hasValue || q.value.boolean;
                 if (NamesEqual(q.name, L"out")) isOut = !q.hasValue || q.value.boolean;
             }
-            if (!isIn && !isOut) Fail(pd.line, WBEM_E_INVALID_METHOD_PARAMETERS, "parameter " + Q(pd.name) + " is neither [in] nor [out]");
+            if (!isIn && !isOut)
+                Fail(pd.line, WBEM_E_INVALID_METHOD_PARAMETERS,
+                     "parameter " + Q(pd.name) + " is neither [in] nor [out]");
             PropertyDecl withId = pd;
             bool hasId = false;
             for (const QualifierDecl& q : pd.qualifiers)
@@ -345,7 +366,9 @@ private:
         if (!d.superclass.empty()) {
             CimObject base;
             HRESULT hr = repo_.GetClass(ns_, d.superclass, &base);
-            if (hr == WBEM_E_NOT_FOUND) Fail(d.line, WBEM_E_INVALID_SUPERCLASS, "unknown superclass " + Q(d.superclass) + " of class " + Q(d.name));
+            if (hr == WBEM_E_NOT_FOUND)
+                Fail(d.line, WBEM_E_INVALID_SUPERCLASS,
+                     "unknown superclass " + Q(d.superclass) + " of class " + Q(d.name));
             if (FAILED(hr)) Fail(d.line, hr, "cannot read superclass " + Q(d.superclass));
             cls = DeriveClass(base, d.name);
         } else {
@@ -355,15 +378,18 @@ private:
         for (size_t i = 0; i < d.properties.size(); ++i) {
             for (size_t k = 0; k < i; ++k)
                 if (NamesEqual(d.properties[k].name, d.properties[i].name))
-                    Fail(d.properties[i].line, WBEM_E_INVALID_PROPERTY, "duplicate property " + Q(d.properties[i].name) + " in class " + Q(d.name));
+                    Fail(d.properties[i].line, WBEM_E_INVALID_PROPERTY,
+                         "duplicate property " + Q(d.properties[i].name) + " in class " + Q(d.name));
             ApplyProperty(&cls, d.properties[i], false);
         }
         for (size_t i = 0; i < d.methods.size(); ++i) {
             for (size_t k = 0; k < i; ++k)
                 if (NamesEqual(d.methods[k].name, d.methods[i].name))
-                    Fail(d.methods[i].line, WBEM_E_INVALID_METHOD, "duplicate method " + Q(d.methods[i].name) + " in class " + Q(d.name));
+                    Fail(d.methods[i].line, WBEM_E_INVALID_METHOD,
+                         "duplicate method " + Q(d.methods[i].name) + " in class " + Q(d.name));
             if (FindProperty(cls, d.methods[i].name))
-                Fail(d.methods[i].line, WBEM_E_INVALID_METHOD, "method " + Q(d.methods[i].name) + " has the name of a property");
+                Fail(d.methods[i].line, WBEM_E_INVALID_METHOD,
+                     "method " + Q(d.methods[i].name) + " has the name of a property");
             ApplyMethod(&cls, d.methods[i]);
         }
         bool created = false;
@@ -389,7 +415,8 @@ private:
         if (hr == WBEM_E_NOT_FOUND) Fail(d.line, WBEM_E_INVALID_CLASS, "unknown class " + Q(d.className));
         if (FAILED(hr)) Fail(d.line, hr, "cannot read class " + Q(d.className));
         if (HasTrueQualifier(cls.qualifiers, L"abstract"))
-            Fail(d.line, WBEM_E_INVALID_OPERATION, "class " + Q(d.className) + " is abstract and cannot have instances");
+            Fail(d.line, WBEM_E_INVALID_OPERATION,
+                 "class " + Q(d.className) + " is abstract and cannot have instances");
         CimObject instance = SpawnInstanceOf(cls);
         ApplyQualifiers(&instance.qualifiers, d.qualifiers);
         for (size_t i = 0; i < d.values.size(); ++i) {
@@ -423,7 +450,8 @@ private:
         }
         if (!d.alias.empty()) {
             std::wstring key = LowerName(d.alias);
-            if (aliases_.count(key)) Fail(d.line, WBEM_E_ALREADY_EXISTS, "alias $" + qv::win::ToUtf8(d.alias) + " defined twice");
+            if (aliases_.count(key))
+                Fail(d.line, WBEM_E_ALREADY_EXISTS, "alias $" + qv::win::ToUtf8(d.alias) + " defined twice");
             aliases_[key] = {ns_, rel};
         }
         result_->stored.push_back(L"instance " + rel + L" in " + ns_);
@@ -504,15 +532,19 @@ std::wstring DecodeMofBytes(const std::string& bytes) {
                                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
                                             0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-    auto fallback = [&](unsigned char c) { text += c < 0x80 ? c : c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<wchar_t>(c); };
+    auto fallback = [&](unsigned char c) {
+        text += c < 0x80 ? c : c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<wchar_t>(c);
+    };
     while (i < n) {
         unsigned char c = b[i];
         int extra = (c >= 0xC2 && c < 0xE0) ? 1 : (c >= 0xE0 && c < 0xF0) ? 2 : (c >= 0xF0 && c < 0xF5) ? 3 : 0;
         bool valid = extra > 0 && i + static_cast<size_t>(extra) < n;
         uint32_t cp = c & (0x3F >> extra);
         for (int k = 1; valid && k <= extra; ++k) {
-            if ((b[i + k] & 0xC0) != 0x80) valid = false;
-            else cp = (cp << 6) | (b[i + k] & 0x3F);
+            if ((b[i + k] & 0xC0) != 0x80)
+                valid = false;
+            else
+                cp = (cp << 6) | (b[i + k] & 0x3F);
         }
         if (valid && (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || (extra == 2 && cp < 0x800) ||
                       (extra == 3 && cp < 0x10000)))

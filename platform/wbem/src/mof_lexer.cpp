@@ -33,12 +33,17 @@ public:
             }
             wchar_t c = t_[i_];
             bool ok;
-            if (c == L'"') ok = String();
-            else if (c == L'\'') ok = Char();
-            else if (c == L'$') ok = Alias();
-            else if (std::iswdigit(c) || ((c == L'-' || c == L'+' || c == L'.') && i_ + 1 < t_.size() && std::iswdigit(t_[i_ + 1])))
+            if (c == L'"')
+                ok = String();
+            else if (c == L'\'')
+                ok = Char();
+            else if (c == L'$')
+                ok = Alias();
+            else if (std::iswdigit(c) ||
+                     ((c == L'-' || c == L'+' || c == L'.') && i_ + 1 < t_.size() && std::iswdigit(t_[i_ + 1])))
                 ok = Number();
-            else if (IsIdentStart(c)) ok = Identifier();
+            else if (IsIdentStart(c))
+                ok = Identifier();
             else if (std::wstring(L"{}[]();,:=#").find(c) != std::wstring::npos) {
                 Token& tok = Push(TokenKind::Punct);
                 tok.text = c;
@@ -120,7 +125,8 @@ private:
         case L'"': *out = L'"'; return true;
         case L'\'': *out = L'\''; return true;
         case L'\\': *out = L'\\'; return true;
-        case L'x': case L'X': {
+        case L'x':
+        case L'X': {
             unsigned value = 0;
             int digits = 0;
             while (digits < 4 && i_ < t_.size() && HexDigit(t_[i_]) >= 0) {

@@ -11,10 +11,10 @@ enum class TokenKind { End, Identifier, String, Char, Integer, Real, Alias, Punc
 
 struct Token {
     TokenKind kind = TokenKind::End;
-    std::wstring text;      // identifier or alias name (without $), decoded string, punctuation character
-    uint64_t magnitude = 0; // integers: absolute value
-    bool negative = false;  // integers: written with a leading minus
-    double real = 0;        // reals
+    std::wstring text;       // identifier or alias name (without $), decoded string, punctuation character
+    uint64_t magnitude = 0;  // integers: absolute value
+    bool negative = false;   // integers: written with a leading minus
+    double real = 0;         // reals
     int line = 0;
 };
 

@@ -70,7 +70,8 @@ private:
         const Token& t = Peek();
         switch (t.kind) {
         case TokenKind::End: return " (at end of file)";
-        case TokenKind::Identifier: case TokenKind::Punct: return " (near '" + qv::win::ToUtf8(t.text) + "')";
+        case TokenKind::Identifier:
+        case TokenKind::Punct: return " (near '" + qv::win::ToUtf8(t.text) + "')";
         case TokenKind::String: return " (near a string)";
         default: return "";
         }

@@ -22,23 +22,23 @@ struct Value {
     uint64_t magnitude = 0;
     bool negative = false;
     double real = 0;
-    std::wstring text;                        // string, char, alias name
-    std::vector<Value> elements;              // array
-    std::shared_ptr<InstanceDecl> instance;   // embedded instance
+    std::wstring text;                       // string, char, alias name
+    std::vector<Value> elements;             // array
+    std::shared_ptr<InstanceDecl> instance;  // embedded instance
     int line = 0;
 };
 
 struct QualifierDecl {
     std::wstring name;
     bool hasValue = false;
-    Value value;                // absent means TRUE
-    LONG flavor = 0;            // flavors written after ':'
-    LONG flavorMask = 0;        // which flavor bits were written (propagation and/or permission)
+    Value value;          // absent means TRUE
+    LONG flavor = 0;      // flavors written after ':'
+    LONG flavorMask = 0;  // which flavor bits were written (propagation and/or permission)
     int line = 0;
 };
 
 struct TypeDecl {
-    std::wstring name;          // "uint32", "string", "object", or a class name for references
+    std::wstring name;  // "uint32", "string", "object", or a class name for references
     bool isRef = false;
 };
 
@@ -47,7 +47,7 @@ struct PropertyDecl {
     TypeDecl type;
     std::wstring name;
     bool isArray = false;
-    int64_t arraySize = -1;     // -1 when the brackets are empty
+    int64_t arraySize = -1;  // -1 when the brackets are empty
     bool hasDefault = false;
     Value defaultValue;
     int line = 0;
@@ -55,7 +55,7 @@ struct PropertyDecl {
 
 struct MethodDecl {
     std::vector<QualifierDecl> qualifiers;
-    TypeDecl returnType;        // name "void" for none
+    TypeDecl returnType;  // name "void" for none
     std::wstring name;
     std::vector<PropertyDecl> parameters;
     int line = 0;
@@ -87,8 +87,8 @@ struct InstanceDecl {
 };
 
 struct Pragma {
-    std::wstring name;                 // lower case
-    std::vector<Value> arguments;      // strings and identifiers (as strings)
+    std::wstring name;             // lower case
+    std::vector<Value> arguments;  // strings and identifiers (as strings)
     int line = 0;
 };
 

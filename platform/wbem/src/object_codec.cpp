@@ -16,9 +16,15 @@ enum Tag : uint8_t { kBool = 1, kSint = 2, kUint = 3, kReal = 4, kText = 5, kObj
 Tag TagFor(CIMTYPE type) {
     switch (type & ~CIM_FLAG_ARRAY) {
     case CIM_BOOLEAN: return kBool;
-    case CIM_SINT8: case CIM_SINT16: case CIM_SINT32: case CIM_SINT64: return kSint;
-    case CIM_REAL32: case CIM_REAL64: return kReal;
-    case CIM_STRING: case CIM_DATETIME: case CIM_REFERENCE: return kText;
+    case CIM_SINT8:
+    case CIM_SINT16:
+    case CIM_SINT32:
+    case CIM_SINT64: return kSint;
+    case CIM_REAL32:
+    case CIM_REAL64: return kReal;
+    case CIM_STRING:
+    case CIM_DATETIME:
+    case CIM_REFERENCE: return kText;
     case CIM_OBJECT: return kObject;
     default: return kUint;
     }
@@ -54,16 +60,24 @@ public:
         U8(v.null ? 1 : 0);
         U32(static_cast<uint32_t>(v.elements.size()));
         for (const CimScalar& e : v.elements) {
-            if (auto* b = std::get_if<bool>(&e)) { U8(kBool); U8(*b ? 1 : 0); }
-            else if (auto* i = std::get_if<int64_t>(&e)) { U8(kSint); U64(static_cast<uint64_t>(*i)); }
-            else if (auto* u = std::get_if<uint64_t>(&e)) { U8(kUint); U64(*u); }
-            else if (auto* d = std::get_if<double>(&e)) {
+            if (auto* b = std::get_if<bool>(&e)) {
+                U8(kBool);
+                U8(*b ? 1 : 0);
+            } else if (auto* i = std::get_if<int64_t>(&e)) {
+                U8(kSint);
+                U64(static_cast<uint64_t>(*i));
+            } else if (auto* u = std::get_if<uint64_t>(&e)) {
+                U8(kUint);
+                U64(*u);
+            } else if (auto* d = std::get_if<double>(&e)) {
                 uint64_t bits;
                 std::memcpy(&bits, d, sizeof bits);
                 U8(kReal);
                 U64(bits);
-            } else if (auto* s = std::get_if<std::wstring>(&e)) { U8(kText); Str(*s); }
-            else {
+            } else if (auto* s = std::get_if<std::wstring>(&e)) {
+                U8(kText);
+                Str(*s);
+            } else {
                 const auto& o = std::get<std::shared_ptr<CimObject>>(e);
                 U8(kObject);
                 OptObject(o.get());

@@ -73,13 +73,17 @@ std::wstring ValueTextIndented(const CimValue& value, const std::wstring& indent
 
 std::wstring FlavorText(const Qualifier& q) {
     std::wstring out;
-    auto add = [&out](const wchar_t* word) { out += out.empty() ? std::wstring(L": ") + word : std::wstring(L" ") + word; };
+    auto add = [&out](const wchar_t* word) {
+        out += out.empty() ? std::wstring(L": ") + word : std::wstring(L" ") + word;
+    };
     LONG usual = DefaultFlavor(q.name);
     if ((q.flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE) && !(usual & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE))
         add(L"ToInstance");
-    if ((q.flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS) && !(usual & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS))
+    if ((q.flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS) &&
+        !(usual & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS))
         add(L"ToSubclass");
-    if (!(q.flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS) && (usual & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS))
+    if (!(q.flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS) &&
+        (usual & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS))
         add(L"Restricted");
     if (q.flavor & WBEM_FLAVOR_NOT_OVERRIDABLE) add(L"DisableOverride");
     if (q.flavor & WBEM_FLAVOR_AMENDED) add(L"Amended");
@@ -105,8 +109,10 @@ std::wstring QualifiersText(const QualifierList& list, LONG flags, bool includeP
         out += out.empty() ? L"[" : L", ";
         out += q.name;
         bool isTrue = !q.value.null && q.value.type == CIM_BOOLEAN && std::get<bool>(q.value.elements[0]);
-        if (q.value.IsArray()) out += ValueTextIndented(q.value, L"");
-        else if (!isTrue) out += L"(" + ValueTextIndented(q.value, L"") + L")";
+        if (q.value.IsArray())
+            out += ValueTextIndented(q.value, L"");
+        else if (!isTrue)
+            out += L"(" + ValueTextIndented(q.value, L"") + L")";
         if (!(flags & WBEM_FLAG_NO_FLAVORS)) {
             std::wstring flavor = FlavorText(q);
             out += flavor;
@@ -135,8 +141,7 @@ std::wstring TypeText(CIMTYPE type, const QualifierList& qualifiers) {
 std::wstring ArraySuffix(const Property& p) {
     if (!(p.type & CIM_FLAG_ARRAY)) return L"";
     const Qualifier* max = FindQualifier(p.qualifiers, L"MAX");
-    if (max && IsSizeQualifier(*max))
-        return L"[" + std::to_wstring(std::get<int64_t>(max->value.elements[0])) + L"]";
+    if (max && IsSizeQualifier(*max)) return L"[" + std::to_wstring(std::get<int64_t>(max->value.elements[0])) + L"]";
     return L"[]";
 }
 
@@ -191,8 +196,8 @@ std::wstring ParameterList(const Method& m, LONG flags) {
                 if (!FindQualifier(qualifiers, q.name)) qualifiers.push_back(q);
         }
         if (i) out += L", ";
-        out += QualifiersText(qualifiers, flags, true, p.type & CIM_FLAG_ARRAY) + TypeText(p.type, p.qualifiers) + L" " + p.name +
-               ArraySuffix(p);
+        out += QualifiersText(qualifiers, flags, true, p.type & CIM_FLAG_ARRAY) + TypeText(p.type, p.qualifiers) +
+               L" " + p.name + ArraySuffix(p);
         if (!p.value.null) out += L" = " + ValueTextIndented(p.value, L"\t");
     }
     return out;
@@ -207,8 +212,8 @@ std::wstring ClassText(const CimObject& o, LONG flags) {
     out += L"\n{\n";
     for (const Property& p : o.properties) {
         if (!IsLocalOrChanged(p, o.className)) continue;
-        out += L"\t" + QualifiersText(p.qualifiers, flags, false, p.type & CIM_FLAG_ARRAY) + TypeText(p.type, p.qualifiers) + L" " + p.name +
-               ArraySuffix(p);
+        out += L"\t" + QualifiersText(p.qualifiers, flags, false, p.type & CIM_FLAG_ARRAY) +
+               TypeText(p.type, p.qualifiers) + L" " + p.name + ArraySuffix(p);
         if (!p.value.null) out += L" = " + ValueTextIndented(p.value, L"\t");
         out += L";\n";
     }
@@ -232,7 +237,8 @@ std::wstring InstanceText(const CimObject& o, LONG flags) {
     if (!q.empty()) out += q.substr(0, q.size() - 1) + L"\n";
     out += L"instance of " + o.className + L"\n{\n";
     for (const Property& p : o.properties) {
-        out += L"\t" + QualifiersText(p.qualifiers, flags) + p.name + L" = " + ValueTextIndented(p.value, L"\t") + L";\n";
+        out += L"\t" + QualifiersText(p.qualifiers, flags) + p.name + L" = " + ValueTextIndented(p.value, L"\t") +
+               L";\n";
     }
     return out + L"};\n";
 }

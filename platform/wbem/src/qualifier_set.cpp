@@ -10,8 +10,11 @@ HRESULT QualifierValueFromVariant(const VARIANT* in, CimValue* out) {
     if (!in) return WBEM_E_INVALID_PARAMETER;
     CIMTYPE type;
     switch (in->vt & ~VT_ARRAY) {
-    case VT_I4: case VT_I2: case VT_UI1: type = CIM_SINT32; break;
-    case VT_R8: case VT_R4: type = CIM_REAL64; break;
+    case VT_I4:
+    case VT_I2:
+    case VT_UI1: type = CIM_SINT32; break;
+    case VT_R8:
+    case VT_R4: type = CIM_REAL64; break;
     case VT_BOOL: type = CIM_BOOLEAN; break;
     case VT_BSTR: type = CIM_STRING; break;
     default: return WBEM_E_INVALID_QUALIFIER_TYPE;
@@ -30,7 +33,6 @@ public:
         owner_->AddRef();
     }
     ~QualifierSet() { owner_->Release(); }
-
 
     STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, LONG* flavor) override {
         QualifierList* list = List();

@@ -37,7 +37,9 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     bool ok() const { return ok_; }
-    void Text(int i, const std::string& s) { sqlite3_bind_text(stmt_, i, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT); }
+    void Text(int i, const std::string& s) {
+        sqlite3_bind_text(stmt_, i, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+    }
     void Blob(int i, const std::vector<uint8_t>& b) {
         sqlite3_bind_blob(stmt_, i, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
     }
@@ -62,8 +64,11 @@ private:
 
 HRESULT FromSqlite(int rc) {
     switch (rc) {
-    case SQLITE_OK: case SQLITE_DONE: case SQLITE_ROW: return S_OK;
-    case SQLITE_BUSY: case SQLITE_LOCKED: return WBEM_E_TIMED_OUT;
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW: return S_OK;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return WBEM_E_TIMED_OUT;
     case SQLITE_FULL: return WBEM_E_OUT_OF_DISK_SPACE;
     case SQLITE_NOMEM: return WBEM_E_OUT_OF_MEMORY;
     default: return WBEM_E_CRITICAL_ERROR;
@@ -144,9 +149,7 @@ std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& system
     return repository;
 }
 
-std::unique_ptr<Repository> Repository::OpenDefault(HRESULT* result) {
-    return Open(qv::win::SystemRoot(), result);
-}
+std::unique_ptr<Repository> Repository::OpenDefault(HRESULT* result) { return Open(qv::win::SystemRoot(), result); }
 
 HRESULT Repository::Exec(const char* sql) { return FromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
 
@@ -278,9 +281,10 @@ HRESULT Repository::CreateNamespace(const std::wstring& ns) {
 HRESULT Repository::DeleteNamespaceTree(const std::wstring& ns) {
     std::string n = U8(ns);
     std::string prefix = n + "\\";
-    for (const char* sql : {"DELETE FROM instances WHERE ns = ?1 OR lower(substr(ns, 1, length(?2))) = lower(?2)",
-                            "DELETE FROM classes WHERE ns = ?1 OR lower(substr(ns, 1, length(?2))) = lower(?2)",
-                            "DELETE FROM namespaces WHERE name = ?1 OR lower(substr(name, 1, length(?2))) = lower(?2)"}) {
+    for (const char* sql :
+         {"DELETE FROM instances WHERE ns = ?1 OR lower(substr(ns, 1, length(?2))) = lower(?2)",
+          "DELETE FROM classes WHERE ns = ?1 OR lower(substr(ns, 1, length(?2))) = lower(?2)",
+          "DELETE FROM namespaces WHERE name = ?1 OR lower(substr(name, 1, length(?2))) = lower(?2)"}) {
         Statement s(db_, sql);
         s.Args({n, prefix});
         if (s.Step() != SQLITE_DONE) return WBEM_E_CRITICAL_ERROR;
@@ -375,7 +379,8 @@ HRESULT Repository::DeleteClass(const std::wstring& nsText, const std::wstring& 
     hr = SubclassNames(ns, cls.className, true, &doomed);
     if (FAILED(hr)) return hr;
     for (const std::wstring& c : doomed) {
-        for (const char* sql : {"DELETE FROM instances WHERE ns = ? AND class = ?", "DELETE FROM classes WHERE ns = ? AND name = ?"}) {
+        for (const char* sql :
+             {"DELETE FROM instances WHERE ns = ? AND class = ?", "DELETE FROM classes WHERE ns = ? AND name = ?"}) {
             Statement s(db_, sql);
             s.Args({U8(ns), U8(c)});
             if (s.Step() != SQLITE_DONE) return WBEM_E_CRITICAL_ERROR;
@@ -433,7 +438,8 @@ HRESULT Repository::GetInstance(const std::wstring& nsText, const std::wstring& 
     for (const std::wstring& c : classes) {
         path->className = c;
         std::vector<CimObject> found;
-        hr = LoadObjects("SELECT ns, data FROM instances WHERE ns = ? AND path = ?", {U8(ns), U8(path->CanonicalKey())}, &found);
+        hr = LoadObjects("SELECT ns, data FROM instances WHERE ns = ? AND path = ?", {U8(ns), U8(path->CanonicalKey())},
+                         &found);
         if (FAILED(hr)) return hr;
         if (!found.empty()) {
             *out = std::move(found[0]);
@@ -526,7 +532,8 @@ HRESULT Repository::EnumInstances(const std::wstring& nsText, const std::wstring
         if (FAILED(hr)) return hr;
     }
     for (const std::wstring& c : classes) {
-        hr = LoadObjects("SELECT ns, data FROM instances WHERE ns = ? AND class = ? ORDER BY rowid", {U8(ns), U8(c)}, out);
+        hr = LoadObjects("SELECT ns, data FROM instances WHERE ns = ? AND class = ? ORDER BY rowid", {U8(ns), U8(c)},
+                         out);
         if (FAILED(hr)) return hr;
     }
     return S_OK;

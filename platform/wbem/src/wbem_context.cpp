@@ -21,7 +21,6 @@ public:
     }
     explicit Context(CimObject values) : values_(std::move(values)) {}
 
-
     CLSID UnmarshalClass() const override { return CLSID_WbemContext; }
     std::vector<uint8_t> MarshalBytes() override {
         std::lock_guard lock(mutex_);

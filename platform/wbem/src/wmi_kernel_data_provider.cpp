@@ -150,8 +150,10 @@ public:
         std::vector<IWbemClassObject*> objects, found;
         HRESULT hr = Instances(dot == std::wstring::npos ? text : text.substr(0, dot), &objects);
         for (IWbemClassObject* o : objects) {
-            if (dot != std::wstring::npos && RelPath(o) == text) found.push_back(o);
-            else o->Release();
+            if (dot != std::wstring::npos && RelPath(o) == text)
+                found.push_back(o);
+            else
+                o->Release();
         }
         if (SUCCEEDED(hr) && found.empty()) hr = WBEM_E_NOT_FOUND;
         return Deliver(sink, hr, found);
@@ -181,7 +183,9 @@ public:
     STDMETHODIMP PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    STDMETHODIMP DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override { return WBEM_E_NOT_SUPPORTED; }
+    STDMETHODIMP DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override {
+        return WBEM_E_NOT_SUPPORTED;
+    }
     STDMETHODIMP DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
@@ -304,8 +308,7 @@ private:
             PutByte(o, L"DmiRevision", 0);
             PutInt(o, L"Size", static_cast<LONG>(table.size()));
             PutBytes(o, L"SMBiosData", table);
-        } else if (Same(className, L"vrxBIntM") ||
-                   (Same(className, L"QVBIOS_BIOSSettingInterface") && native)) {
+        } else if (Same(className, L"vrxBIntM") || (Same(className, L"QVBIOS_BIOSSettingInterface") && native)) {
             if (FAILED(hr = NewInstance(className, &o))) return hr;
             PutString(o, L"InstanceName", kAcpiInstance);
             PutBool(o, L"Active", true);

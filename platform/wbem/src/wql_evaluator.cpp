@@ -52,40 +52,40 @@ Value FromVariant(const VARIANT& v, CIMTYPE type) {
         return value;
     }
     switch (v.vt) {
-        case VT_EMPTY:
-        case VT_NULL: break;
-        case VT_BSTR: {
-            std::wstring text(v.bstrVal != nullptr ? v.bstrVal : L"", SysStringLen(v.bstrVal));
-            // 64-bit integers travel as text.
-            if ((type == CIM_SINT64 || type == CIM_UINT64) && ParseInteger(text, &value.integer)) {
-                value.kind = Value::Kind::kInteger;
-            } else {
-                value.kind = Value::Kind::kString;
-                value.text = std::move(text);
-            }
-            break;
-        }
-        case VT_BOOL:
-            value.kind = Value::Kind::kBoolean;
-            value.boolean = v.boolVal != VARIANT_FALSE;
-            break;
-        case VT_I1: value.kind = Value::Kind::kInteger, value.integer = v.cVal; break;
-        case VT_UI1: value.kind = Value::Kind::kInteger, value.integer = v.bVal; break;
-        case VT_I2: value.kind = Value::Kind::kInteger, value.integer = v.iVal; break;
-        case VT_UI2: value.kind = Value::Kind::kInteger, value.integer = v.uiVal; break;
-        case VT_I4:
-        case VT_INT:
+    case VT_EMPTY:
+    case VT_NULL: break;
+    case VT_BSTR: {
+        std::wstring text(v.bstrVal != nullptr ? v.bstrVal : L"", SysStringLen(v.bstrVal));
+        // 64-bit integers travel as text.
+        if ((type == CIM_SINT64 || type == CIM_UINT64) && ParseInteger(text, &value.integer)) {
             value.kind = Value::Kind::kInteger;
-            // uint32 properties travel as VT_I4: read them back unsigned.
-            value.integer = type == CIM_UINT32 ? static_cast<__int128>(static_cast<uint32_t>(v.lVal)) : v.lVal;
-            break;
-        case VT_UI4:
-        case VT_UINT: value.kind = Value::Kind::kInteger, value.integer = v.ulVal; break;
-        case VT_I8: value.kind = Value::Kind::kInteger, value.integer = v.llVal; break;
-        case VT_UI8: value.kind = Value::Kind::kInteger, value.integer = v.ullVal; break;
-        case VT_R4: value.kind = Value::Kind::kReal, value.real = v.fltVal; break;
-        case VT_R8: value.kind = Value::Kind::kReal, value.real = v.dblVal; break;
-        default: value.kind = Value::Kind::kOther; break;
+        } else {
+            value.kind = Value::Kind::kString;
+            value.text = std::move(text);
+        }
+        break;
+    }
+    case VT_BOOL:
+        value.kind = Value::Kind::kBoolean;
+        value.boolean = v.boolVal != VARIANT_FALSE;
+        break;
+    case VT_I1: value.kind = Value::Kind::kInteger, value.integer = v.cVal; break;
+    case VT_UI1: value.kind = Value::Kind::kInteger, value.integer = v.bVal; break;
+    case VT_I2: value.kind = Value::Kind::kInteger, value.integer = v.iVal; break;
+    case VT_UI2: value.kind = Value::Kind::kInteger, value.integer = v.uiVal; break;
+    case VT_I4:
+    case VT_INT:
+        value.kind = Value::Kind::kInteger;
+        // uint32 properties travel as VT_I4: read them back unsigned.
+        value.integer = type == CIM_UINT32 ? static_cast<__int128>(static_cast<uint32_t>(v.lVal)) : v.lVal;
+        break;
+    case VT_UI4:
+    case VT_UINT: value.kind = Value::Kind::kInteger, value.integer = v.ulVal; break;
+    case VT_I8: value.kind = Value::Kind::kInteger, value.integer = v.llVal; break;
+    case VT_UI8: value.kind = Value::Kind::kInteger, value.integer = v.ullVal; break;
+    case VT_R4: value.kind = Value::Kind::kReal, value.real = v.fltVal; break;
+    case VT_R8: value.kind = Value::Kind::kReal, value.real = v.dblVal; break;
+    default: value.kind = Value::Kind::kOther; break;
     }
     return value;
 }
@@ -93,11 +93,11 @@ Value FromVariant(const VARIANT& v, CIMTYPE type) {
 Value FromLiteral(const Literal& literal) {
     Value value;
     switch (literal.kind) {
-        case Literal::Kind::kNull: break;
-        case Literal::Kind::kString: value.kind = Value::Kind::kString, value.text = literal.text; break;
-        case Literal::Kind::kInteger: value.kind = Value::Kind::kInteger, value.integer = literal.integer; break;
-        case Literal::Kind::kReal: value.kind = Value::Kind::kReal, value.real = literal.real; break;
-        case Literal::Kind::kBoolean: value.kind = Value::Kind::kBoolean, value.boolean = literal.boolean; break;
+    case Literal::Kind::kNull: break;
+    case Literal::Kind::kString: value.kind = Value::Kind::kString, value.text = literal.text; break;
+    case Literal::Kind::kInteger: value.kind = Value::Kind::kInteger, value.integer = literal.integer; break;
+    case Literal::Kind::kReal: value.kind = Value::Kind::kReal, value.real = literal.real; break;
+    case Literal::Kind::kBoolean: value.kind = Value::Kind::kBoolean, value.boolean = literal.boolean; break;
     }
     return value;
 }
@@ -158,13 +158,17 @@ bool Order(Value a, Value b, int* order) {
     }
     if (a.kind == K::kBoolean && b.kind == K::kInteger) a = {K::kInteger, L"", a.boolean ? 1 : 0};
     if (b.kind == K::kBoolean && a.kind == K::kInteger) b = {K::kInteger, L"", b.boolean ? 1 : 0};
-    if (a.kind == K::kString && b.kind == K::kString) *order = CompareText(a.text, b.text);
-    else if (a.kind == K::kInteger && b.kind == K::kInteger) *order = Order(a.integer, b.integer);
-    else if (a.kind == K::kBoolean && b.kind == K::kBoolean) *order = Order(a.boolean, b.boolean);
+    if (a.kind == K::kString && b.kind == K::kString)
+        *order = CompareText(a.text, b.text);
+    else if (a.kind == K::kInteger && b.kind == K::kInteger)
+        *order = Order(a.integer, b.integer);
+    else if (a.kind == K::kBoolean && b.kind == K::kBoolean)
+        *order = Order(a.boolean, b.boolean);
     else if ((a.kind == K::kInteger || a.kind == K::kReal) && (b.kind == K::kInteger || b.kind == K::kReal))
         *order = Order(a.kind == K::kReal ? a.real : static_cast<double>(a.integer),
                        b.kind == K::kReal ? b.real : static_cast<double>(b.integer));
-    else return false;
+    else
+        return false;
     return true;
 }
 
@@ -185,13 +189,13 @@ Truth Compare(const Condition& c, IWbemClassObject* object) {
     if (!Order(a, b, &order)) return Truth::kUnknown;
     bool result = false;
     switch (c.op) {
-        case Comparison::kEqual: result = order == 0; break;
-        case Comparison::kNotEqual: result = order != 0; break;
-        case Comparison::kLess: result = order < 0; break;
-        case Comparison::kLessEqual: result = order <= 0; break;
-        case Comparison::kGreater: result = order > 0; break;
-        case Comparison::kGreaterEqual: result = order >= 0; break;
-        case Comparison::kLike: break;
+    case Comparison::kEqual: result = order == 0; break;
+    case Comparison::kNotEqual: result = order != 0; break;
+    case Comparison::kLess: result = order < 0; break;
+    case Comparison::kLessEqual: result = order <= 0; break;
+    case Comparison::kGreater: result = order > 0; break;
+    case Comparison::kGreaterEqual: result = order >= 0; break;
+    case Comparison::kLike: break;
     }
     return result ? Truth::kTrue : Truth::kFalse;
 }
@@ -199,53 +203,53 @@ Truth Compare(const Condition& c, IWbemClassObject* object) {
 bool OwnClassIs(IWbemClassObject* object, const std::wstring& name) {
     VARIANT v;
     VariantInit(&v);
-    bool same = object != nullptr && SUCCEEDED(object->Get(L"__CLASS", 0, &v, nullptr, nullptr)) &&
-                v.vt == VT_BSTR && CompareText(std::wstring(v.bstrVal, SysStringLen(v.bstrVal)), name) == 0;
+    bool same = object != nullptr && SUCCEEDED(object->Get(L"__CLASS", 0, &v, nullptr, nullptr)) && v.vt == VT_BSTR &&
+                CompareText(std::wstring(v.bstrVal, SysStringLen(v.bstrVal)), name) == 0;
     VariantClear(&v);
     return same;
 }
 
 Truth Evaluate(const Condition& c, IWbemClassObject* object, IsAFunction is_a) {
     switch (c.kind) {
-        case Condition::Kind::kAnd: {
-            Truth l = Evaluate(*c.left, object, is_a);
-            if (l == Truth::kFalse) return l;
-            Truth r = Evaluate(*c.right, object, is_a);
-            return r == Truth::kFalse ? r : (l == Truth::kTrue && r == Truth::kTrue) ? Truth::kTrue : Truth::kUnknown;
-        }
-        case Condition::Kind::kOr: {
-            Truth l = Evaluate(*c.left, object, is_a);
-            if (l == Truth::kTrue) return l;
-            Truth r = Evaluate(*c.right, object, is_a);
-            return r == Truth::kTrue ? r : (l == Truth::kFalse && r == Truth::kFalse) ? Truth::kFalse : Truth::kUnknown;
-        }
-        case Condition::Kind::kNot: return Not(Evaluate(*c.left, object, is_a));
-        case Condition::Kind::kIsNull:
-        case Condition::Kind::kIsNotNull: {
-            bool null = Evaluate(c.a, object).kind == Value::Kind::kNull;
-            return (null == (c.kind == Condition::Kind::kIsNull)) ? Truth::kTrue : Truth::kFalse;
-        }
-        case Condition::Kind::kIsA: {
-            // The property holds an embedded object; ask whether it is of (or derives from) the class.
-            size_t dot = c.a.property.rfind(L'.');
-            VARIANT v;
-            VariantInit(&v);
-            Truth result = Truth::kUnknown;
-            IWbemClassObject* holder = object;
-            if (dot == std::wstring::npos && holder != nullptr &&
-                SUCCEEDED(holder->Get(c.a.property.c_str(), 0, &v, nullptr, nullptr)) && v.vt == VT_UNKNOWN &&
-                v.punkVal != nullptr) {
-                IWbemClassObject* embedded = nullptr;
-                if (SUCCEEDED(v.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&embedded)))) {
-                    bool yes = is_a != nullptr ? is_a(embedded, c.b.literal.text) : OwnClassIs(embedded, c.b.literal.text);
-                    result = yes ? Truth::kTrue : Truth::kFalse;
-                    embedded->Release();
-                }
+    case Condition::Kind::kAnd: {
+        Truth l = Evaluate(*c.left, object, is_a);
+        if (l == Truth::kFalse) return l;
+        Truth r = Evaluate(*c.right, object, is_a);
+        return r == Truth::kFalse ? r : (l == Truth::kTrue && r == Truth::kTrue) ? Truth::kTrue : Truth::kUnknown;
+    }
+    case Condition::Kind::kOr: {
+        Truth l = Evaluate(*c.left, object, is_a);
+        if (l == Truth::kTrue) return l;
+        Truth r = Evaluate(*c.right, object, is_a);
+        return r == Truth::kTrue ? r : (l == Truth::kFalse && r == Truth::kFalse) ? Truth::kFalse : Truth::kUnknown;
+    }
+    case Condition::Kind::kNot: return Not(Evaluate(*c.left, object, is_a));
+    case Condition::Kind::kIsNull:
+    case Condition::Kind::kIsNotNull: {
+        bool null = Evaluate(c.a, object).kind == Value::Kind::kNull;
+        return (null == (c.kind == Condition::Kind::kIsNull)) ? Truth::kTrue : Truth::kFalse;
+    }
+    case Condition::Kind::kIsA: {
+        // The property holds an embedded object; ask whether it is of (or derives from) the class.
+        size_t dot = c.a.property.rfind(L'.');
+        VARIANT v;
+        VariantInit(&v);
+        Truth result = Truth::kUnknown;
+        IWbemClassObject* holder = object;
+        if (dot == std::wstring::npos && holder != nullptr &&
+            SUCCEEDED(holder->Get(c.a.property.c_str(), 0, &v, nullptr, nullptr)) && v.vt == VT_UNKNOWN &&
+            v.punkVal != nullptr) {
+            IWbemClassObject* embedded = nullptr;
+            if (SUCCEEDED(v.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&embedded)))) {
+                bool yes = is_a != nullptr ? is_a(embedded, c.b.literal.text) : OwnClassIs(embedded, c.b.literal.text);
+                result = yes ? Truth::kTrue : Truth::kFalse;
+                embedded->Release();
             }
-            VariantClear(&v);
-            return result;
         }
-        case Condition::Kind::kCompare: return Compare(c, object);
+        VariantClear(&v);
+        return result;
+    }
+    case Condition::Kind::kCompare: return Compare(c, object);
     }
     return Truth::kUnknown;
 }

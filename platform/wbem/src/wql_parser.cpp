@@ -65,8 +65,8 @@ private:
     }
 
     static bool IsReserved(const std::wstring& word) {
-        for (const wchar_t* reserved : {L"SELECT", L"FROM", L"WHERE", L"AND", L"OR", L"NOT", L"LIKE", L"IS",
-                                        L"NULL", L"ISA", L"WITHIN", L"TRUE", L"FALSE"})
+        for (const wchar_t* reserved : {L"SELECT", L"FROM", L"WHERE", L"AND", L"OR", L"NOT", L"LIKE", L"IS", L"NULL",
+                                        L"ISA", L"WITHIN", L"TRUE", L"FALSE"})
             if (SameWord(word, reserved)) return true;
         return false;
     }
@@ -97,30 +97,30 @@ private:
 
     bool OperandAt(Operand* operand) {
         switch (token_) {
-            case Token::kString:
-                operand->literal.kind = Literal::Kind::kString;
-                operand->literal.text = value_;
-                break;
-            case Token::kInteger:
-                operand->literal.kind = Literal::Kind::kInteger;
-                operand->literal.integer = integer_;
-                break;
-            case Token::kReal:
-                operand->literal.kind = Literal::Kind::kReal;
-                operand->literal.real = real_;
-                break;
-            case Token::kIdentifier:
-                if (SameWord(value_, L"TRUE") || SameWord(value_, L"FALSE")) {
-                    operand->literal.kind = Literal::Kind::kBoolean;
-                    operand->literal.boolean = SameWord(value_, L"TRUE");
-                } else if (SameWord(value_, L"NULL")) {
-                    operand->literal.kind = Literal::Kind::kNull;
-                } else {
-                    operand->is_property = true;
-                    return Path(&operand->property);
-                }
-                break;
-            default: return Fail(L"expected a property or a value");
+        case Token::kString:
+            operand->literal.kind = Literal::Kind::kString;
+            operand->literal.text = value_;
+            break;
+        case Token::kInteger:
+            operand->literal.kind = Literal::Kind::kInteger;
+            operand->literal.integer = integer_;
+            break;
+        case Token::kReal:
+            operand->literal.kind = Literal::Kind::kReal;
+            operand->literal.real = real_;
+            break;
+        case Token::kIdentifier:
+            if (SameWord(value_, L"TRUE") || SameWord(value_, L"FALSE")) {
+                operand->literal.kind = Literal::Kind::kBoolean;
+                operand->literal.boolean = SameWord(value_, L"TRUE");
+            } else if (SameWord(value_, L"NULL")) {
+                operand->literal.kind = Literal::Kind::kNull;
+            } else {
+                operand->is_property = true;
+                return Path(&operand->property);
+            }
+            break;
+        default: return Fail(L"expected a property or a value");
         }
         Next();
         return true;
@@ -230,44 +230,48 @@ private:
         }
         wchar_t c = text_[pos_];
         if (std::iswalpha(static_cast<wint_t>(c)) || c == L'_') {
-            while (pos_ < text_.size() &&
-                   (std::iswalnum(static_cast<wint_t>(text_[pos_])) || text_[pos_] == L'_'))
+            while (pos_ < text_.size() && (std::iswalnum(static_cast<wint_t>(text_[pos_])) || text_[pos_] == L'_'))
                 value_ += text_[pos_++];
             token_ = Token::kIdentifier;
             return;
         }
         if (c == L'\'' || c == L'"') return String(c);
-        if (std::iswdigit(static_cast<wint_t>(c)) ||
-            ((c == L'-' || c == L'+') && pos_ + 1 < text_.size() && std::iswdigit(static_cast<wint_t>(text_[pos_ + 1]))))
+        if (std::iswdigit(static_cast<wint_t>(c)) || ((c == L'-' || c == L'+') && pos_ + 1 < text_.size() &&
+                                                      std::iswdigit(static_cast<wint_t>(text_[pos_ + 1]))))
             return Number();
         ++pos_;
         switch (c) {
-            case L'*': token_ = Token::kStar; return;
-            case L',': token_ = Token::kComma; return;
-            case L'.': token_ = Token::kDot; return;
-            case L'(': token_ = Token::kLeft; return;
-            case L')': token_ = Token::kRight; return;
-            case L'=': token_ = Token::kOperator; op_ = Comparison::kEqual; return;
-            case L'!':
-                if (pos_ < text_.size() && text_[pos_] == L'=') {
-                    ++pos_;
-                    token_ = Token::kOperator;
-                    op_ = Comparison::kNotEqual;
-                    return;
-                }
-                break;
-            case L'<':
+        case L'*': token_ = Token::kStar; return;
+        case L',': token_ = Token::kComma; return;
+        case L'.': token_ = Token::kDot; return;
+        case L'(': token_ = Token::kLeft; return;
+        case L')': token_ = Token::kRight; return;
+        case L'=':
+            token_ = Token::kOperator;
+            op_ = Comparison::kEqual;
+            return;
+        case L'!':
+            if (pos_ < text_.size() && text_[pos_] == L'=') {
+                ++pos_;
                 token_ = Token::kOperator;
-                op_ = Comparison::kLess;
-                if (pos_ < text_.size() && text_[pos_] == L'=') ++pos_, op_ = Comparison::kLessEqual;
-                else if (pos_ < text_.size() && text_[pos_] == L'>') ++pos_, op_ = Comparison::kNotEqual;
+                op_ = Comparison::kNotEqual;
                 return;
-            case L'>':
-                token_ = Token::kOperator;
-                op_ = Comparison::kGreater;
-                if (pos_ < text_.size() && text_[pos_] == L'=') ++pos_, op_ = Comparison::kGreaterEqual;
-                return;
-            default: break;
+            }
+            break;
+        case L'<':
+            token_ = Token::kOperator;
+            op_ = Comparison::kLess;
+            if (pos_ < text_.size() && text_[pos_] == L'=')
+                ++pos_, op_ = Comparison::kLessEqual;
+            else if (pos_ < text_.size() && text_[pos_] == L'>')
+                ++pos_, op_ = Comparison::kNotEqual;
+            return;
+        case L'>':
+            token_ = Token::kOperator;
+            op_ = Comparison::kGreater;
+            if (pos_ < text_.size() && text_[pos_] == L'=') ++pos_, op_ = Comparison::kGreaterEqual;
+            return;
+        default: break;
         }
         token_ = Token::kEnd;
         pos_ = token_start_;
@@ -297,7 +301,8 @@ private:
     void Number() {
         size_t start = pos_;
         if (text_[pos_] == L'-' || text_[pos_] == L'+') ++pos_;
-        bool hex = pos_ + 1 < text_.size() && text_[pos_] == L'0' && (text_[pos_ + 1] == L'x' || text_[pos_ + 1] == L'X');
+        bool hex = pos_ + 1 < text_.size() && text_[pos_] == L'0' &&
+                   (text_[pos_ + 1] == L'x' || text_[pos_ + 1] == L'X');
         if (hex) pos_ += 2;
         bool real = false;
         while (pos_ < text_.size()) {

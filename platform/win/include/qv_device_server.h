@@ -34,8 +34,7 @@ struct DeviceRequest {
 };
 
 // Serves one request: fills `out` (at most outSize bytes) and returns TRUE, or returns FALSE with `error`.
-using DeviceHandler = std::function<BOOL(const DeviceRequest&, DeviceCaller&, std::vector<uint8_t>& out,
-                                         DWORD& error)>;
+using DeviceHandler = std::function<BOOL(const DeviceRequest&, DeviceCaller&, std::vector<uint8_t>& out, DWORD& error)>;
 
 // Largest input or output of one request.
 constexpr DWORD kMaxDeviceTransfer = 64 * 1024;

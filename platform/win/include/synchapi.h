@@ -19,7 +19,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
 // Starts a thread running start(parameter). The handle (close with CloseHandle) is signalled when the thread
 // has ended; closing it does not stop the thread.
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
-                    LPVOID parameter, DWORD flags, LPDWORD threadId);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD flags, LPDWORD threadId);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 #define STILL_ACTIVE 259

@@ -29,8 +29,8 @@ void OutputDebugStringW(LPCWSTR text);
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int wideSize);
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text, int size,
-                        LPCSTR defaultChar, LPBOOL usedDefault);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text, int size, LPCSTR defaultChar,
+                        LPBOOL usedDefault);
 
 // --- synchronisation ----------------------------------------------------------------------------------------
 // A critical section may be entered again by the thread that owns it.

@@ -21,5 +21,5 @@
     ((static_cast<DWORD>(type) << 16) | ((access) << 14) | ((function) << 2) | (method))
 
 struct OVERLAPPED;
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                     LPDWORD returned, OVERLAPPED* overlapped);
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
+                     OVERLAPPED* overlapped);

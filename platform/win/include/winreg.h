@@ -62,5 +62,5 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);
 // Subkeys and values in name order; ERROR_NO_MORE_ITEMS past the last. Sizes are in characters.
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPWSTR keyClass,
                    LPDWORD classSize, FILETIME* lastWrite);
-LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
-                   LPBYTE data, LPDWORD dataSize);
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                   LPDWORD dataSize);

@@ -56,11 +56,11 @@ typedef SERVICE_STATUS* LPSERVICE_STATUS;
 SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD access);
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access, DWORD serviceType,
-                         DWORD startType, DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup,
-                         LPDWORD tagId, LPCWSTR dependencies, LPCWSTR startName, LPCWSTR password);
+                         DWORD startType, DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup, LPDWORD tagId,
+                         LPCWSTR dependencies, LPCWSTR startName, LPCWSTR password);
 SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR name, LPCSTR displayName, DWORD access, DWORD serviceType,
-                         DWORD startType, DWORD errorControl, LPCSTR binaryPath, LPCSTR loadOrderGroup,
-                         LPDWORD tagId, LPCSTR dependencies, LPCSTR startName, LPCSTR password);
+                         DWORD startType, DWORD errorControl, LPCSTR binaryPath, LPCSTR loadOrderGroup, LPDWORD tagId,
+                         LPCSTR dependencies, LPCSTR startName, LPCSTR password);
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access);
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access);
 BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);

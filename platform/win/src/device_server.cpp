@@ -195,7 +195,8 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
             ssize_t got = ::recvmsg(c.fd(), &msg, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
             int passed = -1;
             for (cmsghdr* h = CMSG_FIRSTHDR(&msg); h != nullptr; h = CMSG_NXTHDR(&msg, h))
-                if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SCM_RIGHTS) std::memcpy(&passed, CMSG_DATA(h), sizeof(int));
+                if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SCM_RIGHTS)
+                    std::memcpy(&passed, CMSG_DATA(h), sizeof(int));
             bool keep = got > 0 && (msg.msg_flags & MSG_TRUNC) == 0;
             if (keep && !c.greeted()) {
                 keep = c.Greet(buffer.data(), static_cast<size_t>(got), passed);

@@ -110,16 +110,16 @@ HANDLE OpenDevice(const std::wstring& name) {
 
 }  // namespace qv::win
 
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                     LPDWORD returned, OVERLAPPED*) {
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
+                     OVERLAPPED*) {
     if (returned != nullptr) *returned = 0;
     auto* d = qv::win::LookupHandleAs<qv::win::Device>(device);
     if (d == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) ||
-        inSize > qv::win::kMaxDeviceTransfer || outSize > qv::win::kMaxDeviceTransfer) {
+    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) || inSize > qv::win::kMaxDeviceTransfer ||
+        outSize > qv::win::kMaxDeviceTransfer) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

@@ -100,7 +100,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
             return WAIT_OBJECT_0;
         }
         return state->ended.wait_for(lock, std::chrono::milliseconds(milliseconds), ready) ? WAIT_OBJECT_0
-                                                                                            : WAIT_TIMEOUT;
+                                                                                           : WAIT_TIMEOUT;
     }
     auto* waitable = qv::win::LookupHandleAs<Waitable>(object);
     if (waitable == nullptr) {

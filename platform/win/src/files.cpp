@@ -20,20 +20,20 @@ namespace {
 
 DWORD ErrnoToWin32(int err) {
     switch (err) {
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case EEXIST: return ERROR_FILE_EXISTS;
-        case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case ENAMETOOLONG: return ERROR_INVALID_NAME;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOSPC:
-        case EFBIG: return ERROR_DISK_FULL;
-        case EIO: return ERROR_WRITE_FAULT;
-        default: return ERROR_GEN_FAILURE;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG: return ERROR_INVALID_NAME;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case ENOSPC:
+    case EFBIG: return ERROR_DISK_FULL;
+    case EIO: return ERROR_WRITE_FAULT;
+    default: return ERROR_GEN_FAILURE;
     }
 }
 
@@ -90,8 +90,8 @@ std::wstring Widen(LPCSTR name) {
 
 }  // namespace
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES /*security*/,
-                   DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
+                   DWORD /*flags*/, HANDLE /*templateFile*/) {
     if (name == nullptr || *name == L'\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -100,12 +100,12 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
     int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     int create = 0;
     switch (disposition) {
-        case CREATE_NEW: create = O_CREAT | O_EXCL; break;
-        case CREATE_ALWAYS: create = O_CREAT | O_TRUNC; break;
-        case OPEN_EXISTING: break;
-        case OPEN_ALWAYS: create = O_CREAT; break;
-        case TRUNCATE_EXISTING: create = O_TRUNC; break;
-        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    case CREATE_NEW: create = O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: create = O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: create = O_CREAT; break;
+    case TRUNCATE_EXISTING: create = O_TRUNC; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
     int fd = ::open(Host(name).c_str(), mode | create | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -209,8 +209,9 @@ BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES /*security*/) {
         return FALSE;
     }
     if (::mkdir(Host(name).c_str(), 0755) != 0) {
-        SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND
-                                                                                : ErrnoToWin32(errno));
+        SetLastError(errno == EEXIST   ? ERROR_ALREADY_EXISTS
+                     : errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                                       : ErrnoToWin32(errno));
         return FALSE;
     }
     return TRUE;

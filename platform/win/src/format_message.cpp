@@ -43,7 +43,8 @@ const Message system_messages[] = {
 }  // namespace
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-    void* memory = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes == 0 ? 1 : bytes) : std::malloc(bytes == 0 ? 1 : bytes);
+    void* memory = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes == 0 ? 1 : bytes)
+                                           : std::malloc(bytes == 0 ? 1 : bytes);
     if (memory == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return memory;
 }
@@ -53,8 +54,8 @@ HLOCAL LocalFree(HLOCAL memory) {
     return nullptr;
 }
 
-DWORD FormatMessageW(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/, LPWSTR buffer,
-                     DWORD size, void* /*arguments*/) {
+DWORD FormatMessageW(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/, LPWSTR buffer, DWORD size,
+                     void* /*arguments*/) {
     if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0 ||
         buffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

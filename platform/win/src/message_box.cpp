@@ -39,15 +39,13 @@ int AnswerFromText(const std::string& text, UINT buttons) {
     if (text.empty()) return 0;
     char first = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     switch (buttons) {
-        case MB_YESNO: return first == 'y' ? IDYES : first == 'n' ? IDNO : 0;
-        case MB_OKCANCEL: return first == 'o' ? IDOK : first == 'c' ? IDCANCEL : 0;
-        default: return first == 'o' ? IDOK : 0;
+    case MB_YESNO: return first == 'y' ? IDYES : first == 'n' ? IDNO : 0;
+    case MB_OKCANCEL: return first == 'o' ? IDOK : first == 'c' ? IDCANCEL : 0;
+    default: return first == 'o' ? IDOK : 0;
     }
 }
 
-int NegativeAnswer(UINT buttons) {
-    return buttons == MB_YESNO ? IDNO : buttons == MB_OKCANCEL ? IDCANCEL : IDOK;
-}
+int NegativeAnswer(UINT buttons) { return buttons == MB_YESNO ? IDNO : buttons == MB_OKCANCEL ? IDCANCEL : IDOK; }
 
 }  // namespace
 

@@ -106,8 +106,10 @@ HMODULE LoadLibraryW(LPCWSTR name) {
     }
     std::lock_guard lock(modules_mutex);
     Loaded& loaded = LoadedModules()[base];
-    if (loaded.dl != nullptr) dlclose(dl);  // already loaded: dlopen took a second reference
-    else loaded.dl = dl;
+    if (loaded.dl != nullptr)
+        dlclose(dl);  // already loaded: dlopen took a second reference
+    else
+        loaded.dl = dl;
     ++loaded.count;
     return base;
 }

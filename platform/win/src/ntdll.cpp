@@ -86,8 +86,8 @@ NTSTATUS QvNtMapViewOfSection(HANDLE section, HANDLE process, void** baseAddress
         uint64_t from = std::max<uint64_t>(start, 0xE0000);
         if (from < end) {
             qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& firmware) {
-                qv::machine::Bytes rom =
-                    firmware.ReadRomArea(static_cast<uint32_t>(from), static_cast<uint32_t>(end - from));
+                qv::machine::Bytes rom = firmware.ReadRomArea(static_cast<uint32_t>(from),
+                                                              static_cast<uint32_t>(end - from));
                 std::memcpy(static_cast<uint8_t*>(view) + (from - start), rom.data(),
                             std::min<size_t>(rom.size(), static_cast<size_t>(end - from)));
             });
@@ -123,13 +123,13 @@ NTSTATUS QvNtUnmapViewOfSection(HANDLE process, void* baseAddress) {
 
 ULONG QvRtlNtStatusToDosError(NTSTATUS status) {
     switch (static_cast<uint32_t>(status)) {
-        case 0: return ERROR_SUCCESS;
-        case 0xC0000008: return ERROR_INVALID_HANDLE;
-        case 0xC000000D: return ERROR_INVALID_PARAMETER;
-        case 0xC0000017: return ERROR_NOT_ENOUGH_MEMORY;
-        case 0xC0000022: return ERROR_ACCESS_DENIED;
-        case 0xC0000034: return ERROR_FILE_NOT_FOUND;
-        default: return 317;  // ERROR_MR_MID_NOT_FOUND: no message for the status
+    case 0: return ERROR_SUCCESS;
+    case 0xC0000008: return ERROR_INVALID_HANDLE;
+    case 0xC000000D: return ERROR_INVALID_PARAMETER;
+    case 0xC0000017: return ERROR_NOT_ENOUGH_MEMORY;
+    case 0xC0000022: return ERROR_ACCESS_DENIED;
+    case 0xC0000034: return ERROR_FILE_NOT_FOUND;
+    default: return 317;  // ERROR_MR_MID_NOT_FOUND: no message for the status
     }
 }
 

@@ -82,8 +82,8 @@ BOOL CreatePipe(PHANDLE readEnd, PHANDLE writeEnd, LPSECURITY_ATTRIBUTES securit
     return TRUE;
 }
 
-BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target, DWORD,
-                     BOOL inherit, DWORD options) {
+BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target, DWORD, BOOL inherit,
+                     DWORD options) {
     BOOL ok = FALSE;
     if (sourceProcess != GetCurrentProcess() || targetProcess != GetCurrentProcess()) {
         SetLastError(ERROR_INVALID_HANDLE);

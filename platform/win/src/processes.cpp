@@ -110,7 +110,8 @@ bool IsProgramFile(const fs::path& path) {
 // The host path of the program, or empty when it is not found.
 fs::path FindProgram(const std::wstring& name) {
     std::vector<std::wstring> names{name};
-    std::wstring file = name.substr(name.find_last_of(L"\\/") == std::wstring::npos ? 0 : name.find_last_of(L"\\/") + 1);
+    std::wstring file = name.substr(name.find_last_of(L"\\/") == std::wstring::npos ? 0
+                                                                                    : name.find_last_of(L"\\/") + 1);
     if (file.find(L'.') == std::wstring::npos) names.push_back(name + L".exe");
     bool has_folder = name.find_first_of(L"\\/:") != std::wstring::npos;
     std::vector<fs::path> folders;
@@ -118,7 +119,8 @@ fs::path FindProgram(const std::wstring& name) {
         folders.emplace_back();
     } else {
         wchar_t buffer[4 * MAX_PATH] = {};
-        if (GetModuleFileNameW(nullptr, buffer, 4 * MAX_PATH) > 0) folders.push_back(qv::win::HostPath(buffer).parent_path());
+        if (GetModuleFileNameW(nullptr, buffer, 4 * MAX_PATH) > 0)
+            folders.push_back(qv::win::HostPath(buffer).parent_path());
         std::error_code ec;
         folders.push_back(fs::current_path(ec));
         if (GetSystemDirectoryW(buffer, 4 * MAX_PATH) > 0) folders.push_back(qv::win::HostPath(buffer));
@@ -151,12 +153,12 @@ int StandardDescriptor(HANDLE handle, bool inherit) {
 
 DWORD ErrorOfExec(int error) {
     switch (error) {
-        case ENOENT:
-        case ENOTDIR: return ERROR_FILE_NOT_FOUND;
-        case EACCES:
-        case EPERM: return ERROR_ACCESS_DENIED;
-        case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
-        default: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOENT:
+    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
+    default: return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
 
@@ -165,8 +167,8 @@ DWORD ErrorOfExec(int error) {
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
                     BOOL inheritHandles, DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,
                     LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION information) {
-    if (applicationName != nullptr || environment != nullptr || currentDirectory != nullptr ||
-        commandLine == nullptr || startupInfo == nullptr || information == nullptr) {
+    if (applicationName != nullptr || environment != nullptr || currentDirectory != nullptr || commandLine == nullptr ||
+        startupInfo == nullptr || information == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

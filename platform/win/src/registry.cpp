@@ -146,8 +146,8 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
     return reg::DeleteValue(id, Text(valueName));
 }
 
-LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPWSTR keyClass,
-                   LPDWORD classSize, FILETIME*) {
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPWSTR keyClass, LPDWORD classSize,
+                   FILETIME*) {
     reg::KeyId id = 0;
     if (LONG rc = Resolve(key, &id); rc != ERROR_SUCCESS) return rc;
     std::wstring found;

@@ -92,8 +92,7 @@ bool ParseResourceNotes(const BYTE* notes, size_t size, const std::function<void
         if (size - offset < Align4(descsz)) return false;
         const BYTE* desc = notes + offset;
         offset += Align4(descsz);
-        if (type != kNoteType || namesz != sizeof kOwner || std::memcmp(name, kOwner, sizeof kOwner) != 0)
-            continue;
+        if (type != kNoteType || namesz != sizeof kOwner || std::memcmp(name, kOwner, sizeof kOwner) != 0) continue;
 
         ResourceEntry entry;
         size_t at = 4;

@@ -74,15 +74,18 @@ const ResourceEntry* Find(HMODULE module, const ResourceId& type, const Resource
         type_seen = true;
         if (!(e.name == name)) continue;
         int rank = language >= 0 ? (e.language == language ? 0 : 99)
-                                 : (e.language == 0 ? 0 : e.language == 0x0409 ? 1 : 2);
+                                 : (e.language == 0        ? 0
+                                    : e.language == 0x0409 ? 1
+                                                           : 2);
         if (rank < best_rank) {
             best = &e;
             best_rank = rank;
         }
     }
     if (best == nullptr)
-        SetLastError(!type_seen ? ERROR_RESOURCE_TYPE_NOT_FOUND
-                                : language >= 0 ? ERROR_RESOURCE_LANG_NOT_FOUND : ERROR_RESOURCE_NAME_NOT_FOUND);
+        SetLastError(!type_seen      ? ERROR_RESOURCE_TYPE_NOT_FOUND
+                     : language >= 0 ? ERROR_RESOURCE_LANG_NOT_FOUND
+                                     : ERROR_RESOURCE_NAME_NOT_FOUND);
     return best;
 }
 

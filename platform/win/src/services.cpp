@@ -209,8 +209,10 @@ pid_t Launch(const fs::path& binary, DWORD* error) {
         ::dup2(devnull, 0);
         ::dup2(devnull, 1);
         ::dup2(devnull, 2);
-        if (ready[1] == 3) ::fcntl(3, F_SETFD, 0);
-        else ::dup2(ready[1], 3);  // without close-on-exec: the driver reports through it
+        if (ready[1] == 3)
+            ::fcntl(3, F_SETFD, 0);
+        else
+            ::dup2(ready[1], 3);  // without close-on-exec: the driver reports through it
         ::execve(path.c_str(), argv, envp.data());
         ::_exit(127);
     }
@@ -263,8 +265,8 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR, DWORD access) {
 }
 
 SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD, DWORD serviceType,
-                         DWORD startType, DWORD errorControl, LPCWSTR binaryPath, LPCWSTR, LPDWORD, LPCWSTR,
-                         LPCWSTR, LPCWSTR) {
+                         DWORD startType, DWORD errorControl, LPCWSTR binaryPath, LPCWSTR, LPDWORD, LPCWSTR, LPCWSTR,
+                         LPCWSTR) {
     if (!IsManager(manager)) return nullptr;
     std::string n = Narrow(name);
     std::string binary = Narrow(binaryPath), display = Narrow(displayName);
@@ -296,8 +298,8 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
 SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR name, LPCSTR displayName, DWORD access, DWORD serviceType,
                          DWORD startType, DWORD errorControl, LPCSTR binaryPath, LPCSTR, LPDWORD, LPCSTR, LPCSTR,
                          LPCSTR) {
-    return CreateServiceW(manager, name == nullptr ? nullptr : Wide(name).c_str(), Wide(displayName).c_str(),
-                          access, serviceType, startType, errorControl,
+    return CreateServiceW(manager, name == nullptr ? nullptr : Wide(name).c_str(), Wide(displayName).c_str(), access,
+                          serviceType, startType, errorControl,
                           binaryPath == nullptr ? nullptr : Wide(binaryPath).c_str(), nullptr, nullptr, nullptr,
                           nullptr, nullptr);
 }

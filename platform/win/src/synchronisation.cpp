@@ -36,4 +36,3 @@ ULONGLONG GetTickCount64() {
     return static_cast<ULONGLONG>(std::chrono::duration_cast<std::chrono::milliseconds>(since_boot).count());
 }
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
-

@@ -30,9 +30,9 @@ template <typename Char>
 RPC_STATUS Format(const UUID* uuid, Char** text) {
     if (uuid == nullptr || text == nullptr) return RPC_S_INVALID_ARG;
     char narrow[37];
-    std::snprintf(narrow, sizeof narrow, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", uuid->Data1,
-                  uuid->Data2, uuid->Data3, uuid->Data4[0], uuid->Data4[1], uuid->Data4[2], uuid->Data4[3],
-                  uuid->Data4[4], uuid->Data4[5], uuid->Data4[6], uuid->Data4[7]);
+    std::snprintf(narrow, sizeof narrow, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", uuid->Data1, uuid->Data2,
+                  uuid->Data3, uuid->Data4[0], uuid->Data4[1], uuid->Data4[2], uuid->Data4[3], uuid->Data4[4],
+                  uuid->Data4[5], uuid->Data4[6], uuid->Data4[7]);
     auto* out = static_cast<Char*>(std::malloc(sizeof(Char) * 37));
     if (out == nullptr) return RPC_S_OUT_OF_MEMORY;
     for (int i = 0; i < 37; ++i) out[i] = static_cast<Char>(narrow[i]);

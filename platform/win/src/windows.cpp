@@ -61,8 +61,8 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
     return TRUE;
 }
 
-HWND CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR windowName, DWORD, int, int, int, int, HWND, HMENU,
-                     HINSTANCE, LPVOID) {
+HWND CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR windowName, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
+                     LPVOID) {
     if (className == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;

@@ -28,12 +28,12 @@ bool ReadInstalled(Installed* out) {
 
 bool Compare(DWORD actual, DWORD wanted, BYTE condition) {
     switch (condition) {
-        case VER_EQUAL: return actual == wanted;
-        case VER_GREATER: return actual > wanted;
-        case VER_GREATER_EQUAL: return actual >= wanted;
-        case VER_LESS: return actual < wanted;
-        case VER_LESS_EQUAL: return actual <= wanted;
-        default: return false;
+    case VER_EQUAL: return actual == wanted;
+    case VER_GREATER: return actual > wanted;
+    case VER_GREATER_EQUAL: return actual >= wanted;
+    case VER_LESS: return actual < wanted;
+    case VER_LESS_EQUAL: return actual <= wanted;
+    default: return false;
     }
 }
 
