@@ -28,9 +28,14 @@ bool TakeSwitch(std::wstring& line, const wchar_t* name) {
 
 RunMode ParseCommandLine(std::wstring& line) {
     // Each name is looked for on its own, so "-unregserver" is never taken for "regserver".
-    bool serve = TakeSwitch(line, L"Automation") | TakeSwitch(line, L"Embedding");
-    bool remove = TakeSwitch(line, L"uninstall") | TakeSwitch(line, L"unregserver");
-    bool add = TakeSwitch(line, L"install") | TakeSwitch(line, L"regserver");
+    // Every name is taken out, also when another of the same meaning was found.
+    auto take = [&](const wchar_t* first, const wchar_t* second) {
+        bool found = TakeSwitch(line, first);
+        return TakeSwitch(line, second) || found;
+    };
+    bool serve = take(L"Automation", L"Embedding");
+    bool remove = take(L"uninstall", L"unregserver");
+    bool add = take(L"install", L"regserver");
     if (serve) return RunMode::kServe;
     if (remove) return RunMode::kUnregister;
     if (add) return RunMode::kRegister;
