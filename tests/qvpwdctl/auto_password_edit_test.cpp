@@ -62,8 +62,10 @@ TEST(AutoPasswordEdit, GetPasswordReturnsTheDialogsAnswer) {
     VariantInit(&number);
     number.vt = VT_I4;
     number.lVal = 42;
-    EXPECT_EQ(Call(object, {number}).hr, S_OK);
+    Invoked second = Call(object, {number});
+    EXPECT_EQ(second.hr, S_OK);
     EXPECT_EQ(seen, L"42");
+    VariantClear(&second.result);
     object->Release();
     EXPECT_EQ(locks.count, 0);
 }
