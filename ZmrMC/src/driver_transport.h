@@ -1,11 +1,12 @@
-// The device I/O control requests the library sends to its driver (Zmrdtct), with their buffers laid out byte
-// for byte. Buffers whose addresses travel inside a request block are taken from VirtualAlloc, so that the
-// 32-bit address fields name memory the driver can reach.
+// The device I/O control requests the library sends to its driver (Zmrdtct), with the blocks of the driver
+// protocol (driver_protocol.h). Buffers whose addresses travel inside a request block are taken from
+// VirtualAlloc, so that the 32-bit address fields name memory the driver can reach.
 //
 // Not thread-safe: the host serialises calls into the library.
 #pragma once
 
 #include "ZmrMC.h"
+#include "driver_protocol.h"
 
 #include <windows.h>
 
@@ -15,30 +16,8 @@
 
 namespace zmrmc {
 
-// Request codes (device type 0x8000, any access).
-enum DriverRequest : uint32_t {
-    kIoctlReadPhysical = 0x80002000,
-    kIoctlSystemId = 0x80002008,
-    kIoctlPciBios = 0x80002024,
-    kIoctlSitAddress = 0x80002040,
-    kIoctlInt15 = 0x80002058,
-    kIoctlInt15Strings = 0x80002060,
-    kIoctlInt16Bit = 0x80002150,
-    kIoctlPnpBios = 0x80002154,
-    kIoctlGrantMemory = 0x80002158,
-    kIoctlReleaseMemory = 0x8000215C,
-    kIoctlCpuSerial = 0x80002160,
-    kIoctlSmbiosEntry = 0x80002164,
-    kIoctlVersion = 0x80002407,
-    kIoctlSecurity = 0x8000241B,
-    kIoctlPasswordState = 0x8000241F,
-    kIoctlLockState = 0x80002427,
-    kIoctlObjectList = 0x8000242B,
-    kIoctlObjectListSize = 0x8000242F,
-    kIoctlObjectInfo = 0x80002433,
-    kIoctlObjectValue = 0x80002437,
-    kIoctlSetObjectValue = 0x8000243B,
-};
+// The request codes of the driver protocol, by their names.
+using enum zmrdtct::DriverRequest;
 
 // Memory from VirtualAlloc, released with the object.
 class SharedBuffer {
