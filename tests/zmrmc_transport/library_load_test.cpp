@@ -2,6 +2,7 @@
 // transport installs, answers and leaves behind.
 
 #include "ZmrMC.h"
+#include "driver_service.h"
 #include "qv_device_server.h"
 #include "qv_system_root.h"
 #include "qv_temp_root.h"
@@ -98,25 +99,9 @@ protected:
     }
     fs::path Record() const { return root_ / "services" / "ZmrDtct.service"; }
     fs::path DriverFile() const { return root_ / "drive_c/WINDOWS/system32/Drivers/Zmrdtct.sys"; }
-    long DriverPid() const {
-        std::ifstream in(Record());
-        std::string line;
-        while (std::getline(in, line))
-            if (line.rfind("pid=", 0) == 0) return std::stol(line.substr(4));
-        return 0;
-    }
+    long DriverPid() const { return DriverServicePid(); }
     // Whatever a failing test left running is stopped here, never left behind.
-    void StopDriverIfLeft() {
-        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, L"ZmrDtct", SERVICE_ALL_ACCESS) : nullptr;
-        if (service != nullptr) {
-            SERVICE_STATUS status{};
-            ControlService(service, SERVICE_CONTROL_STOP, &status);
-            DeleteService(service);
-            CloseServiceHandle(service);
-        }
-        if (manager != nullptr) CloseServiceHandle(manager);
-    }
+    void StopDriverIfLeft() { StopDriverService(); }
 
     HMODULE module_ = nullptr;
     Exports x_{};
@@ -265,16 +250,7 @@ TEST_F(LibraryTest, ARunningDriverIsUsedAndLeftRunning) {
     EXPECT_TRUE(ProcessGone(pid));
     // Start the driver by hand; a library that opens the existing one must leave it running.
     qv::win::SystemRoot();
-    fs::copy_file(BuildTree() + "/bin/zmrdtct", DriverFile());
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = CreateServiceW(manager, L"ZmrDtct", L"ZmrDtct", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       L"C:\\WINDOWS\\system32\\Drivers\\Zmrdtct.sys", nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    ASSERT_NE(service, nullptr);
-    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    ASSERT_TRUE(StartDriverService()) << GetLastError();
     long running = DriverPid();
     ASSERT_NO_FATAL_FAILURE(Load("desktop"));
     ASSERT_TRUE(x_.Init(1, 1));
