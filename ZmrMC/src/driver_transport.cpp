@@ -1,5 +1,6 @@
 #include "driver_transport.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -78,19 +79,56 @@ void DriverTransport::Close() {
     handle_ = INVALID_HANDLE_VALUE;
 }
 
-bool DriverTransport::Request(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
-                              uint32_t* returned) {
+bool DriverTransport::Send(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned) {
     DWORD count = 0;
     bool ok = IsOpen() && DeviceIoControl(handle_, code, in, inSize, out, outSize, &count, nullptr) != FALSE;
+    if (!ok && IsOpen() && GetLastError() == ERROR_BROKEN_PIPE) Lose();
     if (returned != nullptr) *returned = count;
     return ok;
+}
+
+void DriverTransport::Lose() {
+    // The driver's end is gone, and with it every conventional-memory block it granted.
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    lost_granted_ = lost_granted_ || !granted_.empty();
+    granted_.clear();
+    lost_ = true;
+    ++losses_;
+    next_attempt_ = {};
+}
+
+bool DriverTransport::Recover() {
+    if (!lost_ || !reopen_) return false;
+    auto now = std::chrono::steady_clock::now();
+    if (now < next_attempt_) return false;
+    if (reopen_() && IsOpen()) {
+        lost_ = false;
+        return true;
+    }
+    next_attempt_ = now + std::chrono::seconds(1);
+    return false;
+}
+
+template <class Operation>
+bool DriverTransport::Run(Operation operation, bool usesGrantedMemory) {
+    if (lost_) Recover();
+    uint32_t losses = losses_;
+    lost_granted_ = false;
+    bool ok = operation();
+    if (ok || losses_ == losses || (usesGrantedMemory && lost_granted_)) return ok;
+    return Recover() && operation();
+}
+
+bool DriverTransport::Request(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
+                              uint32_t* returned) {
+    return Run([&] { return Send(code, in, inSize, out, outSize, returned); }, true);
 }
 
 bool DriverTransport::Version(uint8_t* major, uint8_t* minor) {
     VersionAnswer answer{};
     uint32_t returned = 0;
-    if (!Request(kIoctlVersion, nullptr, 0, &answer, sizeof answer, &returned) || returned < sizeof answer)
-        return false;
+    if (!Send(kIoctlVersion, nullptr, 0, &answer, sizeof answer, &returned) || returned < sizeof answer) return false;
     *major = answer.major;
     *minor = answer.minor;
     return true;
@@ -100,14 +138,15 @@ uint32_t DriverTransport::ReadPhysical(uint32_t address, void* buffer, uint32_t 
     if (buffer == nullptr || length == 0) return 0;
     PhysicalReadRequest request{address, length};
     uint32_t returned = 0;
-    if (!Request(kIoctlReadPhysical, &request, sizeof request, buffer, length, &returned)) return 0;
+    if (!Run([&] { return Send(kIoctlReadPhysical, &request, sizeof request, buffer, length, &returned); })) return 0;
     return returned;
 }
 
 bool DriverTransport::SystemId(uint16_t* id) {
     SystemIdAnswer answer{};
     uint32_t returned = 0;
-    if (!Request(kIoctlSystemId, nullptr, 0, &answer, sizeof answer, &returned) || returned != sizeof answer)
+    if (!Run([&] { return Send(kIoctlSystemId, nullptr, 0, &answer, sizeof answer, &returned); }) ||
+        returned != sizeof answer)
         return false;
     *id = answer.id;
     return true;
@@ -116,7 +155,8 @@ bool DriverTransport::SystemId(uint16_t* id) {
 bool DriverTransport::SmbiosEntryPoint(uint8_t entry[31]) {
     SmbiosEntryAnswer answer{};
     uint32_t returned = 0;
-    if (!Request(kIoctlSmbiosEntry, nullptr, 0, &answer, sizeof answer, &returned) || returned != sizeof answer)
+    if (!Run([&] { return Send(kIoctlSmbiosEntry, nullptr, 0, &answer, sizeof answer, &returned); }) ||
+        returned != sizeof answer)
         return false;
     std::memcpy(entry, answer.entry, sizeof answer.entry);
     return true;
@@ -125,35 +165,37 @@ bool DriverTransport::SmbiosEntryPoint(uint8_t entry[31]) {
 uint32_t DriverTransport::SystemInformationAddress() {
     SitAddressAnswer answer{};
     uint32_t returned = 0;
-    if (!Request(kIoctlSitAddress, nullptr, 0, &answer, sizeof answer, &returned) || returned != sizeof answer)
+    if (!Run([&] { return Send(kIoctlSitAddress, nullptr, 0, &answer, sizeof answer, &returned); }) ||
+        returned != sizeof answer)
         return 0;
     return answer.address & 0xFFFFF;
 }
 
 bool DriverTransport::PciBios(ZmrMCRegisterBlock* regs) {
-    if (regs == nullptr || !IsOpen()) return false;
-    if (!Request(kIoctlPciBios, regs, sizeof(RegisterBlock), regs, sizeof(RegisterBlock), nullptr)) return false;
+    if (regs == nullptr) return false;
+    if (!Run([&] { return Send(kIoctlPciBios, regs, sizeof(RegisterBlock), regs, sizeof(RegisterBlock), nullptr); }))
+        return false;
     return (regs->eflags & 1) == 0;
 }
 
 bool DriverTransport::PnpBios(uint16_t* words, size_t count) {
-    if (words == nullptr || count == 0 || !IsOpen()) return false;
+    if (words == nullptr || count == 0) return false;
     uint32_t bytes = static_cast<uint32_t>(count * sizeof(uint16_t));
     if (!Request(kIoctlPnpBios, words, bytes, words, bytes, nullptr)) return false;
     return words[0] == 0;
 }
 
 bool DriverTransport::CallInt15(ZmrMCRegisterBlock* regs, int size, unsigned char* status, uint32_t code) {
-    if (regs == nullptr || size < static_cast<int>(sizeof(RegisterBlock)) || !IsOpen()) return NotReached(status);
-    if (!Request(code, regs, static_cast<uint32_t>(size), regs, static_cast<uint32_t>(size), nullptr))
-        return NotReached(status);
+    if (regs == nullptr || size < static_cast<int>(sizeof(RegisterBlock))) return NotReached(status);
+    uint32_t bytes = static_cast<uint32_t>(size);
+    if (!Run([&] { return Send(code, regs, bytes, regs, bytes, nullptr); })) return NotReached(status);
     if (status != nullptr) *status = Ah(regs);
     return Ah(regs) == 0;
 }
 
 bool DriverTransport::CallInterrupt(int interrupt, ZmrMCRegisterBlock* regs, int size, unsigned char* status,
                                     bool withoutBlock) {
-    if (regs == nullptr || size < static_cast<int>(sizeof(RegisterBlock)) || !IsOpen()) return NotReached(status);
+    if (regs == nullptr || size < static_cast<int>(sizeof(RegisterBlock))) return NotReached(status);
     // The caller's registers and data area, with the interrupt number in place of the two data lengths.
     uint32_t area = static_cast<uint32_t>(size) - sizeof(RegisterBlock);
     uint32_t requestSize = sizeof(InterruptRequest) + area;
@@ -163,19 +205,21 @@ bool DriverTransport::CallInterrupt(int interrupt, ZmrMCRegisterBlock* regs, int
     std::memcpy(&request.registers, regs, sizeof request.registers);
     request.interrupt = static_cast<uint16_t>(interrupt);
     uint8_t* data = buffer.data() + sizeof request;
-    std::memcpy(data, regs->data, area);
-    uint16_t segment = 0;
-    if (area > 0 && !withoutBlock) {
-        segment = GrantMemory(buffer.Address(sizeof request), area);
+    // The whole call runs again when the driver went away during it: the block is granted anew.
+    bool ok = Run([&] {
+        std::memcpy(data, regs->data, area);
+        uint16_t segment = area > 0 && !withoutBlock ? Grant(buffer.Address(sizeof request), area) : 0;
+        InterruptRequest sent = request;
         if (segment != 0) {
             // The data starts the block: DI = 0 and the block's segment (the high words stay as they are).
-            request.registers.edi &= 0xFFFF0000u;
-            request.registers.segments = (request.registers.segments & 0xFFFF0000u) | segment;
+            sent.registers.edi &= 0xFFFF0000u;
+            sent.registers.segments = (sent.registers.segments & 0xFFFF0000u) | segment;
         }
-    }
-    std::memcpy(buffer.data(), &request, sizeof request);
-    bool ok = Request(kIoctlInt16Bit, buffer.data(), requestSize, buffer.data(), requestSize, nullptr);
-    if (segment != 0) ReleaseMemory(segment);
+        std::memcpy(buffer.data(), &sent, sizeof sent);
+        bool sent_ok = Send(kIoctlInt16Bit, buffer.data(), requestSize, buffer.data(), requestSize, nullptr);
+        if (segment != 0) ReleaseMemory(segment);
+        return sent_ok;
+    });
     if (!ok) return NotReached(status);
     std::memcpy(regs, buffer.data(), sizeof(Registers));
     std::memcpy(regs->data, data, area);
@@ -183,17 +227,25 @@ bool DriverTransport::CallInterrupt(int interrupt, ZmrMCRegisterBlock* regs, int
     return Ah(regs) == 0;
 }
 
-uint16_t DriverTransport::GrantMemory(uint32_t address, uint32_t length) {
+uint16_t DriverTransport::Grant(uint32_t address, uint32_t length) {
     MemoryRequest block = MemoryBlock(address, length, 0);
-    if (!Request(kIoctlGrantMemory, &block, sizeof block, &block, sizeof block, nullptr)) return 0;
+    if (!Send(kIoctlGrantMemory, &block, sizeof block, &block, sizeof block, nullptr)) return 0;
     uint16_t segment = block.segment;
     if (segment != 0) granted_.push_back(segment);
     return segment;
 }
 
+uint16_t DriverTransport::GrantMemory(uint32_t address, uint32_t length) {
+    uint16_t segment = 0;
+    Run([&] { return (segment = Grant(address, length)) != 0; });
+    return segment;
+}
+
 void DriverTransport::ReleaseMemory(uint16_t segment) {
+    // A block of a driver that went away went with it.
+    if (std::find(granted_.begin(), granted_.end(), segment) == granted_.end()) return;
     MemoryRequest block = MemoryBlock(0, 0, segment);
-    Request(kIoctlReleaseMemory, &block, sizeof block, &block, sizeof block, nullptr);
+    Send(kIoctlReleaseMemory, &block, sizeof block, &block, sizeof block, nullptr);
     std::erase(granted_, segment);
 }
 
@@ -203,7 +255,7 @@ void DriverTransport::ReleaseAllMemory() {
 
 bool DriverTransport::ObjectListSize(uint32_t* size) {
     BufferBlock block{};
-    bool ok = Request(kIoctlObjectListSize, nullptr, 0, &block, sizeof block, nullptr);
+    bool ok = Run([&] { return Send(kIoctlObjectListSize, nullptr, 0, &block, sizeof block, nullptr); });
     *size = ok ? block.size : 0;
     return ok;
 }
@@ -213,14 +265,14 @@ bool DriverTransport::ObjectList(void* list, uint32_t size) {
     SharedBuffer buffer(size);
     if (!buffer.ok()) return false;
     BufferBlock block{0, buffer.Address(), size};
-    if (!Request(kIoctlObjectList, nullptr, 0, &block, sizeof block, nullptr)) return false;
+    if (!Run([&] { return Send(kIoctlObjectList, nullptr, 0, &block, sizeof block, nullptr); })) return false;
     std::memcpy(list, buffer.data(), size);
     return true;
 }
 
 bool DriverTransport::ObjectBlock(uint32_t code, uint16_t index, SharedBuffer& buffer, uint32_t length) {
     zmrdtct::ObjectBlock block{0, index, buffer.Address(), length};
-    return Request(code, nullptr, 0, &block, sizeof block, nullptr);
+    return Run([&] { return Send(code, nullptr, 0, &block, sizeof block, nullptr); });
 }
 
 bool DriverTransport::ObjectInfo(uint16_t index, void* info, uint32_t length) {
@@ -252,8 +304,11 @@ bool DriverTransport::ChangeLockState(const char* password, uint16_t length, boo
     if (!copy.ok()) return NotReached(status);
     std::memcpy(copy.data(), password, length);
     copy.data()[length] = 0;
-    LockStateBlock block{0, static_cast<uint8_t>(lock ? 1 : 0), length, copy.Address()};
-    bool ok = Request(kIoctlLockState, &block, sizeof block, &block, sizeof block, nullptr);
+    LockStateBlock block{};
+    bool ok = Run([&] {
+        block = {0, static_cast<uint8_t>(lock ? 1 : 0), length, copy.Address()};
+        return Send(kIoctlLockState, &block, sizeof block, &block, sizeof block, nullptr);
+    });
     if (status != nullptr) *status = ok || block.status != 0 ? block.status : ZMRMC_STATUS_NOT_REACHED;
     return ok && block.status == 0;
 }
@@ -261,7 +316,7 @@ bool DriverTransport::ChangeLockState(const char* password, uint16_t length, boo
 bool DriverTransport::SetupPasswordSet() {
     PasswordStateAnswer answer{};
     uint32_t returned = 0;
-    if (!Request(kIoctlPasswordState, nullptr, 0, &answer, sizeof answer, &returned)) return false;
+    if (!Run([&] { return Send(kIoctlPasswordState, nullptr, 0, &answer, sizeof answer, &returned); })) return false;
     return returned == sizeof answer && answer.status == 0 && answer.set != 0;
 }
 
@@ -270,8 +325,12 @@ bool DriverTransport::SecuritySettings(const void* command, int length, unsigned
     SharedBuffer buffer(static_cast<size_t>(length));
     if (!buffer.ok()) return NotReached(status);
     std::memcpy(buffer.data(), command, static_cast<size_t>(length));
-    BufferBlock block{0, buffer.Address(), static_cast<uint32_t>(length)};
-    if (!Request(kIoctlSecurity, &block, sizeof block, &block, sizeof block, nullptr)) return NotReached(status);
+    BufferBlock block{};
+    bool ok = Run([&] {
+        block = {0, buffer.Address(), static_cast<uint32_t>(length)};
+        return Send(kIoctlSecurity, &block, sizeof block, &block, sizeof block, nullptr);
+    });
+    if (!ok) return NotReached(status);
     if (status != nullptr) *status = block.status;
     return block.status == 0;
 }

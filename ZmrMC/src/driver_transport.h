@@ -2,6 +2,12 @@
 // protocol (driver_protocol.h). Buffers whose addresses travel inside a request block are taken from
 // VirtualAlloc, so that the 32-bit address fields name memory the driver can reach.
 //
+// A driver that goes away (its process dies: a request fails because the device's peer is gone) is started
+// again: the operation that found it gone calls the reopen the installation gave, then runs once more. An
+// operation that relied on conventional memory granted before it (PnpBios, Request) is not run again, since
+// the blocks went with the driver; 16-bit calls grant their own and are. While the driver stays gone, every
+// operation tries to start it again, at most once a second.
+//
 // Not thread-safe: the host serialises calls into the library.
 #pragma once
 
@@ -10,7 +16,9 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,10 +55,17 @@ public:
     void Close();
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
+    // Given by the installation that opened the transport: starts the driver again and reopens its device;
+    // true when the device is open again. Without it a driver that went away stays gone.
+    void SetReopen(std::function<bool()> reopen) { reopen_ = std::move(reopen); }
+    // How many times the driver was found gone.
+    uint32_t Losses() const { return losses_; }
+
     // Driver version (request 0x80002407): false when the request fails or answers fewer than 3 bytes.
     bool Version(uint8_t* major, uint8_t* minor);
 
-    // Sends one request; `returned` receives the bytes that came back.
+    // Sends one request; `returned` receives the bytes that came back. Not sent again after the driver went
+    // away when conventional memory was held (the request may point into it).
     bool Request(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
 
     // Physical memory (request 0x80002000): the number of bytes read into `buffer`, 0 on failure.
@@ -91,10 +106,24 @@ public:
     bool SecuritySettings(const void* command, int length, unsigned char* status);
 
 private:
+    // Runs one operation; when it found the driver gone, starts the driver again and runs it once more
+    // (unless it relies on memory granted before it and that memory went with the driver).
+    template <class Operation>
+    bool Run(Operation operation, bool usesGrantedMemory = false);
+    // One DeviceIoControl; a failure because the device's peer is gone marks the driver lost.
+    bool Send(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
+    void Lose();
+    bool Recover();
+    uint16_t Grant(uint32_t address, uint32_t length);
     bool ObjectBlock(uint32_t code, uint16_t index, SharedBuffer& buffer, uint32_t length);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::vector<uint16_t> granted_;  // conventional-memory segments still held
+    std::function<bool()> reopen_;
+    bool lost_ = false;          // the driver went away and is not back yet
+    bool lost_granted_ = false;  // conventional memory was held when it went
+    uint32_t losses_ = 0;
+    std::chrono::steady_clock::time_point next_attempt_{};  // after a failed start: not before this
 };
 
 }  // namespace zmrmc

@@ -14,10 +14,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -263,6 +265,65 @@ TEST_F(LibraryTest, ARunningDriverIsUsedAndLeftRunning) {
     EXPECT_FALSE(ProcessGone(running));
     EXPECT_TRUE(fs::exists(Record()));
     EXPECT_TRUE(fs::exists(DriverFile()));
+}
+
+// A driver that died is started again by the next call, which still gets its answer (a 16-bit call too,
+// with a new conventional-memory block); while it cannot be started, calls fail with 250 instead of
+// answering, and once it can, they succeed again.
+TEST_F(LibraryTest, ADriverThatDiedIsStartedAgain) {
+    ASSERT_NO_FATAL_FAILURE(Load("desktop"));
+    ASSERT_TRUE(x_.Init(0, 1));
+    auto serial_number = [&](unsigned char* status) {
+        Block b{};
+        b.regs().eax = 0xE819;
+        b.regs().dataLength = b.regs().dataLength2 = 18;
+        return x_.Call32(&b.regs(), 58, status) ? std::string(reinterpret_cast<char*>(b.data() + 1), b.data()[0])
+                                                : std::string("<failed>");
+    };
+    auto kill_driver = [&] {
+        long pid = DriverPid();
+        EXPECT_GT(pid, 0);
+        kill(static_cast<pid_t>(pid), SIGKILL);
+        EXPECT_TRUE(WaitProcessGone(static_cast<pid_t>(pid), std::chrono::seconds(10)));
+        return pid;
+    };
+    unsigned char status = 99;
+    long first = kill_driver();
+    EXPECT_EQ(serial_number(&status), "CZC61234XY");
+    EXPECT_EQ(status, 0);
+    long second = DriverPid();
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(ProcessGone(second));
+
+    kill_driver();
+    Block tag{};
+    tag.regs().eax = 0xE845;
+    tag.regs().ecx = 0x25;
+    ASSERT_TRUE(x_.Call16(0x15, &tag.regs(), 58, &status));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(tag.data() + 1), tag.data()[0]), "QV-ASSET-01");
+    uint32_t size = 0;
+    EXPECT_TRUE(x_.ListSize(&size));
+    EXPECT_GT(size, 4u);
+
+    // A file where the devices' folder belongs: the driver cannot create its devices, so it cannot start.
+    kill_driver();
+    fs::path devices = root_ / "devices";
+    fs::remove_all(devices);
+    std::ofstream(devices) << "not a folder";
+    EXPECT_EQ(serial_number(&status), "<failed>");
+    EXPECT_EQ(status, ZMRMC_STATUS_NOT_REACHED);
+    EXPECT_FALSE(x_.ListSize(&size));
+    fs::remove(devices);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (serial_number(&status) != "CZC61234XY" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(serial_number(&status), "CZC61234XY") << "the driver was not started again once it could be";
+
+    long last = DriverPid();
+    Unload();
+    EXPECT_TRUE(ProcessGone(last)) << "the library stops the driver it started again";
+    EXPECT_FALSE(fs::exists(Record()));
+    EXPECT_FALSE(fs::exists(DriverFile()));
 }
 
 TEST_F(LibraryTest, RequestsThatNeverReachTheFirmwareReport250) {
