@@ -195,7 +195,7 @@ void PnpBios(Call& c) {
 
 void GrantMemory(Call& c) {
     auto block = c.Input<MemoryRequest>();
-    block.segment = c.memory.Grant(c.caller.Id(), block.address, block.length);
+    block.segment = c.memory.Grant(c.caller.Id(), block.address, block.length, block.segment);
     c.out = ToBytes(block);
     if (block.segment == 0)
         c.failure = ERROR_NOT_ENOUGH_MEMORY;

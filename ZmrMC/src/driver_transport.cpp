@@ -91,7 +91,7 @@ void DriverTransport::Lose() {
     // The driver's end is gone, and with it every conventional-memory block it granted.
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
-    lost_granted_ = lost_granted_ || !granted_.empty();
+    lost_blocks_.insert(lost_blocks_.end(), granted_.begin(), granted_.end());
     granted_.clear();
     lost_ = true;
     ++losses_;
@@ -104,7 +104,19 @@ bool DriverTransport::Recover() {
     if (now < next_attempt_) return false;
     if (reopen_() && IsOpen()) {
         lost_ = false;
-        return true;
+        // Their holders still use the segments the lost driver gave: the same ones again.
+        std::vector<Block> lost = std::move(lost_blocks_);
+        lost_blocks_.clear();
+        for (const Block& block : lost) {
+            uint16_t segment = IsOpen() ? Grant(block.address, block.length, block.segment) : 0;
+            if (segment == block.segment) continue;
+            if (segment != 0) ReleaseMemory(segment);  // a driver that does not grant where it is asked to
+            if (IsOpen())
+                stale_.push_back(block.segment);
+            else
+                lost_blocks_.push_back(block);  // gone again: restored when it is back
+        }
+        return IsOpen();
     }
     next_attempt_ = now + std::chrono::seconds(1);
     return false;
@@ -113,11 +125,12 @@ bool DriverTransport::Recover() {
 template <class Operation>
 bool DriverTransport::Run(Operation operation, bool usesGrantedMemory) {
     if (lost_) Recover();
+    auto pointsNowhere = [&] { return usesGrantedMemory && !stale_.empty(); };
+    if (pointsNowhere()) return false;
     uint32_t losses = losses_;
-    lost_granted_ = false;
     bool ok = operation();
-    if (ok || losses_ == losses || (usesGrantedMemory && lost_granted_)) return ok;
-    return Recover() && operation();
+    if (ok || losses_ == losses || !Recover() || pointsNowhere()) return ok;
+    return operation();
 }
 
 bool DriverTransport::Request(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
@@ -227,11 +240,11 @@ bool DriverTransport::CallInterrupt(int interrupt, ZmrMCRegisterBlock* regs, int
     return Ah(regs) == 0;
 }
 
-uint16_t DriverTransport::Grant(uint32_t address, uint32_t length) {
-    MemoryRequest block = MemoryBlock(address, length, 0);
+uint16_t DriverTransport::Grant(uint32_t address, uint32_t length, uint16_t wanted) {
+    MemoryRequest block = MemoryBlock(address, length, wanted);
     if (!Send(kIoctlGrantMemory, &block, sizeof block, &block, sizeof block, nullptr)) return 0;
     uint16_t segment = block.segment;
-    if (segment != 0) granted_.push_back(segment);
+    if (segment != 0) granted_.push_back({segment, address, length});
     return segment;
 }
 
@@ -242,15 +255,21 @@ uint16_t DriverTransport::GrantMemory(uint32_t address, uint32_t length) {
 }
 
 void DriverTransport::ReleaseMemory(uint16_t segment) {
-    // A block of a driver that went away went with it.
-    if (std::find(granted_.begin(), granted_.end(), segment) == granted_.end()) return;
+    // A block of a driver that went away went with it: there is nothing to release.
+    if (auto stale = std::find(stale_.begin(), stale_.end(), segment); stale != stale_.end()) {
+        stale_.erase(stale);
+        return;
+    }
+    auto same = [segment](const Block& block) { return block.segment == segment; };
+    std::erase_if(lost_blocks_, same);
+    if (std::none_of(granted_.begin(), granted_.end(), same)) return;
     MemoryRequest block = MemoryBlock(0, 0, segment);
     Send(kIoctlReleaseMemory, &block, sizeof block, &block, sizeof block, nullptr);
-    std::erase(granted_, segment);
+    std::erase_if(granted_, same);
 }
 
 void DriverTransport::ReleaseAllMemory() {
-    while (!granted_.empty()) ReleaseMemory(granted_.back());
+    while (!granted_.empty()) ReleaseMemory(granted_.back().segment);
 }
 
 bool DriverTransport::ObjectListSize(uint32_t* size) {

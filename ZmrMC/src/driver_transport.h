@@ -3,10 +3,11 @@
 // VirtualAlloc, so that the 32-bit address fields name memory the driver can reach.
 //
 // A driver that goes away (its process dies: a request fails because the device's peer is gone) is started
-// again: the operation that found it gone calls the reopen the installation gave, then runs once more. An
-// operation that relied on conventional memory granted before it (PnpBios, Request) is not run again, since
-// the blocks went with the driver; 16-bit calls grant their own and are. While the driver stays gone, every
-// operation tries to start it again, at most once a second.
+// again: the operation that found it gone calls the reopen the installation gave, then runs once more. The
+// conventional-memory blocks the lost driver had granted are granted again by the new one under the same
+// segments, which their holders still use; a block that cannot be restored so fails every operation that may
+// point into granted memory (PnpBios, Request) until its holder releases it. While the driver stays gone,
+// every operation tries to start it again, at most once a second.
 //
 // Not thread-safe: the host serialises calls into the library.
 #pragma once
@@ -64,8 +65,7 @@ public:
     // Driver version (request 0x80002407): false when the request fails or answers fewer than 3 bytes.
     bool Version(uint8_t* major, uint8_t* minor);
 
-    // Sends one request; `returned` receives the bytes that came back. Not sent again after the driver went
-    // away when conventional memory was held (the request may point into it).
+    // Sends one request; `returned` receives the bytes that came back.
     bool Request(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
 
     // Physical memory (request 0x80002000): the number of bytes read into `buffer`, 0 on failure.
@@ -106,22 +106,30 @@ public:
     bool SecuritySettings(const void* command, int length, unsigned char* status);
 
 private:
-    // Runs one operation; when it found the driver gone, starts the driver again and runs it once more
-    // (unless it relies on memory granted before it and that memory went with the driver).
+    struct Block {
+        uint16_t segment;
+        uint32_t address;  // the data it mirrors
+        uint32_t length;
+    };
+
+    // Runs one operation; when it found the driver gone, starts the driver again and runs it once more.
+    // One that may point into granted memory (`usesGrantedMemory`) fails while a block could not be restored.
     template <class Operation>
     bool Run(Operation operation, bool usesGrantedMemory = false);
     // One DeviceIoControl; a failure because the device's peer is gone marks the driver lost.
     bool Send(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
     void Lose();
     bool Recover();
-    uint16_t Grant(uint32_t address, uint32_t length);
+    // A block for `length` bytes at `address`, at segment `wanted` or (0) anywhere; its segment, or 0.
+    uint16_t Grant(uint32_t address, uint32_t length, uint16_t wanted = 0);
     bool ObjectBlock(uint32_t code, uint16_t index, SharedBuffer& buffer, uint32_t length);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    std::vector<uint16_t> granted_;  // conventional-memory segments still held
+    std::vector<Block> granted_;      // conventional-memory blocks held
+    std::vector<Block> lost_blocks_;  // held from a driver that went away, to be granted again
+    std::vector<uint16_t> stale_;     // segments of blocks that could not be granted again
     std::function<bool()> reopen_;
-    bool lost_ = false;          // the driver went away and is not back yet
-    bool lost_granted_ = false;  // conventional memory was held when it went
+    bool lost_ = false;  // the driver went away and is not back yet
     uint32_t losses_ = 0;
     std::chrono::steady_clock::time_point next_attempt_{};  // after a failed start: not before this
 };

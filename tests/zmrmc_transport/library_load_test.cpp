@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -42,6 +43,8 @@ struct Exports {
     decltype(&ZmrMCGetOpSysServiceRelease) Release;
     decltype(&ZmrMCGetOpSysPlatform) Platform;
     decltype(&ZmrMCDetect) Detect;
+    decltype(&ZmrMCGetFoundDevicesCount) FoundCount;
+    decltype(&ZmrMCGetFoundDeviceAtIndex) FoundAt;
 };
 
 // A register block with room for its data area.
@@ -88,6 +91,8 @@ protected:
         x_.Release = reinterpret_cast<decltype(x_.Release)>(get("ZmrMCGetOpSysServiceRelease"));
         x_.Platform = reinterpret_cast<decltype(x_.Platform)>(get("ZmrMCGetOpSysPlatform"));
         x_.Detect = reinterpret_cast<decltype(x_.Detect)>(get("ZmrMCDetect"));
+        x_.FoundCount = reinterpret_cast<decltype(x_.FoundCount)>(get("ZmrMCGetFoundDevicesCount"));
+        x_.FoundAt = reinterpret_cast<decltype(x_.FoundAt)>(get("ZmrMCGetFoundDeviceAtIndex"));
     }
     void Unload() {
         if (module_ != nullptr) FreeLibrary(module_);
@@ -304,6 +309,22 @@ TEST_F(LibraryTest, ADriverThatDiedIsStartedAgain) {
     uint32_t size = 0;
     EXPECT_TRUE(x_.ListSize(&size));
     EXPECT_GT(size, 4u);
+
+    // The detection holds its scratch block across scans; the new driver grants it again where it was.
+    auto found = [&] {
+        std::vector<std::string> devices;
+        for (int i = 0; i < x_.FoundCount(); ++i) {
+            ZmrMCFoundDevice device{};
+            if (x_.FoundAt(i, &device)) devices.emplace_back(device.identifier, strnlen(device.identifier, 8));
+        }
+        return devices;
+    };
+    ASSERT_EQ(x_.Detect(), 0);
+    std::vector<std::string> before = found();
+    ASSERT_NE(std::find(before.begin(), before.end(), "PNP0501"), before.end()) << "a Plug and Play node";
+    kill_driver();
+    ASSERT_EQ(x_.Detect(), 0);
+    EXPECT_EQ(found(), before);
 
     // A file where the devices' folder belongs: the driver cannot create its devices, so it cannot start.
     kill_driver();

@@ -83,7 +83,7 @@ struct MemoryRequest {
     uint16_t fixed1;   // kFixed1
     uint16_t fixed2;   // kFixed2
     uint16_t flags;    // bit 0 cleared
-    uint16_t segment;  // grant: out, the block's segment (0 when none); release: the block to release
+    uint16_t segment;  // grant: in, the segment wanted (0: any), out, the block's (0: none); release: the block
     uint32_t reserved;
 };
 
