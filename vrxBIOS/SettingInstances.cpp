@@ -22,10 +22,15 @@ constexpr wchar_t kInterfaceInstanceName[] = L"ACPI\\PNP0C14\\0_0";
 // settings of an enumeration travel in batches rather than one by one.
 constexpr size_t kIndicateBatch = 64;
 
-// Releases the library's records on every way out of a request that read them.
+// Reads the library's records for one request and releases them on every way out. A read that fails (the
+// firmware could not be reached) fails the request: an empty answer would pass for a machine without settings.
 class RecordsRead {
 public:
-    explicit RecordsRead(LibraryBinding& library) : library_(library) { library_.ReadFromSystem(nullptr); }
+    explicit RecordsRead(LibraryBinding& library) : library_(library) {
+        if (library_.ReadFromSystem(nullptr) != 0) return;
+        library_.Release();  // a read takes its reference whether it succeeds or not
+        WMI_THROW(WBEM_E_FAILED);
+    }
     ~RecordsRead() { library_.Release(); }
     RecordsRead(const RecordsRead&) = delete;
     RecordsRead& operator=(const RecordsRead&) = delete;

@@ -22,12 +22,13 @@ struct ScriptedLibrary {
     std::deque<std::string> texts;          // value buffers of strings and prerequisite buffers
     int reads = 0;
     int releases = 0;
+    bool read_fails = false;
     int admin_set = 0;
     int power_on_set = 0;
 };
 ScriptedLibrary* script = nullptr;
 
-int ReadFromSystem(const char*) { return ++script->reads, 1; }
+int ReadFromSystem(const char*) { return ++script->reads, script->read_fails ? 0 : 1; }
 int Release() { return ++script->releases, 0; }
 int EnumCount() { return static_cast<int>(script->records.size()); }
 SRI* EnumGetAt(int i) { return i >= 0 && i < EnumCount() ? &script->records[static_cast<size_t>(i)] : nullptr; }
@@ -398,6 +399,28 @@ TEST_F(SettingInstancesTest, AFailingFillStillReleasesTheRecords) {
     EXPECT_EQ(thrown, E_POINTER);
     EXPECT_EQ(library_script_.reads, 1);
     EXPECT_EQ(library_script_.releases, 1);
+}
+
+// A read the library could not do fails the request instead of answering as if there were no settings.
+TEST_F(SettingInstancesTest, AFailedReadFailsTheRequest) {
+    Number(Record(3, "Delay"), 5, 0, 10);
+    auto named = Enumerate(SettingClass::kInteger);
+    ASSERT_EQ(named.size(), 1u);
+    library_script_.read_fails = true;
+    size_t indicated = sink_->objects.size();
+    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    HRESULT thrown = S_OK;
+    try {
+        WMIInstanceList list(sink_);
+        instances_.Enumerate(SettingClass::kInteger, list, request);
+    } catch (HRESULT hr) {
+        thrown = hr;
+    }
+    EXPECT_EQ(thrown, WBEM_E_FAILED);
+    EXPECT_EQ(sink_->objects.size(), indicated);
+    EXPECT_EQ(Get(SettingClass::kInteger, named[0]->Text(L"InstanceName"), nullptr), WBEM_E_FAILED);
+    library_script_.read_fails = false;
+    EXPECT_EQ(Enumerate(SettingClass::kInteger).size(), 1u);
 }
 
 TEST_F(SettingInstancesTest, OneClassObjectPerEnumeration) {
