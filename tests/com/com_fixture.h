@@ -2,10 +2,12 @@
 // initialised for the test thread, and no server process left behind afterwards.
 #pragma once
 
+#include "atlbase.h"
 #include "objbase.h"
 #include "qv_temp_root.h"
 #include "statreg.h"
 #include "test_classes.h"
+#include "wrl/client.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -41,14 +43,13 @@ protected:
         TempRootTest::SetUp();
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         RegisterTestValueClass();
-        IRegistrar* registrar = nullptr;
+        Microsoft::WRL::ComPtr<IRegistrar> registrar;
         ASSERT_EQ(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
-                                   reinterpret_cast<void**>(&registrar)),
+                                   reinterpret_cast<void**>(registrar.GetAddressOf())),
                   S_OK);
         std::wstring module = qv::win::FromUtf8(TestProgramDir() + "/qv_com_test_server");
         registrar->AddReplacement(L"MODULE", module.c_str());
         ASSERT_EQ(registrar->StringRegister(kTestServerScript), S_OK);
-        registrar->Release();
     }
     void TearDown() override {
         // Whatever server a test started must end by itself; one that does not is a failure and is killed.
