@@ -8,6 +8,7 @@
 #include "wbemprov.h"
 #include "windows.h"
 #include "wrl/client.h"
+#include "qv_wait.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -487,13 +488,13 @@ TEST_F(ActivationTest, DeadServerReleasesClientSink) {
     };
     // Waits (bounded) until only the test's own reference is left, running the thread's queued work.
     auto released = [](Sink& sink) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (sink.refs.load() != 1 && std::chrono::steady_clock::now() < deadline) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return sink.refs.load() == 1;
+        return WaitUntil(
+            [&] {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                return sink.refs.load() == 1;
+            },
+            std::chrono::seconds(15));
     };
 
     Sink sink;
@@ -519,8 +520,11 @@ TEST_F(ActivationTest, DeadServerReleasesClientSink) {
         ASSERT_EQ(OleInitialize(nullptr), S_OK);
         ComPtr<IWbemServices> ended_services;
         subscribe(&ended_services, &ended_sink);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // time for the release to be queued
-        ended_services.Reset();                                       // before the apartment ends
+        // The release is queued for this apartment; the thread does not run it.
+        MSG queued;
+        EXPECT_TRUE(WaitUntil([&] { return PeekMessageW(&queued, nullptr, 0, 0, PM_NOREMOVE) != FALSE; },
+                              std::chrono::seconds(15)));
+        ended_services.Reset();  // before the apartment ends
         OleUninitialize();
     }).join();
     EXPECT_TRUE(released(ended_sink));

@@ -8,6 +8,7 @@
 #include "statreg.h"
 #include "test_classes.h"
 #include "wrl/client.h"
+#include "qv_wait.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -22,12 +23,7 @@
 
 // ProcessAlive: qv_root_processes.h (through qv_temp_root.h).
 inline bool WaitForExit(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(15)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (ProcessAlive(pid)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return WaitUntil([&] { return !ProcessAlive(pid); }, limit);
 }
 
 // The folder of the test programs (the test server and client are built beside this test).

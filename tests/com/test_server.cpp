@@ -270,6 +270,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "-Silent") == 0) silent = true;
     if (silent) {
+        // A server that starts but never registers its class object: it idles a while on purpose.
         std::this_thread::sleep_for(std::chrono::seconds(3));
         return 0;
     }

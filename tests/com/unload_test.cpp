@@ -44,6 +44,7 @@ TEST_F(UnloadTest, UnloadEndsConnectionsAndThreads) {
     EXPECT_EQ(object->Invoke(kDispServerPid, IID_NULL, 0, DISPATCH_METHOD, &none, &r, nullptr, nullptr), S_OK);
     object.Reset();
     ASSERT_TRUE(WaitForExit(static_cast<pid_t>(pid.lVal)));
+    // Time passes on purpose: a thread of the unloaded module, were one left, would wake up now and crash.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 

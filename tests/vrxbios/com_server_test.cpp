@@ -9,6 +9,7 @@
 #include "qv_test_paths.h"
 #include "statreg.h"
 #include "wmi_fakes.h"
+#include "qv_wait.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -93,10 +94,7 @@ protected:
     // Waits (bounded) until no server of this root runs; the milliseconds it took, or -1.
     long WaitForNoServer() {
         auto start = Clock::now();
-        while (!ServersOf(root_).empty()) {
-            if (Clock::now() - start > std::chrono::seconds(30)) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        if (!WaitUntil([&] { return ServersOf(root_).empty(); }, std::chrono::seconds(30))) return -1;
         return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     }
 };

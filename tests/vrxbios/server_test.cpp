@@ -7,6 +7,7 @@
 #include "resource.h"
 #include "qv_temp_root.h"
 #include "wmi_fakes.h"
+#include "qv_wait.h"
 
 #include <chrono>
 #include <cstdio>
@@ -24,14 +25,14 @@ using Clock = std::chrono::steady_clock;
 // Waits (bounded) for WM_QUIT in this thread's queue; the milliseconds it took, or -1.
 long WaitForQuit(DWORD limit_ms) {
     auto start = Clock::now();
-    while (Clock::now() - start < std::chrono::milliseconds(limit_ms)) {
+    auto quit = [] {
         MSG msg;
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_QUIT)
-            return static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-        Sleep(1);
-    }
-    return -1;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            if (msg.message == WM_QUIT) return true;
+        return false;
+    };
+    if (!WaitUntil(quit, std::chrono::milliseconds(limit_ms))) return -1;
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 TEST(ServerModuleTest, QuitsAboutFiftyMillisecondsAfterTheLastUnlock) {

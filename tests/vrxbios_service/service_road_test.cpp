@@ -7,6 +7,7 @@
 
 #include "BIOSInterface.h"
 #include "service_road_fixture.h"
+#include "qv_wait.h"
 
 #include <nlohmann/json.hpp>
 
@@ -295,13 +296,16 @@ TEST_F(ServiceRoadTest, AnEventReachesAConsumerInAnotherProcessOnlyWhenOneListen
          "SELECT * FROM QV_BIOSConfigurationEvent WHERE Description = 'hello'", "--count", "1", "--timeout", "60"},
         "watch");
     // Fire until the subscription is in place (the provider then finds a sink); those events do not match.
-    bool heard = false;
-    for (auto deadline = Clock::now() + 30s; !heard && Clock::now() < deadline;) {
-        ProgramResult fired = Wmi({"--format", "json", "call", "QVTEST_Events", "Fire", "Message=probe"});
-        ASSERT_EQ(fired.code, 0) << fired.err;
-        heard = nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
-        if (!heard) std::this_thread::sleep_for(50ms);
-    }
+    bool fired_ok = true;
+    bool heard = WaitUntil(
+        [&] {
+            ProgramResult fired = Wmi({"--format", "json", "call", "QVTEST_Events", "Fire", "Message=probe"});
+            fired_ok = fired.code == 0;
+            EXPECT_EQ(fired.code, 0) << fired.err;
+            return !fired_ok || nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
+        },
+        30s);
+    ASSERT_TRUE(fired_ok);
     ASSERT_TRUE(heard);
     ASSERT_EQ(Wmi({"call", "QVTEST_Events", "Fire", "Message=hello"}).code, 0);
     ProgramResult watched = Finish(watcher, "watch");
@@ -321,11 +325,9 @@ TEST_F(ServiceRoadTest, ProviderExitsShortlyAfterTheServiceReleasesIt) {
     ASSERT_EQ(Wmi({"enum", "QVPROV_BIOSString"}).code, 0);
     std::vector<pid_t> servers = VrxBiosProcesses();
     ASSERT_EQ(servers.size(), 1u);
-    auto deadline = Clock::now() + 30s;
-    while (DebugText().find(kUnregistered) == std::string::npos && Clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
+    bool unregistered = WaitUntil([&] { return DebugText().find(kUnregistered) != std::string::npos; }, 30s);
     auto released = Clock::now();
-    ASSERT_NE(DebugText().find(kUnregistered), std::string::npos) << DebugText();
+    ASSERT_TRUE(unregistered) << DebugText();
     ASSERT_TRUE(WaitProcessGone(servers[0], 10s));
     long took = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count());

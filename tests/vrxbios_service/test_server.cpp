@@ -18,6 +18,7 @@
 #include "qv_com_object.h"
 #include "wrl/client.h"
 #include "wrl/implements.h"
+#include "qv_wait.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -40,11 +41,7 @@ void WaitForAck(int index) {
     const char* root = std::getenv("QV_SYSTEM_ROOT");
     if (root == nullptr) WMI_THROW(WBEM_E_TIMED_OUT);
     std::filesystem::path ack = std::filesystem::path(root) / ("stream-ack-" + std::to_string(index));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!std::filesystem::exists(ack)) {
-        if (std::chrono::steady_clock::now() > deadline) WMI_THROW(WBEM_E_TIMED_OUT);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    if (!WaitUntil([&] { return std::filesystem::exists(ack); }, std::chrono::seconds(20))) WMI_THROW(WBEM_E_TIMED_OUT);
 }
 
 class TestServerProvider : public WMIProvider {

@@ -9,6 +9,7 @@
 #include "wbemprov.h"
 #include "winreg.h"
 #include "wrl/client.h"
+#include "qv_wait.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -52,12 +53,7 @@ bool Alive(pid_t pid) {
 }
 
 bool WaitGone(pid_t pid, std::chrono::seconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (Alive(pid)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return WaitUntil([&] { return !Alive(pid); }, limit);
 }
 
 class ServiceTest : public TempRootTest {
@@ -138,15 +134,14 @@ protected:
     std::string ProviderLog() { return ReadFile(root_ / "test_provider.log"); }
     // Until `count` Stall calls have reached a provider.
     bool WaitForStalls(size_t count) {
-        auto deadline = std::chrono::steady_clock::now() + 30s;
-        for (;;) {
-            std::string log = ProviderLog();
-            size_t seen = 0;
-            for (size_t at = log.find("stall"); at != std::string::npos; at = log.find("stall", at + 1)) ++seen;
-            if (seen >= count) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(20ms);
-        }
+        return WaitUntil(
+            [&] {
+                std::string log = ProviderLog();
+                size_t seen = 0;
+                for (size_t at = log.find("stall"); at != std::string::npos; at = log.find("stall", at + 1)) ++seen;
+                return seen >= count;
+            },
+            30s);
     }
 };
 
@@ -265,9 +260,7 @@ TEST_F(ServiceTest, ProviderServesTheDynamicClassAndIsReleasedWhenIdle) {
     // Idle: the provider is released and exits, then the service.
     pid_t provider = ProviderStarts()[0];
     EXPECT_TRUE(WaitGone(provider, 30s));
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!RootProcesses().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
-    EXPECT_TRUE(RootProcesses().empty()) << "the service exits once nothing uses it";
+    EXPECT_TRUE(WaitUntil([&] { return RootProcesses().empty(); }, 30s)) << "the service exits once nothing uses it";
 
     // The next client starts both afresh.
     Result again = Wmi({"--format", "json", "enum", "QVT_Dynamic"});
@@ -400,8 +393,7 @@ TEST_F(ServiceTest, AsyncQueriesStreamIntoTheClientsSink) {
         EXPECT_EQ(services->ExecQueryAsync(wql, bad, 0, nullptr, &refused), WBEM_E_INVALID_QUERY);
         // The service lets go of the sinks once done.
         services.Reset();
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (sink.refs() > 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+        WaitUntil([&] { return sink.refs() <= 1; }, 10s);
         EXPECT_EQ(sink.refs(), 1u);
     }
 }
@@ -416,14 +408,16 @@ TEST_F(ServiceTest, AnEventTheProviderFiresReachesAConsumerInAnotherProcess) {
                            "SELECT * FROM QVT_Event WHERE Message LIKE 'hello%'", "--count", "1", "--timeout", "60"},
                           "watch");
     // Fire until the subscription is in place (the provider then finds a sink); a non-matching event first.
-    bool delivered = false;
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!delivered && std::chrono::steady_clock::now() < deadline) {
-        Result fired = Wmi({"--format", "json", "call", "QVT_Dynamic", "Fire", "Message=other"});
-        ASSERT_EQ(fired.code, 0) << fired.err;
-        delivered = nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
-        if (!delivered) std::this_thread::sleep_for(100ms);
-    }
+    bool fired_ok = true;
+    bool delivered = WaitUntil(
+        [&] {
+            Result fired = Wmi({"--format", "json", "call", "QVT_Dynamic", "Fire", "Message=other"});
+            fired_ok = fired.code == 0;
+            EXPECT_EQ(fired.code, 0) << fired.err;
+            return !fired_ok || nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
+        },
+        30s);
+    ASSERT_TRUE(fired_ok);
     ASSERT_TRUE(delivered);
     ASSERT_EQ(Wmi({"call", "QVT_Dynamic", "Fire", "Message=hello there"}).code, 0);
     Result watched = Finish(watcher, "watch");

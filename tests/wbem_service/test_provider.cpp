@@ -307,6 +307,7 @@ int main() {
         life_cv.wait(lock, [] { return objects == 0; });
     }
     CoSuspendClassObjects();
+    // Time passes on purpose: like a provider host, it ends about 50 ms after its last object went.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     CoRevokeClassObject(cookie);
     Log("exit " + std::to_string(getpid()));
