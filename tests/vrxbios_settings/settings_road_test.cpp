@@ -2,6 +2,7 @@
 // in its class with the values the machine holds, get object as a separate client command, the provider's
 // start-up traces, its library file, and its exit once the service lets it go.
 #include "settings_road.h"
+#include "qv_wait.h"
 
 #include <algorithm>
 #include <set>
@@ -365,10 +366,7 @@ TEST_F(SettingsRoad, GetObjectWithNamesFromTwoEarlierEnumerations) {
 TEST_F(SettingsRoad, ProviderStartsTracesAndEndsByItself) {
     Prepare("desktop", 300);
     ASSERT_EQ(Objects({"enum", "QVPROV_BIOSPassword"}).size(), 2u);
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!RootProcesses("vrxBIOS").empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(RootProcesses("vrxBIOS").empty()) << "the provider did not end";
+    EXPECT_TRUE(WaitUntil([&] { return RootProcesses("vrxBIOS").empty(); }, 30s)) << "the provider did not end";
 
     std::string trace = DebugOutput();
     for (const char* line : {"Initializing QV BCX Software Provider for BIOS Settings....\n", "\n  Version: ",
