@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace qv::wbem {
 
@@ -75,13 +76,6 @@ HRESULT FromSqlite(int rc) {
     }
 }
 
-bool ValidNamespaceName(const std::wstring& name) {
-    if (name.empty()) return false;
-    for (wchar_t c : name)
-        if (!(std::iswalnum(c) || c == L'_')) return false;
-    return true;
-}
-
 // Whether two versions of a class have the same properties (names, types, keys), so instances stay valid.
 bool SameShape(const CimObject& a, const CimObject& b) {
     if (a.properties.size() != b.properties.size()) return false;
@@ -96,6 +90,13 @@ bool SameShape(const CimObject& a, const CimObject& b) {
 }
 
 }  // namespace
+
+bool IsValidNamespaceName(const std::wstring& name) {
+    if (name.empty()) return false;
+    for (wchar_t c : name)
+        if (!(std::iswalnum(c) || c == L'_')) return false;
+    return true;
+}
 
 std::wstring NormalizeNamespace(const std::wstring& ns) {
     std::wstring t = ns;
@@ -461,10 +462,13 @@ HRESULT Repository::PutInstance(const std::wstring& nsText, const CimObject& ins
     if (FAILED(hr)) return hr;
     if (HasTrueQualifier(cls.qualifiers, L"abstract") || HasTrueQualifier(cls.qualifiers, L"dynamic"))
         return WBEM_E_INVALID_OPERATION;
+    std::unordered_map<std::wstring, const Property*> declaredByName;  // linear in the property count
+    declaredByName.reserve(cls.properties.size());
+    for (const Property& p : cls.properties) declaredByName.emplace(LowerName(p.name), &p);
     for (const Property& p : instance.properties) {
-        const Property* declared = FindProperty(cls, p.name);
-        if (!declared) return WBEM_E_INVALID_OBJECT;
-        if (declared->type != p.type || !ValueFitsType(p.value, p.type)) return WBEM_E_TYPE_MISMATCH;
+        auto declared = declaredByName.find(LowerName(p.name));
+        if (declared == declaredByName.end()) return WBEM_E_INVALID_OBJECT;
+        if (declared->second->type != p.type || !ValueFitsType(p.value, p.type)) return WBEM_E_TYPE_MISMATCH;
     }
     auto keys = KeyProperties(instance);
     if (keys.empty() && !HasTrueQualifier(cls.qualifiers, L"singleton")) return WBEM_E_NO_KEY;
@@ -480,7 +484,7 @@ HRESULT Repository::PutInstance(const std::wstring& nsText, const CimObject& ins
     if (isNamespace && !exists) {
         const Property* name = FindProperty(instance, L"Name");
         std::wstring child = std::get<std::wstring>(name->value.elements[0]);
-        if (!ValidNamespaceName(child)) return WBEM_E_INVALID_NAMESPACE;
+        if (!IsValidNamespaceName(child)) return WBEM_E_INVALID_NAMESPACE;
         if (!NamespaceExists(ns + L"\\" + child)) {
             hr = CreateNamespace(ns + L"\\" + child);
             if (FAILED(hr)) return hr;
