@@ -105,6 +105,8 @@ const CimObject* Staging::GetClass(const std::wstring& nsText, const std::wstrin
 }
 
 void Staging::PutClass(const std::wstring& ns, CimObject cls, LONG flags, Origin where) {
+    cls.nameSpace.clear();  // the repository stores objects without them; saves it a copy
+    cls.server.clear();
     auto stored = std::make_shared<CimObject>(std::move(cls));
     staged_[Key(ns, stored->className)] = stored;
     steps_.push_back({Step::Kind::PutClass, NormalizeNamespace(ns), stored, {}, flags, where});
@@ -120,6 +122,8 @@ HRESULT Staging::PutInstance(const std::wstring& nsText, CimObject instance, LON
             if (!NamespaceExists(ns + L"\\" + *child)) AddNamespace(ns + L"\\" + *child);
         }
     }
+    instance.nameSpace.clear();
+    instance.server.clear();
     steps_.push_back({Step::Kind::PutInstance, ns, std::make_shared<CimObject>(std::move(instance)), {}, flags, where});
     return S_OK;
 }

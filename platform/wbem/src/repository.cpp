@@ -89,6 +89,15 @@ bool SameShape(const CimObject& a, const CimObject& b) {
     return true;
 }
 
+// The object as stored: without __NAMESPACE and __SERVER. Copies into *copy only when the object has them.
+const CimObject& Unstamped(const CimObject& object, CimObject* copy) {
+    if (object.nameSpace.empty() && object.server.empty()) return object;
+    *copy = object;
+    copy->nameSpace.clear();
+    copy->server.clear();
+    return *copy;
+}
+
 }  // namespace
 
 bool IsValidNamespaceName(const std::wstring& name) {
@@ -340,9 +349,8 @@ HRESULT Repository::PutClass(const std::wstring& nsText, const CimObject& cls, L
     } else if (!cls.derivation.empty()) {
         return WBEM_E_INVALID_SUPERCLASS;
     }
-    CimObject stored = cls;
-    stored.nameSpace.clear();
-    stored.server.clear();
+    CimObject unstamped;
+    const CimObject& stored = Unstamped(cls, &unstamped);
     CimObject existing;
     HRESULT hr = GetClass(ns, cls.className, &existing);
     if (FAILED(hr) && hr != WBEM_E_NOT_FOUND) return hr;
@@ -490,9 +498,8 @@ HRESULT Repository::PutInstance(const std::wstring& nsText, const CimObject& ins
             if (FAILED(hr)) return hr;
         }
     }
-    CimObject stored = instance;
-    stored.nameSpace.clear();
-    stored.server.clear();
+    CimObject unstamped;
+    const CimObject& stored = Unstamped(instance, &unstamped);
     Statement s(db_, exists ? "UPDATE instances SET class = ?2, data = ?4 WHERE ns = ?1 AND path = ?3"
                             : "INSERT INTO instances(ns, class, path, data) VALUES(?1, ?2, ?3, ?4)");
     s.Args({U8(ns), U8(cls.className), key});
