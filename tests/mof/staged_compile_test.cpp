@@ -58,6 +58,13 @@ TEST_F(StagedCompileTest, ADeletedClassIsGoneWithItsSubclassesForTheRestOfTheCom
     EXPECT_TRUE(FindProperty(leaf2, L"New"));
     EXPECT_FALSE(FindProperty(leaf2, L"Old"));
 
+    // The same for classes made earlier in the same compile.
+    r = Compile(*repo_,
+                L"class S1 : Top { };\nclass S2 : S1 { };\nclass Kept : Top { };\n#pragma deleteclass(\"S1\")\n"
+                L"class S3 : Kept { };\nclass S4 : S2 { };\n");
+    EXPECT_EQ(r.code, WBEM_E_INVALID_SUPERCLASS);
+    EXPECT_EQ(r.line, 6);
+
     r = Compile(*repo_, L"class Kept { };\n#pragma deleteclass(\"__NAMESPACE\")\n");
     EXPECT_EQ(r.code, WBEM_E_ACCESS_DENIED);
     r = Compile(*repo_, L"class Kept { };\n#pragma deleteclass(\"Gone\")\n");

@@ -104,11 +104,18 @@ const CimObject* Staging::GetClass(const std::wstring& nsText, const std::wstrin
     return below;
 }
 
+void Staging::CountDescendants(const std::wstring& ns, const CimObject& cls, int change) {
+    for (const std::wstring& base : cls.derivation) stagedDescendants_[Key(ns, base)] += static_cast<size_t>(change);
+}
+
 void Staging::PutClass(const std::wstring& ns, CimObject cls, LONG flags, Origin where) {
     cls.nameSpace.clear();  // the repository stores objects without them; saves it a copy
     cls.server.clear();
     auto stored = std::make_shared<CimObject>(std::move(cls));
-    staged_[Key(ns, stored->className)] = stored;
+    std::shared_ptr<CimObject>& slot = staged_[Key(ns, stored->className)];
+    if (slot) CountDescendants(ns, *slot, -1);
+    slot = stored;
+    CountDescendants(ns, *stored, +1);
     steps_.push_back({Step::Kind::PutClass, NormalizeNamespace(ns), stored, {}, flags, where});
 }
 
@@ -140,10 +147,15 @@ HRESULT Staging::DeleteClass(const std::wstring& nsText, const std::wstring& nam
     std::wstring nsKey = LowerName(ns);
     std::wstring lower = LowerName(canonical);
     deleted_[nsKey].insert(lower);
-    // Staged classes of the namespace that are the class or derive from it go with it.
-    for (auto it = staged_.begin(); it != staged_.end();) {
-        bool doomed = it->first.compare(0, nsKey.size() + 1, nsKey + L"|") == 0 && Hidden(nsKey, *it->second);
-        it = doomed ? staged_.erase(it) : std::next(it);
+    // Staged classes of the namespace that are the class or derive from it go with it (looked for only when
+    // there are any, so that "deleteclass X" before each "class X" stays cheap).
+    std::wstring key = Key(ns, canonical);
+    if (staged_.count(key) || stagedDescendants_[key] > 0) {
+        for (auto it = staged_.begin(); it != staged_.end();) {
+            bool doomed = it->first.compare(0, nsKey.size() + 1, nsKey + L"|") == 0 && Hidden(nsKey, *it->second);
+            if (doomed) CountDescendants(ns, *it->second, -1);
+            it = doomed ? staged_.erase(it) : std::next(it);
+        }
     }
     steps_.push_back({Step::Kind::DeleteClass, ns, nullptr, canonical, 0, where, mustExist});
     *deleted = true;

@@ -85,13 +85,15 @@ private:
 
     static std::wstring Key(const std::wstring& ns, const std::wstring& name);
     bool Hidden(const std::wstring& nsKey, const CimObject& cls) const;
+    void CountDescendants(const std::wstring& ns, const CimObject& cls, int change);
     bool StoreStep(const Step& step, StoreFailure* failure);
 
     Repository* repository_;
     const ClassTable* systemClasses_;
     std::vector<Step> steps_;
-    std::unordered_map<std::wstring, std::shared_ptr<CimObject>> staged_;         // Key(ns, class) -> class
-    std::unordered_set<std::wstring> newNamespaces_;                              // lower case
+    std::unordered_map<std::wstring, std::shared_ptr<CimObject>> staged_;  // Key(ns, class) -> class
+    std::unordered_map<std::wstring, size_t> stagedDescendants_;           // Key(ns, class) -> its staged subclasses
+    std::unordered_set<std::wstring> newNamespaces_;                       // lower case
     std::unordered_map<std::wstring, std::unordered_set<std::wstring>> deleted_;  // ns -> classes (lower)
     std::unordered_map<std::wstring, ClassRead> classReads_;                      // Key(ns, class)
     std::unordered_map<std::wstring, NamespaceRead> namespaceReads_;              // lower ns
