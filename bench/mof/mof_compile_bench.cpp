@@ -92,8 +92,16 @@ void BM_CompileWideClass(benchmark::State& state) {
     }
     state.counters["writers_blocked_ms"] = benchmark::Counter(blocked / static_cast<double>(state.iterations()));
     state.counters["properties"] = static_cast<double>(state.range(0));
+    state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_CompileWideClass)->Arg(1000)->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The complexity line fits the times to N, N log N, N^2...: linear growth reads "N".
+BENCHMARK(BM_CompileWideClass)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Complexity();
 
 }  // namespace
 
