@@ -169,15 +169,21 @@ TEST_F(MofIncludeTest, AnErrorInAnyFileNamesItAndStoresNothing) {
     }
 }
 
-// The same file may be included twice when no cycle forms, and includes nest as deep as the limit allows.
-TEST_F(MofIncludeTest, RepeatedAndDeepIncludesAreFine) {
-    Write("a.mof", "#pragma include(\"common.mof\")\n#pragma include(\"common.mof\")\n#pragma include(\"d1.mof\")\n");
+// The same file may be included twice when no cycle forms, an absolute Windows name is found in the system
+// root's drive, and includes nest as deep as the limit allows.
+TEST_F(MofIncludeTest, RepeatedAbsoluteAndDeepIncludesAreFine) {
+    fs::create_directories(root_ / "drive_c" / "Schema");
+    std::ofstream(root_ / "drive_c" / "Schema" / "abs.mof") << "class FromDriveC { };\n";
+    Write("a.mof",
+          "#pragma include(\"common.mof\")\n#pragma include(\"common.mof\")\n"
+          "#pragma include(\"C:\\\\Schema\\\\abs.mof\")\n#pragma include(\"d1.mof\")\n");
     Write("common.mof", "class Shared { };\n");
     for (int depth = 1; depth <= 31; ++depth)
         Write("d" + std::to_string(depth) + ".mof", "#pragma include(\"d" + std::to_string(depth + 1) + ".mof\")\n");
     Write("d32.mof", "class Deepest { };\n");
     MofResult r = Compile("a.mof");
     ASSERT_TRUE(r.ok) << FormatMofError(r);
+    EXPECT_TRUE(HasClass(L"root\\cimv2", L"FromDriveC"));
     EXPECT_TRUE(HasClass(L"root\\cimv2", L"Deepest"));
 
     Write("d32.mof", "#pragma include(\"d33.mof\")\n");
