@@ -19,7 +19,8 @@
 //
 // A compile reads, parses and checks everything (building every class and instance over a staged view of
 // the repository) without holding the repository's write lock, and takes it only to store the result in one
-// short transaction. On any error, in any file, nothing of the compile is stored.
+// short transaction (nested in the caller's Repository::Transaction when there is one). On any error, in
+// any file, nothing of the compile is stored.
 #pragma once
 
 #include "qv_wbem_repository.h"
