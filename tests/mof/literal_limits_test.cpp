@@ -134,6 +134,9 @@ const Literal kLiterals[] = {
     {L"real32", L"1e39", kRange, kNone},
     {L"real32", L"0.1", kOk, R(static_cast<double>(0.1f))},
     {L"real32", L"16777217", kOk, R(16777216.0)},
+    // 2^60 + 2^36 + 1 lies just above a tie of real32; rounding through real64 first would make it 2^60
+    {L"real32", L"1152921573326323713", kOk, R(1152921642045800448.0)},
+    {L"real32", L"-1152921573326323713", kOk, R(-1152921642045800448.0)},
     // char16
     {L"char16", L"'a'", kOk, U('a')},            {L"char16", L"'\\x263A'", kOk, U(0x263A)},
     {L"char16", L"'\\X41'", kOk, U(0x41)},       {L"char16", L"'\\xFFFF'", kOk, U(0xFFFF)},

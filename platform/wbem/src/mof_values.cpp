@@ -93,9 +93,11 @@ bool ConvertLiteral(const Value& v, CIMTYPE t, CimScalar* out, HRESULT* code, st
     switch (v.kind) {
     case Value::Kind::Integer:
         if (t == CIM_REAL32 || t == CIM_REAL64) {
-            double value = static_cast<double>(v.magnitude);
-            if (v.negative) value = -value;
-            *out = t == CIM_REAL32 ? static_cast<double>(static_cast<float>(value)) : value;
+            // Rounded once, from the integer to the target type (through double first, a real32 could land
+            // on the wrong side of a tie).
+            double value = t == CIM_REAL32 ? static_cast<double>(static_cast<float>(v.magnitude))
+                                           : static_cast<double>(v.magnitude);
+            *out = v.negative ? -value : value;
             return true;
         }
         if (!RangeOf(t)) return Mismatch(t, code, reason);
