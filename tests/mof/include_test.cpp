@@ -66,10 +66,27 @@ TEST_F(MofIncludeTest, ASchemaOfThreeFilesCompilesThroughMofcompFromAnotherFolde
     // Decoys where a lookup in the current folder would find them.
     Write("elsewhere/parts/settings.mof", "this is not MOF\n");
     Write("elsewhere/values/first.mof", "this is not MOF either\n");
-    fs::path previous = fs::current_path();
-    fs::current_path(files_ / "elsewhere");
-    ProgramRun run = RunProgram(BuildTree() + "/bin/mofcomp", {"../schema/main.mof"}, root_);
-    fs::current_path(previous);
+    auto mofcomp = [&] {
+        fs::path previous = fs::current_path();
+        fs::current_path(files_ / "elsewhere");
+        ProgramRun run = RunProgram(BuildTree() + "/bin/mofcomp", {"../schema/main.mof"}, root_);
+        fs::current_path(previous);
+        return run;
+    };
+
+    // First with the innermost file including one that is not there: the error names that file and the
+    // pragma's line, and nothing of the three files is stored (not even the namespace the first one made).
+    Write("schema/parts/values/first.mof", "class Split_Early { };\n\n#pragma include(\"absent.mof\")\n");
+    ProgramRun run = mofcomp();
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(
+        run.error_output.find("../schema/parts/values/first.mof(3): error 0x80041002: cannot include 'absent.mof'"),
+        std::string::npos)
+        << run.error_output;
+    EXPECT_FALSE(repo_->NamespaceExists(L"root\\Split"));
+
+    WriteThreeFileSchema([&](const std::string& f, const std::string& t) { Write(f, t); });
+    run = mofcomp();
     ASSERT_EQ(run.exit_code, 0) << run.error_output;
     repo_ = Repository::Open(root_);
     for (const wchar_t* name : {L"Split_Base", L"Split_Setting", L"Split_Link"})

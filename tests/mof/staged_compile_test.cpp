@@ -4,6 +4,7 @@
 #include "qv_mof_compiler.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
+#include "qv_wait.h"
 #include "run_program.h"
 
 #include <fcntl.h>
@@ -13,7 +14,6 @@
 
 #include <cerrno>
 #include <fstream>
-#include <thread>
 
 namespace qv::wbem {
 namespace {
@@ -127,12 +127,16 @@ TEST_F(StagedCompileTest, TheRepositoryIsReadableAndWritableWhileALargeCompileIs
     // Opening the pipe for writing succeeds once mofcomp has opened it to read: it has parsed wide.mof and
     // waits for the rest of its input.
     int pipe = -1;
-    while ((pipe = open(rest.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
-        ASSERT_EQ(errno, ENXIO);
-        int status = 0;
-        ASSERT_EQ(waitpid(wide, &status, WNOHANG), 0) << "mofcomp ended before it reached the include";
-        std::this_thread::yield();
-    }
+    bool ended = false;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            pipe = open(rest.c_str(), O_WRONLY | O_NONBLOCK);
+            int status = 0;
+            ended = pipe < 0 && (errno != ENXIO || waitpid(wide, &status, WNOHANG) != 0);
+            return pipe >= 0 || ended;
+        },
+        std::chrono::seconds(120)));
+    ASSERT_FALSE(ended) << "mofcomp ended before it reached the include, or the pipe cannot be opened";
 
     auto reader = Repository::Open(root_);
     ASSERT_TRUE(reader);
