@@ -211,5 +211,32 @@ TEST_F(MofIncludeTest, RepeatedAbsoluteAndDeepIncludesAreFine) {
     EXPECT_EQ(fs::path(r.file), files_ / "d32.mof");
 }
 
+// A file may be included again and again, but one compile reads at most 10 000 included files and 64 MB in
+// all: nested repeats of a few small files (here 2^16 includes of the last one) are refused, not expanded.
+TEST_F(MofIncludeTest, RepeatedIncludesAreBoundedInCountAndSize) {
+    Write("a.mof", "class Kept_A { };\n#pragma include(\"r0.mof\")\n");
+    for (int level = 0; level < 16; ++level) {
+        std::string next = "#pragma include(\"r" + std::to_string(level + 1) + ".mof\")\n";
+        Write("r" + std::to_string(level) + ".mof", next + next);
+    }
+    Write("r16.mof", "class Kept_B { };\n");
+    MofResult r = Compile("a.mof");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(static_cast<unsigned>(r.code), static_cast<unsigned>(WBEM_E_INVALID_OPERATION));
+    EXPECT_NE(r.reason.find("more than 10000 includes"), std::string::npos) << r.reason;
+
+    Write("big.mof", "// " + std::string(22u << 20, 'x') + "\n");
+    Write("a.mof",
+          "class Kept_A { };\n#pragma include(\"big.mof\")\n#pragma include(\"big.mof\")\n"
+          "#pragma include(\"big.mof\")\n");
+    r = Compile("a.mof");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(fs::path(r.file), files_ / "a.mof");
+    EXPECT_EQ(r.line, 4);
+    EXPECT_NE(r.reason.find("more than 64 MB"), std::string::npos) << r.reason;
+    EXPECT_FALSE(HasClass(L"root\\cimv2", L"Kept_A"));
+    EXPECT_FALSE(HasClass(L"root\\cimv2", L"Kept_B"));
+}
+
 }  // namespace
 }  // namespace qv::wbem

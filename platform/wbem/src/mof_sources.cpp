@@ -55,6 +55,7 @@ bool Sources::Load(const std::wstring& text, const std::string& name, const fs::
                    std::vector<Statement>* statements, SourceError* error) {
     files_.assign(1, SourceFile{name, path});
     open_.assign(1, Identity(path));
+    bytes_ = text.size();
     statements->clear();
     return Add(text, 0, statements, error);
 }
@@ -99,9 +100,16 @@ bool Sources::Include(const Statement& s, std::vector<Statement>* out, SourceErr
         for (const fs::path& p : open_) chain += p.filename().string() + " -> ";
         return fail(WBEM_E_INVALID_OPERATION, "include cycle: " + chain + target.filename().string());
     }
+    if (files_.size() > kMaxIncludedFiles)
+        return fail(WBEM_E_INVALID_OPERATION,
+                    "more than " + std::to_string(kMaxIncludedFiles) + " includes in one compile at '" + shown + "'");
     std::string bytes, reason;
     if (!read_(target, &bytes, &reason))
         return fail(WBEM_E_NOT_FOUND, "cannot include '" + shown + "' (" + target.string() + "): " + reason);
+    bytes_ += bytes.size();
+    if (bytes_ > kMaxCompileBytes)
+        return fail(WBEM_E_INVALID_OPERATION, "the files of one compile hold more than " +
+                                                  std::to_string(kMaxCompileBytes >> 20) + " MB at '" + shown + "'");
     int file = static_cast<int>(files_.size());
     files_.push_back({target.string(), target});
     open_.push_back(identity);

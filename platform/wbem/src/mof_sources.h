@@ -6,7 +6,8 @@
 // including file is there); an absolute one is a Windows path ("C:\schema\x.mof", mapped into the system
 // root) or a host path. Includes nest up to kMaxIncludeDepth deep. An include cycle, a name that cannot be
 // read and a malformed include pragma are errors of the including file at the pragma's line; a syntax error
-// inside an included file is an error of that file.
+// inside an included file is an error of that file. So is an include past kMaxIncludedFiles or past
+// kMaxCompileBytes in all.
 #pragma once
 
 #include "mof_parser.h"
@@ -20,6 +21,11 @@ namespace qv::wbem::mof {
 
 constexpr int kMaxIncludeDepth = 32;
 constexpr size_t kMaxMofFileBytes = 64u << 20;
+// What one compile reads altogether, counting a file each time it is included: a file may be included
+// again and again (without a cycle), so nested repeats could otherwise multiply a few small files into
+// more text than fits in memory.
+constexpr size_t kMaxCompileBytes = 64u << 20;
+constexpr size_t kMaxIncludedFiles = 10000;
 
 // Reads a whole file; false with *reason when it cannot.
 using FileReader = std::function<bool(const std::filesystem::path& file, std::string* bytes, std::string* reason)>;
@@ -56,6 +62,7 @@ private:
     FileReader read_;
     std::vector<SourceFile> files_;
     std::vector<std::filesystem::path> open_;  // identities of the files being read, outermost first
+    size_t bytes_ = 0;                         // read so far, the first file included
 };
 
 }  // namespace qv::wbem::mof
