@@ -1,6 +1,7 @@
 #include "requests.h"
 
 #include "qv_firmware.h"
+#include "qv_root_machine.h"
 #include "windows.h"
 
 #include <cstring>
@@ -69,7 +70,7 @@ BOOL Driver::Handle(const qv::win::DeviceRequest& request, qv::win::DeviceCaller
     BOOL result = TRUE;
     out.clear();
     try {
-        auto machine = qv::machine::Machine::Current();
+        auto machine = qv::win::RootMachine();
         auto transact = [&](const std::function<void(Firmware&)>& call) { machine->Transact(call); };
         // Parameter-block requests answer with the block; a nonzero status fails the request.
         auto status_block = [&](Bytes block, uint8_t status, bool failOnStatus) {

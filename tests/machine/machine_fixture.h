@@ -2,7 +2,7 @@
 #pragma once
 
 #include "qv_firmware.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_temp_root.h"
 
 #include <unistd.h>
@@ -17,17 +17,17 @@ class MachineTest : public TempRootTest {
 protected:
     void SetUp() override {
         TempRootTest::SetUp();
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         setenv("QV_DRIVER_WATCH_PID", std::to_string(getpid()).c_str(), 1);  // no driver outlives this test
     }
     void TearDown() override {
         unsetenv("QV_MACHINE");
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
     std::shared_ptr<qv::machine::Machine> Use(const std::string& profile) {
         setenv("QV_MACHINE", profile.c_str(), 1);
-        return qv::machine::Machine::Current();
+        return qv::win::RootMachine();
     }
     // A profile written to a file in the root's parent folder, returned as a path for QV_MACHINE.
     std::string WriteProfile(const std::string& text) {

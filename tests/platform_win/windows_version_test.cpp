@@ -1,6 +1,6 @@
 // Version checks against the machine's installed Windows, and kernel32's version-dependent exports.
 
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_temp_root.h"
 #include "windows.h"
 
@@ -12,7 +12,7 @@ class WindowsVersionTest : public TempRootTest {
 protected:
     void TearDown() override {
         unsetenv("QV_MACHINE");
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
     // Switches to a fresh installation whose machine profile has this "windows" member.
@@ -23,7 +23,7 @@ protected:
         setenv("QV_SYSTEM_ROOT", root.c_str(), 1);
         setenv("QV_MACHINE", (root / "profile.json").c_str(), 1);
         qv::win::ResetSystemRootForTesting();
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
     }
     int installations_ = 0;
     static bool AtLeastMajor(DWORD major) {

@@ -12,8 +12,10 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,19 +56,18 @@ struct CallOutcome {
 
 class Firmware;
 
-// The machine of the current system root (QV_SYSTEM_ROOT). Creates the root's machine from QV_MACHINE on first
-// use; throws std::runtime_error with a clear text when the profile cannot be found or is invalid.
+// The machine of one system root, in <root>/machine. The platform's Windows layer keeps the machine of the
+// current system root (qv_root_machine.h); the machine itself knows only the folder it is given.
 class Machine {
 public:
-    static std::shared_ptr<Machine> Current();
-    // Forgets the cached machine (tests switch system roots).
-    static void ResetForTesting();
+    // Opens the machine of `root`, making it from QV_MACHINE first when the root has none; throws
+    // std::runtime_error with a clear text when the profile cannot be found or is invalid.
+    static std::shared_ptr<Machine> Open(const std::filesystem::path& root);
 
-    // The installed Windows of the current system root's machine, read from its profile's "windows" member
-    // alone (once per process and root) when this process has not opened the machine: version queries at
-    // start-up need not parse a profile of thousands of firmware objects. Creates the machine as Current()
-    // does when the root has none yet; throws as Current() does.
-    static WindowsDescription InstalledWindows();
+    // The installed Windows of `root`'s machine, read from its profile's "windows" member alone: version queries
+    // at start-up need not parse a profile of thousands of firmware objects. Nothing when the root has no
+    // machine yet; throws as Open does for an invalid profile.
+    static std::optional<WindowsDescription> ReadInstalledWindows(const std::filesystem::path& root);
 
     const WindowsDescription& Windows() const;
     const std::string& ProfileName() const;

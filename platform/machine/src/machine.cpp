@@ -3,8 +3,6 @@
 #include "machine_store.h"
 #include "qv_firmware.h"
 #include "qv_machine.h"
-#include "qv_module_unload.h"
-#include "qv_system_root.h"
 #include "simulated_firmware.h"
 
 #include <fcntl.h>
@@ -54,22 +52,6 @@ struct Machine::Impl {
 
 namespace {
 
-// The machine of the current root, kept until the module is unloaded (like the root itself).
-std::mutex cache_mutex;
-struct Cache {
-    std::shared_ptr<Machine> machine;
-    fs::path root;
-    // The installed Windows read without opening the machine (InstalledWindows), for windows_root.
-    WindowsDescription windows;
-    fs::path windows_root;
-    bool windows_known = false;
-};
-Cache& Cached() {
-    static auto* cache = qv::win::KeepUntilUnload(new Cache());
-    return *cache;
-}
-
-// An exclusive flock held for the lifetime of the object.
 // Counts the forks this process came through (1 in the first process), so that a descriptor opened before a
 // fork is told apart without a system call per transaction.
 std::atomic<unsigned> fork_generation{0};
@@ -201,41 +183,13 @@ std::string ReadWholeFile(const fs::path& path) {
 Machine::Machine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Machine::~Machine() = default;
 
-std::shared_ptr<Machine> Machine::Current() {
-    const fs::path& root = qv::win::SystemRoot();
-    std::lock_guard guard(cache_mutex);
-    Cache& cache = Cached();
-    // Compared as text: a driver asks for its machine on every request, and path comparison splits both paths.
-    if (!cache.machine || cache.root.native() != root.native()) {
-        cache.machine = std::make_shared<Machine>(OpenMachine(root));
-        cache.root = root;
-    }
-    return cache.machine;
-}
+std::shared_ptr<Machine> Machine::Open(const fs::path& root) { return std::make_shared<Machine>(OpenMachine(root)); }
 
-WindowsDescription Machine::InstalledWindows() {
-    fs::path root = qv::win::SystemRoot();
-    {
-        std::lock_guard guard(cache_mutex);
-        Cache& cache = Cached();
-        if (cache.machine && cache.root == root) return cache.machine->Windows();
-        if (cache.windows_known && cache.windows_root == root) return cache.windows;
-    }
+std::optional<WindowsDescription> Machine::ReadInstalledWindows(const fs::path& root) {
     fs::path profilePath = root / "machine" / "profile.json";
-    // profile.json is written last when a machine is made: without it, make the machine.
-    if (!fs::exists(profilePath)) return Current()->Windows();
-    WindowsDescription read = ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
-    std::lock_guard guard(cache_mutex);
-    Cache& cache = Cached();
-    cache.windows = read;
-    cache.windows_root = root;
-    cache.windows_known = true;
-    return read;
-}
-
-void Machine::ResetForTesting() {
-    std::lock_guard guard(cache_mutex);
-    Cached() = Cache();
+    // profile.json is written last when a machine is made: without it, the root has no machine yet.
+    if (!fs::exists(profilePath)) return std::nullopt;
+    return ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
 }
 
 const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }

@@ -1,7 +1,7 @@
 // The repository in SQLite: tables, transactions, namespaces, classes and static instances.
 #include "qv_wbem_repository.h"
-#include "qv_firmware_wmi.h"
 
+#include "qv_module_unload.h"
 #include "qv_mof_compiler.h"
 #include "qv_object_codec.h"
 #include "qv_object_path.h"
@@ -12,10 +12,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace qv::wbem {
 
 namespace {
+
+std::mutex seeds_mutex;
+std::vector<RepositorySeed>& Seeds() {
+    static auto* seeds = qv::win::KeepUntilUnload(new std::vector<RepositorySeed>());
+    return *seeds;
+}
 
 constexpr int kBusyTimeoutMs = 60000;
 
@@ -144,7 +151,7 @@ std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& system
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     std::unique_ptr<Repository> repository(new Repository(db));
-    *result = repository->Initialize();
+    *result = repository->Initialize(systemRoot);
     if (FAILED(*result)) return nullptr;
     return repository;
 }
@@ -153,7 +160,12 @@ std::unique_ptr<Repository> Repository::OpenDefault(HRESULT* result) { return Op
 
 HRESULT Repository::Exec(const char* sql) { return FromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
 
-HRESULT Repository::Initialize() {
+void AddRepositorySeed(RepositorySeed seed) {
+    std::lock_guard lock(seeds_mutex);
+    Seeds().push_back(seed);
+}
+
+HRESULT Repository::Initialize(const std::filesystem::path& systemRoot) {
     Transaction transaction(*this);
     if (FAILED(transaction.Begin())) return transaction.Begin();
     HRESULT hr = Exec(kSchema);
@@ -170,9 +182,13 @@ HRESULT Repository::Initialize() {
             hr = PutInstance(L"root", instance, WBEM_FLAG_CREATE_ONLY);
             if (FAILED(hr)) return hr;
         }
-        // What the operating system and the machine's firmware define in "root\WMI".
-        hr = InstallFirmwareWmiClasses(*this);
-        if (FAILED(hr)) return hr;
+        std::vector<RepositorySeed> seeds;
+        {
+            std::lock_guard lock(seeds_mutex);
+            seeds = Seeds();
+        }
+        for (RepositorySeed seed : seeds)
+            if (FAILED(hr = seed(*this, systemRoot))) return hr;
     }
     return transaction.Commit();
 }

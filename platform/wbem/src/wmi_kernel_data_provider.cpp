@@ -2,9 +2,9 @@
 // call gate (vrxBIntM) and, on machines that publish their settings natively, the settings-interface object.
 
 #include "qv_class_object.h"
-#include "qv_firmware.h"
+#include "qv_firmware_gate.h"
 #include "qv_firmware_wmi.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_wbem_interface_ids.h"
 #include "qv_wbem_repository.h"
 
@@ -286,7 +286,7 @@ private:
         bool smbios = false, native = false;
         std::optional<qv::machine::Bytes> entry;
         qv::machine::Bytes table;
-        qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& f) {
+        qv::win::RootMachine()->Transact([&](qv::machine::Firmware& f) {
             native = f.PublishesNativeSettings();
             entry = f.SmbiosEntryPoint();
             if (entry && entry->size() >= 0x1C) {
@@ -368,8 +368,10 @@ private:
         uint32_t code = 0;
         {
             std::lock_guard hold(gate_mutex_);
-            code = ExecuteGateCommand(session_, static_cast<uint32_t>(command), static_cast<uint32_t>(type), bytes,
-                                      outputSize, &answer);
+            qv::win::RootMachine()->Transact([&](qv::machine::Firmware& f) {
+                code = qv::machine::ExecuteGateCommand(f, session_, static_cast<uint32_t>(command),
+                                                       static_cast<uint32_t>(type), bytes, outputSize, &answer);
+            });
         }
 
         IWbemClassObject* result = nullptr;
@@ -406,7 +408,7 @@ private:
 
     std::wstring namespace_ = L"root\\WMI";
     std::mutex gate_mutex_;
-    GateSession session_;
+    qv::machine::GateSession session_;
 };
 
 }  // namespace
