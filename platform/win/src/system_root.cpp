@@ -77,11 +77,8 @@ fs::path HostPath(const std::wstring& path) {
 }
 
 fs::path HostPath(const std::string& path) {
-    int size = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), size);
-    wide.resize(wide.size() - 1);
-    return HostPath(wide);
+    std::optional<std::wstring> wide = FromAnsi(path.c_str());
+    return wide ? HostPath(*wide) : fs::path();
 }
 
 }  // namespace qv::win

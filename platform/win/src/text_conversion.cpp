@@ -1,8 +1,9 @@
 // ANSI (Windows-1252) and UTF-8 conversion to and from wide text.
 
+#include "qv_text_conversion.h"
 #include "windows.h"
-#include "qv_system_root.h"
 
+#include <climits>
 #include <cwchar>
 #include <string>
 
@@ -76,6 +77,24 @@ void EncodeUtf8(char32_t cp, std::string& out) {
     }
 }
 
+// The end of both conversions: the count needed for a size query (`size` 0), else the converted units copied
+// into `out`; 0 with the last error when they do not fit `out` or the count does not fit the result.
+template <typename Unit, typename Out>
+int Deliver(const std::basic_string<Unit>& converted, Out* out, int size) {
+    if (converted.size() > static_cast<size_t>(INT_MAX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    int needed = static_cast<int>(converted.size());
+    if (size == 0) return needed;
+    if (size < needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < converted.size(); ++i) out[i] = static_cast<Out>(converted[i]);
+    return needed;
+}
+
 }  // namespace
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int wideSize) {
@@ -97,14 +116,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPW
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    int needed = static_cast<int>(decoded.size());
-    if (wideSize == 0) return needed;
-    if (wideSize < needed) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    for (size_t i = 0; i < decoded.size(); ++i) wide[i] = static_cast<WCHAR>(decoded[i]);
-    return needed;
+    return Deliver(decoded, wide, wideSize);
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int length, LPSTR text, int size,
@@ -138,17 +150,33 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int length
         return 0;
     }
     if (usedDefault != nullptr) *usedDefault = defaulted ? TRUE : FALSE;
-    int needed = static_cast<int>(encoded.size());
-    if (size == 0) return needed;
-    if (size < needed) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    encoded.copy(text, encoded.size());
-    return needed;
+    return Deliver(encoded, text, size);
 }
 
 namespace qv::win {
+
+std::optional<std::wstring> FromAnsi(const char* text) {
+    if (text == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+    int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (size <= 0) return std::nullopt;
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size) != size) return std::nullopt;
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+std::optional<std::string> ToAnsi(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::nullopt;
+    std::string narrow(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr) != size)
+        return std::nullopt;
+    narrow.resize(narrow.size() - 1);
+    return narrow;
+}
 
 std::string ToUtf8(const std::wstring& text) {
     std::string out;
