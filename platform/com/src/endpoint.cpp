@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "qv_module_unload.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "runtime.h"
 #include "runtime_threads.h"
@@ -75,10 +76,8 @@ std::string LocalEndpoint() {
     std::lock_guard lock(endpoint_mutex);
     if (!endpoint_address.empty()) return endpoint_address;
     namespace fs = std::filesystem;
-    std::error_code ec;
     fs::path folder = win::SystemRoot() / "com" / "run";
-    fs::create_directories(folder, ec);
-    chmod(folder.c_str(), 0700);
+    win::CreatePrivateFolders(folder);
     std::string text = (folder / (std::to_string(getpid()) + ".sock")).string();
     sockaddr_un address{};
     socklen_t length = 0;

@@ -64,13 +64,31 @@ unsigned ForkGeneration() {
     return fork_generation.load();
 }
 
+// Opens (creating when missing) a file of the machine for reading and writing, the owner's only: no other user
+// may read the state or take the lock. A file made before that is closed again.
+int OpenPrivate(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) ::fchmod(fd, st.st_mode & 0700);
+    return fd;
+}
+
+// The machine's folder, the owner's only.
+void CreatePrivateFolder(const fs::path& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create " + dir.string() + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        ::chmod(dir.c_str(), st.st_mode & 0700);
+}
+
 // Holds the machine's lock file locked (flock) while it lives; the descriptor is the machine's.
 class FileLock {
 public:
     FileLock(const fs::path& path, int& fd, unsigned& generation) : fd_(fd) {
         if (fd_ >= 0 && generation != ForkGeneration()) fd_ = -1;  // inherited through fork: not ours
         if (fd_ < 0) {
-            fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            fd_ = OpenPrivate(path);
             if (fd_ < 0) throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
             fd = fd_;
             generation = ForkGeneration();
@@ -111,7 +129,7 @@ std::string ProfileText(const std::string& named) {
 
 // Maps the change counter (created as 0 when missing; called under the machine's lock). Null when it cannot be.
 uint64_t* MapGeneration(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = OpenPrivate(path);
     if (fd < 0) return nullptr;
     struct stat st {};
     void* p = MAP_FAILED;
@@ -127,7 +145,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
     impl->dir = root / "machine";
     impl->lock_path = impl->dir / "lock";
     impl->state_path = impl->dir / "state.json";
-    fs::create_directories(impl->dir);
+    CreatePrivateFolder(impl->dir);
     FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
     fs::path profilePath = impl->dir / "profile.json";
     if (!fs::exists(profilePath)) {
@@ -151,7 +169,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
 void WriteFileAtomically(const fs::path& path, const std::string& data) {
     fs::path temp = path;
     temp += ".tmp" + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw std::runtime_error("cannot write " + temp.string() + ": " + std::strerror(errno));
     size_t done = 0;
     while (done < data.size()) {

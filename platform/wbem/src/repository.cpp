@@ -3,6 +3,7 @@
 
 #include "qv_module_unload.h"
 #include "qv_mof_compiler.h"
+#include "qv_private_files.h"
 #include "qv_object_codec.h"
 #include "qv_object_path.h"
 #include "qv_system_root.h"
@@ -134,10 +135,9 @@ Repository::~Repository() { sqlite3_close(db_); }
 std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& systemRoot, HRESULT* result) {
     HRESULT ignored;
     if (!result) result = &ignored;
-    std::error_code ec;
     std::filesystem::path folder = systemRoot / "drive_c" / "WINDOWS" / "system32" / "wbem" / "Repository";
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
+    // The repository and its journals are the owner's only, as every file of the root.
+    if (qv::win::CreatePrivateFolders(folder) || qv::win::CreatePrivateFile(folder / "repository.db")) {
         *result = WBEM_E_CRITICAL_ERROR;
         return nullptr;
     }

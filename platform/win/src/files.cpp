@@ -99,7 +99,8 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
     case TRUNCATE_EXISTING: create = O_TRUNC; break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
-    int fd = ::open(Host(name).c_str(), mode | create | O_CLOEXEC, 0644);
+    // New files are the owner's only, as the root's files are (qv_private_files.h).
+    int fd = ::open(Host(name).c_str(), mode | create | O_CLOEXEC, 0600);
     if (fd < 0) {
         SetLastError(ErrnoToWin32(errno));
         return INVALID_HANDLE_VALUE;
@@ -195,7 +196,7 @@ BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES /*security*/) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (::mkdir(Host(name).c_str(), 0755) != 0) {
+    if (::mkdir(Host(name).c_str(), 0700) != 0) {
         SetLastError(errno == EEXIST   ? ERROR_ALREADY_EXISTS
                      : errno == ENOENT ? ERROR_PATH_NOT_FOUND
                                        : ErrnoToWin32(errno));

@@ -3,6 +3,7 @@
 // operation holds an flock on <root>/services/lock so that several processes see one consistent database.
 
 #include "qv_kernel_object.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "windows.h"
 
@@ -43,15 +44,14 @@ struct Record {
 
 fs::path ServicesDir() {
     fs::path dir = qv::win::SystemRoot() / "services";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
+    qv::win::CreatePrivateFolders(dir);
     return dir;
 }
 
 class DatabaseLock {
 public:
     DatabaseLock() {
-        fd_ = ::open((ServicesDir() / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = ::open((ServicesDir() / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ >= 0)
             while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
             }
@@ -87,15 +87,9 @@ bool ReadRecord(const std::string& name, Record* record) {
 }
 
 bool WriteRecord(const std::string& name, const Record& record) {
-    fs::path path = RecordPath(name), temp = path;
-    temp += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& [k, v] : record.values) out << k << '=' << v << '\n';
-        out.flush();
-        if (!out) return false;
-    }
-    return ::rename(temp.c_str(), path.c_str()) == 0;
+    std::string text;
+    for (const auto& [k, v] : record.values) text += k + '=' + v + '\n';
+    return !qv::win::ReplacePrivateFile(RecordPath(name), text);
 }
 
 // Start time of a process (field 22 of /proc/<pid>/stat), 0 when it does not exist or is a zombie.

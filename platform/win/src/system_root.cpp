@@ -1,6 +1,7 @@
 // The system root: one emulated installation in a host folder.
 
 #include "qv_module_unload.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "windows.h"
 
@@ -30,12 +31,13 @@ fs::path DefaultRoot() {
     return fs::path(home != nullptr && *home != '\0' ? home : "/tmp") / ".local" / "state" / "qv" / "root";
 }
 
+// The root and its folders are the owner's only (qv_private_files.h); a root made before that is closed again.
 void CreateStandardFolders(const fs::path& root) {
-    std::error_code ec;
     for (const char* folder : {"drive_c/WINDOWS/TEMP", "drive_c/WINDOWS/system32/Drivers"}) {
-        fs::create_directories(root / folder, ec);
-        if (ec) throw std::runtime_error("cannot create " + (root / folder).string() + ": " + ec.message());
+        if (std::error_code ec = CreatePrivateFolders(root / folder))
+            throw std::runtime_error("cannot create " + (root / folder).string() + ": " + ec.message());
     }
+    MakePrivate(root);
 }
 
 }  // namespace
