@@ -2,8 +2,6 @@
 // installation owner's only, whatever the umask of the process that made them.
 
 #include "machine_fixture.h"
-#include "qv_child_process.h"
-#include "qv_test_paths.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -116,21 +114,11 @@ TEST_F(StorageAccessTest, AnOpenedMachineClosesAnOlderRootAgain) {
 // all keep their folders and files the owner's only (registry, repository, COM announcements and sockets,
 // services, the working folder, the driver's file, the machine).
 TEST_F(StorageAccessTest, EveryFileTheRoadLeavesIsTheOwnersOnly) {
-    auto run = [&](const std::string& program, const std::vector<std::string>& args) {
-        std::vector<std::string> argv{BuildTree() + "/bin/" + program};
-        argv.insert(argv.end(), args.begin(), args.end());
-        fs::path out = root_ / (program + ".out");
-        int code = WaitChild(StartChild(argv, out, out,
-                                        {"QV_SYSTEM_ROOT=" + installation_.string(), "QV_MACHINE=desktop",
-                                         "QV_WBEM_SERVICE=" + BuildTree() + "/bin/winmgmt"}),
-                             std::chrono::seconds(120));
-        std::ifstream text(out);
-        return std::to_string(code) + ": " + std::string(std::istreambuf_iterator<char>(text), {});
-    };
-    EXPECT_EQ(run("vrxBIOS", {"-Install", "-Silent"}).substr(0, 2), "0:");
-    std::string listed = run("wmi", {"query", "SELECT Name FROM QVPROV_BIOSEnumeration"});
-    ASSERT_EQ(listed.substr(0, 2), "0:") << listed;
-    EXPECT_NE(listed.find("Serial Port A"), std::string::npos) << listed;
+    setenv("QV_MACHINE", "desktop", 1);
+    EXPECT_EQ(RunOnRoot("vrxBIOS", {"-Install", "-Silent"}, installation_).code, 0);
+    ProgramRun listed = RunOnRoot("wmi", {"query", "SELECT Name FROM QVPROV_BIOSEnumeration"}, installation_);
+    ASSERT_EQ(listed.code, 0) << listed.output;
+    EXPECT_NE(listed.output.find("Serial Port A"), std::string::npos) << listed.output;
     EXPECT_EQ(OpenToOthers(), std::vector<std::string>{});
     EndRootProcesses(installation_);
 }

@@ -1,5 +1,6 @@
 // The machine of a system root: creation from a profile and atomic firmware transactions.
 
+#include "machine_state.h"
 #include "machine_store.h"
 #include "qv_firmware.h"
 #include "qv_machine.h"
@@ -27,8 +28,10 @@ namespace qv::machine {
 
 struct Machine::Impl {
     fs::path dir;
-    fs::path lock_path;   // dir / "lock"
-    fs::path state_path;  // dir / "state.json"
+    fs::path lock_path;    // dir / "lock"
+    fs::path state_path;   // dir / "state.json"
+    FaultReport report;    // where faults found in the files go (may be empty)
+    std::string reported;  // the last fault reported, so that a damaged state is reported once, not per call
     Profile profile;
     Bytes rom_area;             // BuildRomArea(profile) once the firmware first needs it: the profile never changes
     ObjectCatalogue catalogue;  // the profile's string IDs, built once
@@ -89,12 +92,12 @@ public:
         if (fd_ >= 0 && generation != ForkGeneration()) fd_ = -1;  // inherited through fork: not ours
         if (fd_ < 0) {
             fd_ = OpenPrivate(path);
-            if (fd_ < 0) throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
+            if (fd_ < 0) throw MachineUnavailable("cannot open " + path.string() + ": " + std::strerror(errno));
             fd = fd_;
             generation = ForkGeneration();
         }
         while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) throw std::runtime_error("cannot lock " + path.string() + ": " + std::strerror(errno));
+            if (errno != EINTR) throw MachineUnavailable("cannot lock " + path.string() + ": " + std::strerror(errno));
         }
     }
     ~FileLock() { ::flock(fd_, LOCK_UN); }
@@ -140,26 +143,55 @@ uint64_t* MapGeneration(const fs::path& path) {
     return p == MAP_FAILED ? nullptr : static_cast<uint64_t*>(p);
 }
 
-std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
-    auto impl = std::make_unique<Machine::Impl>();
-    impl->dir = root / "machine";
-    impl->lock_path = impl->dir / "lock";
-    impl->state_path = impl->dir / "state.json";
-    CreatePrivateFolder(impl->dir);
-    FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
-    fs::path profilePath = impl->dir / "profile.json";
-    if (!fs::exists(profilePath)) {
+// Reports a fault (once while it stays the same) and throws it as `Error`.
+template <typename Error>
+[[noreturn]] void Refuse(Machine::Impl& impl, const std::string& message) {
+    if (impl.report && impl.reported != message) impl.report(message);
+    impl.reported = message;
+    throw Error(message);
+}
+
+// Makes the machine of a root that has none from QV_MACHINE. On any failure nothing of it is left behind (the
+// folder and its lock stay: another process may be waiting on the lock).
+void MakeMachine(Machine::Impl& impl, const fs::path& profilePath) {
+    const fs::path written[] = {impl.dir / "flash.bin", impl.state_path};
+    try {
         const char* env = std::getenv("QV_MACHINE");
         std::string named = env != nullptr && *env != '\0' ? env : "desktop";
         std::string text = ProfileText(named);
         Profile profile = ParseProfile(text, named);
         Json state = InitialState(profile);
-        WriteFileAtomically(impl->dir / "flash.bin", InitialFlash(profile, state));
-        WriteFileAtomically(impl->dir / "state.json", state.dump(1));
+        WriteFileAtomically(written[0], InitialFlash(profile, state));
+        WriteFileAtomically(written[1], StateText(state));
         WriteFileAtomically(profilePath, text);  // last: its presence marks a complete machine
+    } catch (const std::exception& e) {
+        std::error_code ignored;
+        for (const auto& file : written) fs::remove(file, ignored);
+        Refuse<MachineNotMade>(impl,
+                               std::string("no machine made for ") + impl.dir.parent_path().string() + ": " + e.what());
     }
+}
+
+std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root, FaultReport report) {
+    auto impl = std::make_unique<Machine::Impl>();
+    impl->dir = root / "machine";
+    impl->lock_path = impl->dir / "lock";
+    impl->state_path = impl->dir / "state.json";
+    impl->report = std::move(report);
+    fs::path profilePath = impl->dir / "profile.json";
+    try {
+        CreatePrivateFolder(impl->dir);
+    } catch (const std::exception& e) {
+        Refuse<MachineNotMade>(*impl, e.what());
+    }
+    FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
+    if (!fs::exists(profilePath)) MakeMachine(*impl, profilePath);
     impl->generation = MapGeneration(impl->dir / "generation");
-    impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
+    try {
+        impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
+    } catch (const std::exception& e) {
+        Refuse<MachineUnavailable>(*impl, e.what());
+    }
     impl->catalogue = BuildCatalogue(impl->profile);
     return impl;
 }
@@ -201,13 +233,20 @@ std::string ReadWholeFile(const fs::path& path) {
 Machine::Machine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Machine::~Machine() = default;
 
-std::shared_ptr<Machine> Machine::Open(const fs::path& root) { return std::make_shared<Machine>(OpenMachine(root)); }
+std::shared_ptr<Machine> Machine::Open(const fs::path& root, FaultReport report) {
+    return std::make_shared<Machine>(OpenMachine(root, std::move(report)));
+}
 
-std::optional<WindowsDescription> Machine::ReadInstalledWindows(const fs::path& root) {
+std::optional<WindowsDescription> Machine::ReadInstalledWindows(const fs::path& root, const FaultReport& report) {
     fs::path profilePath = root / "machine" / "profile.json";
     // profile.json is written last when a machine is made: without it, the root has no machine yet.
     if (!fs::exists(profilePath)) return std::nullopt;
-    return ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
+    try {
+        return ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
+    } catch (const std::exception& e) {
+        if (report) report(e.what());
+        throw MachineUnavailable(e.what());
+    }
 }
 
 const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }
@@ -231,10 +270,13 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
     uint64_t generation = impl_->generation != nullptr ? __atomic_load_n(impl_->generation, __ATOMIC_ACQUIRE) : 0;
     if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp) || generation != impl_->seen_generation) {
         impl_->state_known = false;
+        std::string where = "machine state " + statePath.string();
         try {
-            impl_->state = Json::parse(ReadWholeFile(statePath));
-        } catch (const Json::exception& e) {
-            throw std::runtime_error("machine state " + statePath.string() + " is damaged: " + e.what());
+            impl_->state = ParseState(ReadWholeFile(statePath), impl_->profile);
+        } catch (const FieldFault& fault) {
+            Refuse<MachineUnavailable>(*impl_, Describe(where, fault));
+        } catch (const std::runtime_error&) {
+            Refuse<MachineUnavailable>(*impl_, where + ": cannot be read");
         }
         impl_->stamp = now;
         impl_->seen_generation = generation;
@@ -245,7 +287,7 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
         call(firmware);
         if (firmware.StateChanged()) {
             impl_->state_known = false;
-            WriteFileAtomically(statePath, impl_->state.dump(1));
+            WriteFileAtomically(statePath, StateText(impl_->state));
             if (impl_->generation != nullptr) {
                 impl_->seen_generation = generation + 1;
                 __atomic_store_n(impl_->generation, impl_->seen_generation, __ATOMIC_RELEASE);

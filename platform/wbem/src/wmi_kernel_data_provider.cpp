@@ -9,6 +9,7 @@
 #include "qv_wbem_repository.h"
 
 #include <cstring>
+#include <functional>
 #include <cwctype>
 #include <mutex>
 #include <string>
@@ -286,16 +287,17 @@ private:
         bool smbios = false, native = false;
         std::optional<qv::machine::Bytes> entry;
         qv::machine::Bytes table;
-        qv::win::RootMachine()->Transact([&](qv::machine::Firmware& f) {
-            native = f.PublishesNativeSettings();
-            entry = f.SmbiosEntryPoint();
-            if (entry && entry->size() >= 0x1C) {
-                uint32_t address = 0;
-                std::memcpy(&address, entry->data() + 0x18, 4);
-                table = f.ReadRomArea(address, static_cast<uint32_t>((*entry)[0x16] | ((*entry)[0x17] << 8)));
-                smbios = true;
-            }
-        });
+        if (!Reach([&](qv::machine::Firmware& f) {
+                native = f.PublishesNativeSettings();
+                entry = f.SmbiosEntryPoint();
+                if (entry && entry->size() >= 0x1C) {
+                    uint32_t address = 0;
+                    std::memcpy(&address, entry->data() + 0x18, 4);
+                    table = f.ReadRomArea(address, static_cast<uint32_t>((*entry)[0x16] | ((*entry)[0x17] << 8)));
+                    smbios = true;
+                }
+            }))
+            return WBEM_E_FAILED;
         IWbemClassObject* o = nullptr;
         if (Same(className, L"MSSmBios_RawSMBiosTables")) {
             if (!smbios) return WBEM_S_NO_ERROR;
@@ -368,10 +370,14 @@ private:
         uint32_t code = 0;
         {
             std::lock_guard hold(gate_mutex_);
-            qv::win::RootMachine()->Transact([&](qv::machine::Firmware& f) {
+            bool reached = Reach([&](qv::machine::Firmware& f) {
                 code = qv::machine::ExecuteGateCommand(f, session_, static_cast<uint32_t>(command),
                                                        static_cast<uint32_t>(type), bytes, outputSize, &answer);
             });
+            if (!reached) {
+                outSignature->Release();
+                return WBEM_E_FAILED;
+            }
         }
 
         IWbemClassObject* result = nullptr;
@@ -396,6 +402,17 @@ private:
             *out = nullptr;
         }
         return hr;
+    }
+
+    // Runs `call` in one transaction on the root's machine: false when it never reached the firmware (a machine
+    // whose files are not valid, reported by the machine; the request then fails, the provider goes on).
+    static bool Reach(const std::function<void(qv::machine::Firmware&)>& call) {
+        try {
+            qv::win::RootMachine()->Transact(call);
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
     }
 
     static HRESULT Deliver(IWbemObjectSink* sink, HRESULT hr, std::vector<IWbemClassObject*>& objects) {

@@ -3,7 +3,13 @@
 #include "qv_module_unload.h"
 #include "qv_root_machine.h"
 #include "qv_system_root.h"
+#include "windows.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace fs = std::filesystem;
@@ -28,6 +34,13 @@ Cache& Cached() {
 
 }  // namespace
 
+void ReportMachineFault(const std::string& message) {
+    std::string line = message + "\n";
+    const char* debug = std::getenv("QV_DEBUG_OUTPUT");
+    if (debug == nullptr || std::strcmp(debug, "-") != 0) (void)!::write(STDERR_FILENO, line.data(), line.size());
+    OutputDebugStringW(FromUtf8(line).c_str());
+}
+
 std::shared_ptr<qv::machine::Machine> RootMachine() { return RootMachine(SystemRoot()); }
 
 std::shared_ptr<qv::machine::Machine> RootMachine(const fs::path& root) {
@@ -35,7 +48,14 @@ std::shared_ptr<qv::machine::Machine> RootMachine(const fs::path& root) {
     Cache& cache = Cached();
     // Compared as text: a driver asks for its machine on every request, and path comparison splits both paths.
     if (!cache.machine || cache.root.native() != root.native()) {
-        cache.machine = qv::machine::Machine::Open(root);
+        try {
+            cache.machine = qv::machine::Machine::Open(root, &ReportMachineFault);
+        } catch (const qv::machine::MachineNotMade&) {
+            // This program was to make the installation's machine and cannot: nothing of the installation can
+            // run. The fault is reported; the exit code tells the caller.
+            std::fflush(nullptr);
+            std::_Exit(kNoMachineExitCode);
+        }
         cache.root = root;
     }
     return cache.machine;
@@ -49,7 +69,8 @@ qv::machine::WindowsDescription RootInstalledWindows() {
         if (cache.machine && cache.root == root) return cache.machine->Windows();
         if (cache.windows_known && cache.windows_root == root) return cache.windows;
     }
-    std::optional<qv::machine::WindowsDescription> read = qv::machine::Machine::ReadInstalledWindows(root);
+    std::optional<qv::machine::WindowsDescription> read = qv::machine::Machine::ReadInstalledWindows(
+        root, &ReportMachineFault);
     if (!read) return RootMachine()->Windows();
     std::lock_guard guard(cache_mutex);
     Cache& cache = Cached();
