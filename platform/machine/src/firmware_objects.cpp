@@ -31,17 +31,7 @@ size_t SimulatedFirmware::ObjectCount() const {
 
 uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
     if (index < profile_.languages.size()) return static_cast<uint32_t>(catalogue_.tables[index].size());
-    const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
-    uint32_t n = static_cast<uint32_t>(o.choices.size());
-    switch (o.type) {
-    case ObjectType::Enum: return 4 + 2 * n + 2;
-    case ObjectType::KeyedEnum: return 12 + 2 * n + 2;
-    case ObjectType::OrderedList: return 2 + 2 * n + 2;
-    case ObjectType::Integer: return 14;
-    case ObjectType::KeyedInteger: return 22;
-    case ObjectType::Binary: return 2 + static_cast<uint32_t>(HexBytes(o.value.get<std::string>()).size());
-    default: return 2 + o.maxLength + 1;
-    }
+    return static_cast<uint32_t>(ObjectValueSize(profile_.objects[index - profile_.languages.size()]));
 }
 
 Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
