@@ -27,11 +27,14 @@ bool NotReached(unsigned char* status) {
 }  // namespace
 
 SharedBuffer::SharedBuffer(size_t size)
-    : data_(static_cast<uint8_t*>(
-          VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+    : data_(
+          static_cast<uint8_t*>(VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))),
+      size_(data_ != nullptr ? size : 0) {}
 
 SharedBuffer::~SharedBuffer() {
-    if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
+    if (data_ == nullptr) return;
+    SecureZeroMemory(data_, size_);
+    VirtualFree(data_, 0, MEM_RELEASE);
 }
 
 uint32_t SharedBuffer::Address(size_t offset) const {

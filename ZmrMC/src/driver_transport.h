@@ -40,7 +40,8 @@ enum DriverRequest : uint32_t {
     kIoctlSetObjectValue = 0x8000243B,
 };
 
-// Memory from VirtualAlloc, released with the object.
+// Memory from VirtualAlloc, cleared and released with the object (the driver can read the area, and some
+// buffers carry a password).
 class SharedBuffer {
 public:
     explicit SharedBuffer(size_t size);
@@ -54,6 +55,7 @@ public:
 
 private:
     uint8_t* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 class DriverTransport {

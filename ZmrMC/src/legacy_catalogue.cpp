@@ -1,5 +1,7 @@
 #include "legacy_catalogue.h"
 
+#include "windows.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -234,6 +236,7 @@ protected:
     }
     bool WritePayload(const uint8_t* value, uint32_t, const char*, uint16_t) override {
         uint16_t index = Get16(value + 2);
+        if (index > 1) return false;  // two choices: any other index is no value of the setting
         uint8_t bh = 0;
         switch (s_.write) {
         case WriteRule::kOneForIndex1: bh = index == 1 ? 1 : 0; break;
@@ -310,9 +313,13 @@ protected:
         regs.ecx = mask_;
         regs.edx = 0x53454355;  // "SECU"
         std::memcpy(block, &regs, 40);
-        if (password != nullptr) std::memcpy(block + 40, password, std::min<size_t>(password_length, 33));
+        // The password travels NUL-terminated in a 33-byte field: a longer one is never cut to fit.
+        if (password_length > 32) return false;
+        if (password != nullptr) std::memcpy(block + 40, password, password_length);
         auto* call = reinterpret_cast<ZmrMCRegisterBlock*>(block);
-        return firmware_.Interrupt15(call, sizeof block) && (call->eflags & kCarry) == 0;
+        bool written = firmware_.Interrupt15(call, sizeof block) && (call->eflags & kCarry) == 0;
+        SecureZeroMemory(block, sizeof block);
+        return written;
     }
 
 private:
