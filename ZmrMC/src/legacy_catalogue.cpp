@@ -186,7 +186,9 @@ protected:
         std::memcpy(block.data(), &regs, 40);
         const void* nul = std::memchr(value + 2, 0, length - 2);
         size_t text = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - (value + 2)) : length - 2;
-        std::memcpy(block.data() + 40, value + 2, std::min(text, block.size() - 40));
+        while (text > 0 && value[2 + text - 1] == ' ') --text;  // the blanks that pad the value are not the tag's
+        if (text > block.size() - 40) return false;             // never cut to fit the block
+        std::memcpy(block.data() + 40, value + 2, text);
         auto* call = reinterpret_cast<ZmrMCRegisterBlock*>(block.data());
         return firmware_.Interrupt15(call, write_.block) && (call->eflags & kCarry) == 0;
     }

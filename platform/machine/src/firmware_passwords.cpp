@@ -43,7 +43,8 @@ Bytes Codes(const Bytes& given) { return Bytes(given.begin(), std::find(given.be
 
 bool IsPlainHex(const std::string& stored) { return !stored.empty() && stored.find(':') == std::string::npos; }
 
-// The start of a process as the kernel counts it (clock ticks after boot); 0 when there is no such process.
+// The start of a process as the kernel counts it (clock ticks after boot); 0 when there is no such process or
+// it has ended (a zombie not yet reaped has ended).
 unsigned long long ProcessStart(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -51,8 +52,8 @@ unsigned long long ProcessStart(pid_t pid) {
     if (close == std::string::npos) return 0;
     std::istringstream fields(stat.substr(close + 2));
     std::string field;
-    for (int i = 3; i < 22 && fields >> field; ++i) {
-    }
+    for (int i = 3; i < 22 && fields >> field; ++i)
+        if (i == 3 && (field == "Z" || field == "X")) return 0;
     unsigned long long start = 0;
     fields >> start;
     return start;
