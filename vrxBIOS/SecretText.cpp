@@ -11,7 +11,9 @@ SecretText::SecretText(const VARIANT& value) {
     if (wide > 0 && size <= 0) WMI_THROW(E_INVALIDARG);
     bytes_.reset(new char[static_cast<size_t>(size) + 1]());
     length_ = static_cast<size_t>(size);
-    if (size > 0) WideCharToMultiByte(CP_ACP, 0, value.bstrVal, wide, bytes_.get(), size, nullptr, nullptr);
+    BOOL usedDefault = FALSE;
+    if (size > 0) WideCharToMultiByte(CP_ACP, 0, value.bstrVal, wide, bytes_.get(), size, nullptr, &usedDefault);
+    lossy_ = usedDefault != FALSE;
 }
 
 SecretText::SecretText(const char* text) {

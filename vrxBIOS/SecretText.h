@@ -17,7 +17,8 @@ public:
     // A copy of ANSI text (null stays null).
     explicit SecretText(const char* text);
     ~SecretText() { Clear(); }
-    SecretText(SecretText&& other) noexcept : bytes_(std::move(other.bytes_)), length_(other.length_) {
+    SecretText(SecretText&& other) noexcept
+        : bytes_(std::move(other.bytes_)), length_(other.length_), lossy_(other.lossy_) {
         other.length_ = 0;
     }
     SecretText(const SecretText&) = delete;
@@ -25,6 +26,8 @@ public:
     SecretText& operator=(SecretText&&) = delete;
 
     bool IsNull() const { return bytes_ == nullptr; }
+    // Some character had no ANSI form (it would have become "?"): the text is not what the caller gave.
+    bool Lossy() const { return lossy_; }
     bool IsEmpty() const { return bytes_ == nullptr || length_ == 0; }
     // Null for the null text.
     const char* Get() const { return bytes_.get(); }
@@ -40,6 +43,7 @@ private:
     }
     std::unique_ptr<char[]> bytes_;
     size_t length_ = 0;
+    bool lossy_ = false;
 };
 
 // Reads the in-parameter `name` of a method as a SecretText, clearing the wide copy the read made.

@@ -226,7 +226,7 @@ bool SettingMethods::SetupPasswordPasses(const SecretText& password) {
 
 MethodOutcome SettingMethods::SetBIOSSetting(const SecretText& name, const SecretText& value,
                                              const SecretText& password) {
-    if (name.IsEmpty()) return {kReturnInvalidParameter};
+    if (name.IsEmpty() || name.Lossy() || value.Lossy() || password.Lossy()) return {kReturnInvalidParameter};
     if (!Ready()) return {kReturnUnspecifiedError};
     LibraryBinding& library = *library_;
     RecordsRead read(library);
@@ -254,6 +254,7 @@ MethodOutcome SettingMethods::SetBIOSSetting(const SecretText& name, const Secre
 }
 
 MethodOutcome SettingMethods::SetSystemDefaults(const SecretText& password) {
+    if (password.Lossy()) return {kReturnInvalidParameter};
     if (!SetupPasswordPasses(password)) return {kReturnAccessDenied, ConfigurationEvent::kSecurity};
     if (library_ == nullptr || library_->SetSystemDefaults(password.Get()) == 0) return {kReturnNotSupported};
     return {kReturnSuccess, ConfigurationEvent::kReset};

@@ -15,6 +15,8 @@
 // - An enumeration token longer than 99 bytes (an ordered-list token longer than 90) names no value; it is
 //   skipped, never cut to a shorter name.
 // - A password text of 256 bytes or more fails the setup-password check (it is never cut to fit the buffer).
+// - A parameter with a character that has no ANSI form (it would reach the library as "?") is an invalid
+//   parameter (5), for both methods.
 //
 // Thread safety: none of its own; the provider calls it under its request lock.
 #pragma once

@@ -14,8 +14,8 @@ constexpr size_t kLongestPassword = 32;
 constexpr size_t kShortPasswordKeys = 7;
 constexpr size_t kE845Limit = 15;  // old and new together
 constexpr uint8_t kSlashKey = 0x35;
-constexpr uint16_t kQuery = 0, kSetSetupShort = 3, kSetPowerOn = 6, kSetSetup = 7, kVerifyPowerOn = 8,
-                   kChangePowerOn = 0xA, kChangeSetup = 0xB;
+constexpr uint16_t kSetSetupShort = 3, kSetPowerOn = 6, kSetSetup = 7, kVerifyPowerOn = 8, kChangePowerOn = 0xA,
+                   kChangeSetup = 0xB;
 
 void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
 void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
@@ -38,7 +38,7 @@ FirmwarePasswords::Query FirmwarePasswords::QuerySecure() {
     SharedBuffer block(kSecureRequest);
     if (!block.ok()) return query.reached = false, query;
     uint8_t* b = block.data();
-    Put32(b, 0xE842);
+    Put32(b, 0xE842);  // operation 0: the query
     Put32(b + 12, kSecureSignature);
     Put16(b + 32, 0x15);
     if (!firmware_.Transport().Request(kIoctlInt16Bit, b, kSecureRequest, b, kSecureRequest, nullptr))

@@ -137,8 +137,9 @@ TEST_F(BIOSInterfaceTest, ServesItsClassesWithoutTheLibrary) {
     EXPECT_EQ(s->ExecMethodAsync(path, method, 0, nullptr, nullptr, sink), WBEM_S_NO_ERROR);
     SysFreeString(method);
     SysFreeString(path);
+    // Without in-parameters the method cannot read its Name: it still answers, Unspecified Error.
     ASSERT_EQ(sink->objects.size(), 1u);
-    EXPECT_EQ(sink->Object(0)->Number(L"Return"), 1);
+    EXPECT_EQ(sink->Object(0)->Number(L"Return"), 2);
     EXPECT_EQ(sink->statuses, (std::vector<HRESULT>{WBEM_S_NO_ERROR, WBEM_E_NOT_FOUND, WBEM_S_NO_ERROR}));
 
     s->Release();

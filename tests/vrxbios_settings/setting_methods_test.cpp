@@ -444,6 +444,10 @@ TEST_F(MethodAnswerTest, AProviderThatIsNotReadyAnswersToo) {
     EXPECT_EQ(Call(L"SetBIOSSetting", {{L"Name", L"Mode"}, {L"Value", L"On"}, {L"Password", nullptr}}), 2);
     EXPECT_EQ(Call(L"SetSystemDefaults", {{L"Password", nullptr}}), 1);
     EXPECT_EQ(Call(L"SetSystemDefaults", {{L"Password", L"x"}}), 6);
+    // A character without an ANSI form would reach the library as "?": refused, never passed on changed.
+    EXPECT_EQ(Call(L"SetBIOSSetting", {{L"Name", L"Mode"}, {L"Value", L"\u4E2D"}, {L"Password", nullptr}}), 5);
+    EXPECT_EQ(Call(L"SetSystemDefaults", {{L"Password", L"\u4E2D"}}), 5);
+    EXPECT_EQ(Call(L"SetSystemDefaults", {{L"Password", L"\u00E9"}}), 6);  // in Windows-1252: only wrong
 }
 
 }  // namespace
