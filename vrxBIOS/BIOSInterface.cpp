@@ -64,9 +64,8 @@ void BIOSInterface::SetBIOSSetting(WMIInstance&, BSTR, WMIMethodCall& call, LONG
     RunMethod(
         call,
         [&] {
-            VARIANT given = call.GetInParam(L"Name");
+            CComVariant given = call.GetInParam(L"Name");
             if (given.vt == VT_BSTR && given.bstrVal != nullptr) setting = given.bstrVal;
-            VariantClear(&given);
             SecretText name = ReadTextParameter(call, L"Name");
             SecretText value = ReadTextParameter(call, L"Value");
             SecretText password = ReadTextParameter(call, L"Password");

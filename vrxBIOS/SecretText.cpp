@@ -1,6 +1,7 @@
 #include "SecretText.h"
 
 #include "WMIException.h"
+#include "atlbase.h"
 #include "WMIMethodCall.h"
 
 SecretText::SecretText(const VARIANT& value) {
@@ -24,13 +25,12 @@ SecretText::SecretText(const char* text) {
 }
 
 SecretText ReadTextParameter(WMIMethodCall& call, LPCWSTR name) {
-    VARIANT value = call.GetInParam(name);
-    // Whatever the conversion gives, the parameter's wide copy is cleared and freed.
+    CComVariant value = call.GetInParam(name);
+    // Whatever the conversion gives, the parameter's wide copy is cleared before the holder frees it.
     struct Cleared {
         VARIANT& v;
         ~Cleared() {
             if (v.vt == VT_BSTR && v.bstrVal != nullptr) SecureZeroMemory(v.bstrVal, SysStringByteLen(v.bstrVal));
-            VariantClear(&v);
         }
     } cleared{value};
     return SecretText(value);

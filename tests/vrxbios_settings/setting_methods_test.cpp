@@ -6,6 +6,7 @@
 #include "debug_capture.h"
 #include "qv_temp_root.h"
 #include "wmi_fakes.h"
+#include "wrl/implements.h"
 
 #include <cstring>
 #include <deque>
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
 
 struct Script {
     std::vector<std::string> strings = {"English"};
@@ -378,57 +382,45 @@ class MethodAnswerTest : public TempRootTest {
 protected:
     void SetUp() override {
         TempRootTest::SetUp();
-        services_ = new FakeServices();
+        services_ = Make<FakeServices>();
         FakeObject* cls = services_->AddClass(L"QVPROV_BIOSSettingInterface");
         cls->AddMethod(L"SetBIOSSetting", new FakeObject(L"__PARAMETERS"));
         cls->AddMethod(L"SetSystemDefaults", new FakeObject(L"__PARAMETERS"));
-        provider_ = BIOSInterface::Create();  // no library resource in a test program: never ready
-        IWbemProviderInit* init = nullptr;
-        ASSERT_EQ(provider_->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init)), S_OK);
-        FakeInitSink* initSink = new FakeInitSink();
-        init->Initialize(nullptr, 0, nullptr, nullptr, services_, nullptr, initSink);
-        initSink->Release();
-        init->Release();
-        sink_ = new FakeSink();
+        provider_.Attach(BIOSInterface::Create());  // no library resource in a test program: never ready
+        ComPtr<IWbemProviderInit> init;
+        ASSERT_EQ(provider_.As(&init), S_OK);
+        init->Initialize(nullptr, 0, nullptr, nullptr, services_.Get(), nullptr, Make<FakeInitSink>().Get());
+        sink_ = Make<FakeSink>();
     }
     void TearDown() override {
-        sink_->Release();
-        provider_->Release();
-        services_->Release();
+        sink_.Reset();
+        provider_.Reset();
+        services_.Reset();
         TempRootTest::TearDown();
     }
     // Calls a method with these in-parameters (a name without a value: left out); the Return it answered.
     LONG Call(const wchar_t* method, std::vector<std::pair<std::wstring, const wchar_t*>> parameters) {
-        FakeObject* in = new FakeObject(L"__PARAMETERS", false);
+        ComPtr<FakeObject> in = Make<FakeObject>(L"__PARAMETERS", false);
         for (const auto& [name, value] : parameters) {
-            VARIANT v;
-            VariantInit(&v);
-            if (value != nullptr) {
-                v.vt = VT_BSTR;
-                v.bstrVal = SysAllocString(value);
-            } else {
+            CComVariant v;
+            if (value != nullptr)
+                v = value;
+            else
                 v.vt = VT_NULL;
-            }
             in->Set(name, v);
-            VariantClear(&v);
         }
-        BSTR path = SysAllocString(L"QVPROV_BIOSSettingInterface.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"");
-        BSTR name = SysAllocString(method);
-        IWbemServices* services = nullptr;
-        provider_->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&services));
         size_t before = sink_->objects.size();
-        EXPECT_EQ(services->ExecMethodAsync(path, name, 0, nullptr, in, sink_), WBEM_S_NO_ERROR);
-        services->Release();
-        SysFreeString(name);
-        SysFreeString(path);
-        in->Release();
+        EXPECT_EQ(
+            provider_->ExecMethodAsync(CComBSTR(L"QVPROV_BIOSSettingInterface.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\""),
+                                       CComBSTR(method), 0, nullptr, in.Get(), sink_.Get()),
+            WBEM_S_NO_ERROR);
         EXPECT_EQ(sink_->statuses.back(), WBEM_S_NO_ERROR);  // the method call itself succeeds
         return sink_->objects.size() > before ? sink_->Object(before)->Number(L"Return") : -1;
     }
 
-    FakeServices* services_ = nullptr;
-    BIOSInterface* provider_ = nullptr;
-    FakeSink* sink_ = nullptr;
+    ComPtr<FakeServices> services_;
+    ComPtr<IWbemServices> provider_;
+    ComPtr<FakeSink> sink_;
 };
 
 TEST_F(MethodAnswerTest, ABodyThatThrowsAnswersUnspecifiedError) {

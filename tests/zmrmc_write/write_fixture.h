@@ -20,16 +20,17 @@
 #include <string>
 #include <vector>
 
-#define ZMRMC_WRITE_EXPORTS(X)                                                                                    \
-    X(ZmrMCInit)                                                                                                  \
-    X(ZmrMCGetIsAPwdSet)                                                                                          \
-    X(ZmrMCSetAPwd)                                                                                               \
-    X(ZmrMCChangeAdminPassword)                                                                                   \
-    X(ZmrMCGetIsPowerOnPwdSet) X(ZmrMCSetPowerOnPwd) X(ZmrMCChangePowerOnPassword) X(ZmrMCVerifyPowerOnPassword)  \
-        X(ZmrMCChangeSysObjLockState) X(ZmrMCSetSysObjValue) X(ZmrMCGetSysObjValue) X(BiosSettingsReadFromSystem) \
-            X(BiosSettingsWriteToSystem) X(BiosSettingsFindStringFromID) X(BiosSettingsFindIDFromString)          \
-                X(BiosSettingsFindSRI) X(BiosSRIRelease) X(BiosSettingsSRIEnumCount) X(BiosSettingsSRIEnumGetAt)  \
-                    X(BiosSettingsSetItemInfo) X(BiosSetSystemDefaults)
+#define ZMRMC_WRITE_EXPORTS(X)                                                                                       \
+    X(ZmrMCInit)                                                                                                     \
+    X(ZmrMCGetIsAPwdSet)                                                                                             \
+    X(ZmrMCSetAPwd)                                                                                                  \
+    X(ZmrMCChangeAdminPassword)                                                                                      \
+    X(ZmrMCGetIsPowerOnPwdSet)                                                                                       \
+    X(ZmrMCSetPowerOnPwd) X(ZmrMCChangePowerOnPassword) X(ZmrMCVerifyPowerOnPassword) X(ZmrMCChangeSysObjLockState)  \
+        X(ZmrMCSetSysObjValue) X(ZmrMCGetSysObjValue) X(BiosSettingsReadFromSystem) X(BiosSettingsWriteToSystem)     \
+            X(BiosSettingsFindStringFromID) X(BiosSettingsFindIDFromString) X(BiosSettingsFindSRI) X(BiosSRIRelease) \
+                X(BiosSettingsSRIEnumCount) X(BiosSettingsSRIEnumGetAt) X(BiosSettingsSetItemInfo)                   \
+                    X(BiosSetSystemDefaults)
 
 struct WriteExports {
 #define ZMRMC_WRITE_MEMBER(name) decltype(&::name) name = nullptr;
