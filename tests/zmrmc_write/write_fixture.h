@@ -26,8 +26,9 @@
     X(ZmrMCSetAPwd)                                                                                                  \
     X(ZmrMCChangeAdminPassword)                                                                                      \
     X(ZmrMCGetIsPowerOnPwdSet)                                                                                       \
-    X(ZmrMCSetPowerOnPwd) X(ZmrMCChangePowerOnPassword) X(ZmrMCVerifyPowerOnPassword) X(ZmrMCChangeSysObjLockState)  \
-        X(ZmrMCSetSysObjValue) X(ZmrMCGetSysObjValue) X(BiosSettingsReadFromSystem) X(BiosSettingsWriteToSystem)     \
+    X(ZmrMCSetPowerOnPwd)                                                                                            \
+    X(ZmrMCChangePowerOnPassword) X(ZmrMCVerifyPowerOnPassword) X(ZmrMCChangeSysObjLockState) X(ZmrMCSetSysObjValue) \
+        X(ZmrMCGetSysObjValue) X(BiosSettingsReadFromSystem) X(BiosSettingsWriteToSystem)                            \
             X(BiosSettingsFindStringFromID) X(BiosSettingsFindIDFromString) X(BiosSettingsFindSRI) X(BiosSRIRelease) \
                 X(BiosSettingsSRIEnumCount) X(BiosSettingsSRIEnumGetAt) X(BiosSettingsSetItemInfo)                   \
                     X(BiosSetSystemDefaults)
