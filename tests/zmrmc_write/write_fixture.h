@@ -20,18 +20,30 @@
 #include <string>
 #include <vector>
 
-#define ZMRMC_WRITE_EXPORTS(X)                                                                                       \
-    X(ZmrMCInit)                                                                                                     \
-    X(ZmrMCGetIsAPwdSet)                                                                                             \
-    X(ZmrMCSetAPwd)                                                                                                  \
-    X(ZmrMCChangeAdminPassword)                                                                                      \
-    X(ZmrMCGetIsPowerOnPwdSet)                                                                                       \
-    X(ZmrMCSetPowerOnPwd)                                                                                            \
-    X(ZmrMCChangePowerOnPassword) X(ZmrMCVerifyPowerOnPassword) X(ZmrMCChangeSysObjLockState) X(ZmrMCSetSysObjValue) \
-        X(ZmrMCGetSysObjValue) X(BiosSettingsReadFromSystem) X(BiosSettingsWriteToSystem)                            \
-            X(BiosSettingsFindStringFromID) X(BiosSettingsFindIDFromString) X(BiosSettingsFindSRI) X(BiosSRIRelease) \
-                X(BiosSettingsSRIEnumCount) X(BiosSettingsSRIEnumGetAt) X(BiosSettingsSetItemInfo)                   \
-                    X(BiosSetSystemDefaults)
+// clang-format off (it does not settle on one layout for this list)
+#define ZMRMC_WRITE_EXPORTS(X)      \
+    X(ZmrMCInit)                    \
+    X(ZmrMCGetIsAPwdSet)            \
+    X(ZmrMCSetAPwd)                 \
+    X(ZmrMCChangeAdminPassword)     \
+    X(ZmrMCGetIsPowerOnPwdSet)      \
+    X(ZmrMCSetPowerOnPwd)           \
+    X(ZmrMCChangePowerOnPassword)   \
+    X(ZmrMCVerifyPowerOnPassword)   \
+    X(ZmrMCChangeSysObjLockState)   \
+    X(ZmrMCSetSysObjValue)          \
+    X(ZmrMCGetSysObjValue)          \
+    X(BiosSettingsReadFromSystem)   \
+    X(BiosSettingsWriteToSystem)    \
+    X(BiosSettingsFindStringFromID) \
+    X(BiosSettingsFindIDFromString) \
+    X(BiosSettingsFindSRI)          \
+    X(BiosSRIRelease)               \
+    X(BiosSettingsSRIEnumCount)     \
+    X(BiosSettingsSRIEnumGetAt)     \
+    X(BiosSettingsSetItemInfo)      \
+    X(BiosSetSystemDefaults)
+// clang-format on
 
 struct WriteExports {
 #define ZMRMC_WRITE_MEMBER(name) decltype(&::name) name = nullptr;
