@@ -170,7 +170,8 @@ TEST_F(MethodsRoad, LegacyNotebookSettingsChangeAndStay) {
         {"Touch Pad", "*Enable, Disable", std::nullopt, 0},
         {"Password Prompt on Warm Boot", "Disable", std::nullopt, 0},
         {"Asset Tracking Number", "NB-0099", std::nullopt, 0},
-        {"Asset Tracking Number", "NB-0099-THE-TAG-TOO-LONG", std::nullopt, 4},  // fits the setting, not the tag
+        {"Asset Tracking Number", "NB-0099-THE-TAG-TOO-LONG", std::nullopt, 4},      // fits the setting, not the tag
+        {"Boot Order", "USB Floppy Disabled, Network Controller", std::nullopt, 0},  // no such spelling: skipped
         {"Boot Order", "Hard Drive (C:), USB Floppy", std::nullopt, 0},
         {"Manufacturer", "Someone", std::nullopt, 1},
         {"Power-On Password", "<en-US/>pw", std::nullopt, 0},
