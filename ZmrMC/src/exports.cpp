@@ -9,6 +9,7 @@
 #include "firmware_calls_exports.h"
 #include "ipl_calls.h"
 #include "library.h"
+#include "settings_file.h"
 #include "settings_reader.h"
 #include "os_identity.h"
 #include "scan_codes.h"
@@ -252,8 +253,18 @@ int BiosSettingsReadFromSystem(const char* password) {
     });
 }
 int BiosSettingsWriteToSystem(const char*) { return kFalse; }
-int BiosSettingsReadFromFile(const char*, const char*) { return kFalse; }
-int BiosSettingsWriteToFile(const char*, int, const char*) { return kFalse; }
+int BiosSettingsReadFromFile(const char* path, const char* password) {
+    return Guard(kFalse, [&] {
+        zmrmc::FirmwareCalls* firmware = Firmware() != nullptr ? &zmrmc::ExportFirmwareCalls() : nullptr;
+        return Bool(zmrmc::ReadSettingsFromFile(Settings(), firmware, path, password));
+    });
+}
+int BiosSettingsWriteToFile(const char* path, int format, const char* password) {
+    return Guard(kFalse, [&] {
+        zmrmc::FirmwareCalls* firmware = Firmware() != nullptr ? &zmrmc::ExportFirmwareCalls() : nullptr;
+        return Bool(zmrmc::WriteSettingsToFile(Settings(), firmware, path, format, password));
+    });
+}
 
 const char* BiosSettingsFindStringFromID(uint16_t id, SRI* table) {
     return Guard<const char*>(kEmpty, [&] { return Settings().FindString(id, table); });

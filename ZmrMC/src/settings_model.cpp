@@ -73,6 +73,21 @@ SRI* SettingsModel::Find(uint16_t name_id, const uint16_t* key) {
     return nullptr;
 }
 
+SRI* SettingsModel::Language() {
+    CriticalSectionLock hold(&lock_);
+    return language_ != nullptr ? &language_->sri : nullptr;
+}
+
+bool SettingsModel::SetText(SRI* sri, std::string_view text) {
+    CriticalSectionLock hold(&lock_);
+    for (const auto& record : owned_) {
+        if (&record->sri != sri) continue;
+        record->SetText(text);
+        return true;
+    }
+    return false;
+}
+
 bool SettingsModel::BeginRead() {
     CriticalSectionLock hold(&lock_);
     if (references_ > 0) {

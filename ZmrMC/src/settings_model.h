@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zmrmc {
@@ -40,6 +41,11 @@ public:
     bool FindId(const char* text, uint16_t* id);
     // First record with this name ID; with a key, type 9 and 10 records must also match all four entries.
     SRI* Find(uint16_t name_id, const uint16_t* key);
+    // The language record: the string table whose first text is "English", else the first one read; null
+    // before a read has found one.
+    SRI* Language();
+    // Puts `text` into a text record of the model (SettingRecord::SetText). False for a record not the model's.
+    bool SetText(SRI* sri, std::string_view text);
 
     // Starts a new read: when a reference is held, takes another one and returns false (records untouched).
     // Otherwise drops every record, sets the count to 1 and returns true.
