@@ -180,22 +180,23 @@ void PlaceElement(const Lookups& lookups, Block& block, std::string_view text) {
 void TakeValueLine(const Lookups& lookups, Block& block, std::string_view line) {
     SRI& sri = *block.sri;
     std::string_view value = WithoutLeadingBlanks(line);
+    // Text values are taken as the writer wrote them: only its one tab goes, so blanks inside and around the
+    // text (also where a long text was cut) stay; a line written by hand with leading blanks loses them.
+    std::string_view piece = line.front() == '\t' ? line.substr(1) : value;
     switch (sri.type) {
     case SRI_TYPE_TEXT:
     case SRI_TYPE_PASSWORD:
         if (block.lines == 0)
-            block.text = value;
-        else if (line.front() == '\t')
-            block.text += line.substr(1);  // a further piece: only the writer's tab goes, blanks at the cut stay
+            block.text = piece;
         else
-            block.text += value;
+            block.text += piece;  // a further piece of a long text
         block.has_text = true;
         ++block.lines;
         return;
     case SRI_TYPE_DATE:
     case SRI_TYPE_TIME:
-        if (block.lines > 0 && value.empty()) return;
-        block.text = value;
+        if (block.lines > 0 && piece.empty()) return;
+        block.text = piece;
         block.has_text = true;
         ++block.lines;
         return;

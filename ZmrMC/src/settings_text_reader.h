@@ -6,10 +6,10 @@
 // How value lines are taken, by type:
 //   enumerations   the first line starting with "*" whose choice the setting has selects it; without one the
 //                  setting is flagged with no selection (0xFFFF), which commits nothing
-//   texts,         the value lines joined: the first without its leading white space, each further one (a
-//   passwords      piece of a longer text) without the one tab before it; a first line of white space
-//                  alone is the empty text
-//   dates, times   the last line, without its leading white space (white space alone: the empty text)
+//   texts,         the value lines joined (the pieces of a longer text); a value line is its text after
+//   passwords      the one tab the writer puts before it, blanks included (a line indented with blanks
+//                  instead loses them), so the tab alone is the empty text
+//   dates, times   the last value line, taken as a text line (a later line with no text is ignored)
 //   integers       lower bound, upper bound, then the value brought into that range (unsigned comparisons);
 //                  a line that is not a decimal number leaves its field as it is; further lines are ignored
 //   ordered lists  each named element moves to the next place from the front; unknown elements and ones

@@ -78,6 +78,7 @@ void Key(Bytes& b, const std::string& sub) {
 
 const std::string kLongText =  // 130 characters, a blank right after the first cut
     std::string(62, 'a') + " " + std::string(61, 'b') + "cdefgh";
+const std::string kBlankText = "  " + std::string(70, ' ') + "x ";  // blanks in every piece
 
 // The model every case starts from: one setting of every kind.
 std::unique_ptr<zmrmc::SettingsModel> FixtureModel(const std::string& asset = "QV-01") {
@@ -359,10 +360,20 @@ TEST(SettingsTextReader, EdgeCases) {
          {"Asset Tag"},
          [](auto& m) { EXPECT_EQ(Value(Setting(m, "Asset Tag")), "QV-01"); }},
         {"a date takes its last line",
-         E + "Release Date\r\n\t01/01/2000\r\n\t  02/02/2002\r\n",
+         E + "Release Date\r\n\t01/01/2000\r\n\t02/02/2002\r\n\t\r\n",
          true,
          {"Release Date"},
          [](auto& m) { EXPECT_EQ(Value(Setting(m, "Release Date")), "02/02/2002"); }},
+        {"blanks after the writer's tab belong to the text",
+         E + "Asset Tag\r\n\t  padded \r\n",
+         true,
+         {"Asset Tag"},
+         [](auto& m) { EXPECT_EQ(Value(Setting(m, "Asset Tag")), "  padded "); }},
+        {"a line indented with blanks loses them",
+         E + "Asset Tag\r\n   by hand\r\n",
+         true,
+         {"Asset Tag"},
+         [](auto& m) { EXPECT_EQ(Value(Setting(m, "Asset Tag")), "by hand"); }},
         {"keyed setting found by its sub-name",
          E + "Port Mode\\Port B\r\n\t*Disable\r\n",
          true,
@@ -421,6 +432,9 @@ TEST(SettingsTextReader, WhatTheWriterWroteReadsBackUnchanged) {
     auto other = FixtureModel("something else entirely");
     ASSERT_TRUE(zmrmc::ApplySettingsText(*other, first));
     EXPECT_EQ(Saved(*other), first);
+    auto blanks = FixtureModel(kBlankText);
+    ASSERT_TRUE(zmrmc::ApplySettingsText(*other, Saved(*blanks)));
+    EXPECT_EQ(Value(Setting(*other, "Asset Tag")), kBlankText);
 }
 
 TEST(SettingsTextReader, FilesThatCannotBeReadChangeNothing) {
