@@ -1,0 +1,18 @@
+// The commands of zmrmc. Each adds its subcommand to the program's and says what runs when it is chosen;
+// a command reports failure by throwing CommandError and success by its exit code.
+#pragma once
+
+#include "session.h"
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+struct Command {
+    CLI::App* app;
+    std::function<int()> run;
+};
+
+Command AddShowCommand(CLI::App& program, Session& session);  // show_command.cpp
+Command AddSaveCommand(CLI::App& program, Session& session);  // save_command.cpp
+Command AddDiffCommand(CLI::App& program, Session& session);  // diff_command.cpp
