@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zmrmc {
@@ -70,13 +71,14 @@ public:
 
 private:
     const char* FindStringLocked(uint16_t id, const SRI* table) const;
-    const SettingRecord* RecordOf(const SRI* sri) const;
+    SettingRecord* RecordOf(const SRI* sri) const;  // null when `sri` is not one of the model's records
 
     CRITICAL_SECTION lock_;
     LONG references_ = 0;
     bool read_completed_ = false;
-    std::vector<std::unique_ptr<SettingRecord>> owned_;  // every record built, the string table included
-    std::vector<SettingRecord*> listed_;                 // what enumeration and lookups see, firmware order
+    std::vector<std::unique_ptr<SettingRecord>> owned_;      // every record built, the string table included
+    std::vector<SettingRecord*> listed_;                     // what enumeration and lookups see, firmware order
+    std::unordered_map<const SRI*, SettingRecord*> by_sri_;  // every owned record by its SRI
     SettingRecord* language_ = nullptr;
     std::unique_ptr<SysObjList> objects_;
 };
