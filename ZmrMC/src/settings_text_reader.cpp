@@ -26,18 +26,23 @@ std::string_view WithoutLeadingBlanks(std::string_view text) {
 
 bool IsKeyed(const SRI& sri) { return sri.type == SRI_TYPE_KEYED_ENUM || sri.type == SRI_TYPE_KEYED_INTEGER; }
 
-// Lines ended by LF, each without the CR before its LF; a last line without an end counts too.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+// The lines of a text one at a time, each without the LF that ends it and the CR before that LF; a last line
+// without an end counts too.
+class Lines {
+public:
+    explicit Lines(std::string_view text) : rest_(text) {}
+    bool Next(std::string_view* line) {
+        if (rest_.empty()) return false;
+        size_t end = rest_.find('\n');
+        *line = rest_.substr(0, end);
+        if (end != std::string_view::npos && !line->empty() && line->back() == '\r') line->remove_suffix(1);
+        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+        return true;
     }
-    return lines;
-}
+
+private:
+    std::string_view rest_;
+};
 
 // A signed or unsigned 32-bit decimal number ("%d" or "%u" text), surrounded by white space at most.
 std::optional<uint32_t> DecimalNumber(std::string_view text) {
@@ -249,12 +254,12 @@ bool ReadWholeFile(const char* path, std::string* text) {
 
 bool ApplySettingsText(SettingsModel& model, std::string_view text) {
     if (model.Language() == nullptr) return false;
-    std::vector<std::string_view> lines = SplitLines(text);
-    if (lines.empty() || lines.front() != "English") return false;
+    Lines lines(text);
+    std::string_view line;
+    if (!lines.Next(&line) || line != "English") return false;
     Lookups lookups(model);
     Block block;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        std::string_view line = lines[i];
+    while (lines.Next(&line)) {
         if (!line.empty() && line.front() != '\t' && line.front() != ' ') {
             FinishBlock(model, block);
             StartBlock(block, FindHeader(lookups, line));

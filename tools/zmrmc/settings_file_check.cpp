@@ -22,6 +22,7 @@ namespace {
 
 constexpr uint16_t kUnused = 0xFFFF;
 constexpr uintmax_t kMaxFileSize = 64u << 20;
+constexpr size_t kMaxNotes = 1000;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 std::string_view WithoutLeadingBlanks(std::string_view text) {
@@ -29,17 +30,22 @@ std::string_view WithoutLeadingBlanks(std::string_view text) {
     return text;
 }
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+// The lines of a text one at a time, as the library's reader takes them (LF or CR LF ends a line).
+class Lines {
+public:
+    explicit Lines(std::string_view text) : rest_(text) {}
+    bool Next(std::string_view* line) {
+        if (rest_.empty()) return false;
+        size_t end = rest_.find('\n');
+        *line = rest_.substr(0, end);
+        if (end != std::string_view::npos && !line->empty() && line->back() == '\r') line->remove_suffix(1);
+        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+        return true;
     }
-    return lines;
-}
+
+private:
+    std::string_view rest_;
+};
 
 std::optional<uint32_t> DecimalNumber(std::string_view text) {
     text = Trimmed(text);
@@ -71,7 +77,8 @@ std::vector<uint16_t> ListOf(const SRI& sri) {
 std::map<std::string, std::vector<std::string_view>> Blocks(std::string_view text) {
     std::map<std::string, std::vector<std::string_view>> blocks;
     std::vector<std::string_view>* current = nullptr;
-    for (std::string_view line : SplitLines(text)) {
+    Lines lines(text);
+    for (std::string_view line; lines.Next(&line);) {
         if (!line.empty() && line.front() != '\t' && line.front() != ' ') {
             auto [at, fresh] = blocks.try_emplace(std::string(line));
             current = fresh ? &at->second : nullptr;
@@ -94,10 +101,10 @@ public:
     }
 
     std::vector<FileNote> Check(std::string_view text) {
-        std::vector<std::string_view> lines = SplitLines(text);
-        for (size_t i = 1; i < lines.size(); ++i) {
-            line_ = i + 1;
-            std::string_view line = lines[i];
+        Lines lines(text);
+        std::string_view line;
+        lines.Next(&line);  // the first line, "English"
+        for (line_ = 2; lines.Next(&line); ++line_) {
             if (!line.empty() && line.front() != '\t' && line.front() != ' ') {
                 Finish();
                 Header(line);
@@ -108,6 +115,9 @@ public:
         Finish();
         std::stable_sort(notes_.begin(), notes_.end(),
                          [](const FileNote& a, const FileNote& b) { return a.line < b.line; });
+        if (left_out_ > 0)
+            notes_.push_back(
+                {line_ - 1, "", "and " + std::to_string(left_out_) + " more notes like these, not listed"});
         return std::move(notes_);
     }
 
@@ -140,7 +150,10 @@ private:
         return found->second;
     }
     void Note(size_t line, const std::string& setting, std::string reason) {
-        notes_.push_back({line, setting, std::move(reason)});
+        if (notes_.size() < kMaxNotes)
+            notes_.push_back({line, setting, std::move(reason)});
+        else
+            ++left_out_;
     }
     void NoteHere(std::string reason) { Note(line_, block_.name, std::move(reason)); }
     static std::string Quoted(std::string_view ansi) { return "'" + Utf8FromAnsi(ansi) + "'"; }
@@ -182,7 +195,8 @@ private:
 
     void Value(std::string_view line) {
         if (!block_.active) {
-            if (!seen_header_) Note(line_, "", "a value line before any setting, skipped");
+            if (!seen_header_ && !stray_noted_) Note(line_, "", "value lines before any setting, skipped");
+            stray_noted_ = true;
             return;
         }
         if (block_.read_only) return block_.values.push_back(line);
@@ -283,6 +297,8 @@ private:
     Block block_;
     size_t line_ = 0;
     bool seen_header_ = false;
+    bool stray_noted_ = false;
+    size_t left_out_ = 0;  // notes beyond the most listed
 };
 
 }  // namespace
@@ -299,10 +315,11 @@ std::string ReadSettingsFile(const std::string& path) {
     if (!in) throw CommandError(path + ": cannot be read: " + std::strerror(errno));
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (text.empty()) throw CommandError(path + ": empty, not a settings file");
-    std::vector<std::string_view> lines = SplitLines(text);
-    if (lines.front() != "English")
+    std::string_view first;
+    Lines(text).Next(&first);
+    if (first != "English")
         throw CommandError(path + ": not a settings file the library reads: its first line must be \"English\"" +
-                           " (it is '" + Utf8FromAnsi(lines.front().substr(0, 40)) + "')");
+                           " (it is '" + Utf8FromAnsi(first.substr(0, 40)) + "')");
     return text;
 }
 
