@@ -4,6 +4,8 @@
 #include "objbase.h"
 #include "oleauto.h"
 #include "windows.h"
+#include "wrl/client.h"
+#include "atlbase.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -13,6 +15,10 @@
 
 namespace zmrmc {
 namespace {
+
+using ATL::CComBSTR;
+using ATL::CComVariant;
+using Microsoft::WRL::ComPtr;
 
 constexpr uint16_t kUnused = 0xFFFF;
 
@@ -35,30 +41,16 @@ const char* TypeName(uint16_t type) {
 std::string Signed16(uint16_t n) { return std::to_string(static_cast<int16_t>(n)); }
 std::string Signed32(uint32_t n) { return std::to_string(static_cast<int32_t>(n)); }
 
-// A new BSTR of ANSI text; null when memory runs out.
-BSTR AnsiBstr(std::string_view text) {
+// A BSTR of ANSI text; empty (null) when memory runs out.
+CComBSTR AnsiBstr(std::string_view text) {
     int length = static_cast<int>(text.size());
     int wide = length == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(wide));
-    if (result != nullptr && wide > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), length, result, wide);
+    CComBSTR result(wide, nullptr);
+    if (result.m_str != nullptr && wide > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), length, result.m_str, wide);
     return result;
 }
 
-// An element of the document, released with this object; null when it could not be made.
-class Element {
-public:
-    Element() = default;
-    ~Element() {
-        if (p_ != nullptr) p_->Release();
-    }
-    Element(const Element&) = delete;
-    Element& operator=(const Element&) = delete;
-    IXMLDOMElement* get() const { return p_; }
-    IXMLDOMElement** out() { return &p_; }
-
-private:
-    IXMLDOMElement* p_ = nullptr;
-};
+using Element = ComPtr<IXMLDOMElement>;
 
 // Builds nodes of one document; the first failure sticks and turns every later step into a no-op.
 class Builder {
@@ -69,35 +61,29 @@ public:
 
     void Make(Element& element, const wchar_t* name) {
         if (!ok()) return;
-        BSTR tag = SysAllocString(name);
-        result_ = tag != nullptr ? document_->createElement(tag, element.out()) : E_OUTOFMEMORY;
-        SysFreeString(tag);
+        CComBSTR tag(name);
+        result_ = !tag ? E_OUTOFMEMORY : document_->createElement(tag, element.ReleaseAndGetAddressOf());
     }
 
     void Attribute(Element& element, const wchar_t* name, std::string_view value) {
         if (!ok()) return;
-        VARIANT text;
-        VariantInit(&text);
+        CComVariant text;
         text.vt = VT_BSTR;
-        text.bstrVal = AnsiBstr(value);
-        BSTR key = SysAllocString(name);
-        result_ = key != nullptr && text.bstrVal != nullptr ? element.get()->setAttribute(key, text) : E_OUTOFMEMORY;
-        SysFreeString(key);
-        VariantClear(&text);
+        text.bstrVal = AnsiBstr(value).Detach();
+        CComBSTR key(name);
+        result_ = !key || text.bstrVal == nullptr ? E_OUTOFMEMORY : element->setAttribute(key, text);
     }
 
     void Text(Element& element, std::string_view value) {
         if (!ok()) return;
-        BSTR data = AnsiBstr(value);
-        IXMLDOMText* text = nullptr;
-        result_ = data != nullptr ? document_->createTextNode(data, &text) : E_OUTOFMEMORY;
-        SysFreeString(data);
-        if (ok()) result_ = element.get()->appendChild(text, nullptr);
-        if (text != nullptr) text->Release();
+        CComBSTR data = AnsiBstr(value);
+        ComPtr<IXMLDOMText> text;
+        result_ = !data ? E_OUTOFMEMORY : document_->createTextNode(data, text.GetAddressOf());
+        if (ok()) result_ = element->appendChild(text.Get(), nullptr);
     }
 
     void Append(IXMLDOMNode* parent, Element& child) {
-        if (ok()) result_ = parent->appendChild(child.get(), nullptr);
+        if (ok()) result_ = parent->appendChild(child.Get(), nullptr);
     }
 
     // A child element with its attributes (name, value pairs) and text, appended to `parent`.
@@ -107,7 +93,7 @@ public:
         Make(child, name);
         for (const auto& [key, value] : attributes) Attribute(child, key, value);
         if (text != nullptr) Text(child, text);
-        Append(parent.get(), child);
+        Append(parent.Get(), child);
     }
 
     HRESULT result() const { return result_; }
@@ -123,7 +109,7 @@ void AddLanguage(SettingsModel& model, Builder& build, Element& root, SRI& table
     build.Attribute(language, L"Name", model.FindString(table.nameId, nullptr));
     for (uint16_t id = 0; id < table.elementCount && build.ok(); ++id)
         build.Child(language, L"STR", {{L"ID", std::to_string(id)}}, model.FindString(id, &table));
-    build.Append(root.get(), language);
+    build.Append(root.Get(), language);
 }
 
 void AddSubNames(SettingsModel& model, Builder& build, Element& setting, const SRI& sri) {
@@ -185,7 +171,7 @@ void AddSetting(SettingsModel& model, Builder& build, Element& root, const SRI& 
         break;
     default: break;
     }
-    build.Append(root.get(), setting);
+    build.Append(root.Get(), setting);
 }
 
 // Builds the whole document and saves it; S_OK or the first failure.
@@ -203,13 +189,10 @@ HRESULT BuildAndSave(SettingsModel& model, IXMLDOMDocument* document, const char
     }
     build.Append(document, root);
     if (!build.ok()) return build.result();
-    VARIANT destination;
-    VariantInit(&destination);
+    CComVariant destination;
     destination.vt = VT_BSTR;
-    destination.bstrVal = AnsiBstr(path);
-    HRESULT hr = destination.bstrVal != nullptr ? document->save(destination) : E_OUTOFMEMORY;
-    VariantClear(&destination);
-    return hr;
+    destination.bstrVal = AnsiBstr(path).Detach();
+    return destination.bstrVal != nullptr ? document->save(destination) : E_OUTOFMEMORY;
 }
 
 }  // namespace
@@ -217,19 +200,21 @@ HRESULT BuildAndSave(SettingsModel& model, IXMLDOMDocument* document, const char
 bool WriteSettingsXml(SettingsModel& model, const char* path) {
     if (path == nullptr || model.Language() == nullptr) return false;
     HRESULT initialised = CoInitialize(nullptr);
-    IXMLDOMDocument* document = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
-                                  reinterpret_cast<void**>(&document));
-    if (SUCCEEDED(hr) && document != nullptr) {
-        try {
-            hr = BuildAndSave(model, document, path);
-        } catch (const std::bad_alloc&) {
-            hr = E_OUTOFMEMORY;
+    HRESULT hr;
+    {
+        ComPtr<IXMLDOMDocument> document;
+        hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
+                              reinterpret_cast<void**>(document.GetAddressOf()));
+        if (SUCCEEDED(hr) && document) {
+            try {
+                hr = BuildAndSave(model, document.Get(), path);
+            } catch (const std::bad_alloc&) {
+                hr = E_OUTOFMEMORY;
+            }
+        } else if (SUCCEEDED(hr)) {
+            hr = E_FAIL;
         }
-        document->Release();
-    } else if (SUCCEEDED(hr)) {
-        hr = E_FAIL;
-    }
+    }  // the document goes before COM is uninitialised
     if (SUCCEEDED(initialised)) CoUninitialize();
     return SUCCEEDED(hr);
 }
