@@ -1,6 +1,6 @@
 // The settings file on generated desktops of N settings (bench/support), the library loaded by path in a
 // fresh system root per machine size and the settings read once: saving the text file, saving the XML
-// document, and reading a saved text file back into the records. Reported per setting ("per_setting", the
+// document, reading a saved text file back into the records, and applying a file (read and commit). Reported per setting ("per_setting", the
 // wall time of one operation divided by N) so that sizes compare directly: growth is linear when it stays
 // flat from 1 000 to 5 000.
 
@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -27,6 +29,7 @@ struct LoadedMachine {
     HMODULE module = nullptr;
     decltype(&BiosSettingsWriteToFile) write = nullptr;
     decltype(&BiosSettingsReadFromFile) read = nullptr;
+    decltype(&BiosSettingsWriteToSystem) commit = nullptr;
 
     void Unload() {
         if (module != nullptr) FreeLibrary(module);  // stops and removes the driver
@@ -54,8 +57,9 @@ struct LoadedMachine {
             GetProcAddress(module, "BiosSettingsReadFromSystem"));
         write = reinterpret_cast<decltype(write)>(GetProcAddress(module, "BiosSettingsWriteToFile"));
         read = reinterpret_cast<decltype(read)>(GetProcAddress(module, "BiosSettingsReadFromFile"));
-        if (init == nullptr || read_system == nullptr || write == nullptr || read == nullptr || !init(0, 1) ||
-            !read_system(nullptr))
+        commit = reinterpret_cast<decltype(commit)>(GetProcAddress(module, "BiosSettingsWriteToSystem"));
+        if (init == nullptr || read_system == nullptr || write == nullptr || read == nullptr || commit == nullptr ||
+            !init(0, 1) || !read_system(nullptr))
             return false;
         count = objects;
         return true;
@@ -121,8 +125,59 @@ void BM_ReadTextFile(benchmark::State& state) {
     PerSetting(state);
 }
 
+// `text` (a saved settings file) with every enumeration's "*" moved to the choice after it (the first one
+// after the last): a file that changes every enumeration.
+std::string EveryChoiceMoved(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind("\t*", 0) != 0) continue;
+        size_t first = i, last = i;
+        while (first > 0 && lines[first - 1].rfind("\t", 0) == 0) --first;
+        while (last + 1 < lines.size() && lines[last + 1].rfind("\t", 0) == 0) ++last;
+        if (first == last) continue;
+        size_t next = i == last ? first : i + 1;
+        lines[i] = "\t" + lines[i].substr(2);
+        lines[next] = "\t*" + lines[next].substr(1);
+        i = last;
+    }
+    std::string out;
+    for (const auto& line : lines) out += line + "\r\n";
+    return out;
+}
+
+// Applying a file: read into the records, then every record it sets committed (compared with the firmware,
+// written where it differs, read back). Iterations alternate between the saved file and one that changes
+// every enumeration, so each applies a full set of changes.
+void BM_ApplyTextFile(benchmark::State& state) {
+    if (!Ready(state)) return;
+    std::string saved = machine.File("apply-a.txt"), moved = machine.File("apply-b.txt");
+    if (!machine.write(saved.c_str(), 1, nullptr)) {
+        state.SkipWithError("the save failed");
+        return;
+    }
+    std::ifstream in(saved, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(moved, std::ios::binary) << EveryChoiceMoved(text);
+    bool flip = true;
+    for (auto _ : state) {
+        if (!machine.read((flip ? moved : saved).c_str(), nullptr) || !machine.commit(nullptr)) {
+            state.SkipWithError("the apply failed");
+            break;
+        }
+        flip = !flip;
+    }
+    PerSetting(state);
+}
+
 }  // namespace
 
+BENCHMARK(BM_ApplyTextFile)->Arg(1000)->Arg(2000)->Arg(5000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveTextFile)->Arg(1000)->Arg(2000)->Arg(5000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveXmlDocument)->Arg(1000)->Arg(2000)->Arg(5000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadTextFile)->Arg(1000)->Arg(2000)->Arg(5000)->UseRealTime()->Unit(benchmark::kMillisecond);

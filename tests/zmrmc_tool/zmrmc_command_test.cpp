@@ -2,69 +2,12 @@
 // library, driver and simulated machine. Standard input is never a terminal here, so no prompt and no
 // progress line appear.
 
-#include "qv_child_process.h"
-#include "qv_temp_root.h"
-#include "qv_test_paths.h"
+#include "zmrmc_fixture.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
 namespace {
-
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-std::string Contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-struct Outcome {
-    int code = -1;
-    std::string out, err;
-};
-
-class ZmrmcCommand : public TempRootTest {
-protected:
-    // Runs zmrmc with `args` on this test's root and machine; standard input from `input` when given.
-    Outcome Zmrmc(const std::vector<std::string>& args, const std::string& input = "") {
-        std::vector<std::string> argv = {BuildTree() + "/bin/zmrmc"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        if (!input.empty()) {  // through the shell, which gives the program the file as standard input
-            std::ofstream(root_ / "input.txt") << input;
-            std::string line = "exec";
-            for (const auto& a : argv) line += " '" + a + "'";
-            argv = {"/bin/sh", "-c", line + " < '" + (root_ / "input.txt").string() + "'"};
-        }
-        pid_t pid = StartChild(argv, root_ / "out.txt", root_ / "err.txt",
-                               {"QV_SYSTEM_ROOT=" + root_.string(), "QV_MACHINE=" + machine_,
-                                "QV_DRIVER_WATCH_PID=" + std::to_string(getpid())});
-        Outcome run;
-        run.code = WaitChild(pid, std::chrono::seconds(120));
-        run.out = Contents(root_ / "out.txt");
-        run.err = Contents(root_ / "err.txt");
-        return run;
-    }
-    std::string Path(const char* name) const { return (root_ / name).string(); }
-    void Write(const char* name, const std::string& text) { std::ofstream(root_ / name, std::ios::binary) << text; }
-    // `text` with the first `from` replaced by `to`.
-    static std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-        size_t at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        if (at != std::string::npos) text.replace(at, from.size(), to);
-        return text;
-    }
-
-    std::string machine_ = "desktop";
-};
 
 TEST_F(ZmrmcCommand, ShowListsEverySettingWithItsValueKindAndChoices) {
     Outcome all = Zmrmc({"show"});
@@ -269,12 +212,19 @@ TEST_F(ZmrmcCommand, UsageErrorsAndHelp) {
     Outcome help = Zmrmc({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Exit codes:\n  0  success"), std::string::npos) << help.out;
-    EXPECT_NE(help.out.find("  4  diff:"), std::string::npos);
+    for (const char* code : {"  4  diff, apply:", "  5  apply, set, defaults:", "  6  password:"})
+        EXPECT_NE(help.out.find(code), std::string::npos) << code;
+    for (const char* command : {"show", "save", "diff", "apply", "set", "defaults", "password"})
+        EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command << help.out;
     EXPECT_EQ(Zmrmc({}).code, 2);
     EXPECT_EQ(Zmrmc({"frobnicate"}).code, 2);
     EXPECT_EQ(Zmrmc({"save"}).code, 2);
     EXPECT_EQ(Zmrmc({"--password", "ab", "show"}).code, 2);  // no password on the command line
     EXPECT_EQ(Zmrmc({"--password-file", "a", "--password-stdin", "show"}).code, 2);
+    EXPECT_EQ(Zmrmc({"--password-fd", "3", "--password-stdin", "show"}).code, 2);
+    EXPECT_EQ(Zmrmc({"--password-fd", "-1", "show"}).code, 2);
+    EXPECT_EQ(Zmrmc({"password", "setup"}).code, 2);
+    EXPECT_EQ(Zmrmc({"password", "bios", "set"}).code, 2);
 }
 
 TEST_F(ZmrmcCommand, MachineWithoutSettings) {

@@ -13,6 +13,10 @@ struct Command {
     std::function<int()> run;
 };
 
-Command AddShowCommand(CLI::App& program, Session& session);  // show_command.cpp
-Command AddSaveCommand(CLI::App& program, Session& session);  // save_command.cpp
-Command AddDiffCommand(CLI::App& program, Session& session);  // diff_command.cpp
+Command AddShowCommand(CLI::App& program, Session& session);      // show_command.cpp
+Command AddSaveCommand(CLI::App& program, Session& session);      // save_command.cpp
+Command AddDiffCommand(CLI::App& program, Session& session);      // diff_command.cpp
+Command AddApplyCommand(CLI::App& program, Session& session);     // apply_command.cpp
+Command AddSetCommand(CLI::App& program, Session& session);       // set_command.cpp
+Command AddDefaultsCommand(CLI::App& program, Session& session);  // defaults_command.cpp
+Command AddPasswordCommand(CLI::App& program, Session& session);  // password_command.cpp

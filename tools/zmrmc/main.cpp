@@ -4,6 +4,10 @@
 //     show [NAME...] [--json]      the settings with their values, kinds and possible values
 //     save FILE [--xml]            the configuration to a text settings file (or the XML document)
 //     diff FILE [--json]           what applying a settings file would change, and what it would skip
+//     apply FILE [--json]          write what a settings file sets, then what changed and what did not take
+//     set NAME VALUE [--json]      write one setting and read it back
+//     defaults [--json]            restore the firmware's factory defaults
+//     password setup|power-on set|change|verify
 //
 // Errors go to standard error as "zmrmc: " and a message naming the setting or file and the reason; the
 // exit codes are listed in exit_codes.h (and by --help).
@@ -17,18 +21,21 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    CLI::App program{"Show, save and compare the firmware's setup settings of this machine.", "zmrmc"};
+    CLI::App program{"Show, save, compare and write the firmware's setup settings and passwords of this machine.",
+                     "zmrmc"};
     program.fallthrough();  // the shared options may follow the command
     program.require_subcommand(1);
-    program.footer(std::string("\nThe setup password is read from a file or standard input, or asked for on a "
-                               "terminal when the firmware has one; never give it on the command line.\n\n") +
+    program.footer(std::string("\nPasswords are read from a file, a file descriptor or standard input, one a line "
+                               "in the order the command asks for them (the setup password first), or asked for "
+                               "in the password entry control's dialog (a display) or at a prompt (a terminal); "
+                               "never give one on the command line.\n\n") +
                    kExitCodesHelp);
     Session session;
     session.password_options.AddTo(program);
     std::vector<Command> commands = {
-        AddShowCommand(program, session),
-        AddSaveCommand(program, session),
-        AddDiffCommand(program, session),
+        AddShowCommand(program, session),     AddSaveCommand(program, session), AddDiffCommand(program, session),
+        AddApplyCommand(program, session),    AddSetCommand(program, session),  AddDefaultsCommand(program, session),
+        AddPasswordCommand(program, session),
     };
     try {
         program.parse(argc, argv);

@@ -50,6 +50,15 @@ void ZmrmcLibrary::Load() {
     Bind(Release, "BiosSRIRelease");
     Bind(KeyTextToScanCodes, "ConvertStringToKeyboardScanCodes");
     Bind(TaggedToScanCodes, "ConvertPasswordTokenToScanCode");
+    Bind(Commit, "BiosSettingsSetItemInfo");
+    Bind(SetDefaults, "BiosSetSystemDefaults");
+    Bind(ChangeLockState, "ZmrMCChangeSysObjLockState");
+    Bind(SetSetupPassword, "ZmrMCSetAPwd");
+    Bind(ChangeSetupPassword, "ZmrMCChangeAdminPassword");
+    Bind(PowerOnPasswordSet, "ZmrMCGetIsPowerOnPwdSet");
+    Bind(SetPowerOnPassword, "ZmrMCSetPowerOnPwd");
+    Bind(ChangePowerOnPassword, "ZmrMCChangePowerOnPassword");
+    Bind(VerifyPowerOnPassword, "ZmrMCVerifyPowerOnPassword");
     if (!Init(0, 1))
         throw CommandError("the BIOS access library cannot reach this machine's firmware (no driver and no call gate)");
 }

@@ -33,6 +33,15 @@ public:
     decltype(&BiosSRIRelease) Release = nullptr;
     decltype(&ConvertStringToKeyboardScanCodes) KeyTextToScanCodes = nullptr;
     decltype(&ConvertPasswordTokenToScanCode) TaggedToScanCodes = nullptr;
+    decltype(&BiosSettingsSetItemInfo) Commit = nullptr;
+    decltype(&BiosSetSystemDefaults) SetDefaults = nullptr;
+    decltype(&ZmrMCChangeSysObjLockState) ChangeLockState = nullptr;
+    decltype(&ZmrMCSetAPwd) SetSetupPassword = nullptr;
+    decltype(&ZmrMCChangeAdminPassword) ChangeSetupPassword = nullptr;
+    decltype(&ZmrMCGetIsPowerOnPwdSet) PowerOnPasswordSet = nullptr;
+    decltype(&ZmrMCSetPowerOnPwd) SetPowerOnPassword = nullptr;
+    decltype(&ZmrMCChangePowerOnPassword) ChangePowerOnPassword = nullptr;
+    decltype(&ZmrMCVerifyPowerOnPassword) VerifyPowerOnPassword = nullptr;
 
 private:
     template <typename F>
