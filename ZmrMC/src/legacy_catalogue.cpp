@@ -1,5 +1,7 @@
 #include "legacy_catalogue.h"
 
+#include "windows.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -184,7 +186,9 @@ protected:
         std::memcpy(block.data(), &regs, 40);
         const void* nul = std::memchr(value + 2, 0, length - 2);
         size_t text = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - (value + 2)) : length - 2;
-        std::memcpy(block.data() + 40, value + 2, std::min(text, block.size() - 40));
+        while (text > 0 && value[2 + text - 1] == ' ') --text;  // the blanks that pad the value are not the tag's
+        if (text > block.size() - 40) return false;             // never cut to fit the block
+        std::memcpy(block.data() + 40, value + 2, text);
         auto* call = reinterpret_cast<ZmrMCRegisterBlock*>(block.data());
         return firmware_.Interrupt15(call, write_.block) && (call->eflags & kCarry) == 0;
     }
@@ -234,6 +238,7 @@ protected:
     }
     bool WritePayload(const uint8_t* value, uint32_t, const char*, uint16_t) override {
         uint16_t index = Get16(value + 2);
+        if (index > 1) return false;  // two choices: any other index is no value of the setting
         uint8_t bh = 0;
         switch (s_.write) {
         case WriteRule::kOneForIndex1: bh = index == 1 ? 1 : 0; break;
@@ -310,9 +315,13 @@ protected:
         regs.ecx = mask_;
         regs.edx = 0x53454355;  // "SECU"
         std::memcpy(block, &regs, 40);
-        if (password != nullptr) std::memcpy(block + 40, password, std::min<size_t>(password_length, 33));
+        // The password travels NUL-terminated in a 33-byte field: a longer one is never cut to fit.
+        if (password_length > 32) return false;
+        if (password != nullptr) std::memcpy(block + 40, password, password_length);
         auto* call = reinterpret_cast<ZmrMCRegisterBlock*>(block);
-        return firmware_.Interrupt15(call, sizeof block) && (call->eflags & kCarry) == 0;
+        bool written = firmware_.Interrupt15(call, sizeof block) && (call->eflags & kCarry) == 0;
+        SecureZeroMemory(block, sizeof block);
+        return written;
     }
 
 private:

@@ -132,6 +132,24 @@ bool SettingsModel::AttachPrerequisites(const char* name, const char* text) {
     return false;
 }
 
+SettingRecord* SettingsModel::Owner(const SRI* sri) {
+    CriticalSectionLock hold(&lock_);
+    if (sri == nullptr) return nullptr;
+    for (const auto& record : owned_)
+        if (&record->sri == sri) return record.get();
+    return nullptr;
+}
+
+std::string SettingsModel::ChangeReport() {
+    CriticalSectionLock hold(&lock_);
+    return change_report_;
+}
+
+void SettingsModel::SetChangeReport(std::string text) {
+    CriticalSectionLock hold(&lock_);
+    change_report_ = std::move(text);
+}
+
 SysObjList& SettingsModel::Objects(FirmwareCalls& firmware) {
     CriticalSectionLock hold(&lock_);
     if (objects_ == nullptr) objects_ = std::make_unique<SysObjList>(firmware);

@@ -63,6 +63,13 @@ public:
     // False when the language table has no such name or no record carries it.
     bool AttachPrerequisites(const char* name, const char* text);
 
+    // The record behind a pointer handed out, or null when it is none of the model's records.
+    SettingRecord* Owner(const SRI* sri);
+
+    // The change report: the text of the last fragment a commit composed ("" until the first).
+    std::string ChangeReport();
+    void SetChangeReport(std::string text);
+
     // The object-list reader, created on first use over `firmware` (which must outlive the model).
     SysObjList& Objects(FirmwareCalls& firmware);
 
@@ -81,6 +88,7 @@ private:
     std::unordered_map<const SRI*, SettingRecord*> by_sri_;  // every owned record by its SRI
     SettingRecord* language_ = nullptr;
     std::unique_ptr<SysObjList> objects_;
+    std::string change_report_;
 };
 
 }  // namespace zmrmc

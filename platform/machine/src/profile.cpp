@@ -158,6 +158,7 @@ void ParseInt15(const Reader& r, Profile& p) {
         p.securityState = static_cast<uint32_t>(e.Num("state", 0, 0xFFFFFFFF)) & p.securitySupported;
     }
     p.e841 = i.Bool("e841", false);
+    p.e841ThirtyTwoBit = i.Bool("e841_32bit", true);
     if (i.Has("e819")) p.e819Serial = i.Text("e819", "");
     p.e822 = i.Bool("e822", false);
 }
@@ -322,8 +323,8 @@ void ParseFaults(const Reader& r, Profile& p) {
         rule.status = static_cast<uint8_t>(f.Num("status", 0x86, 255));
         if (rule.call.empty()) Fault(f.where, "needs \"call\"");
         if (rule.nth == 0) Fault(f.At("nth"), "counts from 1");
-        if (rule.action != "fail" && rule.action != "status" && rule.action != "ignore-write")
-            Fault(f.At("action"), "must be \"fail\", \"status\" or \"ignore-write\"");
+        if (rule.action != "fail" && rule.action != "status" && rule.action != "ignore-write" && rule.action != "kill")
+            Fault(f.At("action"), "must be \"fail\", \"status\", \"ignore-write\" or \"kill\"");
         p.faults.push_back(rule);
     }
 }

@@ -78,7 +78,7 @@ struct FaultRule {
     std::string call;       // prefix of the call kind ("int15.E845", "object.set", "flash.write", ...)
     uint32_t nth = 1;       // the first matching call the rule acts on (1-based)
     uint32_t times = 1;     // how many calls from there on (0 = all)
-    std::string action;     // "fail", "status", "ignore-write"
+    std::string action;     // "fail", "status", "ignore-write", "kill"
     uint8_t status = 0x86;  // for "status"
 };
 
@@ -109,6 +109,7 @@ struct Profile {
     bool powerOnFeature = false, longPasswords = false;
     uint32_t securitySupported = 0, securityState = 0;
     bool e841 = false;
+    bool e841ThirtyTwoBit = true;  // false: factory defaults only through the 16-bit call
     std::optional<std::string> e819Serial;
     bool e822 = false;
     // passwords (scan codes)
