@@ -60,7 +60,9 @@ std::string OtherValue(const json& setting) {
         size_t room = std::min<size_t>(setting["max_length"].get<size_t>(), 8);
         return room == 0 ? "" : std::string("ZMRMC-42").substr(0, room);
     } else if (type == "orderedlist") {
-        std::vector<std::string> items = setting["value"];
+        std::vector<std::string> items;
+        for (const auto& item : setting["value"])
+            if (item != "--") items.push_back(item);  // an element without a name cannot be named
         if (items.size() < 2) return "";
         return items.back() + "," + items.front();
     }
@@ -86,7 +88,10 @@ TEST_P(ZmrmcRoundTrip, ApplyingTheSavedFileGivesTheSameFileBack) {
         kinds_changed.insert(type);
         changed.push_back(FullName(setting));
     }
-    EXPECT_GE(kinds_changed.size(), 3u);
+    // Every writable kind the machine has: the desktop has them all, the notebook texts, enumerations and its
+    // boot order, the native machine one enumeration.
+    size_t kinds = machine_ == "desktop" ? 6u : machine_ == "laptop-legacy" ? 3u : 1u;
+    EXPECT_EQ(kinds_changed.size(), kinds);
     ASSERT_EQ(Zmrmc({"save", Path("changed.txt")}).code, 0);
     EXPECT_NE(Contents(root_ / "changed.txt"), Contents(root_ / "before.txt"));
 
@@ -104,8 +109,12 @@ TEST_P(ZmrmcRoundTrip, ApplyingTheSavedFileGivesTheSameFileBack) {
     EXPECT_EQ(Contents(root_ / "after.txt"), Contents(root_ / "before.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Shipped, ZmrmcRoundTrip, ::testing::Values("desktop", "laptop_legacy", "native_wmi"),
-                         [](const auto& profile) { return std::string(profile.param); });
+INSTANTIATE_TEST_SUITE_P(Shipped, ZmrmcRoundTrip, ::testing::Values("desktop", "laptop-legacy", "native-wmi"),
+                         [](const auto& profile) {
+                             std::string name = profile.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 // A file saved on one machine, applied to another of the same model: exactly the settings that differ
 // change, and diff listed exactly those beforehand.
@@ -150,11 +159,11 @@ TEST_F(ZmrmcWrite, ApplySaysWhatItSkippedAndWhatDidNotTake) {
                                "10: POST Delay (in seconds): 'soon' is not a number, the value is left as it is "
                                "(skipped)\n");
 
-    // The firmware ignores the next object write: the setting is named, with what it holds.
+    // A machine whose firmware ignores object writes: the setting is named, with what it holds.
     UseProfile(R"("name": "desktop",)", R"("name": "desktop", "faults": [{"call": "object.set", "nth": 1,
                "times": 0, "action": "ignore-write"}],)");
     Write("one.txt", "English\r\nSerial Port A\r\n\t*Device hidden\r\n");
-    Outcome ignored = Zmrmc({"apply", Path("one.txt"), "--json"});
+    Outcome ignored = ZmrmcOn(OtherMachine(), {"apply", Path("one.txt"), "--json"});
     EXPECT_EQ(ignored.code, 5) << ignored.err;
     json result = json::parse(ignored.out);
     EXPECT_EQ(result["changes"], json::array());
@@ -190,7 +199,7 @@ TEST_F(ZmrmcWrite, SetRefusesWhatTheSettingCannotHold) {
         {{"set", "Boot Order", "Floppy"}, 1, "Boot Order: 'Floppy' is not one of its elements"},
         {{"set", "Boot Order", "Hard Drive (C:),hard drive (c:)"}, 1, "Boot Order: 'hard drive (c:)' is named twice"},
         {{"set", "ROM Revision", "X"}, 1, "ROM Revision: the setting is read-only"},
-        {{"set", "Legacy Devices", "00"}, 1, "Legacy Devices: a setting of kind binary cannot be set"},
+        {{"set", "Legacy Devices", "00"}, 1, "Legacy Devices: the setting is read-only"},
         {{"set", "Setup Password", "secret"},
          2,
          "Setup Password: a password is set with zmrmc password, never on the command line"},
@@ -317,17 +326,18 @@ TEST_F(ZmrmcWrite, PowerOnPassword) {
     EXPECT_EQ(desktop.err, "zmrmc: this machine's firmware does not offer it\n");
 
     machine_ = "laptop-legacy";
+    fs::path notebook = OtherMachine();
     Write("new.txt", "ab\n");
     Write("change.txt", "ab\ncd\n");
-    Outcome set = Zmrmc({"password", "power-on", "set", "--password-file", Path("new.txt")});
+    Outcome set = ZmrmcOn(notebook, {"password", "power-on", "set", "--password-file", Path("new.txt")});
     EXPECT_EQ(set.code, 0) << set.err;
     EXPECT_EQ(set.out, "the power-on password is set\n");
-    EXPECT_EQ(Zmrmc({"password", "power-on", "verify", "--password-file", Path("new.txt")}).code, 0);
-    EXPECT_EQ(Zmrmc({"password", "power-on", "change", "--password-file", Path("change.txt")}).code, 0);
-    Outcome old = Zmrmc({"password", "power-on", "verify", "--password-file", Path("new.txt")});
+    EXPECT_EQ(ZmrmcOn(notebook, {"password", "power-on", "verify", "--password-file", Path("new.txt")}).code, 0);
+    EXPECT_EQ(ZmrmcOn(notebook, {"password", "power-on", "change", "--password-file", Path("change.txt")}).code, 0);
+    Outcome old = ZmrmcOn(notebook, {"password", "power-on", "verify", "--password-file", Path("new.txt")});
     EXPECT_EQ(old.code, 6);
     EXPECT_EQ(old.out, "the power-on password does not match\n");
-    EXPECT_EQ(Zmrmc({"password", "power-on", "verify", "--password-stdin"}, "cd\n").code, 0);
+    EXPECT_EQ(ZmrmcOn(notebook, {"password", "power-on", "verify", "--password-stdin"}, "cd\n").code, 0);
 }
 
 // Without a source, no terminal and no display there is no way to ask: the command says how to give it.
