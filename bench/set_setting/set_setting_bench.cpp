@@ -3,8 +3,9 @@
 //         warm (the service, vrxBIOS and its driver already run), the value flipped on every call so that
 //         every call writes the firmware;
 //   library: the library loaded by path on its own root with the same machine: the commit alone
-//         (BiosSettingsSetItemInfo of an edited record), and what the provider asks of the library for one
-//         call (read every setting, find the record, edit, commit, release).
+//         (BiosSettingsSetItemInfo of an edited record), what the provider asks of the library for one
+//         call (read every setting, find the record, edit, commit, release), and that read with nothing
+//         written between.
 // Prints medians and fastest runs, and the road's median over each library figure.
 //
 //   set_setting_bench [--runs N] [SIZE]     (size defaults to 500 generated settings)
@@ -162,7 +163,7 @@ Figures Road(int settings, int runs) {
 }
 
 struct LibraryFigures {
-    Figures commit, call;
+    Figures commit, call, read;
 };
 
 LibraryFigures Library(int settings, int runs) {
@@ -205,6 +206,10 @@ LibraryFigures Library(int settings, int runs) {
     figures.commit = Time(runs, [&](int) { flip(false); });
     release();
     figures.call = Time(runs, [&](int) { flip(true); });
+    figures.read = Time(runs, [&](int) {  // the same read with nothing written between
+        read(nullptr);
+        release();
+    });
     std::fflush(stdout);
     dup2(saved, 1);
     FreeLibrary(module);  // stops and removes the driver
@@ -236,6 +241,8 @@ int main(int argc, char** argv) {
                     library.call.fastest);
         std::printf("  library: the commit alone:               %8.2f ms (%8.2f)\n", library.commit.median,
                     library.commit.fastest);
+        std::printf("  library: read and release, nothing written: %5.2f ms (%8.2f)\n", library.read.median,
+                    library.read.fastest);
         std::printf("  round trip / commit alone: x%.1f; round trip / library's part of a call: x%.1f\n",
                     road.median / library.commit.median, road.median / library.call.median);
     } catch (const std::exception& e) {

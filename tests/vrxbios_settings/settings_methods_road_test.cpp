@@ -75,20 +75,24 @@ protected:
         for (const auto& [name, value] : expected) EXPECT_EQ(now[name], value) << name << " " << when;
     }
 
-    // Waits until the service has let the provider go and the provider and its driver have ended.
+    // Waits until the provider, its driver and the service have ended: nothing that ran the calls is left.
     void WaitForProviderEnd() {
-        auto deadline = Clock::now() + 40s;
-        while ((!RootProcesses("vrxBIOS").empty() || !RootProcesses("zmrdtct").empty()) && Clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        ASSERT_TRUE(RootProcesses("vrxBIOS").empty()) << "the provider did not end";
-        ASSERT_TRUE(RootProcesses("zmrdtct").empty()) << "the driver did not end";
+        const char* const programs[] = {"vrxBIOS", "zmrdtct", "winmgmt"};
+        WaitUntil(
+            [&] {
+                for (const char* program : programs)
+                    if (!RootProcesses(program).empty()) return false;
+                return true;
+            },
+            40s);
+        for (const char* program : programs) ASSERT_TRUE(RootProcesses(program).empty()) << program << " did not end";
     }
 
     // The calls leave every setting of `expected` so: by a new enumeration, and by a new provider process.
     void ExpectKept(const std::map<std::string, std::string>& expected) {
         ExpectValues(expected, "(same provider)");
         ASSERT_NO_FATAL_FAILURE(WaitForProviderEnd());
-        ExpectValues(expected, "(new provider)");
+        ExpectValues(expected, "(new service and provider)");
     }
 };
 
@@ -170,6 +174,8 @@ TEST_F(MethodsRoad, LegacyNotebookSettingsChangeAndStay) {
         {"Touch Pad", "*Enable, Disable", std::nullopt, 0},
         {"Password Prompt on Warm Boot", "Disable", std::nullopt, 0},
         {"Asset Tracking Number", "NB-0099", std::nullopt, 0},
+        {"Asset Tracking Number", "NB-0099-THE-TAG-TOO-LONG", std::nullopt, 4},      // fits the setting, not the tag
+        {"Boot Order", "USB Floppy Disabled, Network Controller", std::nullopt, 0},  // no such spelling: skipped
         {"Boot Order", "Hard Drive (C:), USB Floppy", std::nullopt, 0},
         {"Manufacturer", "Someone", std::nullopt, 1},
         {"Power-On Password", "<en-US/>pw", std::nullopt, 0},
@@ -337,7 +343,9 @@ TEST_F(FaultsRoad, TheDriverKilledInTheMiddleOfACommit) {
     int result = SetBIOSSetting(kNumLockOn);
     EXPECT_TRUE(result == 0 || result == 4) << result;
     EXPECT_LT(Clock::now() - started, 30s) << "the client waited for an answer";
-    EXPECT_EQ(Calls(kKillOnWrite), kArmed);  // the driver was killed in that write
+    // The driver was killed in that write; the library's transport may have started a new one and sent the
+    // write again, which the firmware, locked again by the death of the unlocking driver, refuses.
+    EXPECT_GE(Calls(kKillOnWrite), kArmed);
     ASSERT_NO_FATAL_FAILURE(WaitForProviderEnd());
     // The setting is what the answer said; the firmware is locked again although the killed driver unlocked
     // it and never locked it.

@@ -72,6 +72,8 @@ TEST_F(CommitTest, DesktopSettingsOfEveryTypeAreWrittenAndKept) {
         p["faults"] = Json::array({{{"call", "object.set"}, {"nth", kArmed}, {"action", "fail"}}});
         p["system_objects"]["objects"].push_back(
             {{"name", "Wide Counter"}, {"type", "int"}, {"path", {"Advanced"}}, {"low", 0}, {"high", "0xFFFFFFFF"}});
+        p["system_objects"]["objects"].push_back(
+            {{"name", "Service Date"}, {"type", "date"}, {"path", {"Advanced"}}, {"value", "01/01/2006"}});
     })));
     std::vector<CommitCase> cases = {
         {"Num Lock State at Power-On", {}, Choice("On"), true, "On"},
@@ -93,7 +95,9 @@ TEST_F(CommitTest, DesktopSettingsOfEveryTypeAreWrittenAndKept) {
         {"Power-On Time", {}, TextValue("07:45"), true, "07:45"},
         {"Power-On Time", {}, TextValue("07:45:00 and more"), false, "07:45"},    // longer than the object
         {"BIOS Release Date", {}, TextValue("01/01/2010"), false, "07/12/2006"},  // read-only
-        {"Legacy Devices", {}, Unchanged, false, ""},                             // read-only by name
+        {"Service Date", {}, TextValue("12/31/2009"), true, "12/31/2009"},        // a date is written as a time
+        {"Service Date", {}, TextValue("12/31/2009 23:59"), false, "12/31/2009"},
+        {"Legacy Devices", {}, Unchanged, false, ""},                 // read-only by name
         {"Processor Cache", {}, Choice("Disable"), false, "Enable"},  // writable by name, refused by the firmware
     };
     Run(cases);
@@ -167,7 +171,11 @@ TEST_F(CommitTest, NotebookCatalogueSettingsAreWrittenThroughTheirFirmwareCalls)
         {"Pointing Stick", {}, Unchanged, true, "Disable"},                        // ...this one, untouched
         {"Password Prompt on Warm Boot", {}, Choice("Disable"), true, "Disable"},  // E842h security bits
         {"Asset Tracking Number", {}, TextValue("NB-0099"), true, "NB-0099"},      // E845h string
-        {"Boot Order", {}, Items({"Hard Drive (C:)", "USB Floppy"}), true, ""},    // Plug and Play
+        // longer than the tag's read gives back (and than the tag packet holds): nothing of it is written
+        {"Asset Tracking Number", {}, TextValue("NB-0099-0123456789"), false, "NB-0099"},
+        {"Asset Tracking Number", {}, TextValue("NB-0099-012345678"), true, "NB-0099-012345678"},  // 17 fit
+        {"Asset Tracking Number", {}, TextValue("NB-0099"), true, "NB-0099"},
+        {"Boot Order", {}, Items({"Hard Drive (C:)", "USB Floppy"}), true, ""},  // Plug and Play
     };
     Run(cases);
     Read();
