@@ -3,6 +3,7 @@
 #   machine  the simulated PC (profiles, state, firmware)
 #   win      Windows base services
 #   com      the COM runtime
+#   msxml    the XML DOM document (an in-process COM class)
 #   wbem     WMI
 # A layer may include the public headers (include/) of the layers below it and link their targets; an include
 # of an upper layer's header, a path into an upper layer's folder, or an upper layer's target named in a
@@ -15,8 +16,8 @@ set -euo pipefail
 platform=${1:-"$(cd "$(dirname "$0")/.." && pwd)/platform"}
 [ -d "$platform" ] || { echo "check-layers.sh: no folder $platform" >&2; exit 2; }
 platform=$(cd "$platform" && pwd)
-layers=(machine win com wbem)
-order="machine < win < com < wbem"
+layers=(machine win com msxml wbem)
+order="machine < win < com < msxml < wbem"
 
 declare -A header_layer=() target_layer=()
 for rank in "${!layers[@]}"; do

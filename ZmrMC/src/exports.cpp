@@ -11,6 +11,7 @@
 #include "ipl_calls.h"
 #include "library.h"
 #include "setting_commit.h"
+#include "settings_file.h"
 #include "settings_reader.h"
 #include "settings_writer.h"
 #include "os_identity.h"
@@ -275,8 +276,18 @@ int BiosSettingsWriteToSystem(const char* password) {
     return Guard(
         kFalse, [&] { return Bool(zmrmc::WriteSettingsToSystem(Settings(), zmrmc::ExportFirmwareCalls(), password)); });
 }
-int BiosSettingsReadFromFile(const char*, const char*) { return kFalse; }
-int BiosSettingsWriteToFile(const char*, int, const char*) { return kFalse; }
+int BiosSettingsReadFromFile(const char* path, const char* password) {
+    return Guard(kFalse, [&] {
+        zmrmc::FirmwareCalls* firmware = Firmware() != nullptr ? &zmrmc::ExportFirmwareCalls() : nullptr;
+        return Bool(zmrmc::ReadSettingsFromFile(Settings(), firmware, path, password));
+    });
+}
+int BiosSettingsWriteToFile(const char* path, int format, const char* password) {
+    return Guard(kFalse, [&] {
+        zmrmc::FirmwareCalls* firmware = Firmware() != nullptr ? &zmrmc::ExportFirmwareCalls() : nullptr;
+        return Bool(zmrmc::WriteSettingsToFile(Settings(), firmware, path, format, password));
+    });
+}
 
 const char* BiosSettingsFindStringFromID(uint16_t id, SRI* table) {
     return Guard<const char*>(kEmpty, [&] { return Settings().FindString(id, table); });
