@@ -89,8 +89,7 @@ TEST_F(MachineTest, PasswordsAreKeptOnlyAsSaltedDigests) {
     auto json = nlohmann::json::parse(state);
     json["setup_password"] = "1E30";
     std::ofstream(root_ / "machine" / "state.json") << json.dump();
-    qv::machine::Machine::ResetForTesting();
-    qv::machine::Machine::Current()->Transact([](Firmware& f) {
+    qv::machine::Machine::Open(root_)->Transact([](Firmware& f) {
         CallOutcome o;
         EXPECT_EQ(f.ChangeLockState(false, {0x1E, 0x30}, o), 0);
     });
@@ -108,7 +107,7 @@ TEST_F(MachineTest, AnUnlockEndsWithTheProcessThatMadeIt) {
     });
     pid_t child = fork();
     if (child == 0) {
-        qv::machine::Machine::Current()->Transact([](Firmware& f) {
+        qv::machine::Machine::Open(root_)->Transact([](Firmware& f) {
             CallOutcome o;
             f.ChangeLockState(false, {0x1E, 0x30}, o);
         });
@@ -227,8 +226,8 @@ TEST_F(MachineTest, OrderedListItemsMayBeDisabledOnceEach) {
 TEST_F(MachineTest, AKillFaultEndsTheCallingProcessAndKeepsOnlyItsCount) {
     auto machine = Use(WriteProfile(R"({"int15": {"e845": {"settings": {"0x46": 1}}},
       "faults": [{"call": "int15.E845.46", "nth": 2, "action": "kill"}]})"));
-    auto write = [](uint32_t bh) {
-        qv::machine::Machine::Current()->Transact([&](Firmware& f) { Call16(f, 0xE845, 1 | (bh << 8), 0x46); });
+    auto write = [this](uint32_t bh) {
+        qv::machine::Machine::Open(root_)->Transact([&](Firmware& f) { Call16(f, 0xE845, 1 | (bh << 8), 0x46); });
     };
     write(0);  // call 1
     pid_t child = fork();

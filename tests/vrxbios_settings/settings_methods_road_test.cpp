@@ -350,8 +350,7 @@ TEST_F(FaultsRoad, TheDriverKilledInTheMiddleOfACommit) {
     // The setting is what the answer said; the firmware is locked again although the killed driver unlocked
     // it and never locked it.
     EXPECT_EQ(NumLock(), result == 0 ? "Off, *On" : "*Off, On");
-    qv::machine::Machine::ResetForTesting();
-    qv::machine::Machine::Current()->Transact([](qv::machine::Firmware& f) {
+    qv::machine::Machine::Open(root_)->Transact([](qv::machine::Firmware& f) {
         qv::machine::CallOutcome o;
         qv::machine::Bytes value;
         ASSERT_EQ(f.ObjectValue(12, value, o), 0);  // "Num Lock State at Power-On"

@@ -72,7 +72,8 @@ void CheckObjectValue(const ObjectDef& o, const Json& v, const std::string& fiel
         for (size_t i = 0; i < v.size(); ++i) {
             std::string at = field + "[" + std::to_string(i) + "]";
             if (!v[i].is_number()) Fault(at, "must be a number");
-            uint64_t item = Number(v[i], at, o.choices.size() - 1);
+            // An item is its index, or its index plus the item count when it is disabled.
+            uint64_t item = Number(v[i], at, 2 * o.choices.size() - 1) % o.choices.size();
             if (seen[item]) Fault(at, "lists an item twice");
             seen[item] = true;
         }
@@ -113,9 +114,23 @@ void CheckFields(const Json& state, const Profile& p) {
         Number(state.at(number), number, std::string(number) == "pxe" ? 255 : 0xFFFFFFFF);
     }
     if (state.contains("unlocked") && !state.at("unlocked").is_boolean()) Fault("unlocked", "must be true or false");
-    // Passwords are never read back, so only their form matters (the firmware decides their length).
-    for (const char* password : {"setup_password", "power_on_password"})
-        if (state.contains(password)) CheckHex(state.at(password), password, SIZE_MAX);
+    // Passwords are never read back, so only their form matters (the firmware decides their length): a salted
+    // digest "<salt>:<digest>" in hexadecimal, or the plain hexadecimal a state held before passwords were
+    // hashed (hashed on the next call).
+    for (const char* password : {"setup_password", "power_on_password"}) {
+        if (!state.contains(password)) continue;
+        const Json& kept = state.at(password);
+        if (!kept.is_string()) Fault(password, "must be hexadecimal bytes");
+        std::string text = kept.get<std::string>();
+        size_t colon = text.find(':');
+        if (colon == std::string::npos) {
+            CheckHex(kept, password, SIZE_MAX);
+        } else {
+            CheckHex(Json(text.substr(0, colon)), std::string(password) + " (salt)", SIZE_MAX);
+            CheckHex(Json(text.substr(colon + 1)), std::string(password) + " (digest)", SIZE_MAX);
+        }
+    }
+    if (state.contains("unlocked_by") && !state.at("unlocked_by").is_string()) Fault("unlocked_by", "must be a text");
     if (state.contains("fault_counts")) {
         const Json& counts = Member(state, "fault_counts", &Json::is_array, "a list");
         for (size_t i = 0; i < counts.size(); ++i) {
