@@ -10,36 +10,30 @@ HRESULT WMIEventSource::CreateProvider(IWbemDecoupledBasicEventProvider** provid
 
 HRESULT WMIEventSource::Register(LPCWSTR, LPCWSTR, LPCWSTR scope, LPCWSTR registrationName) {
     scope_ = scope != nullptr ? scope : L"";
-    IWbemDecoupledBasicEventProvider* created = nullptr;
-    HRESULT hr = CreateProvider(&created);
-    provider_.Adopt(SUCCEEDED(hr) ? created : nullptr);
+    HRESULT hr = CreateProvider(provider_.ReleaseAndGetAddressOf());
     if (SUCCEEDED(hr) && !provider_) hr = E_POINTER;
     if (SUCCEEDED(hr)) hr = provider_->Register(0, nullptr, nullptr, nullptr, scope, registrationName, nullptr);
-    if (FAILED(hr)) provider_.Reset(nullptr);
+    if (FAILED(hr)) provider_.Reset();
     return hr;
 }
 
 HRESULT WMIEventSource::Unregister() {
-    provider_.Reset(nullptr);
+    provider_.Reset();
     return 0;
 }
 
 bool WMIEventSource::HasSink() {
     if (!provider_) return false;
-    IWbemObjectSink* sink = nullptr;
-    provider_->GetSink(0, nullptr, &sink);
-    if (sink == nullptr) return false;
-    sink->Release();
-    return true;
+    Microsoft::WRL::ComPtr<IWbemObjectSink> sink;
+    provider_->GetSink(0, nullptr, sink.GetAddressOf());
+    return static_cast<bool>(sink);
 }
 
 void WMIEventSource::CreateEvent(LPCWSTR className, WMIEventInstance& event) {
     try {
         if (!provider_) WMI_THROW(E_POINTER);
-        IWbemServices* services = nullptr;
-        HRESULT hr = provider_->GetService(0, nullptr, &services);
-        WMIComPtr<IWbemServices> local;
-        local.Adopt(services);
+        Microsoft::WRL::ComPtr<IWbemServices> local;
+        HRESULT hr = provider_->GetService(0, nullptr, local.GetAddressOf());
         if (FAILED(hr)) WMI_THROW(hr);
         if (event.Object() != nullptr) return;
         event.SetServices(local.Get());
@@ -55,10 +49,10 @@ void WMIEventSource::CreateEvent(LPCWSTR className, WMIEventInstance& event) {
 void WMIEventSource::Fire(WMIEventInstance& event) {
     CoRevertToSelf();
     if (provider_) {
-        IWbemObjectSink* sink = nullptr;
+        Microsoft::WRL::ComPtr<IWbemObjectSink> sink;
         try {
-            provider_->GetSink(0, nullptr, &sink);
-            if (sink == nullptr) {
+            provider_->GetSink(0, nullptr, sink.GetAddressOf());
+            if (!sink) {
                 OutputDebugStringW(L"No event sink to fire event.\n");
             } else if (event.Object() == nullptr) {
                 OutputDebugStringW(L"Bad event instance, cannot fire event.\n");
@@ -72,7 +66,6 @@ void WMIEventSource::Fire(WMIEventInstance& event) {
         } catch (...) {
             WMI_TRACE_CAUGHT_GENERAL();
         }
-        if (sink != nullptr) sink->Release();
     }
     CoImpersonateClient();
 }

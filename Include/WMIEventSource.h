@@ -5,9 +5,9 @@
 // reports an error to a client: failures leave a trace line and a missing event.
 #pragma once
 
-#include "WMIComPtr.h"
 #include "WMIEventInstance.h"
 #include "wbemprov.h"
+#include "wrl/client.h"
 
 #include <string>
 
@@ -40,6 +40,6 @@ protected:
     virtual HRESULT CreateProvider(IWbemDecoupledBasicEventProvider** provider);
 
 private:
-    WMIComPtr<IWbemDecoupledBasicEventProvider> provider_;
+    Microsoft::WRL::ComPtr<IWbemDecoupledBasicEventProvider> provider_;
     std::wstring scope_;
 };

@@ -5,26 +5,21 @@
 WMIInstance::WMIInstance(const WMIRequest& request) : WMIInstance(request, request.ClassName()) {}
 
 WMIInstance::WMIInstance(const WMIRequest& request, LPCWSTR className) {
-    context_.Reset(request.Context());
-    sink_.Reset(request.Sink());
+    context_ = request.Context();
+    sink_ = request.Sink();
     Create(request.Services(), request.Context(), className);
 }
 
 void WMIInstance::Create(IWbemServices* services, IWbemContext* context, LPCWSTR className) {
-    services_.Reset(services);
+    services_ = services;
     if (services == nullptr) WMI_THROW(E_POINTER);
-    BSTR name = SysAllocString(className != nullptr ? className : L"");
-    IWbemClassObject* cls = nullptr;
-    HRESULT hr = services->GetObject(name, 0, context, &cls, nullptr);
-    SysFreeString(name);
-    WMIComPtr<IWbemClassObject> class_object;
-    class_object.Adopt(cls);
+    Microsoft::WRL::ComPtr<IWbemClassObject> class_object;
+    HRESULT hr = services->GetObject(CComBSTR(className != nullptr ? className : L""), 0, context,
+                                     class_object.GetAddressOf(), nullptr);
     if (FAILED(hr)) WMI_THROW(hr);
     if (!class_object) WMI_THROW(E_POINTER);
-    IWbemClassObject* spawned = nullptr;
-    hr = class_object->SpawnInstance(0, &spawned);
-    WMIComPtr<IWbemClassObject> instance;
-    instance.Adopt(spawned);
+    Microsoft::WRL::ComPtr<IWbemClassObject> instance;
+    hr = class_object->SpawnInstance(0, instance.GetAddressOf());
     if (FAILED(hr)) WMI_THROW(hr);
     if (!instance) WMI_THROW(E_POINTER);
     instance_ = instance;
@@ -32,7 +27,7 @@ void WMIInstance::Create(IWbemServices* services, IWbemContext* context, LPCWSTR
 
 void WMIInstance::Attach(IWbemClassObject* instance) {
     if (instance == nullptr) WMI_THROW(E_POINTER);
-    instance_.Reset(instance);
+    instance_ = instance;
 }
 
 IWbemClassObject* WMIInstance::Require() const {
@@ -43,31 +38,23 @@ IWbemClassObject* WMIInstance::Require() const {
 void WMIInstance::PutText(LPCWSTR name, LPCWSTR text) { PutOwnedText(name, SysAllocString(text)); }
 
 void WMIInstance::PutOwnedText(LPCWSTR name, BSTR text) {
-    VARIANT value;
-    VariantInit(&value);
+    CComVariant value;
     value.vt = VT_BSTR;
-    value.bstrVal = text;
+    value.bstrVal = text;  // the variant frees the text, also when the put fails
     HRESULT hr = instance_ ? instance_->Put(name, 0, &value, 0) : E_POINTER;
-    SysFreeString(text);
     if (FAILED(hr)) WMI_THROW(hr);
 }
 
 void WMIInstance::PutInt(LPCWSTR name, LONG number) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_I4;
-    value.lVal = number;
+    CComVariant value(number);
     WMI_THROW_IF_FAILED(Require()->Put(name, 0, &value, 0));
 }
 
 void WMIInstance::PutVariant(LPCWSTR name, const VARIANT& value) {
     IWbemClassObject* instance = Require();
-    VARIANT copy;
-    VariantInit(&copy);
-    WMI_THROW_IF_FAILED(VariantCopy(&copy, &value));
-    HRESULT hr = instance->Put(name, 0, &copy, 0);
-    VariantClear(&copy);
-    if (FAILED(hr)) WMI_THROW(hr);
+    CComVariant copy;
+    WMI_THROW_IF_FAILED(copy.Copy(&value));
+    WMI_THROW_IF_FAILED(instance->Put(name, 0, &copy, 0));
 }
 
 void WMIInstance::PutRaw(LPCWSTR name, VARIANT* value) {
@@ -75,14 +62,9 @@ void WMIInstance::PutRaw(LPCWSTR name, VARIANT* value) {
     WMI_THROW_IF_FAILED(Require()->Put(name, 0, value, 0));
 }
 
-VARIANT WMIInstance::Get(LPCWSTR name) {
-    VARIANT value;
-    VariantInit(&value);
-    HRESULT hr = Require()->Get(name, 0, &value, nullptr, nullptr);
-    if (FAILED(hr)) {
-        VariantClear(&value);
-        WMI_THROW(hr);
-    }
+CComVariant WMIInstance::Get(LPCWSTR name) {
+    CComVariant value;
+    WMI_THROW_IF_FAILED(Require()->Get(name, 0, &value, nullptr, nullptr));
     return value;
 }
 

@@ -4,10 +4,11 @@
 // (or, for Indicate, no namespace services or no sink), else the failing call's own code.
 #pragma once
 
-#include "WMIComPtr.h"
 #include "WMIRequest.h"
+#include "atlbase.h"
 #include "oleauto.h"
 #include "wbemcli.h"
+#include "wrl/client.h"
 
 class WMIInstance {
 public:
@@ -31,8 +32,8 @@ public:
     void PutVariant(LPCWSTR name, const VARIANT& value);
     // Stores *value as given; a null value throws E_INVALIDARG.
     void PutRaw(LPCWSTR name, VARIANT* value);
-    // The property's value; the caller owns it (VariantClear).
-    VARIANT Get(LPCWSTR name);
+    // The property's value.
+    CComVariant Get(LPCWSTR name);
     // Hands the instance to the response sink (Indicate with one object).
     void Indicate();
 
@@ -42,15 +43,15 @@ public:
 protected:
     // Creates the instance of className through services (used by the constructors and by events).
     void Create(IWbemServices* services, IWbemContext* context, LPCWSTR className);
-    void SetServices(IWbemServices* services) { services_.Reset(services); }
+    void SetServices(IWbemServices* services) { services_ = services; }
     IWbemServices* Services() const { return services_.Get(); }
 
 private:
     IWbemClassObject* Require() const;
 
     // Declared in reverse order of release: the instance goes first, the context last.
-    WMIComPtr<IWbemContext> context_;
-    WMIComPtr<IWbemObjectSink> sink_;
-    WMIComPtr<IWbemServices> services_;
-    WMIComPtr<IWbemClassObject> instance_;
+    Microsoft::WRL::ComPtr<IWbemContext> context_;
+    Microsoft::WRL::ComPtr<IWbemObjectSink> sink_;
+    Microsoft::WRL::ComPtr<IWbemServices> services_;
+    Microsoft::WRL::ComPtr<IWbemClassObject> instance_;
 };

@@ -4,8 +4,8 @@
 // when the handler calls Flush or the list ends, always before the request's final status.
 #pragma once
 
-#include "WMIComPtr.h"
 #include "WMIInstance.h"
+#include "wrl/client.h"
 
 #include <list>
 #include <vector>
@@ -35,5 +35,5 @@ private:
     std::list<WMIInstance*> instances_;
     std::vector<IWbemClassObject*> waiting_;  // objects of listed instances, not yet indicated
     size_t batch_size_ = 1;
-    WMIComPtr<IWbemObjectSink> sink_;
+    Microsoft::WRL::ComPtr<IWbemObjectSink> sink_;
 };

@@ -2,10 +2,11 @@
 // Failures throw HRESULTs (WMIException.h).
 #pragma once
 
-#include "WMIComPtr.h"
 #include "WMIRequest.h"
+#include "atlbase.h"
 #include "oleauto.h"
 #include "wbemcli.h"
+#include "wrl/client.h"
 
 class WMIMethodCall {
 public:
@@ -15,8 +16,8 @@ public:
     WMIMethodCall(const WMIMethodCall&) = delete;
     WMIMethodCall& operator=(const WMIMethodCall&) = delete;
 
-    // An input parameter (the caller owns the value); E_POINTER without input parameters.
-    VARIANT GetInParam(LPCWSTR name);
+    // An input parameter; E_POINTER without input parameters.
+    CComVariant GetInParam(LPCWSTR name);
     // Stores a VT_I4 output parameter; E_POINTER without output parameters.
     void PutOutParam(LPCWSTR name, LONG value);
     // Sends the output parameters to the response sink.
@@ -25,9 +26,9 @@ public:
     IWbemClassObject* OutParams() const { return out_params_.Get(); }
 
 private:
-    WMIComPtr<IWbemContext> context_;
-    WMIComPtr<IWbemObjectSink> sink_;
-    WMIComPtr<IWbemServices> services_;
-    WMIComPtr<IWbemClassObject> in_params_;
-    WMIComPtr<IWbemClassObject> out_params_;
+    Microsoft::WRL::ComPtr<IWbemContext> context_;
+    Microsoft::WRL::ComPtr<IWbemObjectSink> sink_;
+    Microsoft::WRL::ComPtr<IWbemServices> services_;
+    Microsoft::WRL::ComPtr<IWbemClassObject> in_params_;
+    Microsoft::WRL::ComPtr<IWbemClassObject> out_params_;
 };

@@ -8,30 +8,21 @@
 #include <new>
 #include <utility>
 
-WMIPathKey::WMIPathKey() { VariantInit(&value_); }
-
 WMIPathKey::WMIPathKey(std::optional<std::wstring> name, VARIANT* value) : name_(std::move(name)) {
-    value_ = *value;
-    VariantInit(value);
+    value_.Attach(value);
 }
 
 WMIPathKey::WMIPathKey(const WMIPathKey& other) : name_(other.name_) {
-    VariantInit(&value_);
-    if (FAILED(VariantCopy(&value_, &other.value_))) throw std::bad_alloc();
+    if (FAILED(value_.Copy(&other.value_))) throw std::bad_alloc();
 }
 
-WMIPathKey::WMIPathKey(WMIPathKey&& other) noexcept : name_(std::move(other.name_)) {
-    value_ = other.value_;
-    VariantInit(&other.value_);
-}
+WMIPathKey::WMIPathKey(WMIPathKey&& other) noexcept : name_(std::move(other.name_)), value_(std::move(other.value_)) {}
 
 WMIPathKey& WMIPathKey::operator=(WMIPathKey other) noexcept {
     std::swap(name_, other.name_);
     std::swap(value_, other.value_);
     return *this;
 }
-
-WMIPathKey::~WMIPathKey() { VariantClear(&value_); }
 
 bool WMIPathKey::operator==(const WMIPathKey& other) const {
     if (name_ != other.name_ || value_.vt != other.value_.vt) return false;

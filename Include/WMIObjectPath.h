@@ -5,6 +5,7 @@
 // clears on destruction and deep-copies on copy.
 #pragma once
 
+#include "atlbase.h"
 #include "oleauto.h"
 
 #include <optional>
@@ -16,13 +17,12 @@
 // FALSE).
 class WMIPathKey {
 public:
-    WMIPathKey();
+    WMIPathKey() = default;
     // Takes ownership of *value and leaves it VT_EMPTY.
     WMIPathKey(std::optional<std::wstring> name, VARIANT* value);
     WMIPathKey(const WMIPathKey& other);
     WMIPathKey(WMIPathKey&& other) noexcept;
     WMIPathKey& operator=(WMIPathKey other) noexcept;
-    ~WMIPathKey();
 
     const std::optional<std::wstring>& Name() const { return name_; }
     // The value stays owned by the key; copy it (VariantCopy) to keep it beyond the key's life.
@@ -34,7 +34,7 @@ public:
 
 private:
     std::optional<std::wstring> name_;
-    VARIANT value_;
+    CComVariant value_;
 };
 
 struct WMIParsedObjectPath {

@@ -52,7 +52,7 @@ WMIProvider::~WMIProvider() {
     }
     event_source_->Unregister();
     event_source_.reset();
-    services_.Reset(nullptr);
+    services_.Reset();
     DeleteCriticalSection(&lock_);
 }
 
@@ -103,7 +103,7 @@ STDMETHODIMP_(ULONG) WMIProvider::Release() {
 STDMETHODIMP WMIProvider::Initialize(LPWSTR user, LONG, LPWSTR, LPWSTR locale, IWbemServices* services, IWbemContext*,
                                      IWbemProviderInitSink* initSink) {
     EnterCriticalSection(&lock_);
-    services_.Reset(services);
+    services_ = services;
     CoImpersonateClient();
     bool failed = false;
     try {
@@ -187,11 +187,9 @@ STDMETHODIMP WMIProvider::ExecQueryAsync(const BSTR, const BSTR query, LONG, IWb
 
 STDMETHODIMP WMIProvider::PutInstanceAsync(IWbemClassObject* instance, LONG, IWbemContext*, IWbemObjectSink* handler) {
     return Serve(handler, instance == nullptr, [&] {
-        VARIANT cls;
-        VariantInit(&cls);
+        CComVariant cls;
         WMI_THROW_IF_FAILED(instance->Get(L"__CLASS", 0, &cls, nullptr, nullptr));
         std::wstring className = cls.vt == VT_BSTR && cls.bstrVal != nullptr ? cls.bstrVal : L"";
-        VariantClear(&cls);
         WMIInstance wrapped;
         wrapped.Attach(instance);
         // Instances are read-only: a provider class refuses the put, any other class is not ours.

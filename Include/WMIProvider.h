@@ -17,7 +17,6 @@
 // operations hold the object's critical section for their whole duration.
 #pragma once
 
-#include "WMIComPtr.h"
 #include "WMIEventSource.h"
 #include "WMIInstance.h"
 #include "WMIInstanceList.h"
@@ -127,7 +126,7 @@ private:
 
     volatile LONG references_ = 1;
     CRITICAL_SECTION lock_;
-    WMIComPtr<IWbemServices> services_;
+    Microsoft::WRL::ComPtr<IWbemServices> services_;
     std::unique_ptr<WMIEventSource> event_source_;
     std::wstring event_scope_;
     std::wstring event_registration_;

@@ -1,9 +1,4 @@
 #include "WMIRequest.h"
 
 WMIRequest::WMIRequest(LPCWSTR className, IWbemServices* services, IWbemContext* context, IWbemObjectSink* sink)
-    : class_name_(SysAllocString(className != nullptr ? className : L"")),
-      services_(services),
-      context_(context),
-      sink_(sink) {}
-
-WMIRequest::~WMIRequest() { SysFreeString(class_name_); }
+    : class_name_(className != nullptr ? className : L""), services_(services), context_(context), sink_(sink) {}

@@ -1,6 +1,7 @@
 // One served request: the class it names and the WMI pointers it came with. Lives for the call.
 #pragma once
 
+#include "atlbase.h"
 #include "oleauto.h"
 #include "wbemcli.h"
 
@@ -8,7 +9,6 @@ class WMIRequest {
 public:
     // Copies the class name; the pointers are borrowed (the caller's references stay valid for the call).
     WMIRequest(LPCWSTR className, IWbemServices* services, IWbemContext* context, IWbemObjectSink* sink);
-    ~WMIRequest();
     WMIRequest(const WMIRequest&) = delete;
     WMIRequest& operator=(const WMIRequest&) = delete;
 
@@ -18,7 +18,7 @@ public:
     IWbemObjectSink* Sink() const { return sink_; }
 
 private:
-    BSTR class_name_;
+    CComBSTR class_name_;
     IWbemServices* services_;
     IWbemContext* context_;
     IWbemObjectSink* sink_;

@@ -2,6 +2,7 @@
 // (in the parser's order), the class named by a query.
 #pragma once
 
+#include "atlbase.h"
 #include "oleauto.h"
 
 #include <string>
@@ -10,13 +11,12 @@
 
 struct WMIRequestPath {
     WMIRequestPath() = default;
-    ~WMIRequestPath();
     WMIRequestPath(const WMIRequestPath&) = delete;
     WMIRequestPath& operator=(const WMIRequestPath&) = delete;
 
     std::wstring className;
-    // Key name (empty for the unnamed key of "Class=value") and value; the values are owned.
-    std::vector<std::pair<std::wstring, VARIANT>> keys;
+    // Key name (empty for the unnamed key of "Class=value") and value.
+    std::vector<std::pair<std::wstring, CComVariant>> keys;
 };
 
 // Parses an object path with WMIObjectPathParser; false when the parser refuses it or it names no class (out

@@ -49,6 +49,12 @@ function(qv_fuzz_target name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   qv_strict(${name})
+  # fuzz_all builds every target; scripts/fuzz-replay.sh reads the list from build-fuzz/fuzz/targets.txt.
+  if(NOT TARGET fuzz_all)
+    add_custom_target(fuzz_all)
+  endif()
+  add_dependencies(fuzz_all ${name})
+  set_property(GLOBAL APPEND PROPERTY QV_FUZZ_TARGETS ${name})
 endfunction()
 
 # A GoogleTest program registered with ctest, one ctest entry per test case.

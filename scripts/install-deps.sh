@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev libcli11-dev libmspack-dev libssl-dev libxml2-dev
   dmidecode procps
+  libgtk-3-dev libxkbfile-dev xvfb xdotool x11-xkb-utils fonts-dejavu-core
 )
 
 missing=()

@@ -3,6 +3,8 @@
 #include "BIOSInterface.h"
 #include "ServerModule.h"
 
+#include "wrl/client.h"
+
 STDMETHODIMP BIOSInterfaceClassFactory::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IClassFactory) {
@@ -28,10 +30,9 @@ STDMETHODIMP BIOSInterfaceClassFactory::CreateInstance(IUnknown* outer, REFIID i
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr && !(iid == IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    BIOSInterface* created = BIOSInterface::Create();
-    HRESULT hr = static_cast<IWbemServices*>(created)->QueryInterface(iid, object);
-    static_cast<IWbemServices*>(created)->Release();
-    return hr;
+    Microsoft::WRL::ComPtr<IWbemServices> created;
+    created.Attach(BIOSInterface::Create());  // the creator's reference, dropped once the asked one is taken
+    return created.CopyTo(iid, object);
 }
 
 STDMETHODIMP BIOSInterfaceClassFactory::LockServer(BOOL lock) {

@@ -6,23 +6,23 @@
 #include "ScopedWorkingFolder.h"
 #include "resource.h"
 
+#include "atlbase.h"
 #include "windows.h"
 
+using Microsoft::WRL::ComPtr;
+
 bool HasNativeWmiSupport() {
-    IWbemServices* services = ConnectInstrumentedBios(L"CoSetProxyBlanket failed: 0x%08X");
-    if (services == nullptr) return false;
+    ComPtr<IWbemServices> services = ConnectInstrumentedBios(L"CoSetProxyBlanket failed: 0x%08X");
+    if (!services) return false;
     bool found = false;
-    IEnumWbemClassObject* settings = nullptr;
-    BSTR name = SysAllocString(L"QVBIOS_BIOSSettingInterface");
-    if (SUCCEEDED(services->CreateInstanceEnum(name, 0, nullptr, &settings)) && settings != nullptr) {
-        IWbemClassObject* object = nullptr;
+    ComPtr<IEnumWbemClassObject> settings;
+    if (SUCCEEDED(services->CreateInstanceEnum(CComBSTR(L"QVBIOS_BIOSSettingInterface"), 0, nullptr,
+                                               settings.GetAddressOf())) &&
+        settings) {
+        ComPtr<IWbemClassObject> object;
         ULONG returned = 0;
-        found = SUCCEEDED(settings->Next(WBEM_INFINITE, 1, &object, &returned)) && returned == 1;
-        if (object != nullptr) object->Release();
-        settings->Release();
+        found = SUCCEEDED(settings->Next(WBEM_INFINITE, 1, object.GetAddressOf(), &returned)) && returned == 1;
     }
-    SysFreeString(name);
-    services->Release();
     return found;
 }
 

@@ -5,9 +5,10 @@
 #pragma once
 
 #include "wbemcli.h"
+#include "wrl/client.h"
 
-// A connected namespace (one reference, released by the caller), or null. A locator that cannot be created
+// A connected namespace, or null. A locator that cannot be created
 // or a connection that fails is traced ("Unable to connect to root\QV\InstrumentedBIOS: 0x%08X\n") and gives
 // null without touching WMI further; a failing CoSetProxyBlanket writes `blanketFailureFormat` with the code
 // (one %08X) and gives null too.
-IWbemServices* ConnectInstrumentedBios(LPCWSTR blanketFailureFormat);
+Microsoft::WRL::ComPtr<IWbemServices> ConnectInstrumentedBios(LPCWSTR blanketFailureFormat);

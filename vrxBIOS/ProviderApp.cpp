@@ -109,8 +109,9 @@ BOOL CProviderApp::StartComServer() {
         return FALSE;
     }
     TheServerModule().StartMonitor();
-    class_factory_ = new BIOSInterfaceClassFactory();
-    CoRegisterClassObject(CLSID_BIOSInterface, class_factory_, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &class_cookie_);
+    class_factory_.Attach(new BIOSInterfaceClassFactory());
+    CoRegisterClassObject(CLSID_BIOSInterface, class_factory_.Get(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                          &class_cookie_);
     m_pMainWnd = CreateHiddenMainWindow(m_hInstance);
     return TRUE;
 }
@@ -121,8 +122,7 @@ int CProviderApp::ExitInstance() {
         class_cookie_ = 0;
         Sleep(10);
     }
-    if (class_factory_ != nullptr) class_factory_->Release();
-    class_factory_ = nullptr;
+    class_factory_.Reset();
     if (m_pMainWnd != nullptr) DestroyWindow(m_pMainWnd);
     m_pMainWnd = nullptr;
     TheServerModule().Term();

@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "afxwin.h"
 #include "unknwn.h"
+#include "wrl/client.h"
 
 #include <functional>
 
@@ -42,6 +43,6 @@ private:
 
     CommandLineFlags flags_;
     bool class_objects_registered_ = false;
-    IClassFactory* class_factory_ = nullptr;
+    Microsoft::WRL::ComPtr<IClassFactory> class_factory_;
     DWORD class_cookie_ = 0;
 };

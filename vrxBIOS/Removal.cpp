@@ -3,6 +3,8 @@
 #include "DebugTrace.h"
 #include "InstrumentedBiosConnection.h"
 
+#include "atlbase.h"
+
 #include <initializer_list>
 
 namespace {
@@ -33,20 +35,12 @@ const RemovalStep kCommonClasses{L"UninstallCommonClasses()\n",
 // True when the step connected and, for a step with a provider, the provider instance was deleted.
 bool Run(const RemovalStep& step) {
     DebugTrace(step.trace);
-    IWbemServices* services = ConnectInstrumentedBios(L"CoSetProxyBlanket failed: 0x%08X\n");
-    if (services == nullptr) return false;
-    for (LPCWSTR name : step.classes) {
-        BSTR text = SysAllocString(name);
-        services->DeleteClass(text, 0, nullptr, nullptr);
-        SysFreeString(text);
-    }
+    Microsoft::WRL::ComPtr<IWbemServices> services = ConnectInstrumentedBios(L"CoSetProxyBlanket failed: 0x%08X\n");
+    if (!services) return false;
+    for (LPCWSTR name : step.classes) services->DeleteClass(CComBSTR(name), 0, nullptr, nullptr);
     bool result = true;
-    if (step.provider != nullptr) {
-        BSTR path = SysAllocString(step.provider);
-        result = SUCCEEDED(services->DeleteInstance(path, 0, nullptr, nullptr));
-        SysFreeString(path);
-    }
-    services->Release();
+    if (step.provider != nullptr)
+        result = SUCCEEDED(services->DeleteInstance(CComBSTR(step.provider), 0, nullptr, nullptr));
     return result;
 }
 

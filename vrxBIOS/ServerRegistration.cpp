@@ -3,6 +3,7 @@
 #include "oaidl.h"
 #include "resource.h"
 #include "statreg.h"
+#include "wrl/client.h"
 
 #include <string>
 
@@ -24,16 +25,14 @@ HRESULT CreateRegistrar(LPCWSTR modulePath, IRegistrar** registrar) {
 }  // namespace
 
 HRESULT RegisterServer(LPCWSTR modulePath) {
-    IRegistrar* registrar = nullptr;
-    HRESULT hr = CreateRegistrar(modulePath, &registrar);
+    Microsoft::WRL::ComPtr<IRegistrar> registrar;
+    HRESULT hr = CreateRegistrar(modulePath, registrar.GetAddressOf());
     if (SUCCEEDED(hr)) hr = registrar->ResourceRegister(modulePath, IDR_APPID, L"REGISTRY");
     if (SUCCEEDED(hr)) hr = registrar->ResourceRegister(modulePath, IDR_BIOSINTERFACE, L"REGISTRY");
-    if (registrar != nullptr) registrar->Release();
     if (FAILED(hr)) return hr;
-    ITypeLib* library = nullptr;
-    hr = LoadTypeLibEx(modulePath, REGKIND_NONE, &library);
-    if (SUCCEEDED(hr)) hr = RegisterTypeLib(library, modulePath, nullptr);
-    if (library != nullptr) library->Release();
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    hr = LoadTypeLibEx(modulePath, REGKIND_NONE, library.GetAddressOf());
+    if (SUCCEEDED(hr)) hr = RegisterTypeLib(library.Get(), modulePath, nullptr);
     return hr;
 }
 
@@ -42,14 +41,13 @@ HRESULT UnregisterServer(LPCWSTR modulePath) {
     auto keep = [&](HRESULT hr) {
         if (FAILED(hr) && SUCCEEDED(first)) first = hr;
     };
-    IRegistrar* registrar = nullptr;
-    HRESULT hr = CreateRegistrar(modulePath, &registrar);
+    Microsoft::WRL::ComPtr<IRegistrar> registrar;
+    HRESULT hr = CreateRegistrar(modulePath, registrar.GetAddressOf());
     keep(hr);
     if (SUCCEEDED(hr)) {
         keep(registrar->ResourceUnregister(modulePath, IDR_BIOSINTERFACE, L"REGISTRY"));
         keep(registrar->ResourceUnregister(modulePath, IDR_APPID, L"REGISTRY"));
     }
-    if (registrar != nullptr) registrar->Release();
     keep(UnRegisterTypeLib(LIBID_VRXBIOSLib, 1, 0, 0, SYS_WIN32));
     return first;
 }

@@ -2,7 +2,9 @@
 
 #include "SettingLookup.h"
 #include "WMIException.h"
+#include "atlbase.h"
 #include "rpc.h"
+#include "wrl/client.h"
 
 #include <cstring>
 #include <cwchar>
@@ -22,10 +24,15 @@ constexpr wchar_t kInterfaceInstanceName[] = L"ACPI\\PNP0C14\\0_0";
 // settings of an enumeration travel in batches rather than one by one.
 constexpr size_t kIndicateBatch = 64;
 
-// Releases the library's records on every way out of a request that read them.
+// Reads the library's records for one request and releases them on every way out. A read that fails (the
+// firmware could not be reached) fails the request: an empty answer would pass for a machine without settings.
 class RecordsRead {
 public:
-    explicit RecordsRead(LibraryBinding& library) : library_(library) { library_.ReadFromSystem(nullptr); }
+    explicit RecordsRead(LibraryBinding& library) : library_(library) {
+        if (library_.ReadFromSystem(nullptr) != 0) return;
+        library_.Release();  // a read takes its reference whether it succeeds or not
+        WMI_THROW(WBEM_E_FAILED);
+    }
     ~RecordsRead() { library_.Release(); }
     RecordsRead(const RecordsRead&) = delete;
     RecordsRead& operator=(const RecordsRead&) = delete;
@@ -65,28 +72,24 @@ std::wstring BufferText(const void* buffer, uint32_t size) {
 class TextArray {
 public:
     explicit TextArray(size_t count) {
-        VariantInit(&value_);
         SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(count));
         if (array == nullptr) WMI_THROW(E_OUTOFMEMORY);
         value_.vt = VT_ARRAY | VT_BSTR;
         value_.parray = array;
     }
-    ~TextArray() { VariantClear(&value_); }
     TextArray(const TextArray&) = delete;
     TextArray& operator=(const TextArray&) = delete;
 
     void Set(size_t index, const std::wstring& text) {
-        BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        if (copy == nullptr) WMI_THROW(E_OUTOFMEMORY);
+        CComBSTR copy(static_cast<int>(text.size()), text.data());
+        if (!copy) WMI_THROW(E_OUTOFMEMORY);
         LONG at = static_cast<LONG>(index);
-        HRESULT hr = SafeArrayPutElement(value_.parray, &at, copy);
-        SysFreeString(copy);
-        WMI_THROW_IF_FAILED(hr);
+        WMI_THROW_IF_FAILED(SafeArrayPutElement(value_.parray, &at, copy.m_str));
     }
     void PutInto(WMIInstance& instance, LPCWSTR name) { instance.PutRaw(name, &value_); }
 
 private:
-    VARIANT value_;
+    CComVariant value_;
 };
 
 void PutTexts(WMIInstance& instance, LPCWSTR name, const std::vector<std::wstring>& texts, size_t count) {
@@ -321,30 +324,23 @@ public:
     InstanceSpawner(const WMIRequest& request, LPCWSTR className) {
         IWbemServices* services = request.Services();
         if (services == nullptr) WMI_THROW(E_POINTER);
-        BSTR name = SysAllocString(className);
-        if (name == nullptr) WMI_THROW(E_OUTOFMEMORY);
-        IWbemClassObject* found = nullptr;
-        HRESULT hr = services->GetObject(name, 0, request.Context(), &found, nullptr);
-        SysFreeString(name);
-        class_.Adopt(found);
-        WMI_THROW_IF_FAILED(hr);
+        CComBSTR name(className);
+        if (!name) WMI_THROW(E_OUTOFMEMORY);
+        WMI_THROW_IF_FAILED(services->GetObject(name, 0, request.Context(), class_.GetAddressOf(), nullptr));
         if (!class_) WMI_THROW(E_POINTER);
     }
 
     // A new instance of the class; the caller owns it.
     std::unique_ptr<WMIInstance> Spawn() {
-        IWbemClassObject* spawned = nullptr;
-        HRESULT hr = class_->SpawnInstance(0, &spawned);
-        WMIComPtr<IWbemClassObject> instance;
-        instance.Adopt(spawned);
-        WMI_THROW_IF_FAILED(hr);
+        Microsoft::WRL::ComPtr<IWbemClassObject> instance;
+        WMI_THROW_IF_FAILED(class_->SpawnInstance(0, instance.GetAddressOf()));
         auto wrapper = std::make_unique<WMIInstance>();
         wrapper->Attach(instance.Get());
         return wrapper;
     }
 
 private:
-    WMIComPtr<IWbemClassObject> class_;
+    Microsoft::WRL::ComPtr<IWbemClassObject> class_;
 };
 
 }  // namespace
@@ -399,9 +395,8 @@ void SettingInstances::Enumerate(SettingClass settingClass, WMIInstanceList& lis
 void SettingInstances::Get(WMIInstance& instance) {
     if (!Ready()) WMI_THROW(WBEM_E_NOT_FOUND);
     LibraryBinding& library = *library_;
-    VARIANT key = instance.Get(L"InstanceName");
+    CComVariant key = instance.Get(L"InstanceName");
     std::wstring instanceName = key.vt == VT_BSTR && key.bstrVal != nullptr ? key.bstrVal : L"";
-    VariantClear(&key);
     // Only names handed out are in the table, and none of them is empty: the object keeps its name.
     const std::wstring* settingName = names_.Find(instanceName);
     if (settingName == nullptr) WMI_THROW(WBEM_E_NOT_FOUND);

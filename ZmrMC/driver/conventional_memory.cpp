@@ -18,13 +18,16 @@ bool ConventionalMemory::Write(uint32_t linear, const void* in, size_t size) {
     return true;
 }
 
-uint16_t ConventionalMemory::Grant(uint64_t caller, uint32_t linear, uint32_t length) {
-    if (length == 0 || length > 0x10000) return 0;
+uint16_t ConventionalMemory::Grant(uint64_t caller, uint32_t linear, uint32_t length, uint16_t wanted) {
+    if (length == 0 || length > 0x10000 || (wanted != 0 && wanted < kFirstSegment)) return 0;
     uint32_t paragraphs = (length + 15) / 16;
-    uint32_t at = kFirstSegment;
+    uint32_t at = wanted != 0 ? wanted : kFirstSegment;
     for (const auto& [segment, block] : blocks_) {
+        uint32_t end = segment + (block.length + 15) / 16;
         if (segment >= at + paragraphs) break;
-        at = std::max<uint32_t>(at, segment + (block.length + 15) / 16);
+        if (end <= at) continue;
+        if (wanted != 0) return 0;  // taken
+        at = end;
     }
     if ((at + paragraphs) * 16 > kSize) return 0;
     blocks_[static_cast<uint16_t>(at)] = {caller, linear, length};

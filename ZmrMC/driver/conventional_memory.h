@@ -23,7 +23,9 @@ public:
     bool Write(uint32_t linear, const void* in, size_t size) override;
 
     // A block of `length` bytes mirroring the caller's data at `linear`; its segment, or 0 when none is free.
-    uint16_t Grant(uint64_t caller, uint32_t linear, uint32_t length);
+    // With `wanted`, the block starts exactly at that segment or is not granted (a caller restoring the blocks
+    // a driver that went away had granted it, under the segments it still holds).
+    uint16_t Grant(uint64_t caller, uint32_t linear, uint32_t length, uint16_t wanted = 0);
     bool Release(uint64_t caller, uint16_t segment);
     void ReleaseAll(uint64_t caller);
     // The caller's data into its blocks, and back (addresses the caller cannot share are skipped).

@@ -66,21 +66,25 @@ bool DriverInstallation::WriteDriverFile() {
     return length > 0 && length < MAX_PATH && WriteResourceTo(buffer, &driver_path_);
 }
 
-bool DriverInstallation::InstallAndStart() {
-    if (!WriteDriverFile()) return false;
+bool DriverInstallation::InstallAndStart() { return WriteDriverFile() && StartDriverService(true); }
+
+bool DriverInstallation::StartDriverService(bool install) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return false;
-    SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, driver_path_.c_str(), nullptr,
-                                       nullptr, nullptr, nullptr, nullptr);
-    if (service != nullptr)
-        created_service_ = true;
-    else if (GetLastError() == ERROR_SERVICE_EXISTS)
+    SC_HANDLE service = nullptr;
+    if (install) {
+        service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, driver_path_.c_str(), nullptr, nullptr,
+                                 nullptr, nullptr, nullptr);
+        if (service != nullptr) created_service_ = true;
+    }
+    if (service == nullptr && (!install || GetLastError() == ERROR_SERVICE_EXISTS))
         service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
     bool running = false;
     if (service != nullptr) {
         if (StartServiceW(service, 0, nullptr)) {
-            started_service_ = true;
+            // A driver this library installed is stopped again at teardown; one that was there before is not.
+            if (install) started_service_ = true;
             SERVICE_STATUS status{};
             for (int poll = 0;
                  poll < 60 && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_START_PENDING;
@@ -94,6 +98,28 @@ bool DriverInstallation::InstallAndStart() {
     }
     CloseServiceHandle(manager);
     return running;
+}
+
+bool DriverInstallation::OpenInstalled(DriverTransport& transport) {
+    if (!transport.OpenDevice(kFlashDevice) && !transport.OpenDevice(kControlDevice)) return false;
+    uint8_t major = 0, minor = 0;
+    transport.Version(&major, &minor);  // asked, not checked, on this path
+    return true;
+}
+
+bool DriverInstallation::OpenExisting(DriverTransport& transport) {
+    if (!transport.OpenDevice(kControlDevice)) return false;
+    uint8_t major = 0, minor = 0;
+    if (transport.Version(&major, &minor) && AcceptedVersion(major, minor)) return true;
+    transport.Close();
+    return false;
+}
+
+bool DriverInstallation::Restart(DriverTransport& transport, bool installed) {
+    if (!installed) return StartDriverService(false) && OpenExisting(transport);
+    // The file stays where it was written; it is written again only when it has gone.
+    bool file = GetFileAttributesW(driver_path_.c_str()) != INVALID_FILE_ATTRIBUTES || WriteDriverFile();
+    return file && StartDriverService(true) && OpenInstalled(transport);
 }
 
 void DriverInstallation::Open(DriverTransport& transport, bool openExisting, bool installDriver) {
@@ -116,18 +142,17 @@ void DriverInstallation::Open(DriverTransport& transport, bool openExisting, boo
         }
         return;
     }
-    if (openExisting && transport.OpenDevice(kControlDevice)) {
-        uint8_t major = 0, minor = 0;
-        if (transport.Version(&major, &minor) && AcceptedVersion(major, minor)) return;
-        transport.Close();
+    // A driver that goes away later is started again the way it was found now.
+    if (openExisting && OpenExisting(transport)) {
+        transport.SetReopen([this, &transport] { return Restart(transport, false); });
+        return;
     }
-    if (!installDriver || !InstallAndStart()) return;
-    if (!transport.OpenDevice(kFlashDevice) && !transport.OpenDevice(kControlDevice)) return;
-    uint8_t major = 0, minor = 0;
-    transport.Version(&major, &minor);  // asked, not checked, on this path
+    if (!installDriver || !InstallAndStart() || !OpenInstalled(transport)) return;
+    transport.SetReopen([this, &transport] { return Restart(transport, true); });
 }
 
 void DriverInstallation::Teardown(DriverTransport& transport) {
+    transport.SetReopen(nullptr);
     transport.Close();
     Teardown();
 }

@@ -1,44 +1,32 @@
-// The device I/O control requests the library sends to its driver (Zmrdtct), with their buffers laid out byte
-// for byte. Buffers whose addresses travel inside a request block are taken from VirtualAlloc, so that the
-// 32-bit address fields name memory the driver can reach.
+// The device I/O control requests the library sends to its driver (Zmrdtct), with the blocks of the driver
+// protocol (driver_protocol.h). Buffers whose addresses travel inside a request block are taken from
+// VirtualAlloc, so that the 32-bit address fields name memory the driver can reach.
+//
+// A driver that goes away (its process dies: a request fails because the device's peer is gone) is started
+// again: the operation that found it gone calls the reopen the installation gave, then runs once more. The
+// conventional-memory blocks the lost driver had granted are granted again by the new one under the same
+// segments, which their holders still use; a block that cannot be restored so fails every operation that may
+// point into granted memory (PnpBios, Request) until its holder releases it. While the driver stays gone,
+// every operation tries to start it again, at most once a second.
 //
 // Not thread-safe: the host serialises calls into the library.
 #pragma once
 
 #include "ZmrMC.h"
+#include "driver_protocol.h"
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace zmrmc {
 
-// Request codes (device type 0x8000, any access).
-enum DriverRequest : uint32_t {
-    kIoctlReadPhysical = 0x80002000,
-    kIoctlSystemId = 0x80002008,
-    kIoctlPciBios = 0x80002024,
-    kIoctlSitAddress = 0x80002040,
-    kIoctlInt15 = 0x80002058,
-    kIoctlInt15Strings = 0x80002060,
-    kIoctlInt16Bit = 0x80002150,
-    kIoctlPnpBios = 0x80002154,
-    kIoctlGrantMemory = 0x80002158,
-    kIoctlReleaseMemory = 0x8000215C,
-    kIoctlCpuSerial = 0x80002160,
-    kIoctlSmbiosEntry = 0x80002164,
-    kIoctlVersion = 0x80002407,
-    kIoctlSecurity = 0x8000241B,
-    kIoctlPasswordState = 0x8000241F,
-    kIoctlLockState = 0x80002427,
-    kIoctlObjectList = 0x8000242B,
-    kIoctlObjectListSize = 0x8000242F,
-    kIoctlObjectInfo = 0x80002433,
-    kIoctlObjectValue = 0x80002437,
-    kIoctlSetObjectValue = 0x8000243B,
-};
+// The request codes of the driver protocol, by their names.
+using enum zmrdtct::DriverRequest;
 
 // Memory from VirtualAlloc, released with the object.
 class SharedBuffer {
@@ -67,6 +55,12 @@ public:
     bool OpenDevice(const wchar_t* name);
     void Close();
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+    // Given by the installation that opened the transport: starts the driver again and reopens its device;
+    // true when the device is open again. Without it a driver that went away stays gone.
+    void SetReopen(std::function<bool()> reopen) { reopen_ = std::move(reopen); }
+    // How many times the driver was found gone.
+    uint32_t Losses() const { return losses_; }
 
     // Driver version (request 0x80002407): false when the request fails or answers fewer than 3 bytes.
     bool Version(uint8_t* major, uint8_t* minor);
@@ -112,10 +106,32 @@ public:
     bool SecuritySettings(const void* command, int length, unsigned char* status);
 
 private:
+    struct Block {
+        uint16_t segment;
+        uint32_t address;  // the data it mirrors
+        uint32_t length;
+    };
+
+    // Runs one operation; when it found the driver gone, starts the driver again and runs it once more.
+    // One that may point into granted memory (`usesGrantedMemory`) fails while a block could not be restored.
+    template <class Operation>
+    bool Run(Operation operation, bool usesGrantedMemory = false);
+    // One DeviceIoControl; a failure because the device's peer is gone marks the driver lost.
+    bool Send(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
+    void Lose();
+    bool Recover();
+    // A block for `length` bytes at `address`, at segment `wanted` or (0) anywhere; its segment, or 0.
+    uint16_t Grant(uint32_t address, uint32_t length, uint16_t wanted = 0);
     bool ObjectBlock(uint32_t code, uint16_t index, SharedBuffer& buffer, uint32_t length);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    std::vector<uint16_t> granted_;  // conventional-memory segments still held
+    std::vector<Block> granted_;      // conventional-memory blocks held
+    std::vector<Block> lost_blocks_;  // held from a driver that went away, to be granted again
+    std::vector<uint16_t> stale_;     // segments of blocks that could not be granted again
+    std::function<bool()> reopen_;
+    bool lost_ = false;  // the driver went away and is not back yet
+    uint32_t losses_ = 0;
+    std::chrono::steady_clock::time_point next_attempt_{};  // after a failed start: not before this
 };
 
 }  // namespace zmrmc

@@ -2,6 +2,9 @@
 
 #include "root_wmi_connection.h"
 
+#include <atlbase.h>
+#include <wrl/client.h>
+
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -9,6 +12,8 @@
 
 namespace zmrmc {
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 constexpr LONG kInstanceWaitMs = 2000;
 const uint8_t kSignature[4] = {0x53, 0x45, 0x43, 0x55};  // "SECU"
@@ -32,16 +37,14 @@ HRESULT PutBytes(VARIANT* v, const void* bytes, uint32_t count) {
 }
 
 HRESULT PutInt(IWbemClassObject* object, const wchar_t* name, uint32_t value) {
-    Variant v;
-    V_VT(v.get()) = VT_I4;
-    V_I4(v.get()) = static_cast<LONG>(value);
-    return object->Put(name, 0, v.get(), 0);
+    CComVariant v(static_cast<LONG>(value));
+    return object->Put(name, 0, &v, 0);
 }
 
 HRESULT PutArray(IWbemClassObject* object, const wchar_t* name, const void* bytes, uint32_t count) {
-    Variant v;
-    HRESULT hr = PutBytes(v.get(), bytes, count);
-    return FAILED(hr) ? hr : object->Put(name, 0, v.get(), 0);
+    CComVariant v;
+    HRESULT hr = PutBytes(&v, bytes, count);
+    return FAILED(hr) ? hr : object->Put(name, 0, &v, 0);
 }
 
 // The bytes of a byte-array variant (an array of another integer type is narrowed element by element).
@@ -79,16 +82,13 @@ bool ArrayBytes(VARIANT* v, std::vector<uint8_t>* out) {
 FirmwareCallGate::FirmwareCallGate() { com_initialised_ = SUCCEEDED(CoInitialize(nullptr)); }
 
 FirmwareCallGate::~FirmwareCallGate() {
-    if (services_ != nullptr) services_->Release();
-    services_ = nullptr;
+    services_.Reset();  // before COM goes
     if (com_initialised_) CoUninitialize();
 }
 
 HRESULT FirmwareCallGate::Connect() {
-    if (services_ != nullptr) return S_OK;
-    IWbemServices* services = nullptr;
-    if (FAILED(ConnectRootWmi(&services)) || services == nullptr) return E_FAIL;
-    services_ = services;
+    if (services_) return S_OK;
+    if (FAILED(ConnectRootWmi(services_.GetAddressOf())) || !services_) return E_FAIL;
     return S_OK;
 }
 
@@ -99,59 +99,58 @@ HRESULT FirmwareCallGate::Call(uint32_t command, uint32_t commandType, uint32_t 
 
     wchar_t method[20];
     std::swprintf(method, sizeof method / sizeof method[0], L"vrxBIOSInt%ld", static_cast<long>(outputSize));
-    BSTR methodName = SysAllocString(method);
-    BSTR methodClass = SysAllocString(L"vrxBIntM");
-    BSTR inputClass = SysAllocString(L"vrxBDataIn");
-    BSTR path = nullptr;
+    CComBSTR methodName(method);
+    CComBSTR methodClass(L"vrxBIntM");
+    CComBSTR inputClass(L"vrxBDataIn");
+    CComBSTR path;
     HRESULT hr = S_OK;
-    ComRef<IWbemClassObject> gateClass, signature, inParams, recordClass, record, instance, outParams, outData;
-    ComRef<IEnumWbemClassObject> instances;
+    ComPtr<IWbemClassObject> gateClass, signature, inParams, recordClass, record, instance, outParams, outData;
+    ComPtr<IEnumWbemClassObject> instances;
     do {
         // The method's in-parameters, with the input record embedded as InData.
-        if (FAILED(hr = services_->GetObject(methodClass, 0, nullptr, gateClass.out(), nullptr))) break;
-        if (FAILED(hr = gateClass->GetMethod(method, 0, signature.out(), nullptr))) break;
+        if (FAILED(hr = services_->GetObject(methodClass, 0, nullptr, gateClass.GetAddressOf(), nullptr))) break;
+        if (FAILED(hr = gateClass->GetMethod(method, 0, signature.GetAddressOf(), nullptr))) break;
         if (!signature) {
             hr = WBEM_E_INVALID_METHOD;
             break;
         }
-        if (FAILED(hr = signature->SpawnInstance(0, inParams.out()))) break;
-        if (FAILED(hr = services_->GetObject(inputClass, 0, nullptr, recordClass.out(), nullptr))) break;
-        if (FAILED(hr = recordClass->SpawnInstance(0, record.out()))) break;
-        if (FAILED(hr = PutArray(record.get(), L"Sign", kSignature, sizeof kSignature))) break;
-        if (FAILED(hr = PutInt(record.get(), L"Command", command))) break;
-        if (FAILED(hr = PutInt(record.get(), L"CommandType", commandType))) break;
-        if (FAILED(hr = PutInt(record.get(), L"Size", inputSize))) break;
-        if (FAILED(hr = PutArray(record.get(), L"vrxBData", input, inputSize))) break;
+        if (FAILED(hr = signature->SpawnInstance(0, inParams.GetAddressOf()))) break;
+        if (FAILED(hr = services_->GetObject(inputClass, 0, nullptr, recordClass.GetAddressOf(), nullptr))) break;
+        if (FAILED(hr = recordClass->SpawnInstance(0, record.GetAddressOf()))) break;
+        if (FAILED(hr = PutArray(record.Get(), L"Sign", kSignature, sizeof kSignature))) break;
+        if (FAILED(hr = PutInt(record.Get(), L"Command", command))) break;
+        if (FAILED(hr = PutInt(record.Get(), L"CommandType", commandType))) break;
+        if (FAILED(hr = PutInt(record.Get(), L"Size", inputSize))) break;
+        if (FAILED(hr = PutArray(record.Get(), L"vrxBData", input, inputSize))) break;
         {
-            Variant embedded;
-            V_VT(embedded.get()) = VT_UNKNOWN;
-            V_UNKNOWN(embedded.get()) = record.get();
-            record->AddRef();
-            if (FAILED(hr = inParams->Put(L"InData", 0, embedded.get(), 0))) break;
+            CComVariant embedded(static_cast<IUnknown*>(record.Get()));
+            if (FAILED(hr = inParams->Put(L"InData", 0, &embedded, 0))) break;
         }
 
         // The first instance of the method class is the target.
-        if (FAILED(hr = services_->CreateInstanceEnum(
-                       methodClass, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, instances.out())))
+        if (FAILED(hr = services_->CreateInstanceEnum(methodClass,
+                                                      WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                                      instances.GetAddressOf())))
             break;
         ULONG returned = 0;
-        hr = instances->Next(kInstanceWaitMs, 1, instance.out(), &returned);
+        hr = instances->Next(kInstanceWaitMs, 1, instance.GetAddressOf(), &returned);
         if (FAILED(hr)) break;
         if (returned == 0 || !instance) {
             hr = WBEM_E_NOT_FOUND;
             break;
         }
         {
-            Variant value;
-            if (FAILED(hr = instance->Get(L"__PATH", 0, value.get(), nullptr, nullptr))) break;
-            if (V_VT(value.get()) != VT_BSTR) {
+            CComVariant value;
+            if (FAILED(hr = instance->Get(L"__PATH", 0, &value, nullptr, nullptr))) break;
+            if (V_VT(&value) != VT_BSTR) {
                 hr = WBEM_E_INVALID_OBJECT;
                 break;
             }
-            path = SysAllocString(V_BSTR(value.get()));
+            path = V_BSTR(&value);
         }
 
-        if (FAILED(hr = services_->ExecMethod(path, methodName, 0, nullptr, inParams.get(), outParams.out(), nullptr)))
+        if (FAILED(hr = services_->ExecMethod(path, methodName, 0, nullptr, inParams.Get(), outParams.GetAddressOf(),
+                                              nullptr)))
             break;
         if (!outParams) {
             hr = WBEM_E_INVALID_OBJECT;
@@ -159,36 +158,31 @@ HRESULT FirmwareCallGate::Call(uint32_t command, uint32_t commandType, uint32_t 
         }
 
         // The answer: OutData's return code and data.
-        Variant out;
-        if (FAILED(hr = outParams->Get(L"OutData", 0, out.get(), nullptr, nullptr))) break;
-        if (V_VT(out.get()) != VT_UNKNOWN || V_UNKNOWN(out.get()) == nullptr ||
-            FAILED(
-                V_UNKNOWN(out.get())->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(outData.out())))) {
+        CComVariant out;
+        if (FAILED(hr = outParams->Get(L"OutData", 0, &out, nullptr, nullptr))) break;
+        if (V_VT(&out) != VT_UNKNOWN || V_UNKNOWN(&out) == nullptr ||
+            FAILED(V_UNKNOWN(&out)->QueryInterface(IID_IWbemClassObject,
+                                                   reinterpret_cast<void**>(outData.GetAddressOf())))) {
             hr = WBEM_E_INVALID_OBJECT;
             break;
         }
-        Variant code;
-        if (FAILED(hr = outData->Get(L"rwReturnCode", 0, code.get(), nullptr, nullptr))) break;
-        if (V_VT(code.get()) != VT_NULL && V_VT(code.get()) != VT_EMPTY && status != nullptr) {
-            Variant as;
-            if (SUCCEEDED(VariantChangeType(as.get(), code.get(), 0, VT_I4)))
-                *status = static_cast<uint32_t>(V_I4(as.get()));
+        CComVariant code;
+        if (FAILED(hr = outData->Get(L"rwReturnCode", 0, &code, nullptr, nullptr))) break;
+        if (V_VT(&code) != VT_NULL && V_VT(&code) != VT_EMPTY && status != nullptr) {
+            CComVariant as;
+            if (SUCCEEDED(as.ChangeType(VT_I4, &code))) *status = static_cast<uint32_t>(V_I4(&as));
         }
         if (outputSize > 0) {
-            Variant data;
-            if (FAILED(hr = outData->Get(L"Data", 0, data.get(), nullptr, nullptr))) break;
+            CComVariant data;
+            if (FAILED(hr = outData->Get(L"Data", 0, &data, nullptr, nullptr))) break;
             std::vector<uint8_t> bytes;
-            if (!ArrayBytes(data.get(), &bytes) || bytes.size() != outputSize) {
+            if (!ArrayBytes(&data, &bytes) || bytes.size() != outputSize) {
                 if (status != nullptr) *status = kGateWrongLength;
             } else {
                 std::memcpy(output, bytes.data(), outputSize);
             }
         }
     } while (false);
-    SysFreeString(path);
-    SysFreeString(inputClass);
-    SysFreeString(methodClass);
-    SysFreeString(methodName);
     return hr;
 }
 

@@ -9,6 +9,7 @@
 
 #include <objbase.h>
 #include <wbemcli.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 
@@ -37,7 +38,7 @@ private:
     HRESULT Connect();
 
     bool com_initialised_ = false;
-    IWbemServices* services_ = nullptr;
+    Microsoft::WRL::ComPtr<IWbemServices> services_;
 };
 
 // The status a caller works with: the firmware's, or 289 when the call itself failed.

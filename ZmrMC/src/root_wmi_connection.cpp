@@ -1,6 +1,8 @@
 #include "root_wmi_connection.h"
 
+#include <atlbase.h>
 #include <windows.h>
+#include <wrl/client.h>
 
 namespace zmrmc {
 namespace {
@@ -16,22 +18,18 @@ bool WindowsXpOrLater() {
 
 HRESULT ConnectRootWmi(IWbemServices** services) {
     *services = nullptr;
-    IWbemLocator* locator = nullptr;
+    Microsoft::WRL::ComPtr<IWbemLocator> locator;
     HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                  reinterpret_cast<void**>(&locator));
-    if (FAILED(hr) || locator == nullptr) return FAILED(hr) ? hr : E_FAIL;
-    BSTR path = SysAllocString(L"\\\\.\\root\\WMI");
+                                  reinterpret_cast<void**>(locator.GetAddressOf()));
+    if (FAILED(hr) || !locator) return FAILED(hr) ? hr : E_FAIL;
     LONG flags = WindowsXpOrLater() ? WBEM_FLAG_CONNECT_USE_MAX_WAIT : 0;
-    hr = locator->ConnectServer(path, nullptr, nullptr, nullptr, flags, nullptr, nullptr, services);
-    SysFreeString(path);
-    locator->Release();
-    if (FAILED(hr) || *services == nullptr) {
-        if (*services != nullptr) (*services)->Release();
-        *services = nullptr;
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    CoSetProxyBlanket(*services, RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+    Microsoft::WRL::ComPtr<IWbemServices> connected;
+    hr = locator->ConnectServer(CComBSTR(L"\\\\.\\root\\WMI"), nullptr, nullptr, nullptr, flags, nullptr, nullptr,
+                                connected.GetAddressOf());
+    if (FAILED(hr) || !connected) return FAILED(hr) ? hr : E_FAIL;
+    CoSetProxyBlanket(connected.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    *services = connected.Detach();  // the caller's reference
     return S_OK;
 }
 

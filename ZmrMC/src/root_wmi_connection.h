@@ -8,45 +8,8 @@
 
 namespace zmrmc {
 
-// On success *services holds a reference the caller releases. The calling thread must have initialised COM.
+// On success *services holds a reference the caller releases (an out parameter of COM's kind: pass an empty
+// ComPtr's GetAddressOf); null on failure. The calling thread must have initialised COM.
 HRESULT ConnectRootWmi(IWbemServices** services);
-
-// A COM interface reference released when the holder goes.
-template <typename T>
-class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() { Reset(); }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** out() {
-        Reset();
-        return &p_;
-    }
-    void Reset() {
-        if (p_ != nullptr) p_->Release();
-        p_ = nullptr;
-    }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
-
-// A VARIANT cleared when the holder goes.
-class Variant {
-public:
-    Variant() { VariantInit(&v_); }
-    ~Variant() { VariantClear(&v_); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-    VARIANT* get() { return &v_; }
-    VARIANT* operator->() { return &v_; }
-
-private:
-    VARIANT v_;
-};
 
 }  // namespace zmrmc

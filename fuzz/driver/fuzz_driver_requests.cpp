@@ -31,10 +31,15 @@ public:
     mutable std::vector<uint8_t> memory = std::vector<uint8_t>(0x10000, 0x41);
 };
 
-const uint32_t kCodes[] = {0x80002000, 0x80002008, 0x80002024, 0x80002040, 0x80002058, 0x80002060,
-                           0x80002150, 0x80002154, 0x80002158, 0x8000215C, 0x80002160, 0x80002164,
-                           0x80002407, 0x8000240F, 0x8000241B, 0x8000241F, 0x80002427, 0x8000242B,
-                           0x8000242F, 0x80002433, 0x80002437, 0x8000243B, 0x8000243F, 0x80002004};
+// In this order (the seed corpus picks codes by their place); the last is no request of the driver's.
+const uint32_t kCodes[] = {zmrdtct::kIoctlReadPhysical,   zmrdtct::kIoctlSystemId,   zmrdtct::kIoctlPciBios,
+                           zmrdtct::kIoctlSitAddress,     zmrdtct::kIoctlInt15,      zmrdtct::kIoctlInt15Strings,
+                           zmrdtct::kIoctlInt16Bit,       zmrdtct::kIoctlPnpBios,    zmrdtct::kIoctlGrantMemory,
+                           zmrdtct::kIoctlReleaseMemory,  zmrdtct::kIoctlCpuSerial,  zmrdtct::kIoctlSmbiosEntry,
+                           zmrdtct::kIoctlVersion,        zmrdtct::kIoctlFlashWrite, zmrdtct::kIoctlSecurity,
+                           zmrdtct::kIoctlPasswordState,  zmrdtct::kIoctlLockState,  zmrdtct::kIoctlObjectList,
+                           zmrdtct::kIoctlObjectListSize, zmrdtct::kIoctlObjectInfo, zmrdtct::kIoctlObjectValue,
+                           zmrdtct::kIoctlSetObjectValue, zmrdtct::kIoctlFlashRead,  0x80002004};
 
 std::string roots[2];
 

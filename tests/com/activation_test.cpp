@@ -1,11 +1,14 @@
 // Activation of the test server and calls across processes.
 
 #include "com_fixture.h"
+#include "atlbase.h"
 #include "oaidl.h"
 #include "ole2.h"
 #include "qv_com_runtime.h"
 #include "wbemprov.h"
 #include "windows.h"
+#include "wrl/client.h"
+#include "qv_wait.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -19,9 +22,13 @@ extern char** environ;
 
 namespace {
 
-HRESULT Call(IDispatch* object, DISPID id, std::vector<VARIANT> args, VARIANT* result, EXCEPINFO* exception = nullptr) {
+using Microsoft::WRL::ComPtr;
+
+// Invokes method `id` with `args` (borrowed: the caller keeps what they hold); *result is cleared first.
+HRESULT Call(IDispatch* object, DISPID id, std::vector<VARIANT> args, CComVariant* result,
+             EXCEPINFO* exception = nullptr) {
     DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-    VariantInit(result);
+    result->Clear();
     return object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result, exception, nullptr);
 }
 
@@ -33,18 +40,25 @@ VARIANT Int(LONG v) {
     return x;
 }
 
-pid_t ServerPid(IDispatch* object) {
-    VARIANT r;
-    EXPECT_EQ(Call(object, kDispServerPid, {}, &r), S_OK);
+pid_t ServerPid(const ComPtr<IDispatch>& object) {
+    CComVariant r;
+    EXPECT_EQ(Call(object.Get(), kDispServerPid, {}, &r), S_OK);
     return static_cast<pid_t>(r.lVal);
 }
 
-IDispatch* Create(REFCLSID clsid = CLSID_QvTestServer) {
-    IDispatch* object = nullptr;
+ComPtr<IDispatch> Create(REFCLSID clsid = CLSID_QvTestServer) {
+    ComPtr<IDispatch> object;
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                  reinterpret_cast<void**>(&object));
+                                  reinterpret_cast<void**>(object.GetAddressOf()));
     EXPECT_EQ(hr, S_OK);
     return object;
+}
+
+// Takes over the references an enumerator's Next handed out in `batch` (null entries stay empty holders).
+std::vector<ComPtr<IWbemClassObject>> TakeBatch(IWbemClassObject** batch, ULONG count) {
+    std::vector<ComPtr<IWbemClassObject>> held(count);
+    for (ULONG i = 0; i < count; ++i) held[i].Attach(batch[i]);
+    return held;
 }
 
 // A client process (qv_com_test_client) with pipes to its standard input and output.
@@ -137,7 +151,7 @@ using ActivationTest = ComServerTest;
 
 // Activation by CLSID and by either ProgID reaches the same running server; calls carry VARIANTs both ways.
 TEST_F(ActivationTest, ByClsidAndProgIdOneServer) {
-    IDispatch* first = Create();
+    ComPtr<IDispatch> first = Create();
     ASSERT_NE(first, nullptr);
     pid_t pid = ServerPid(first);
     Track(pid);
@@ -147,29 +161,29 @@ TEST_F(ActivationTest, ByClsidAndProgIdOneServer) {
         CLSID clsid{};
         ASSERT_EQ(CLSIDFromProgID(progid, &clsid), S_OK);
         EXPECT_EQ(clsid, CLSID_QvTestServer);
-        IDispatch* again = Create(clsid);
+        ComPtr<IDispatch> again = Create(clsid);
         ASSERT_NE(again, nullptr);
         EXPECT_EQ(ServerPid(again), pid);
-        again->Release();
     }
 
     // The class object itself crosses too.
-    IClassFactory* factory = nullptr;
+    ComPtr<IClassFactory> factory;
     ASSERT_EQ(CoGetClassObject(CLSID_QvTestServer, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(&factory)),
+                               reinterpret_cast<void**>(factory.GetAddressOf())),
               S_OK);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    IDispatch* made = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&made)), S_OK);
+    ComPtr<IDispatch> made;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(made.GetAddressOf())), S_OK);
     EXPECT_EQ(ServerPid(made), pid);
-    made->Release();
-    EXPECT_EQ(factory->CreateInstance(first, IID_IDispatch, reinterpret_cast<void**>(&made)), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(
+        factory->CreateInstance(first.Get(), IID_IDispatch, reinterpret_cast<void**>(made.ReleaseAndGetAddressOf())),
+        CLASS_E_NOAGGREGATION);
     EXPECT_EQ(made, nullptr);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    factory->Release();
+    factory.Reset();
 
-    VARIANT r;
-    ASSERT_EQ(Call(first, kDispAdd, {Int(40), Int(2)}, &r), S_OK);
+    CComVariant r;
+    ASSERT_EQ(Call(first.Get(), kDispAdd, {Int(40), Int(2)}, &r), S_OK);
     EXPECT_EQ(r.vt, VT_I4);
     EXPECT_EQ(r.lVal, 42);
 
@@ -178,178 +192,153 @@ TEST_F(ActivationTest, ByClsidAndProgIdOneServer) {
     EXPECT_EQ(first->GetIDsOfNames(IID_NULL, names, 2, 0, ids), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(ids[0], kDispEcho);
     EXPECT_EQ(ids[1], DISPID_UNKNOWN);
-    first->Release();
 }
 
 // Text, arrays and objects that marshal themselves by value survive a round trip.
 TEST_F(ActivationTest, EchoesVariants) {
-    IDispatch* object = Create();
+    ComPtr<IDispatch> object = Create();
     ASSERT_NE(object, nullptr);
     Track(ServerPid(object));
 
-    VARIANT text;
-    VariantInit(&text);
-    text.vt = VT_BSTR;
-    text.bstrVal = SysAllocString(L"Grüße \u20ac");
-    VARIANT r;
-    ASSERT_EQ(Call(object, kDispEcho, {text}, &r), S_OK);
+    CComVariant text(L"Grüße \u20ac");
+    CComVariant r;
+    ASSERT_EQ(Call(object.Get(), kDispEcho, {text}, &r), S_OK);
     ASSERT_EQ(r.vt, VT_BSTR);
     EXPECT_STREQ(r.bstrVal, L"Grüße \u20ac");
-    VariantClear(&r);
-    VariantClear(&text);
 
-    VARIANT bytes;
-    VariantInit(&bytes);
+    CComVariant bytes;
     bytes.vt = VT_ARRAY | VT_UI1;
     bytes.parray = SafeArrayCreateVector(VT_UI1, 0, 3);
     static_cast<BYTE*>(bytes.parray->pvData)[2] = 0xAB;
-    ASSERT_EQ(Call(object, kDispEcho, {bytes}, &r), S_OK);
+    ASSERT_EQ(Call(object.Get(), kDispEcho, {bytes}, &r), S_OK);
     ASSERT_EQ(r.vt, VT_ARRAY | VT_UI1);
     EXPECT_EQ(r.parray->rgsabound[0].cElements, 3u);
     EXPECT_EQ(static_cast<BYTE*>(r.parray->pvData)[2], 0xAB);
-    VariantClear(&r);
-    VariantClear(&bytes);
 
-    VARIANT value;
-    VariantInit(&value);
+    CComVariant value;
     value.vt = VT_UNKNOWN;
-    value.punkVal = NewTestValue(7, L"seven");
-    ASSERT_EQ(Call(object, kDispEcho, {value}, &r), S_OK);
+    value.punkVal = NewTestValue(7, L"seven");  // the variant holds the new object's reference
+    ASSERT_EQ(Call(object.Get(), kDispEcho, {value}, &r), S_OK);
     ASSERT_EQ(r.vt, VT_UNKNOWN);
     EXPECT_NE(r.punkVal, value.punkVal);  // a copy came back, not a proxy of ours
-    IWbemClassObject* copy = nullptr;
-    ASSERT_EQ(r.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&copy)), S_OK);
+    ComPtr<IWbemClassObject> copy;
+    ASSERT_EQ(r.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(copy.GetAddressOf())), S_OK);
     LONG index = 0;
     std::wstring name;
-    ASSERT_TRUE(ReadTestValue(copy, &index, &name));
+    ASSERT_TRUE(ReadTestValue(copy.Get(), &index, &name));
     EXPECT_EQ(index, 7);
     EXPECT_EQ(name, L"seven");
-    copy->Release();
-    VariantClear(&r);
-    VariantClear(&value);
-    object->Release();
 }
 
 // A provider streams values into the client's sink while the client waits in CreateInstanceEnumAsync; the
 // waiting thread serves those calls. Initialize reports through its init sink the same way.
 TEST_F(ActivationTest, StreamsIntoSinkDuringCall) {
-    IWbemServices* services = nullptr;
+    ComPtr<IWbemServices> services;
     ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                               reinterpret_cast<void**>(&services)),
+                               reinterpret_cast<void**>(services.GetAddressOf())),
               S_OK);
-    IDispatch* dispatch = nullptr;
-    ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf())), S_OK);
     Track(ServerPid(dispatch));
 
     Sink sink;
-    BSTR count = SysAllocString(L"250");
-    EXPECT_EQ(services->CreateInstanceEnumAsync(count, 0, nullptr, &sink), WBEM_S_NO_ERROR);
-    SysFreeString(count);
+    EXPECT_EQ(services->CreateInstanceEnumAsync(CComBSTR(L"250"), 0, nullptr, &sink), WBEM_S_NO_ERROR);
     EXPECT_EQ(sink.received, 250);
     EXPECT_TRUE(sink.in_order);
     EXPECT_TRUE(sink.threads_ok);
     EXPECT_EQ(sink.final_status, S_OK);
 
-    IWbemProviderInit* init = nullptr;
-    ASSERT_EQ(services->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init)), S_OK);
+    ComPtr<IWbemProviderInit> init;
+    ASSERT_EQ(services->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(init.GetAddressOf())), S_OK);
     EXPECT_EQ(init->Initialize(nullptr, 0, const_cast<LPWSTR>(L"root\\test"), nullptr, nullptr, nullptr, &sink),
               WBEM_S_NO_ERROR);
     EXPECT_EQ(sink.init_status, WBEM_S_INITIALIZED);
     EXPECT_EQ(init->Initialize(nullptr, 0, const_cast<LPWSTR>(L"root\\other"), nullptr, nullptr, nullptr, &sink),
               WBEM_S_NO_ERROR);
     EXPECT_EQ(sink.init_status, WBEM_E_FAILED);
-    init->Release();
-    dispatch->Release();
-    services->Release();
+    init.Reset();
+    dispatch.Reset();
+    services.Reset();
     // Every reference the server took on the sink has been returned.
     EXPECT_EQ(sink.refs.load(), 1u);
 
     // A client in a single-threaded apartment gets the calls to its sink on its own thread as well.
     std::thread([] {
         ASSERT_EQ(OleInitialize(nullptr), S_OK);
-        IWbemServices* sta_services = nullptr;
+        ComPtr<IWbemServices> sta_services;
         ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                                   reinterpret_cast<void**>(&sta_services)),
+                                   reinterpret_cast<void**>(sta_services.GetAddressOf())),
                   S_OK);
         Sink sta_sink;
-        BSTR fifty = SysAllocString(L"50");
-        EXPECT_EQ(sta_services->CreateInstanceEnumAsync(fifty, 0, nullptr, &sta_sink), WBEM_S_NO_ERROR);
-        SysFreeString(fifty);
+        EXPECT_EQ(sta_services->CreateInstanceEnumAsync(CComBSTR(L"50"), 0, nullptr, &sta_sink), WBEM_S_NO_ERROR);
         EXPECT_EQ(sta_sink.received, 50);
         EXPECT_TRUE(sta_sink.threads_ok);
         EXPECT_TRUE(sta_sink.in_order);
-        sta_services->Release();
+        sta_services.Reset();  // before the apartment ends
         OleUninitialize();
     }).join();
 }
 
 // Out-parameters: an object by value, an enumerator by reference, and arrays of objects from Next.
 TEST_F(ActivationTest, OutObjectsAndEnumerators) {
-    IWbemServices* services = nullptr;
+    ComPtr<IWbemServices> services;
     ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                               reinterpret_cast<void**>(&services)),
+                               reinterpret_cast<void**>(services.GetAddressOf())),
               S_OK);
-    IDispatch* dispatch = nullptr;
-    ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
-    Track(ServerPid(dispatch));
-    dispatch->Release();
+    {
+        ComPtr<IDispatch> dispatch;
+        ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf())), S_OK);
+        Track(ServerPid(dispatch));
+    }
 
-    BSTR text = SysAllocString(L"12");
-    IWbemClassObject* object = nullptr;
-    ASSERT_EQ(services->GetObject(text, 0, nullptr, &object, nullptr), WBEM_S_NO_ERROR);
+    CComBSTR text(L"12");
+    ComPtr<IWbemClassObject> object;
+    ASSERT_EQ(services->GetObject(text, 0, nullptr, object.GetAddressOf(), nullptr), WBEM_S_NO_ERROR);
     LONG index = 0;
     std::wstring name;
-    ASSERT_TRUE(ReadTestValue(object, &index, &name));
+    ASSERT_TRUE(ReadTestValue(object.Get(), &index, &name));
     EXPECT_EQ(index, 12);
     EXPECT_EQ(name, L"Object");
-    object->Release();
+    object.Reset();
     EXPECT_EQ(services->PutClass(nullptr, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
 
-    IEnumWbemClassObject* values = nullptr;
-    SysReAllocString(&text, L"5");
-    ASSERT_EQ(services->CreateInstanceEnum(text, 0, nullptr, &values), WBEM_S_NO_ERROR);
-    SysFreeString(text);
-    services->Release();  // the enumerator keeps the server alive by itself
+    ComPtr<IEnumWbemClassObject> values;
+    text = L"5";
+    ASSERT_EQ(services->CreateInstanceEnum(text, 0, nullptr, values.GetAddressOf()), WBEM_S_NO_ERROR);
+    services.Reset();  // the enumerator keeps the server alive by itself
     IWbemClassObject* batch[3] = {};
     ULONG returned = 0;
     EXPECT_EQ(values->Next(WBEM_INFINITE, 3, batch, &returned), WBEM_S_NO_ERROR);
     EXPECT_EQ(returned, 3u);
-    for (auto*& b : batch) {
-        ASSERT_NE(b, nullptr);
-        b->Release();
-        b = nullptr;
-    }
-    EXPECT_EQ(values->Next(WBEM_INFINITE, 3, batch, &returned), WBEM_S_FALSE);
+    for (const auto& b : TakeBatch(batch, 3)) ASSERT_NE(b, nullptr);
+    IWbemClassObject* rest[3] = {};
+    EXPECT_EQ(values->Next(WBEM_INFINITE, 3, rest, &returned), WBEM_S_FALSE);
     EXPECT_EQ(returned, 2u);
-    ASSERT_NE(batch[1], nullptr);
-    EXPECT_EQ(batch[2], nullptr);
-    ASSERT_TRUE(ReadTestValue(batch[1], &index, &name));
+    std::vector<ComPtr<IWbemClassObject>> last = TakeBatch(rest, 3);
+    ASSERT_NE(last[1], nullptr);
+    EXPECT_EQ(last[2], nullptr);
+    ASSERT_TRUE(ReadTestValue(last[1].Get(), &index, &name));
     EXPECT_EQ(index, 4);
     EXPECT_EQ(name, L"Next");
-    for (auto* b : batch)
-        if (b != nullptr) b->Release();
-    EXPECT_EQ(values->Next(WBEM_INFINITE, 1, batch, nullptr), WBEM_E_INVALID_PARAMETER);
-    values->Release();
+    EXPECT_EQ(values->Next(WBEM_INFINITE, 1, rest, nullptr), WBEM_E_INVALID_PARAMETER);
 }
 
 // Calls into the single-threaded server arrive on its message-loop thread; impersonation shows the caller.
 TEST_F(ActivationTest, ServerThreadAndIdentity) {
-    IDispatch* object = Create();
+    ComPtr<IDispatch> object = Create();
     ASSERT_NE(object, nullptr);
     Track(ServerPid(object));
-    VARIANT r;
-    ASSERT_EQ(Call(object, kDispOnMainThread, {}, &r), S_OK);
+    CComVariant r;
+    ASSERT_EQ(Call(object.Get(), kDispOnMainThread, {}, &r), S_OK);
     EXPECT_EQ(r.boolVal, VARIANT_TRUE);
 
-    ASSERT_EQ(Call(object, kDispIdentity, {}, &r), S_OK);
+    ASSERT_EQ(Call(object.Get(), kDispIdentity, {}, &r), S_OK);
     ASSERT_EQ(r.vt, VT_ARRAY | VT_I4);
     auto* ids = static_cast<LONG*>(r.parray->pvData);
-    EXPECT_EQ(ids[0], static_cast<LONG>(getuid()));   // the caller
-    EXPECT_EQ(ids[1], static_cast<LONG>(getuid()));   // impersonating the caller
-    EXPECT_EQ(ids[2], static_cast<LONG>(geteuid()));  // the server's own after reverting (same user here)
-    VariantClear(&r);
+    EXPECT_EQ(ids[0], static_cast<LONG>(getuid()));         // the caller
+    EXPECT_EQ(ids[1], static_cast<LONG>(getuid()));         // impersonating the caller
+    EXPECT_EQ(ids[2], static_cast<LONG>(geteuid()));        // the server's own after reverting (same user here)
     EXPECT_EQ(CoImpersonateClient(), RPC_E_CALL_COMPLETE);  // not inside a served call
-    object->Release();
 }
 
 // The started server holds nothing of its client: a pipe the client's caller waits on (its output, or any
@@ -357,7 +346,7 @@ TEST_F(ActivationTest, ServerThreadAndIdentity) {
 TEST_F(ActivationTest, ServerInheritsNoDescriptorOfItsClient) {
     int leaked[2];
     ASSERT_EQ(pipe(leaked), 0);  // deliberately not close-on-exec
-    IDispatch* object = Create();
+    ComPtr<IDispatch> object = Create();
     ASSERT_NE(object, nullptr);
     pid_t pid = ServerPid(object);
     Track(pid);
@@ -370,29 +359,33 @@ TEST_F(ActivationTest, ServerInheritsNoDescriptorOfItsClient) {
     std::error_code ec;
     for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
         EXPECT_NE(target(fd.path().filename().string()), mine);
-    object->Release();
+    object.Reset();
     close(leaked[0]);
     close(leaked[1]);
 }
 
 // Errors come back as HRESULTs with their details.
 TEST_F(ActivationTest, FailuresAreCleanHresults) {
-    IDispatch* object = Create();
+    ComPtr<IDispatch> object = Create();
     ASSERT_NE(object, nullptr);
     Track(ServerPid(object));
-    VARIANT r;
+    CComVariant r;
     EXCEPINFO exception{};
-    EXPECT_EQ(Call(object, kDispFail, {}, &r, &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(Call(object.Get(), kDispFail, {}, &r, &exception), DISP_E_EXCEPTION);
+    CComBSTR source, description, help;  // the exception's texts are the caller's to free
+    source.Attach(exception.bstrSource);
+    description.Attach(exception.bstrDescription);
+    help.Attach(exception.bstrHelpFile);
     EXPECT_EQ(exception.scode, E_FAIL);
-    ASSERT_NE(exception.bstrDescription, nullptr);
-    EXPECT_STREQ(exception.bstrDescription, L"Deliberate failure");
-    SysFreeString(exception.bstrDescription);
-    EXPECT_EQ(Call(object, 99, {}, &r), DISP_E_MEMBERNOTFOUND);
+    ASSERT_NE(description.m_str, nullptr);
+    EXPECT_STREQ(description, L"Deliberate failure");
+    EXPECT_EQ(Call(object.Get(), 99, {}, &r), DISP_E_MEMBERNOTFOUND);
 
-    IUnknown* other = nullptr;
+    IUnknown* other = nullptr;  // stays unset
     EXPECT_EQ(object->QueryInterface(IID_IWbemLocator, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
     EXPECT_EQ(object->QueryInterface(IID_IStream, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
-    object->Release();
+    EXPECT_EQ(other, nullptr);
+    object.Reset();
 
     // {00000000-0000-0000-0000-0000000000AA} is registered nowhere.
     const GUID unknown = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0xAA}};
@@ -440,12 +433,12 @@ TEST_F(ActivationTest, TwoClientsOneServer) {
 
 // The server ends by itself after its last object is released.
 TEST_F(ActivationTest, ServerExitsAfterLastRelease) {
-    IDispatch* object = Create();
+    ComPtr<IDispatch> object = Create();
     ASSERT_NE(object, nullptr);
     pid_t pid = ServerPid(object);
     Track(pid);
     EXPECT_TRUE(ProcessAlive(pid));
-    object->Release();
+    object.Reset();
     EXPECT_TRUE(WaitForExit(pid));
 }
 
@@ -463,63 +456,60 @@ TEST_F(ActivationTest, ServerExitsAfterClientKilled) {
 
 // A server that dies under a client gives RPC_E_DISCONNECTED, not a hang.
 TEST_F(ActivationTest, DeadServerDisconnects) {
-    IDispatch* object = Create();
+    ComPtr<IDispatch> object = Create();
     ASSERT_NE(object, nullptr);
     pid_t pid = ServerPid(object);
     Track(pid);
     kill(pid, SIGKILL);
     ASSERT_TRUE(WaitForExit(pid));
-    VARIANT r;
-    EXPECT_EQ(Call(object, kDispAdd, {Int(1), Int(2)}, &r), RPC_E_DISCONNECTED);
-    object->Release();
+    CComVariant r;
+    EXPECT_EQ(Call(object.Get(), kDispAdd, {Int(1), Int(2)}, &r), RPC_E_DISCONNECTED);
 }
 
 // The mirror of a dead client: a server that dies while it holds the client's sink (a subscription) gives
 // up those references too, so the client's object is released, in the multithreaded apartment and in a
 // single-threaded one (there on the apartment's own thread, when it next looks at its queue or ends).
 TEST_F(ActivationTest, DeadServerReleasesClientSink) {
-    auto subscribe = [this](IWbemServices** services, Sink* sink) {
+    auto subscribe = [this](ComPtr<IWbemServices>* services, Sink* sink) {
         ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                                   reinterpret_cast<void**>(services)),
+                                   reinterpret_cast<void**>(services->GetAddressOf())),
                   S_OK);
-        IDispatch* dispatch = nullptr;
-        ASSERT_EQ((*services)->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+        ComPtr<IDispatch> dispatch;
+        ASSERT_EQ((*services)->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf())), S_OK);
         pid_t pid = ServerPid(dispatch);
         Track(pid);
-        dispatch->Release();
-        BSTR language = SysAllocString(L"WQL");
-        BSTR query = SysAllocString(L"select * from __InstanceCreationEvent");
-        EXPECT_EQ((*services)->ExecNotificationQueryAsync(language, query, 0, nullptr, sink), WBEM_S_NO_ERROR);
-        SysFreeString(language);
-        SysFreeString(query);
+        dispatch.Reset();
+        EXPECT_EQ((*services)->ExecNotificationQueryAsync(
+                      CComBSTR(L"WQL"), CComBSTR(L"select * from __InstanceCreationEvent"), 0, nullptr, sink),
+                  WBEM_S_NO_ERROR);
         EXPECT_GT(sink->refs.load(), 1u);  // the server holds it
         kill(pid, SIGKILL);
         EXPECT_TRUE(WaitForExit(pid));
     };
     // Waits (bounded) until only the test's own reference is left, running the thread's queued work.
     auto released = [](Sink& sink) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (sink.refs.load() != 1 && std::chrono::steady_clock::now() < deadline) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return sink.refs.load() == 1;
+        return WaitUntil(
+            [&] {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                return sink.refs.load() == 1;
+            },
+            std::chrono::seconds(15));
     };
 
     Sink sink;
-    IWbemServices* services = nullptr;
+    ComPtr<IWbemServices> services;
     subscribe(&services, &sink);
     EXPECT_TRUE(released(sink));
-    if (services != nullptr) services->Release();
+    services.Reset();
 
     std::thread([&] {
         ASSERT_EQ(OleInitialize(nullptr), S_OK);
         Sink sta_sink;
-        IWbemServices* sta_services = nullptr;
+        ComPtr<IWbemServices> sta_services;
         subscribe(&sta_services, &sta_sink);
         EXPECT_TRUE(released(sta_sink));
-        if (sta_services != nullptr) sta_services->Release();
+        sta_services.Reset();  // before the apartment ends
         OleUninitialize();
     }).join();
 
@@ -528,10 +518,13 @@ TEST_F(ActivationTest, DeadServerReleasesClientSink) {
     Sink ended_sink;
     std::thread([&] {
         ASSERT_EQ(OleInitialize(nullptr), S_OK);
-        IWbemServices* ended_services = nullptr;
+        ComPtr<IWbemServices> ended_services;
         subscribe(&ended_services, &ended_sink);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // time for the release to be queued
-        if (ended_services != nullptr) ended_services->Release();
+        // The release is queued for this apartment; the thread does not run it.
+        MSG queued;
+        EXPECT_TRUE(WaitUntil([&] { return PeekMessageW(&queued, nullptr, 0, 0, PM_NOREMOVE) != FALSE; },
+                              std::chrono::seconds(15)));
+        ended_services.Reset();  // before the apartment ends
         OleUninitialize();
     }).join();
     EXPECT_TRUE(released(ended_sink));
@@ -539,24 +532,23 @@ TEST_F(ActivationTest, DeadServerReleasesClientSink) {
 
 // A subscription cancelled while the server lives returns the sink's reference the ordinary way.
 TEST_F(ActivationTest, CancelledSubscriptionReleasesSink) {
-    IWbemServices* services = nullptr;
+    ComPtr<IWbemServices> services;
     ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                               reinterpret_cast<void**>(&services)),
+                               reinterpret_cast<void**>(services.GetAddressOf())),
               S_OK);
-    IDispatch* dispatch = nullptr;
-    ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
-    Track(ServerPid(dispatch));
-    dispatch->Release();
+    {
+        ComPtr<IDispatch> dispatch;
+        ASSERT_EQ(services->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf())), S_OK);
+        Track(ServerPid(dispatch));
+    }
     Sink sink;
-    BSTR language = SysAllocString(L"WQL");
-    BSTR query = SysAllocString(L"select * from __InstanceCreationEvent");
-    ASSERT_EQ(services->ExecNotificationQueryAsync(language, query, 0, nullptr, &sink), WBEM_S_NO_ERROR);
-    SysFreeString(language);
-    SysFreeString(query);
+    ASSERT_EQ(services->ExecNotificationQueryAsync(CComBSTR(L"WQL"), CComBSTR(L"select * from __InstanceCreationEvent"),
+                                                   0, nullptr, &sink),
+              WBEM_S_NO_ERROR);
     EXPECT_EQ(services->CancelAsyncCall(&sink), WBEM_S_NO_ERROR);
     EXPECT_EQ(sink.final_status, WBEM_E_CALL_CANCELLED);
     EXPECT_EQ(services->CancelAsyncCall(&sink), WBEM_E_NOT_FOUND);
-    services->Release();
+    services.Reset();
     EXPECT_EQ(sink.refs.load(), 1u);
 }
 

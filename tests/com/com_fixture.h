@@ -2,10 +2,13 @@
 // initialised for the test thread, and no server process left behind afterwards.
 #pragma once
 
+#include "atlbase.h"
 #include "objbase.h"
 #include "qv_temp_root.h"
 #include "statreg.h"
 #include "test_classes.h"
+#include "wrl/client.h"
+#include "qv_wait.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -20,12 +23,7 @@
 
 // ProcessAlive: qv_root_processes.h (through qv_temp_root.h).
 inline bool WaitForExit(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(15)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (ProcessAlive(pid)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return WaitUntil([&] { return !ProcessAlive(pid); }, limit);
 }
 
 // The folder of the test programs (the test server and client are built beside this test).
@@ -41,14 +39,13 @@ protected:
         TempRootTest::SetUp();
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         RegisterTestValueClass();
-        IRegistrar* registrar = nullptr;
+        Microsoft::WRL::ComPtr<IRegistrar> registrar;
         ASSERT_EQ(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
-                                   reinterpret_cast<void**>(&registrar)),
+                                   reinterpret_cast<void**>(registrar.GetAddressOf())),
                   S_OK);
         std::wstring module = qv::win::FromUtf8(TestProgramDir() + "/qv_com_test_server");
         registrar->AddReplacement(L"MODULE", module.c_str());
         ASSERT_EQ(registrar->StringRegister(kTestServerScript), S_OK);
-        registrar->Release();
     }
     void TearDown() override {
         // Whatever server a test started must end by itself; one that does not is a failure and is killed.

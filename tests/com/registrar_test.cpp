@@ -1,11 +1,13 @@
 // The registrar: scripts applied and removed exactly, replacements, resources and bad scripts.
 
+#include "atlbase.h"
 #include "oaidl.h"
 #include "objbase.h"
 #include "qv_temp_root.h"
 #include "statreg.h"
 #include "windows.h"
 #include "winreg.h"
+#include "wrl/client.h"
 
 namespace {
 
@@ -41,11 +43,11 @@ protected:
         TempRootTest::SetUp();
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ASSERT_EQ(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
-                                   reinterpret_cast<void**>(&registrar_)),
+                                   reinterpret_cast<void**>(registrar_.GetAddressOf())),
                   S_OK);
     }
     void TearDown() override {
-        registrar_->Release();
+        registrar_.Reset();  // before COM goes
         CoUninitialize();
         TempRootTest::TearDown();
     }
@@ -64,7 +66,7 @@ protected:
         RegCloseKey(key);
         return rc == ERROR_SUCCESS ? buffer : L"<no value>";
     }
-    IRegistrar* registrar_ = nullptr;
+    Microsoft::WRL::ComPtr<IRegistrar> registrar_;
 };
 
 const std::wstring kClass = L"CLSID\\{D7B353ED-CF58-4BAF-807B-6EA01360D51F}";
@@ -148,15 +150,14 @@ namespace {
 TEST_F(RegistrarTest, TypeLibraryRegistration) {
     wchar_t self[MAX_PATH];
     ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    ITypeLib* library = nullptr;
-    ASSERT_EQ(LoadTypeLibEx(self, REGKIND_REGISTER, &library), S_OK);
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(self, REGKIND_REGISTER, library.GetAddressOf()), S_OK);
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
     EXPECT_EQ(attributes->wMajorVerNum, 1);
-    BSTR name = nullptr;
+    CComBSTR name;
     ASSERT_EQ(library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
     EXPECT_STREQ(name, L"VRXBIOSLib");
-    SysFreeString(name);
     const std::wstring lib = L"TypeLib\\{358A287F-7187-4394-B773-5A7C275020DA}";
     EXPECT_EQ(Text(lib + L"\\1.0"), L"VRXBIOSLib");
     EXPECT_EQ(Text(lib + L"\\1.0\\0\\win32"), self);
@@ -167,8 +168,7 @@ TEST_F(RegistrarTest, TypeLibraryRegistration) {
     EXPECT_FALSE(Exists(L"Interface\\{CB71391E-505A-4278-A16C-AC3B516C4A6C}"));
     EXPECT_EQ(UnRegisterTypeLib(attributes->guid, 1, 0, 0, SYS_WIN32), TYPE_E_REGISTRYACCESS);
     library->ReleaseTLibAttr(attributes);
-    library->Release();
-    EXPECT_EQ(LoadTypeLib(L"/nonexistent/lib.tlb", &library), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_EQ(LoadTypeLib(L"/nonexistent/lib.tlb", library.ReleaseAndGetAddressOf()), TYPE_E_CANTLOADLIBRARY);
 }
 
 }  // namespace

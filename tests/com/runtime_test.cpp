@@ -36,8 +36,8 @@ TEST(GuidText, RoundTripsAndRefusesMalformed) {
 }
 
 TEST(MemoryStream, WritesSeeksAndReads) {
-    IStream* stream = nullptr;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    Microsoft::WRL::ComPtr<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf()), S_OK);
     ULONG done = 0;
     ASSERT_EQ(stream->Write("abcdef", 6, &done), S_OK);
     LARGE_INTEGER to{};
@@ -49,7 +49,6 @@ TEST(MemoryStream, WritesSeeksAndReads) {
     EXPECT_STREQ(buffer, "cdef");
     to.QuadPart = -10;
     EXPECT_EQ(stream->Seek(to, STREAM_SEEK_CUR, nullptr), STG_E_INVALIDFUNCTION);
-    stream->Release();
 }
 
 TEST(MessageQueue, PostGetAndQuit) {
@@ -131,9 +130,9 @@ using MalformedMessageTest = ComServerTest;
 // Raw bytes straight to a live server: garbage closes that connection only; a call to an unknown object or
 // with a broken body gets an error reply.
 TEST_F(MalformedMessageTest, ServerAnswersOrDisconnects) {
-    IDispatch* object = nullptr;
+    Microsoft::WRL::ComPtr<IDispatch> object;
     ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&object)),
+                               reinterpret_cast<void**>(object.GetAddressOf())),
               S_OK);
     std::ifstream running(qv::com::RunningFile(CLSID_QvTestServer));
     long pid = 0;
@@ -214,11 +213,9 @@ TEST_F(MalformedMessageTest, ServerAnswersOrDisconnects) {
 
     // The real client is unaffected.
     DISPPARAMS none{};
-    VARIANT r;
-    VariantInit(&r);
+    CComVariant r;
     EXPECT_EQ(object->Invoke(kDispServerPid, IID_NULL, 0, DISPATCH_METHOD, &none, &r, nullptr, nullptr), S_OK);
     EXPECT_EQ(r.lVal, pid);
-    object->Release();
 }
 
 }  // namespace

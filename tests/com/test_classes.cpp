@@ -2,8 +2,10 @@
 
 #include "test_classes.h"
 
+#include "atlbase.h"
 #include "qv_com_runtime.h"
 #include "qv_wbem_interface_ids.h"
+#include "wrl/client.h"
 
 #define QV_NOT_IMPLEMENTED(name, params) \
     STDMETHODIMP name params override { return E_NOTIMPL; }
@@ -99,10 +101,9 @@ class TestValueFactory final : public qv::com::UncountedObject<IClassFactory> {
 public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        IWbemClassObject* value = NewTestValue(0, L"");
-        HRESULT hr = value->QueryInterface(riid, object);
-        value->Release();
-        return hr;
+        Microsoft::WRL::ComPtr<IWbemClassObject> value;
+        value.Attach(NewTestValue(0, L""));
+        return value.CopyTo(riid, object);
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
@@ -117,13 +118,12 @@ void RegisterTestValueClass() {
 }
 
 bool ReadTestValue(IWbemClassObject* object, LONG* index, std::wstring* name) {
-    VARIANT v;
-    VariantInit(&v);
+    CComVariant v;
     if (FAILED(object->Get(L"Index", 0, &v, nullptr, nullptr)) || v.vt != VT_I4) return false;
     *index = v.lVal;
+    v.Clear();
     if (FAILED(object->Get(L"Name", 0, &v, nullptr, nullptr)) || v.vt != VT_BSTR) return false;
     *name = v.bstrVal;
-    VariantClear(&v);
     return true;
 }
 

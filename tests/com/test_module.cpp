@@ -3,10 +3,13 @@
 // subscribe a sink of its own at the test server and register a class object (so it has a connection, a
 // reader thread and a listener), and unloads it while the server still holds the sink.
 
+#include "atlbase.h"
 #include "ole2.h"
 #include "qv_wbem_interface_ids.h"
 #include "test_classes.h"
 #include "wbemprov.h"
+#include "wrl/client.h"
+#include "wrl/implements.h"
 
 namespace {
 
@@ -53,18 +56,16 @@ Session session;
 extern "C" __attribute__((visibility("default"))) int QvTestModuleStart(int* sink_released) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
     session.com = true;
-    IWbemServices* services = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                                reinterpret_cast<void**>(&services))))
-        return 2;
-    auto* sink = new Sink(sink_released);
-    BSTR language = SysAllocString(L"WQL");
-    BSTR query = SysAllocString(L"select * from __InstanceCreationEvent");
-    HRESULT hr = services->ExecNotificationQueryAsync(language, query, 0, nullptr, sink);
-    SysFreeString(language);
-    SysFreeString(query);
-    sink->Release();      // the server's reference is the only one left
-    services->Release();  // the connection stays: the server holds the sink
+    HRESULT hr = S_OK;
+    {
+        Microsoft::WRL::ComPtr<IWbemServices> services;
+        if (FAILED(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
+                                    reinterpret_cast<void**>(services.GetAddressOf()))))
+            return 2;
+        Microsoft::WRL::ComPtr<Sink> sink = Microsoft::WRL::Make<Sink>(sink_released);
+        hr = services->ExecNotificationQueryAsync(CComBSTR(L"WQL"), CComBSTR(L"select * from __InstanceCreationEvent"),
+                                                  0, nullptr, sink.Get());
+    }  // the server's reference on the sink is the only one left; the connection stays, as the server holds it
     if (FAILED(hr)) return 3;
     if (FAILED(CoRegisterClassObject(kModuleClass, &session.factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
                                      &session.cookie)))

@@ -5,12 +5,14 @@
 //   qv_com_test_server -Embedding          serve
 //   qv_com_test_server -Silent -Embedding  start but never announce the class object (exits after 3 s)
 
+#include "atlbase.h"
 #include "ole2.h"
 #include "qv_com_runtime.h"
 #include "qv_wbem_interface_ids.h"
 #include "test_classes.h"
 #include "wbemprov.h"
 #include "windows.h"
+#include "wrl/client.h"
 
 #include <unistd.h>
 
@@ -32,7 +34,8 @@ DWORD main_thread = 0;
 std::atomic<LONG> locks{0};
 std::atomic<bool> ever_locked{false};
 
-// Sinks of open subscriptions; each holds one reference.
+// Sinks of open subscriptions; each holds one reference, kept for as long as the subscription is open (a
+// server that dies with subscriptions open gives them up with its connections, which the tests check).
 std::mutex subscriptions_mutex;
 std::vector<IWbemObjectSink*> subscriptions;
 
@@ -79,13 +82,9 @@ private:
 
 bool SameObject(IUnknown* a, IUnknown* b) {
     if (a == nullptr || b == nullptr) return false;
-    IUnknown* x = nullptr;
-    IUnknown* y = nullptr;
-    bool same = SUCCEEDED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&x))) &&
-                SUCCEEDED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&y))) && x == y;
-    if (x != nullptr) x->Release();
-    if (y != nullptr) y->Release();
-    return same;
+    Microsoft::WRL::ComPtr<IUnknown> x, y;
+    return SUCCEEDED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(x.GetAddressOf()))) &&
+           SUCCEEDED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(y.GetAddressOf()))) && x == y;
 }
 
 class TestObject final : public qv::com::Object<IDispatch, IWbemProviderInit, IWbemServices> {
@@ -119,8 +118,7 @@ public:
     STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                         UINT*) override {
         if (params == nullptr) return E_INVALIDARG;
-        VARIANT ignored;
-        VariantInit(&ignored);
+        CComVariant ignored;
         if (result == nullptr) result = &ignored;
         HRESULT hr = S_OK;
         switch (member) {
@@ -164,7 +162,6 @@ public:
             break;
         default: hr = DISP_E_MEMBERNOTFOUND;
         }
-        VariantClear(&ignored);
         return hr;
     }
 
@@ -183,30 +180,29 @@ public:
         long count = std::wcstol(filter, nullptr, 10);
         HRESULT hr = S_OK;
         for (long i = 0; i < count && SUCCEEDED(hr); ++i) {
-            IWbemClassObject* value = NewTestValue(static_cast<LONG>(i), L"Item");
-            hr = sink->Indicate(1, &value);
-            value->Release();
+            Microsoft::WRL::ComPtr<IWbemClassObject> value;
+            value.Attach(NewTestValue(static_cast<LONG>(i), L"Item"));
+            hr = sink->Indicate(1, value.GetAddressOf());
         }
         sink->SetStatus(0, hr, nullptr, nullptr);
         return WBEM_S_NO_ERROR;
     }
     QV_UNSUPPORTED(OpenNamespace, (const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
     STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
-        IWbemObjectSink* held = nullptr;
+        Microsoft::WRL::ComPtr<IWbemObjectSink> held;
         {
             std::lock_guard hold(subscriptions_mutex);
             for (auto it = subscriptions.begin(); it != subscriptions.end(); ++it) {
                 // Compared by identity: the same sink may arrive as another proxy pointer.
                 if (SameObject(*it, sink)) {
-                    held = *it;
+                    held.Attach(*it);  // the subscription's reference
                     subscriptions.erase(it);
                     break;
                 }
             }
         }
-        if (held == nullptr) return WBEM_E_NOT_FOUND;
+        if (!held) return WBEM_E_NOT_FOUND;
         held->SetStatus(0, WBEM_E_CALL_CANCELLED, nullptr, nullptr);
-        held->Release();
         return WBEM_S_NO_ERROR;
     }
     QV_UNSUPPORTED(QueryObjectSink, (LONG, IWbemObjectSink**))
@@ -257,10 +253,9 @@ public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        auto* created = new TestObject();
-        HRESULT hr = created->QueryInterface(riid, object);
-        created->Release();
-        return hr;
+        Microsoft::WRL::ComPtr<TestObject> created;
+        created.Attach(new TestObject());
+        return created.CopyTo(riid, object);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         lock ? Lock() : Unlock();
@@ -275,6 +270,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "-Silent") == 0) silent = true;
     if (silent) {
+        // A server that starts but never registers its class object: it idles a while on purpose.
         std::this_thread::sleep_for(std::chrono::seconds(3));
         return 0;
     }

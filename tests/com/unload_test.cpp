@@ -16,13 +16,12 @@ using UnloadTest = ComServerTest;
 TEST_F(UnloadTest, UnloadEndsConnectionsAndThreads) {
     // The test's own object keeps the server alive after the module is gone, so that only the unloading
     // can end the module's connection.
-    IDispatch* object = nullptr;
+    Microsoft::WRL::ComPtr<IDispatch> object;
     ASSERT_EQ(CoCreateInstance(CLSID_QvTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&object)),
+                               reinterpret_cast<void**>(object.GetAddressOf())),
               S_OK);
     DISPPARAMS none{};
-    VARIANT pid;
-    VariantInit(&pid);
+    CComVariant pid;
     ASSERT_EQ(object->Invoke(kDispServerPid, IID_NULL, 0, DISPATCH_METHOD, &none, &pid, nullptr, nullptr), S_OK);
     Track(static_cast<pid_t>(pid.lVal));
 
@@ -41,11 +40,11 @@ TEST_F(UnloadTest, UnloadEndsConnectionsAndThreads) {
     EXPECT_EQ(sink_released, 1);
 
     // The server still answers; once it goes, no thread of the unloaded module wakes up to the closed socket.
-    VARIANT r;
-    VariantInit(&r);
+    CComVariant r;
     EXPECT_EQ(object->Invoke(kDispServerPid, IID_NULL, 0, DISPATCH_METHOD, &none, &r, nullptr, nullptr), S_OK);
-    object->Release();
+    object.Reset();
     ASSERT_TRUE(WaitForExit(static_cast<pid_t>(pid.lVal)));
+    // Time passes on purpose: a thread of the unloaded module, were one left, would wake up now and crash.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 

@@ -18,8 +18,10 @@
 
 namespace {
 
+using qv::test::ComPtr;
 using qv::test::Faults;
 using qv::test::Locator;
+using qv::test::Make;
 
 class CallGateTest : public TempRootTest {
 protected:
@@ -30,25 +32,23 @@ protected:
         ASSERT_TRUE(repository);
     }
     void Register() {
-        locator_ = new Locator(&faults_);
-        auto* factory = new qv::test::LocatorFactory(locator_);
-        ASSERT_EQ(qv::com::RegisterPlatformClass(CLSID_WbemLocator, factory), S_OK);
-        factory->Release();
+        locator_ = Make<Locator>(&faults_);
+        ASSERT_EQ(
+            qv::com::RegisterPlatformClass(CLSID_WbemLocator, Make<qv::test::LocatorFactory>(locator_.Get()).Get()),
+            S_OK);
     }
     void TearDown() override {
         qv::com::UnregisterPlatformClass(CLSID_WbemLocator);
-        if (locator_ != nullptr) locator_->Release();
-        locator_ = nullptr;
+        locator_.Reset();
         unsetenv("QV_MACHINE");
         qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
     std::vector<std::wstring> Calls() const {
-        return locator_ != nullptr && locator_->lastServices != nullptr ? locator_->lastServices->calls
-                                                                        : std::vector<std::wstring>{};
+        return locator_ && locator_->lastServices ? locator_->lastServices->calls : std::vector<std::wstring>{};
     }
     Faults faults_;
-    Locator* locator_ = nullptr;
+    ComPtr<Locator> locator_;
 };
 
 uint32_t Checksum(const uint8_t* b, size_t n) {
@@ -79,27 +79,26 @@ TEST_F(CallGateTest, PasswordStateCallBuildsTheRecordAndUsesTheMethodForItsOutpu
     EXPECT_EQ(calls[3].substr(calls[3].size() - 12), L" vrxBIOSInt4");
 
     // The embedded input record.
-    IWbemClassObject* in = locator_->lastServices->lastIn;
+    ComPtr<IWbemClassObject> in = locator_->lastServices->lastIn;
     ASSERT_NE(in, nullptr);
-    VARIANT v;
-    VariantInit(&v);
+    CComVariant v;
     ASSERT_EQ(in->Get(L"InData", 0, &v, nullptr, nullptr), S_OK);
     ASSERT_EQ(V_VT(&v), VT_UNKNOWN);
-    IWbemClassObject* record = nullptr;
-    V_UNKNOWN(&v)->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&record));
-    VariantClear(&v);
+    ComPtr<IWbemClassObject> record;
+    V_UNKNOWN(&v)->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(record.GetAddressOf()));
+    v.Clear();
     ASSERT_NE(record, nullptr);
     ASSERT_EQ(record->Get(L"Sign", 0, &v, nullptr, nullptr), S_OK);
     void* sign = nullptr;
     SafeArrayAccessData(V_ARRAY(&v), &sign);
     EXPECT_EQ(std::memcmp(sign, "SECU", 4), 0);
     SafeArrayUnaccessData(V_ARRAY(&v));
-    VariantClear(&v);
+    v.Clear();
     record->Get(L"Command", 0, &v, nullptr, nullptr);
     EXPECT_EQ(V_I4(&v), 0x20000);
+    v.Clear();
     record->Get(L"CommandType", 0, &v, nullptr, nullptr);
     EXPECT_EQ(V_I4(&v), 5);
-    record->Release();
 
     // The connection is kept.
     ASSERT_EQ(gate.Call(0x20001, 1, 0, 0, &status, nullptr, nullptr), S_OK);

@@ -9,22 +9,25 @@
 #include "qv_wbem_interface_ids.h"
 #include "qv_wbem_repository.h"
 
+#include <atlbase.h>
 #include <objbase.h>
 #include <wbemcli.h>
 #include <wbemprov.h>
+#include <wrl/client.h>
+#include <wrl/implements.h>
 
 #include <string>
 #include <vector>
 
 namespace qv::test {
 
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
+
 class CollectingSink final : public qv::com::Object<IWbemObjectSink> {
 public:
     STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
-        for (LONG i = 0; i < count; ++i) {
-            objects[i]->AddRef();
-            received.push_back(objects[i]);
-        }
+        for (LONG i = 0; i < count; ++i) received.emplace_back(objects[i]);
         return WBEM_S_NO_ERROR;
     }
     STDMETHODIMP SetStatus(LONG flags, HRESULT result, BSTR, IWbemClassObject*) override {
@@ -34,10 +37,7 @@ public:
         }
         return WBEM_S_NO_ERROR;
     }
-    ~CollectingSink() override {
-        for (IWbemClassObject* o : received) o->Release();
-    }
-    std::vector<IWbemClassObject*> received;
+    std::vector<ComPtr<IWbemClassObject>> received;
     HRESULT status = WBEM_E_FAILED;  // until the provider reports
     bool done = false;
 };
@@ -57,24 +57,22 @@ public:
 };
 
 // The kernel-data provider, initialised for a namespace.
-inline IWbemServices* NewProvider(const wchar_t* ns) {
-    IWbemProviderInit* init = nullptr;
-    if (FAILED(qv::wbem::CreateWmiKernelDataProvider(IID_IWbemProviderInit, reinterpret_cast<void**>(&init))))
+inline ComPtr<IWbemServices> NewProvider(const wchar_t* ns) {
+    ComPtr<IWbemProviderInit> init;
+    if (FAILED(qv::wbem::CreateWmiKernelDataProvider(IID_IWbemProviderInit,
+                                                     reinterpret_cast<void**>(init.GetAddressOf()))))
         return nullptr;
-    auto* sink = new InitSink();
+    ComPtr<InitSink> sink = Make<InitSink>();
     std::wstring name = ns;
-    init->Initialize(nullptr, 0, name.data(), nullptr, nullptr, nullptr, sink);
-    bool ok = sink->status == WBEM_S_INITIALIZED;
-    sink->Release();
-    IWbemServices* services = nullptr;
-    if (ok) init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&services));
-    init->Release();
+    init->Initialize(nullptr, 0, name.data(), nullptr, nullptr, nullptr, sink.Get());
+    ComPtr<IWbemServices> services;
+    if (sink->status == WBEM_S_INITIALIZED) init.As(&services);
     return services;
 }
 
 class ListEnum final : public qv::com::Object<IEnumWbemClassObject> {
 public:
-    explicit ListEnum(std::vector<IWbemClassObject*> objects) : objects_(std::move(objects)) {}
+    explicit ListEnum(std::vector<ComPtr<IWbemClassObject>> objects) : objects_(std::move(objects)) {}
     STDMETHODIMP QueryInterface(REFIID, void** object) override {
         *object = this;
         AddRef();
@@ -83,21 +81,15 @@ public:
     STDMETHODIMP Reset() override { return WBEM_E_NOT_SUPPORTED; }
     STDMETHODIMP Next(LONG, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
         *returned = 0;
-        while (*returned < count && next_ < objects_.size()) {
-            objects[*returned] = objects_[next_++];
-            objects[(*returned)++]->AddRef();
-        }
+        while (*returned < count && next_ < objects_.size()) objects_[next_++].CopyTo(&objects[(*returned)++]);
         return *returned == count ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
     }
     STDMETHODIMP NextAsync(ULONG, IWbemObjectSink*) override { return WBEM_E_NOT_SUPPORTED; }
     STDMETHODIMP Clone(IEnumWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
     STDMETHODIMP Skip(LONG, ULONG) override { return WBEM_E_NOT_SUPPORTED; }
-    ~ListEnum() override {
-        for (IWbemClassObject* o : objects_) o->Release();
-    }
 
 private:
-    std::vector<IWbemClassObject*> objects_;
+    std::vector<ComPtr<IWbemClassObject>> objects_;
     size_t next_ = 0;
 };
 
@@ -111,12 +103,8 @@ class Services final : public UnservedWbemServices<qv::com::Object<IWbemServices
 public:
     Services(std::wstring ns, Faults* faults)
         : ns_(std::move(ns)), faults_(faults), provider_(NewProvider(ns_.c_str())) {}
-    ~Services() override {
-        if (provider_ != nullptr) provider_->Release();
-        if (lastIn != nullptr) lastIn->Release();
-    }
     std::vector<std::wstring> calls;  // "GetObject vrxBIntM", "ExecMethod <path> <method>", ...
-    IWbemClassObject* lastIn = nullptr;
+    ComPtr<IWbemClassObject> lastIn;
 
     STDMETHODIMP QueryInterface(REFIID, void** object) override {
         *object = this;
@@ -136,86 +124,67 @@ public:
     }
     STDMETHODIMP CreateInstanceEnum(const BSTR cls, LONG, IWbemContext*, IEnumWbemClassObject** e) override {
         calls.push_back(std::wstring(L"CreateInstanceEnum ") + cls);
-        auto* sink = new CollectingSink();
-        provider_->CreateInstanceEnumAsync(cls, 0, nullptr, sink);
-        return Finish(sink, e);
+        ComPtr<CollectingSink> sink = Make<CollectingSink>();
+        provider_->CreateInstanceEnumAsync(cls, 0, nullptr, sink.Get());
+        return Finish(*sink.Get(), e);
     }
     STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG, IWbemContext*,
                            IEnumWbemClassObject** e) override {
         calls.push_back(std::wstring(L"ExecQuery ") + language + L" " + query);
-        auto* sink = new CollectingSink();
-        HRESULT hr = provider_->ExecQueryAsync(language, query, 0, nullptr, sink);
-        if (FAILED(hr)) {
-            sink->Release();
-            return hr;
-        }
-        return Finish(sink, e);
+        ComPtr<CollectingSink> sink = Make<CollectingSink>();
+        HRESULT hr = provider_->ExecQueryAsync(language, query, 0, nullptr, sink.Get());
+        if (FAILED(hr)) return hr;
+        return Finish(*sink.Get(), e);
     }
     STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG, IWbemContext*, IWbemClassObject* in,
                             IWbemClassObject** out, IWbemCallResult**) override {
         calls.push_back(std::wstring(L"ExecMethod ") + path + L" " + method);
-        if (lastIn != nullptr) lastIn->Release();
         lastIn = in;
-        if (in != nullptr) in->AddRef();
-        auto* sink = new CollectingSink();
-        provider_->ExecMethodAsync(path, method, 0, nullptr, in, sink);
+        ComPtr<CollectingSink> sink = Make<CollectingSink>();
+        provider_->ExecMethodAsync(path, method, 0, nullptr, in, sink.Get());
         HRESULT hr = sink->status;
         if (SUCCEEDED(hr) && sink->received.size() == 1) {
-            *out = sink->received[0];
-            (*out)->AddRef();
-            Damage(*out);
+            Damage(sink->received[0].Get());
+            sink->received[0].CopyTo(out);
         }
-        sink->Release();
         return hr;
     }
 
 private:
-    static HRESULT Finish(CollectingSink* sink, IEnumWbemClassObject** e) {
-        HRESULT hr = sink->status;
-        if (SUCCEEDED(hr)) {
-            std::vector<IWbemClassObject*> objects = sink->received;
-            for (IWbemClassObject* o : objects) o->AddRef();
-            *e = new ListEnum(std::move(objects));
-        }
-        sink->Release();
-        return hr;
+    static HRESULT Finish(CollectingSink& sink, IEnumWbemClassObject** e) {
+        if (SUCCEEDED(sink.status)) *e = new ListEnum(sink.received);  // the caller's reference
+        return sink.status;
     }
     void Damage(IWbemClassObject* out) {
         if (faults_ == nullptr || (faults_->dataDelta == 0 && !faults_->dropReturnCode)) return;
-        VARIANT v;
-        VariantInit(&v);
+        CComVariant v;
         out->Get(L"OutData", 0, &v, nullptr, nullptr);
-        IWbemClassObject* data = nullptr;
+        ComPtr<IWbemClassObject> data;
         if (V_VT(&v) == VT_UNKNOWN)
-            V_UNKNOWN(&v)->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&data));
-        if (data != nullptr) {
+            V_UNKNOWN(&v)->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(data.GetAddressOf()));
+        if (data) {
             if (faults_->dropReturnCode) {
-                VARIANT null;
-                VariantInit(&null);
+                CComVariant null;
                 V_VT(&null) = VT_NULL;
                 data->Put(L"rwReturnCode", 0, &null, 0);
             }
             if (faults_->dataDelta != 0) {
-                VARIANT bytes;
-                VariantInit(&bytes);
+                CComVariant bytes;
                 data->Get(L"Data", 0, &bytes, nullptr, nullptr);
                 LONG high = -1;
                 SafeArrayGetUBound(V_ARRAY(&bytes), 1, &high);
                 SAFEARRAYBOUND bound{static_cast<ULONG>(high + 1 + faults_->dataDelta), 0};
                 SafeArrayRedim(V_ARRAY(&bytes), &bound);
                 data->Put(L"Data", 0, &bytes, 0);
-                VariantClear(&bytes);
             }
             // The embedded object is a copy: put it back.
             out->Put(L"OutData", 0, &v, 0);
-            data->Release();
         }
-        VariantClear(&v);
     }
 
     std::wstring ns_;
     Faults* faults_;
-    IWbemServices* provider_;
+    ComPtr<IWbemServices> provider_;
 };
 
 // The locator the library creates (CLSID_WbemLocator, in-process); records what it was asked.
@@ -229,19 +198,14 @@ public:
         lastFlags = flags;
         if (user != nullptr || password != nullptr) return WBEM_E_ACCESS_DENIED;
         if (name != L"\\\\.\\root\\WMI") return WBEM_E_INVALID_NAMESPACE;
-        auto* services = new Services(L"root\\WMI", faults_);
-        if (lastServices != nullptr) lastServices->Release();
-        lastServices = services;
-        services->AddRef();
-        *ns = services;
+        lastServices = Make<Services>(L"root\\WMI", faults_);
+        ComPtr<IWbemServices> handed = lastServices;
+        *ns = handed.Detach();  // the caller's reference
         return S_OK;
-    }
-    ~Locator() override {
-        if (lastServices != nullptr) lastServices->Release();
     }
     std::vector<std::wstring> connects;
     LONG lastFlags = -1;
-    Services* lastServices = nullptr;
+    ComPtr<Services> lastServices;
 
 private:
     Faults* faults_;

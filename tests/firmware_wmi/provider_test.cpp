@@ -14,6 +14,8 @@
 namespace {
 
 using qv::test::CollectingSink;
+using qv::test::ComPtr;
+using qv::test::Make;
 
 class ProviderTest : public TempRootTest {
 protected:
@@ -51,50 +53,44 @@ TEST_F(ProviderTest, RawSmbiosTablesAreTheMachinesTable) {
         TearDown();
         SetUp();
         ASSERT_NO_FATAL_FAILURE(Use(profile));
-        IWbemServices* provider = qv::test::NewProvider(L"\\\\.\\root\\WMI");
+        ComPtr<IWbemServices> provider = qv::test::NewProvider(L"\\\\.\\root\\WMI");
         ASSERT_NE(provider, nullptr);
         for (bool query : {false, true}) {
-            auto* sink = new CollectingSink();
-            BSTR cls = SysAllocString(L"MSSmBios_RawSMBiosTables");
-            BSTR wql = SysAllocString(L"WQL"), text = SysAllocString(L"SELECT * FROM MSSmBios_RawSMBiosTables");
+            ComPtr<CollectingSink> sink = Make<CollectingSink>();
             if (query)
-                EXPECT_EQ(provider->ExecQueryAsync(wql, text, 0, nullptr, sink), WBEM_S_NO_ERROR);
+                EXPECT_EQ(
+                    provider->ExecQueryAsync(CComBSTR(L"WQL"), CComBSTR(L"SELECT * FROM MSSmBios_RawSMBiosTables"), 0,
+                                             nullptr, sink.Get()),
+                    WBEM_S_NO_ERROR);
             else
-                EXPECT_EQ(provider->CreateInstanceEnumAsync(cls, 0, nullptr, sink), WBEM_S_NO_ERROR);
-            SysFreeString(cls);
-            SysFreeString(wql);
-            SysFreeString(text);
+                EXPECT_EQ(
+                    provider->CreateInstanceEnumAsync(CComBSTR(L"MSSmBios_RawSMBiosTables"), 0, nullptr, sink.Get()),
+                    WBEM_S_NO_ERROR);
             ASSERT_TRUE(sink->done);
             EXPECT_EQ(sink->status, WBEM_S_NO_ERROR);
             ASSERT_EQ(sink->received.size(), 1u);
-            IWbemClassObject* o = sink->received[0];
-            VARIANT v;
-            VariantInit(&v);
+            IWbemClassObject* o = sink->received[0].Get();
+            CComVariant v;
             ASSERT_EQ(o->Get(L"SmbiosMajorVersion", 0, &v, nullptr, nullptr), S_OK);
             EXPECT_EQ(V_UI1(&v), 2);
-            VariantClear(&v);
+            v.Clear();
             ASSERT_EQ(o->Get(L"Size", 0, &v, nullptr, nullptr), S_OK);
             std::vector<uint8_t> table = MachineTable();
             EXPECT_EQ(static_cast<size_t>(V_I4(&v)), table.size());
-            VariantClear(&v);
+            v.Clear();
             ASSERT_EQ(o->Get(L"SMBiosData", 0, &v, nullptr, nullptr), S_OK);
             ASSERT_EQ(V_VT(&v), VT_ARRAY | VT_UI1);
             void* data = nullptr;
             SafeArrayAccessData(V_ARRAY(&v), &data);
             EXPECT_EQ(std::memcmp(data, table.data(), table.size()), 0);
             SafeArrayUnaccessData(V_ARRAY(&v));
-            VariantClear(&v);
-            sink->Release();
         }
         // A query the provider cannot answer by itself is refused, not mis-answered.
-        auto* sink = new CollectingSink();
-        BSTR wql = SysAllocString(L"WQL"),
-             text = SysAllocString(L"select * from MSSmBios_RawSMBiosTables where Size > 3");
-        EXPECT_EQ(provider->ExecQueryAsync(wql, text, 0, nullptr, sink), WBEM_E_PROVIDER_NOT_CAPABLE);
-        SysFreeString(wql);
-        SysFreeString(text);
-        sink->Release();
-        provider->Release();
+        ComPtr<CollectingSink> sink = Make<CollectingSink>();
+        EXPECT_EQ(provider->ExecQueryAsync(CComBSTR(L"WQL"),
+                                           CComBSTR(L"select * from MSSmBios_RawSMBiosTables where Size > 3"), 0,
+                                           nullptr, sink.Get()),
+                  WBEM_E_PROVIDER_NOT_CAPABLE);
     }
 }
 
@@ -104,17 +100,12 @@ TEST_F(ProviderTest, MachinesWithoutTheGateHaveNoGateClasses) {
     qv::wbem::CimObject cls;
     EXPECT_EQ(repository_->GetClass(L"root\\WMI", L"MSSmBios_RawSMBiosTables", &cls), S_OK);
     EXPECT_EQ(repository_->GetClass(L"root\\WMI", L"vrxBIntM", &cls), WBEM_E_NOT_FOUND);
-    IWbemServices* provider = qv::test::NewProvider(L"root\\WMI");
+    ComPtr<IWbemServices> provider = qv::test::NewProvider(L"root\\WMI");
     ASSERT_NE(provider, nullptr);
-    auto* sink = new CollectingSink();
-    BSTR path = SysAllocString(L"vrxBIntM.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\""),
-         method = SysAllocString(L"vrxBIOSInt4");
-    provider->ExecMethodAsync(path, method, 0, nullptr, nullptr, sink);
+    ComPtr<CollectingSink> sink = Make<CollectingSink>();
+    provider->ExecMethodAsync(CComBSTR(L"vrxBIntM.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\""), CComBSTR(L"vrxBIOSInt4"),
+                              0, nullptr, nullptr, sink.Get());
     EXPECT_EQ(sink->status, WBEM_E_INVALID_CLASS);
-    SysFreeString(path);
-    SysFreeString(method);
-    sink->Release();
-    provider->Release();
 }
 
 // The settings-interface object exists once the firmware classes are compiled, and only where the firmware
@@ -132,15 +123,12 @@ TEST_F(ProviderTest, NativeMachinesPublishTheSettingsInterface) {
                         L"{ [key, read] string InstanceName; [read] boolean Active; };",
                         "fw.mof", *repository_, options)
                         .ok);
-        IWbemServices* provider = qv::test::NewProvider(L"root\\default");
-        auto* sink = new CollectingSink();
-        BSTR cls = SysAllocString(L"QVBIOS_BIOSSettingInterface");
-        provider->CreateInstanceEnumAsync(cls, 0, nullptr, sink);
+        ComPtr<IWbemServices> provider = qv::test::NewProvider(L"root\\default");
+        ASSERT_NE(provider, nullptr);
+        ComPtr<CollectingSink> sink = Make<CollectingSink>();
+        provider->CreateInstanceEnumAsync(CComBSTR(L"QVBIOS_BIOSSettingInterface"), 0, nullptr, sink.Get());
         EXPECT_EQ(sink->status, WBEM_S_NO_ERROR);
         EXPECT_EQ(sink->received.size(), count);
-        SysFreeString(cls);
-        sink->Release();
-        provider->Release();
     }
 }
 
@@ -148,9 +136,9 @@ TEST(InProcessProviders, TheKernelDataProviderIsListed) {
     const auto& providers = qv::wbem::InProcessProviders();
     ASSERT_EQ(providers.size(), 1u);
     EXPECT_TRUE(IsEqualGUID(*providers[0].clsid, qv::wbem::CLSID_WmiKernelDataProvider));
-    IWbemServices* services = nullptr;
-    ASSERT_EQ(providers[0].create(IID_IWbemServices, reinterpret_cast<void**>(&services)), S_OK);
-    services->Release();
+    ComPtr<IWbemServices> services;
+    ASSERT_EQ(providers[0].create(IID_IWbemServices, reinterpret_cast<void**>(services.GetAddressOf())), S_OK);
+    EXPECT_NE(services, nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // its devices, answering INT 15h, 16-bit and system-object requests, and gone when stopped.
 
 #include "machine_fixture.h"
+#include "qv_child_process.h"
 #include "qv_system_root.h"
 #include "qv_test_paths.h"
 #include "windows.h"
@@ -179,7 +180,8 @@ TEST_F(DriverTest, ObjectRequestsReachTheCallersMemory) {
     VirtualFree(list, 0, MEM_RELEASE);
 }
 
-// Writes the one-shot network boot byte through the driver; a second program reads it through its own handle.
+// Writes the one-shot network boot byte through the driver; a second program (qvt_pxe_reader) reads it through
+// its own handle and exits with it.
 TEST_F(DriverTest, StateWrittenByOneProcessIsReadByAnother) {
     uint8_t block[40] = {};
     Put32(block, 0xE845);
@@ -187,30 +189,9 @@ TEST_F(DriverTest, StateWrittenByOneProcessIsReadByAnother) {
     Put32(block + 8, 0x71);
     ASSERT_TRUE(Ioctl(0x80002058, block, 40, block, 40));
     ASSERT_EQ(block[1], 0);
-    pid_t child = fork();
-    if (child == 0) {
-        setenv("QV_READ_PXE", "1", 1);
-        execl("/proc/self/exe", "driver_process_test", "--gtest_filter=PxeReader.ReadsThroughItsOwnHandle",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0x5A);
-}
-
-TEST(PxeReader, ReadsThroughItsOwnHandle) {
-    if (std::getenv("QV_READ_PXE") == nullptr) GTEST_SKIP() << "runs as the second process of the test above";
-    HANDLE device = CreateFileW(L"\\\\.\\ZMRVextor", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
-    if (device == INVALID_HANDLE_VALUE) _exit(1);
-    uint8_t block[40] = {};
-    Put32(block, 0xE845);
-    Put32(block + 8, 0x71);
-    DWORD count = 0;
-    if (!DeviceIoControl(device, 0x80002058, block, 40, block, 40, &count, nullptr) || block[1] != 0) _exit(2);
-    _exit(block[5]);
+    pid_t reader = StartChild({BuildTree() + "/tests/qvt_pxe_reader"}, "", "");
+    ASSERT_GT(reader, 0);
+    EXPECT_EQ(WaitChild(reader, std::chrono::seconds(30)), 0x5A);
 }
 
 TEST_F(DriverTest, FlashRequestsWriteAndReadThePart) {

@@ -61,10 +61,32 @@ TEST_F(DebugOutput, LinesOfSeveralProcessesNeverInterleave) {
     EXPECT_EQ(count, kWriters * kLines);
 }
 
+// Unset or empty, QV_DEBUG_OUTPUT sends debugger output nowhere: nothing on standard error, no file where the
+// program runs. Set to "-", the same calls reach standard error (so the capture below would see a stray line).
 TEST(DebugOutputUnset, GoesNowhere) {
+    char pattern[] = "/tmp/qv-debug-unset-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path folder = pattern;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    for (const char* setting : {static_cast<const char*>(nullptr), ""}) {
+        if (setting == nullptr)
+            unsetenv("QV_DEBUG_OUTPUT");
+        else
+            setenv("QV_DEBUG_OUTPUT", setting, 1);
+        ::testing::internal::CaptureStderr();
+        OutputDebugStringA("nobody listens");
+        OutputDebugStringW(L"nobody listens");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << (setting == nullptr ? "unset" : "empty");
+        EXPECT_TRUE(std::filesystem::is_empty(folder)) << (setting == nullptr ? "unset" : "empty");
+    }
+    setenv("QV_DEBUG_OUTPUT", "-", 1);
+    ::testing::internal::CaptureStderr();
+    OutputDebugStringA("somebody listens");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "somebody listens\n");
     unsetenv("QV_DEBUG_OUTPUT");
-    OutputDebugStringA("nobody listens");  // must neither fail nor create anything
-    SUCCEED();
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "qv_temp_root.h"
 #include "shellapi.h"
 #include "windows.h"
+#include "qv_wait.h"
 
 #include <chrono>
 #include <fstream>
@@ -40,10 +41,12 @@ protected:
         CloseHandle(own_read);
         if (started) {
             DWORD code = STILL_ACTIVE;
-            for (int i = 0; i < 1000 && code == STILL_ACTIVE; ++i) {
-                GetExitCodeProcess(process.hProcess, &code);
-                if (code == STILL_ACTIVE) std::this_thread::sleep_for(10ms);
-            }
+            WaitUntil(
+                [&] {
+                    GetExitCodeProcess(process.hProcess, &code);
+                    return code != STILL_ACTIVE;
+                },
+                10s);
             if (exit_code != nullptr) *exit_code = code;
             CloseHandle(process.hProcess);
             CloseHandle(process.hThread);

@@ -2,60 +2,43 @@
 // conditions against and to enumerate properties. Names starting with "__" count as system properties.
 #pragma once
 
+#include "atlbase.h"
 #include "wbemcli.h"
 
 #include <cwctype>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class PropertyBag final : public IWbemClassObject {
 public:
-    PropertyBag& Set(const std::wstring& name, VARIANT value, CIMTYPE type) {
+    PropertyBag& Set(const std::wstring& name, CComVariant value, CIMTYPE type) {
         auto [it, added] = values_.try_emplace(Key(name));
         if (added) order_.push_back(name);
-        VariantClear(&it->second.value);
-        it->second.value = value;  // takes ownership
+        it->second.value = std::move(value);
         it->second.type = type;
         return *this;
     }
     PropertyBag& Text(const std::wstring& name, const wchar_t* text, CIMTYPE type = CIM_STRING) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(text);
-        return Set(name, v, type);
+        return Set(name, CComVariant(text), type);
     }
     PropertyBag& Number(const std::wstring& name, LONG value, CIMTYPE type = CIM_SINT32) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_I4;
-        v.lVal = value;
-        return Set(name, v, type);
+        return Set(name, CComVariant(value), type);
     }
     PropertyBag& Flag(const std::wstring& name, bool value) {
-        VARIANT v;
-        VariantInit(&v);
+        CComVariant v;
         v.vt = VT_BOOL;
         v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-        return Set(name, v, CIM_BOOLEAN);
+        return Set(name, std::move(v), CIM_BOOLEAN);
     }
     PropertyBag& Null(const std::wstring& name, CIMTYPE type) {
-        VARIANT v;
-        VariantInit(&v);
+        CComVariant v;
         v.vt = VT_NULL;
-        return Set(name, v, type);
+        return Set(name, std::move(v), type);
     }
     PropertyBag& Object(const std::wstring& name, PropertyBag* object) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_UNKNOWN;
-        object->AddRef();
-        v.punkVal = object;
-        return Set(name, v, CIM_OBJECT);
-    }
-    ~PropertyBag() {
-        for (auto& [name, entry] : values_) VariantClear(&entry.value);
+        return Set(name, CComVariant(static_cast<IUnknown*>(object)), CIM_OBJECT);
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
@@ -126,7 +109,7 @@ private:
         return key;
     }
     struct Entry {
-        VARIANT value{};
+        CComVariant value;
         CIMTYPE type = 0;
     };
     std::map<std::wstring, Entry> values_;

@@ -2,6 +2,8 @@
 // output and error into files, a changed environment, and a bounded wait for the end.
 #pragma once
 
+#include "qv_wait.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -44,17 +46,13 @@ inline pid_t StartChild(const std::vector<std::string>& args, const std::filesys
 // when it was killed at the limit. `usage`, when given, receives the child's resource use.
 inline int WaitChild(pid_t pid, std::chrono::milliseconds limit, struct rusage* usage = nullptr) {
     if (pid < 0) return -1;
-    auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     struct rusage ignored {};
     struct rusage* into = usage != nullptr ? usage : &ignored;
-    while (wait4(pid, &status, WNOHANG, into) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            wait4(pid, &status, 0, into);
-            return -2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!WaitUntil([&] { return wait4(pid, &status, WNOHANG, into) != 0; }, limit)) {
+        kill(pid, SIGKILL);
+        wait4(pid, &status, 0, into);
+        return -2;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

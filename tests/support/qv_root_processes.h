@@ -2,6 +2,8 @@
 // that start servers through COM and must see them end, or end them.
 #pragma once
 
+#include "qv_wait.h"
+
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
@@ -32,12 +34,7 @@ inline bool ProcessAlive(pid_t pid) {
 
 // Waits (bounded) until the process has ended; false when it still runs after `limit`.
 inline bool WaitProcessGone(pid_t pid, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (ProcessAlive(pid)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return WaitUntil([&] { return !ProcessAlive(pid); }, limit);
 }
 
 // Live processes other than this one whose environment names `root`; only those running `program` (a

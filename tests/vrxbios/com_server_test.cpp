@@ -9,6 +9,7 @@
 #include "qv_test_paths.h"
 #include "statreg.h"
 #include "wmi_fakes.h"
+#include "qv_wait.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -21,6 +22,9 @@
 #include <thread>
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
 
 using Clock = std::chrono::steady_clock;
 
@@ -90,10 +94,7 @@ protected:
     // Waits (bounded) until no server of this root runs; the milliseconds it took, or -1.
     long WaitForNoServer() {
         auto start = Clock::now();
-        while (!ServersOf(root_).empty()) {
-            if (Clock::now() - start > std::chrono::seconds(30)) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        if (!WaitUntil([&] { return ServersOf(root_).empty(); }, std::chrono::seconds(30))) return -1;
         return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     }
 };
@@ -145,29 +146,29 @@ TEST_F(ComServerTest, ProgIdsLeadToTheClass) {
 }
 
 TEST_F(ComServerTest, ServesAcrossProcessesAndExitsWhenIdle) {
-    IWbemServices* services = nullptr;
+    ComPtr<IWbemServices> services;
     ASSERT_EQ(CoCreateInstance(CLSID_BIOSInterface, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                               reinterpret_cast<void**>(&services)),
+                               reinterpret_cast<void**>(services.GetAddressOf())),
               S_OK);
     ASSERT_EQ(ServersOf(root_).size(), 1u);
 
     // Unsupported operations answer at once.
-    BSTR cls = SysAllocString(L"QVPROV_BIOSString");
-    IEnumWbemClassObject* enumerator = nullptr;
+    CComBSTR cls(L"QVPROV_BIOSString");
+    IEnumWbemClassObject* enumerator = nullptr;  // stays unset
     EXPECT_EQ(services->CreateInstanceEnum(cls, 0, nullptr, &enumerator), WBEM_E_NOT_SUPPORTED);
     EXPECT_EQ(services->PutClassAsync(nullptr, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
     // A served call with a null sink, and one before Initialize: WBEM_E_INVALID_PARAMETER.
     EXPECT_EQ(services->CreateInstanceEnumAsync(cls, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
-    auto* sink = new FakeSink();
-    EXPECT_EQ(services->CreateInstanceEnumAsync(cls, 0, nullptr, sink), WBEM_E_INVALID_PARAMETER);
+    ComPtr<FakeSink> sink = Make<FakeSink>();
+    EXPECT_EQ(services->CreateInstanceEnumAsync(cls, 0, nullptr, sink.Get()), WBEM_E_INVALID_PARAMETER);
     EXPECT_EQ(sink->statuses, std::vector<HRESULT>{WBEM_E_INVALID_PARAMETER});
 
     // Initialize reports to the init sink in this process. The event source's registration fails (the
     // namespace has no schema here), which changes nothing but a trace line.
-    IWbemProviderInit* init = nullptr;
-    ASSERT_EQ(services->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init)), S_OK);
-    auto* init_sink = new FakeInitSink();
-    EXPECT_EQ(init->Initialize(nullptr, 0, nullptr, nullptr, nullptr, nullptr, init_sink), WBEM_S_NO_ERROR);
+    ComPtr<IWbemProviderInit> init;
+    ASSERT_EQ(services.As(&init), S_OK);
+    ComPtr<FakeInitSink> init_sink = Make<FakeInitSink>();
+    EXPECT_EQ(init->Initialize(nullptr, 0, nullptr, nullptr, nullptr, nullptr, init_sink.Get()), WBEM_S_NO_ERROR);
     EXPECT_EQ(init_sink->statuses, std::vector<LONG>{WBEM_S_INITIALIZED});
     std::ifstream debug(root_ / "debug.txt");
     std::string traced((std::istreambuf_iterator<char>(debug)), std::istreambuf_iterator<char>());
@@ -175,20 +176,18 @@ TEST_F(ComServerTest, ServesAcrossProcessesAndExitsWhenIdle) {
                           "root\\QV\\InstrumentedBIOS (0x8004100E)\n"),
               std::string::npos)
         << traced;
-    init->Release();
-    SysFreeString(cls);
+    init.Reset();
 
     pid_t server = ServersOf(root_).at(0);
     auto released = Clock::now();
-    services->Release();
+    services.Reset();
     long took = WaitForNoServer();
     EXPECT_GE(took, 0);
     std::printf(
         "vrxBIOS %d exited %ld ms after the last release\n", server,
         static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count()));
     EXPECT_FALSE(Alive(server));
-    sink->Release();
-    init_sink->Release();
+    EXPECT_EQ(enumerator, nullptr);
 }
 
 }  // namespace

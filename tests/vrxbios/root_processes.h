@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qv_root_processes.h"
+#include "qv_wait.h"
 
 #include <signal.h>
 
@@ -16,12 +17,13 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) { return Rea
 
 // Waits (bounded) for every process of the root to end; kills and returns those that did not.
 inline std::vector<pid_t> AwaitRootProcessesGone(const std::filesystem::path& root, std::chrono::seconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    std::vector<pid_t> left = RootProcesses(root);
-    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        left = RootProcesses(root);
-    }
+    std::vector<pid_t> left;
+    WaitUntil(
+        [&] {
+            left = RootProcesses(root);
+            return left.empty();
+        },
+        limit);
     for (pid_t pid : left) kill(pid, SIGKILL);
     return left;
 }

@@ -7,6 +7,7 @@
 #include "resource.h"
 #include "qv_temp_root.h"
 #include "wmi_fakes.h"
+#include "qv_wait.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,19 +17,22 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
+
 using Clock = std::chrono::steady_clock;
 
 // Waits (bounded) for WM_QUIT in this thread's queue; the milliseconds it took, or -1.
 long WaitForQuit(DWORD limit_ms) {
     auto start = Clock::now();
-    while (Clock::now() - start < std::chrono::milliseconds(limit_ms)) {
+    auto quit = [] {
         MSG msg;
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_QUIT)
-            return static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-        Sleep(1);
-    }
-    return -1;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            if (msg.message == WM_QUIT) return true;
+        return false;
+    };
+    if (!WaitUntil(quit, std::chrono::milliseconds(limit_ms))) return -1;
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 TEST(ServerModuleTest, QuitsAboutFiftyMillisecondsAfterTheLastUnlock) {
@@ -75,31 +79,34 @@ TEST(ServerModuleTest, ALockWithinTheIdleWindowKeepsTheServer) {
 }
 
 TEST(ClassFactoryTest, CreatesProviderObjectsAndHoldsServerLocks) {
-    auto* factory = new BIOSInterfaceClassFactory();
+    ComPtr<BIOSInterfaceClassFactory> factory = Make<BIOSInterfaceClassFactory>();
     LONG base = TheServerModule().LockCount();
-    void* object = nullptr;
-    FakeSink* outer = new FakeSink();
-    EXPECT_EQ(factory->CreateInstance(outer, IID_IWbemServices, &object), CLASS_E_NOAGGREGATION);
+    ComPtr<IWbemServices> object;
+    EXPECT_EQ(factory->CreateInstance(Make<FakeSink>().Get(), IID_IWbemServices,
+                                      reinterpret_cast<void**>(object.GetAddressOf())),
+              CLASS_E_NOAGGREGATION);
     EXPECT_EQ(object, nullptr);
-    outer->Release();
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IWbemObjectSink, &object), E_NOINTERFACE);
+    ComPtr<IWbemObjectSink> sink;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IWbemObjectSink, reinterpret_cast<void**>(sink.GetAddressOf())),
+              E_NOINTERFACE);
     EXPECT_EQ(TheServerModule().LockCount(), base);
 
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IWbemServices, &object), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IWbemServices, reinterpret_cast<void**>(object.GetAddressOf())),
+              S_OK);
     EXPECT_EQ(TheServerModule().LockCount(), base + 1);
-    void* second = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IWbemProviderInit, &second), S_OK);
+    ComPtr<IWbemProviderInit> second;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IWbemProviderInit, reinterpret_cast<void**>(second.GetAddressOf())),
+              S_OK);
     EXPECT_NE(second, nullptr);
     EXPECT_EQ(TheServerModule().LockCount(), base + 2);
-    static_cast<IUnknown*>(second)->Release();
-    static_cast<IUnknown*>(object)->Release();
+    second.Reset();
+    object.Reset();
     EXPECT_EQ(TheServerModule().LockCount(), base);
 
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(TheServerModule().LockCount(), base + 1);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     EXPECT_EQ(TheServerModule().LockCount(), base);
-    factory->Release();
 }
 
 // Without its settings library (this test program carries none) the provider starts, stays not ready and
@@ -109,7 +116,9 @@ class BIOSInterfaceTest : public TempRootTest {};
 TEST_F(BIOSInterfaceTest, ServesItsClassesWithoutTheLibrary) {
     std::filesystem::path trace = root_ / "debug-output.txt";
     setenv("QV_DEBUG_OUTPUT", trace.c_str(), 1);
-    BIOSInterface* provider = BIOSInterface::Create();
+    ComPtr<IWbemServices> s;
+    s.Attach(BIOSInterface::Create());
+    auto* provider = static_cast<BIOSInterface*>(s.Get());
     EXPECT_FALSE(provider->IsReady());
     // This program has no version resource: the trace lines print all the same.
     std::ifstream lines(trace);
@@ -117,34 +126,24 @@ TEST_F(BIOSInterfaceTest, ServesItsClassesWithoutTheLibrary) {
     EXPECT_NE(text.find("Initializing (null)....\n  Version: (null)\n  Build:   (null)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  Failed to initialize zmrmc...\n"), std::string::npos) << text;
     unsetenv("QV_DEBUG_OUTPUT");
-    auto* services = new FakeServices();
+    ComPtr<FakeServices> services = Make<FakeServices>();
     services->AddClass(L"QVPROV_BIOSString");
     services->AddClass(L"QVPROV_BIOSSettingInterface")->AddMethod(L"SetBIOSSetting", new FakeObject(L"__PARAMETERS"));
-    auto* init = new FakeInitSink();
-    auto* sink = new FakeSink();
-    IWbemServices* s = provider;
-    static_cast<IWbemProviderInit*>(provider)->Initialize(nullptr, 0, nullptr, nullptr, services, nullptr, init);
+    ComPtr<FakeInitSink> init = Make<FakeInitSink>();
+    ComPtr<FakeSink> sink = Make<FakeSink>();
+    static_cast<IWbemProviderInit*>(provider)->Initialize(nullptr, 0, nullptr, nullptr, services.Get(), nullptr,
+                                                          init.Get());
     EXPECT_EQ(init->statuses, std::vector<LONG>{WBEM_S_INITIALIZED});
 
-    BSTR cls = SysAllocString(L"qvprov_biosstring");
-    EXPECT_EQ(s->CreateInstanceEnumAsync(cls, 0, nullptr, sink), WBEM_S_NO_ERROR);
-    SysFreeString(cls);
-    BSTR path = SysAllocString(L"QVPROV_BIOSString.InstanceName=\"x\"");
-    EXPECT_EQ(s->GetObjectAsync(path, 0, nullptr, sink), WBEM_E_NOT_FOUND);
-    SysFreeString(path);
-    path = SysAllocString(L"QVPROV_BIOSSettingInterface.InstanceName=\"x\"");
-    BSTR method = SysAllocString(L"SetBIOSSetting");
-    EXPECT_EQ(s->ExecMethodAsync(path, method, 0, nullptr, nullptr, sink), WBEM_S_NO_ERROR);
-    SysFreeString(method);
-    SysFreeString(path);
+    EXPECT_EQ(s->CreateInstanceEnumAsync(CComBSTR(L"qvprov_biosstring"), 0, nullptr, sink.Get()), WBEM_S_NO_ERROR);
+    EXPECT_EQ(s->GetObjectAsync(CComBSTR(L"QVPROV_BIOSString.InstanceName=\"x\""), 0, nullptr, sink.Get()),
+              WBEM_E_NOT_FOUND);
+    EXPECT_EQ(s->ExecMethodAsync(CComBSTR(L"QVPROV_BIOSSettingInterface.InstanceName=\"x\""),
+                                 CComBSTR(L"SetBIOSSetting"), 0, nullptr, nullptr, sink.Get()),
+              WBEM_S_NO_ERROR);
     ASSERT_EQ(sink->objects.size(), 1u);
     EXPECT_EQ(sink->Object(0)->Number(L"Return"), 1);
     EXPECT_EQ(sink->statuses, (std::vector<HRESULT>{WBEM_S_NO_ERROR, WBEM_E_NOT_FOUND, WBEM_S_NO_ERROR}));
-
-    s->Release();
-    sink->Release();
-    init->Release();
-    services->Release();
 }
 
 TEST(HiddenWindowTest, TitledAndNeverShown) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ServerRegistration.h"
+#include "atlbase.h"
 #include "objbase.h"
 #include "qv_child_process.h"
 #include "qv_root_processes.h"
@@ -13,6 +14,8 @@
 #include "qv_test_paths.h"
 #include "wbemcli.h"
 #include "winreg.h"
+#include "wrl/client.h"
+#include "wrl/implements.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -106,16 +109,14 @@ protected:
     }
 
     // The service's IWbemServices of root\QV\InstrumentedBIOS, through the in-process locator.
-    IWbemServices* Connect() {
-        IWbemLocator* locator = nullptr;
+    Microsoft::WRL::ComPtr<IWbemServices> Connect() {
+        Microsoft::WRL::ComPtr<IWbemLocator> locator;
         if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                    reinterpret_cast<void**>(&locator))))
+                                    reinterpret_cast<void**>(locator.GetAddressOf()))))
             return nullptr;
-        IWbemServices* services = nullptr;
-        BSTR ns = SysAllocString(L"root\\QV\\InstrumentedBIOS");
-        locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
-        SysFreeString(ns);
-        locator->Release();
+        Microsoft::WRL::ComPtr<IWbemServices> services;
+        locator->ConnectServer(CComBSTR(L"root\\QV\\InstrumentedBIOS"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                               services.GetAddressOf());
         return services;
     }
 };
@@ -128,17 +129,15 @@ inline size_t CountOf(const std::string& text, const std::string& piece) {
 }
 
 // A response sink in the test process: the objects and the final statuses it received. Calls arrive on the
-// COM runtime's threads. Reference counted: made with new, let go with Release.
+// COM runtime's threads. Reference counted: made with Make, held by a ComPtr.
 class RecordingSink final : public qv::com::Object<IWbemObjectSink> {
 public:
     STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
         std::lock_guard lock(mutex_);
         for (LONG i = 0; i < count; ++i) {
-            VARIANT cls;
-            VariantInit(&cls);
+            CComVariant cls;
             objects[i]->Get(L"__CLASS", 0, &cls, nullptr, nullptr);
             classes_.push_back(cls.vt == VT_BSTR ? cls.bstrVal : L"");
-            VariantClear(&cls);
         }
         return S_OK;
     }

@@ -7,6 +7,7 @@
 
 #include "BIOSInterface.h"
 #include "service_road_fixture.h"
+#include "qv_wait.h"
 
 #include <nlohmann/json.hpp>
 
@@ -47,7 +48,8 @@ std::vector<std::string> Names(const std::string& json) {
     return names;
 }
 
-BSTR B(const wchar_t* text) { return SysAllocString(text); }
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
 
 // The service routes every class name variant to vrxBIOS, which dispatches without regard to case; a class it
 // does not serve, put and delete are refused.
@@ -104,40 +106,40 @@ TEST_F(ServiceRoadTest, TheProviderTheServiceStartedAnswersEveryCall) {
     ASSERT_EQ(Wmi({"enum", "QVPROV_BIOSString"}).code, 0);
     const std::vector<pid_t> started = VrxBiosProcesses();
     ASSERT_EQ(started.size(), 1u);
-    IWbemServices* provider = nullptr;
+    ComPtr<IWbemServices> provider;
     ASSERT_EQ(CoCreateInstance(CLSID_BIOSInterface, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemServices,
-                               reinterpret_cast<void**>(&provider)),
+                               reinterpret_cast<void**>(provider.GetAddressOf())),
               S_OK);
     EXPECT_EQ(VrxBiosProcesses(), started) << "the running server made the object";
-    IWbemServices* ns = Connect();
+    ComPtr<IWbemServices> ns = Connect();
     ASSERT_NE(ns, nullptr);
 
     // Unsupported operations answer at once, without a trace and without touching a sink.
-    BSTR cls = B(L"QVPROV_BIOSString"), wql = B(L"WQL"), query = B(L"SELECT * FROM QVPROV_BIOSString");
-    BSTR path = B(L"QVPROV_BIOSString.InstanceName=\"none\""), method = B(L"SetBIOSSetting");
-    IWbemServices* opened = nullptr;
+    CComBSTR cls(L"QVPROV_BIOSString"), wql(L"WQL"), query(L"SELECT * FROM QVPROV_BIOSString");
+    CComBSTR path(L"QVPROV_BIOSString.InstanceName=\"none\""), method(L"SetBIOSSetting");
+    IWbemServices* opened = nullptr;  // the out parameters stay unset
     IWbemObjectSink* handler = nullptr;
     IWbemClassObject* object = nullptr;
     IEnumWbemClassObject* enumerator = nullptr;
-    auto* untouched = new RecordingSink();
+    ComPtr<RecordingSink> untouched = Make<RecordingSink>();
     std::pair<const char*, std::function<HRESULT()>> unsupported[] = {
         {"OpenNamespace", [&] { return provider->OpenNamespace(cls, 0, nullptr, &opened, nullptr); }},
-        {"CancelAsyncCall", [&] { return provider->CancelAsyncCall(untouched); }},
+        {"CancelAsyncCall", [&] { return provider->CancelAsyncCall(untouched.Get()); }},
         {"QueryObjectSink", [&] { return provider->QueryObjectSink(0, &handler); }},
         {"GetObject", [&] { return provider->GetObject(path, 0, nullptr, &object, nullptr); }},
         {"PutClass", [&] { return provider->PutClass(nullptr, 0, nullptr, nullptr); }},
-        {"PutClassAsync", [&] { return provider->PutClassAsync(nullptr, 0, nullptr, untouched); }},
+        {"PutClassAsync", [&] { return provider->PutClassAsync(nullptr, 0, nullptr, untouched.Get()); }},
         {"DeleteClass", [&] { return provider->DeleteClass(cls, 0, nullptr, nullptr); }},
-        {"DeleteClassAsync", [&] { return provider->DeleteClassAsync(cls, 0, nullptr, untouched); }},
+        {"DeleteClassAsync", [&] { return provider->DeleteClassAsync(cls, 0, nullptr, untouched.Get()); }},
         {"CreateClassEnum", [&] { return provider->CreateClassEnum(cls, 0, nullptr, &enumerator); }},
-        {"CreateClassEnumAsync", [&] { return provider->CreateClassEnumAsync(cls, 0, nullptr, untouched); }},
+        {"CreateClassEnumAsync", [&] { return provider->CreateClassEnumAsync(cls, 0, nullptr, untouched.Get()); }},
         {"PutInstance", [&] { return provider->PutInstance(nullptr, 0, nullptr, nullptr); }},
         {"DeleteInstance", [&] { return provider->DeleteInstance(path, 0, nullptr, nullptr); }},
         {"CreateInstanceEnum", [&] { return provider->CreateInstanceEnum(cls, 0, nullptr, &enumerator); }},
         {"ExecQuery", [&] { return provider->ExecQuery(wql, query, 0, nullptr, &enumerator); }},
         {"ExecNotificationQuery", [&] { return provider->ExecNotificationQuery(wql, query, 0, nullptr, &enumerator); }},
         {"ExecNotificationQueryAsync",
-         [&] { return provider->ExecNotificationQueryAsync(wql, query, 0, nullptr, untouched); }},
+         [&] { return provider->ExecNotificationQueryAsync(wql, query, 0, nullptr, untouched.Get()); }},
         {"ExecMethod", [&] { return provider->ExecMethod(path, method, 0, nullptr, nullptr, &object, nullptr); }},
     };
     size_t traced = CountOf(DebugText(), " exception ");
@@ -145,27 +147,30 @@ TEST_F(ServiceRoadTest, TheProviderTheServiceStartedAnswersEveryCall) {
     EXPECT_EQ(CountOf(DebugText(), " exception "), traced);
     EXPECT_TRUE(untouched->Statuses().empty());
     EXPECT_TRUE(untouched->Classes().empty());
-    untouched->Release();
+    EXPECT_EQ(opened, nullptr);
+    EXPECT_EQ(handler, nullptr);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(enumerator, nullptr);
 
     // Initialize with the service's namespace: the event source registers here too.
-    IWbemProviderInit* init = nullptr;
-    ASSERT_EQ(provider->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init)), S_OK);
-    auto* init_sink = new RecordingInitSink();
-    wchar_t ns_name[] = L"root\\QV\\InstrumentedBIOS";
-    EXPECT_EQ(init->Initialize(nullptr, 0, ns_name, nullptr, ns, nullptr, init_sink), WBEM_S_NO_ERROR);
-    EXPECT_EQ(init_sink->Statuses(), std::vector<LONG>{WBEM_S_INITIALIZED});
-    EXPECT_EQ(CountOf(DebugText(), kRegistered), 2u) << "the service's object and this one";
-    init->Release();
-    init_sink->Release();
+    {
+        ComPtr<IWbemProviderInit> init;
+        ASSERT_EQ(provider.As(&init), S_OK);
+        ComPtr<RecordingInitSink> init_sink = Make<RecordingInitSink>();
+        wchar_t ns_name[] = L"root\\QV\\InstrumentedBIOS";
+        EXPECT_EQ(init->Initialize(nullptr, 0, ns_name, nullptr, ns.Get(), nullptr, init_sink.Get()), WBEM_S_NO_ERROR);
+        EXPECT_EQ(init_sink->Statuses(), std::vector<LONG>{WBEM_S_INITIALIZED});
+        EXPECT_EQ(CountOf(DebugText(), kRegistered), 2u) << "the service's object and this one";
+    }
 
     // A served call without a sink is invalid; no handler runs (the only throws are the frame's).
-    IWbemClassObject* string_class = nullptr;
-    ASSERT_EQ(ns->GetObject(cls, 0, nullptr, &string_class, nullptr), S_OK);
-    IWbemClassObject* instance = nullptr;
-    ASSERT_EQ(string_class->SpawnInstance(0, &instance), S_OK);
+    ComPtr<IWbemClassObject> string_class;
+    ASSERT_EQ(ns->GetObject(cls, 0, nullptr, string_class.GetAddressOf(), nullptr), S_OK);
+    ComPtr<IWbemClassObject> instance;
+    ASSERT_EQ(string_class->SpawnInstance(0, instance.GetAddressOf()), S_OK);
     std::pair<const char*, std::function<HRESULT()>> sinkless[] = {
         {"GetObjectAsync", [&] { return provider->GetObjectAsync(path, 0, nullptr, nullptr); }},
-        {"PutInstanceAsync", [&] { return provider->PutInstanceAsync(instance, 0, nullptr, nullptr); }},
+        {"PutInstanceAsync", [&] { return provider->PutInstanceAsync(instance.Get(), 0, nullptr, nullptr); }},
         {"DeleteInstanceAsync", [&] { return provider->DeleteInstanceAsync(path, 0, nullptr, nullptr); }},
         {"CreateInstanceEnumAsync", [&] { return provider->CreateInstanceEnumAsync(cls, 0, nullptr, nullptr); }},
         {"ExecQueryAsync", [&] { return provider->ExecQueryAsync(wql, query, 0, nullptr, nullptr); }},
@@ -181,19 +186,19 @@ TEST_F(ServiceRoadTest, TheProviderTheServiceStartedAnswersEveryCall) {
 
     // Put and delete are refused for the provider's classes; any other class is not the provider's.
     instance->Put(L"InstanceName", 0, nullptr, 0);
-    IWbemClassObject* unserved_class = nullptr;
-    BSTR unserved = B(L"QVTEST_Unserved");
-    ASSERT_EQ(ns->GetObject(unserved, 0, nullptr, &unserved_class, nullptr), S_OK);
-    IWbemClassObject* unserved_instance = nullptr;
-    ASSERT_EQ(unserved_class->SpawnInstance(0, &unserved_instance), S_OK);
-    BSTR unserved_path = B(L"QVTEST_Unserved.InstanceName=\"x\"");
+    ComPtr<IWbemClassObject> unserved_class;
+    CComBSTR unserved(L"QVTEST_Unserved");
+    ASSERT_EQ(ns->GetObject(unserved, 0, nullptr, unserved_class.GetAddressOf(), nullptr), S_OK);
+    ComPtr<IWbemClassObject> unserved_instance;
+    ASSERT_EQ(unserved_class->SpawnInstance(0, unserved_instance.GetAddressOf()), S_OK);
+    CComBSTR unserved_path(L"QVTEST_Unserved.InstanceName=\"x\"");
     std::tuple<const char*, std::function<HRESULT(IWbemObjectSink*)>, HRESULT> served[] = {
-        {"put", [&](IWbemObjectSink* s) { return provider->PutInstanceAsync(instance, 0, nullptr, s); },
+        {"put", [&](IWbemObjectSink* s) { return provider->PutInstanceAsync(instance.Get(), 0, nullptr, s); },
          WBEM_E_NOT_SUPPORTED},
         {"delete", [&](IWbemObjectSink* s) { return provider->DeleteInstanceAsync(path, 0, nullptr, s); },
          WBEM_E_NOT_SUPPORTED},
         {"put other class",
-         [&](IWbemObjectSink* s) { return provider->PutInstanceAsync(unserved_instance, 0, nullptr, s); },
+         [&](IWbemObjectSink* s) { return provider->PutInstanceAsync(unserved_instance.Get(), 0, nullptr, s); },
          WBEM_E_INVALID_CLASS},
         {"delete other class",
          [&](IWbemObjectSink* s) { return provider->DeleteInstanceAsync(unserved_path, 0, nullptr, s); },
@@ -205,73 +210,62 @@ TEST_F(ServiceRoadTest, TheProviderTheServiceStartedAnswersEveryCall) {
          WBEM_E_INVALID_CLASS},
     };
     for (auto& [name, call, expected] : served) {
-        auto* sink = new RecordingSink();
-        EXPECT_EQ(call(sink), expected) << name;
+        ComPtr<RecordingSink> sink = Make<RecordingSink>();
+        EXPECT_EQ(call(sink.Get()), expected) << name;
         EXPECT_EQ(sink->Statuses(), std::vector<HRESULT>{expected}) << name;
         EXPECT_TRUE(sink->Classes().empty()) << name;
-        sink->Release();
     }
 
     // A query names its class in any case and its condition is not applied: it lists what the enumeration
     // lists. A query ending in "from" fails with E_UNEXPECTED.
-    auto* listed = new RecordingSink();
-    BSTR integer = B(L"QVPROV_BIOSInteger");
-    EXPECT_EQ(provider->CreateInstanceEnumAsync(integer, 0, nullptr, listed), WBEM_S_NO_ERROR);
-    auto* queried = new RecordingSink();
-    BSTR where = B(L"select Name from qvprov_biosinteger where Name = 'no such setting'");
-    EXPECT_EQ(provider->ExecQueryAsync(wql, where, 0, nullptr, queried), WBEM_S_NO_ERROR);
+    ComPtr<RecordingSink> listed = Make<RecordingSink>();
+    EXPECT_EQ(provider->CreateInstanceEnumAsync(CComBSTR(L"QVPROV_BIOSInteger"), 0, nullptr, listed.Get()),
+              WBEM_S_NO_ERROR);
+    ComPtr<RecordingSink> queried = Make<RecordingSink>();
+    CComBSTR where(L"select Name from qvprov_biosinteger where Name = 'no such setting'");
+    EXPECT_EQ(provider->ExecQueryAsync(wql, where, 0, nullptr, queried.Get()), WBEM_S_NO_ERROR);
     EXPECT_EQ(queried->Classes(), listed->Classes());
     EXPECT_EQ(queried->Statuses(), std::vector<HRESULT>{WBEM_S_NO_ERROR});
-    auto* cut = new RecordingSink();
-    BSTR ends_with_from = B(L"select * from");
-    EXPECT_EQ(provider->ExecQueryAsync(wql, ends_with_from, 0, nullptr, cut), E_UNEXPECTED);
+    ComPtr<RecordingSink> cut = Make<RecordingSink>();
+    EXPECT_EQ(provider->ExecQueryAsync(wql, CComBSTR(L"select * from"), 0, nullptr, cut.Get()), E_UNEXPECTED);
     EXPECT_EQ(cut->Statuses(), std::vector<HRESULT>{E_UNEXPECTED});
 
     // A method the class does not have fails with what GetMethod says about it; no handler runs.
-    IWbemClassObject* no_signature = nullptr;
-    HRESULT missing = string_class->GetMethod(L"SetBIOSSetting", 0, nullptr, &no_signature);
+    ComPtr<IWbemClassObject> no_signature;
+    HRESULT missing = string_class->GetMethod(L"SetBIOSSetting", 0, nullptr, no_signature.GetAddressOf());
     ASSERT_TRUE(FAILED(missing));
-    auto* no_method = new RecordingSink();
-    EXPECT_EQ(provider->ExecMethodAsync(path, method, 0, nullptr, nullptr, no_method), missing);
+    ComPtr<RecordingSink> no_method = Make<RecordingSink>();
+    EXPECT_EQ(provider->ExecMethodAsync(path, method, 0, nullptr, nullptr, no_method.Get()), missing);
     EXPECT_EQ(no_method->Statuses(), std::vector<HRESULT>{missing});
     EXPECT_TRUE(no_method->Classes().empty());
     EXPECT_EQ(VrxBiosProcesses(), started);
-
-    for (RecordingSink* s : {listed, queried, cut, no_method}) s->Release();
-    for (BSTR b : {cls, wql, query, path, method, unserved, unserved_path, integer, where, ends_with_from})
-        SysFreeString(b);
-    for (IUnknown* o :
-         std::initializer_list<IUnknown*>{unserved_instance, unserved_class, instance, string_class, ns, provider})
-        o->Release();
 }
 
 // An enumeration's instances reach a client in another process one by one, each while the handler is still
 // running (it waits for the client's acknowledgement), and then the handler's failure arrives.
 TEST_F(ServiceRoadTest, InstancesStreamToTheClientThenTheFailureFollows) {
-    IWbemServices* ns = Connect();
+    ComPtr<IWbemServices> ns = Connect();
     ASSERT_NE(ns, nullptr);
-    BSTR cls = B(L"QVTEST_Streaming");
-    IEnumWbemClassObject* enumerator = nullptr;
-    ASSERT_EQ(ns->CreateInstanceEnum(cls, WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator), S_OK);
+    ComPtr<IEnumWbemClassObject> enumerator;
+    ASSERT_EQ(ns->CreateInstanceEnum(CComBSTR(L"QVTEST_Streaming"), WBEM_FLAG_FORWARD_ONLY, nullptr,
+                                     enumerator.GetAddressOf()),
+              S_OK);
     for (LONG index = 1; index <= 3; ++index) {
-        IWbemClassObject* object = nullptr;
+        ComPtr<IWbemClassObject> object;
         ULONG got = 0;
-        ASSERT_EQ(enumerator->Next(30000, 1, &object, &got), S_OK) << index;
+        ASSERT_EQ(enumerator->Next(30000, 1, object.GetAddressOf(), &got), S_OK) << index;
         ASSERT_EQ(got, 1u);
-        VARIANT value;
-        VariantInit(&value);
+        CComVariant value;
         object->Get(L"Index", 0, &value, nullptr, nullptr);
         EXPECT_EQ(value.lVal, index);
-        object->Release();
         std::ofstream(root_ / ("stream-ack-" + std::to_string(index))) << "seen\n";
     }
-    IWbemClassObject* none = nullptr;
+    ComPtr<IWbemClassObject> none;
     ULONG got = 0;
-    EXPECT_EQ(enumerator->Next(30000, 1, &none, &got), WBEM_E_CRITICAL_ERROR);
+    EXPECT_EQ(enumerator->Next(30000, 1, none.GetAddressOf(), &got), WBEM_E_CRITICAL_ERROR);
     EXPECT_EQ(got, 0u);
-    enumerator->Release();
-    SysFreeString(cls);
-    ns->Release();
+    enumerator.Reset();
+    ns.Reset();
     EXPECT_NE(ServerDebugText().find("Throwing HRESULT exception test_server.cpp:"), std::string::npos);
     EXPECT_EQ(CaughtInFrame(ServerDebugText(), WBEM_E_CRITICAL_ERROR), 1u) << ServerDebugText();
 
@@ -302,13 +296,16 @@ TEST_F(ServiceRoadTest, AnEventReachesAConsumerInAnotherProcessOnlyWhenOneListen
          "SELECT * FROM QV_BIOSConfigurationEvent WHERE Description = 'hello'", "--count", "1", "--timeout", "60"},
         "watch");
     // Fire until the subscription is in place (the provider then finds a sink); those events do not match.
-    bool heard = false;
-    for (auto deadline = Clock::now() + 30s; !heard && Clock::now() < deadline;) {
-        ProgramResult fired = Wmi({"--format", "json", "call", "QVTEST_Events", "Fire", "Message=probe"});
-        ASSERT_EQ(fired.code, 0) << fired.err;
-        heard = nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
-        if (!heard) std::this_thread::sleep_for(50ms);
-    }
+    bool fired_ok = true;
+    bool heard = WaitUntil(
+        [&] {
+            ProgramResult fired = Wmi({"--format", "json", "call", "QVTEST_Events", "Fire", "Message=probe"});
+            fired_ok = fired.code == 0;
+            EXPECT_EQ(fired.code, 0) << fired.err;
+            return !fired_ok || nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
+        },
+        30s);
+    ASSERT_TRUE(fired_ok);
     ASSERT_TRUE(heard);
     ASSERT_EQ(Wmi({"call", "QVTEST_Events", "Fire", "Message=hello"}).code, 0);
     ProgramResult watched = Finish(watcher, "watch");
@@ -328,11 +325,9 @@ TEST_F(ServiceRoadTest, ProviderExitsShortlyAfterTheServiceReleasesIt) {
     ASSERT_EQ(Wmi({"enum", "QVPROV_BIOSString"}).code, 0);
     std::vector<pid_t> servers = VrxBiosProcesses();
     ASSERT_EQ(servers.size(), 1u);
-    auto deadline = Clock::now() + 30s;
-    while (DebugText().find(kUnregistered) == std::string::npos && Clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
+    bool unregistered = WaitUntil([&] { return DebugText().find(kUnregistered) != std::string::npos; }, 30s);
     auto released = Clock::now();
-    ASSERT_NE(DebugText().find(kUnregistered), std::string::npos) << DebugText();
+    ASSERT_TRUE(unregistered) << DebugText();
     ASSERT_TRUE(WaitProcessGone(servers[0], 10s));
     long took = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count());

@@ -11,10 +11,14 @@
 #include "ServerModule.h"
 #include "WMIException.h"
 #include "WMIProvider.h"
+#include "atlbase.h"
 #include "afxwin.h"
 #include "objbase.h"
 #include "ole2.h"
 #include "qv_com_object.h"
+#include "wrl/client.h"
+#include "wrl/implements.h"
+#include "qv_wait.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -37,11 +41,7 @@ void WaitForAck(int index) {
     const char* root = std::getenv("QV_SYSTEM_ROOT");
     if (root == nullptr) WMI_THROW(WBEM_E_TIMED_OUT);
     std::filesystem::path ack = std::filesystem::path(root) / ("stream-ack-" + std::to_string(index));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!std::filesystem::exists(ack)) {
-        if (std::chrono::steady_clock::now() > deadline) WMI_THROW(WBEM_E_TIMED_OUT);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    if (!WaitUntil([&] { return std::filesystem::exists(ack); }, std::chrono::seconds(20))) WMI_THROW(WBEM_E_TIMED_OUT);
 }
 
 class TestServerProvider : public WMIProvider {
@@ -73,7 +73,7 @@ private:
 
     // The firing order of the settings methods: HasSink first, and nothing is built without a consumer.
     void Fire(WMIMethodCall& call) {
-        VARIANT message = call.GetInParam(L"Message");
+        CComVariant message = call.GetInParam(L"Message");
         WMIEventSource& events = EventSource();
         LONG result = 1;
         if (!events.HasSink()) {
@@ -90,7 +90,6 @@ private:
             events.Fire(event);
             result = 0;
         }
-        VariantClear(&message);
         call.PutOutParam(L"ReturnValue", result);
         call.IndicateOut();
     }
@@ -102,10 +101,9 @@ public:
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        IWbemServices* created = new TestServerProvider();
-        HRESULT hr = created->QueryInterface(iid, object);
-        created->Release();
-        return hr;
+        Microsoft::WRL::ComPtr<IWbemServices> created;
+        created.Attach(new TestServerProvider());
+        return created.CopyTo(iid, object);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock)
@@ -131,14 +129,15 @@ public:
                                         nullptr)))
             return FALSE;
         TheServerModule().StartMonitor();
-        factory_ = new TestServerFactory();
-        CoRegisterClassObject(CLSID_QvtProviderServer, factory_, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+        factory_ = Microsoft::WRL::Make<TestServerFactory>();
+        CoRegisterClassObject(CLSID_QvtProviderServer, factory_.Get(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                              &cookie_);
         m_pMainWnd = CreateHiddenMainWindow(m_hInstance);
         return TRUE;
     }
     int ExitInstance() override {
         if (cookie_ != 0) CoRevokeClassObject(cookie_);
-        if (factory_ != nullptr) factory_->Release();
+        factory_.Reset();
         if (m_pMainWnd != nullptr) DestroyWindow(m_pMainWnd);
         TheServerModule().Term();
         CoUninitialize();
@@ -146,7 +145,7 @@ public:
     }
 
 private:
-    IClassFactory* factory_ = nullptr;
+    Microsoft::WRL::ComPtr<IClassFactory> factory_;
     DWORD cookie_ = 0;
 };
 

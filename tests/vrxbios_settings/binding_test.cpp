@@ -3,6 +3,7 @@
 #include "LibraryBinding.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
+#include "qv_wait.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -168,9 +169,7 @@ TEST_F(RealLibraryTest, BindsInitialisesAndReadsThenLetsGo) {
         EXPECT_EQ(binding.Release(), 0);
         EXPECT_FALSE(DriversOf(root_).empty()) << "the library started its driver";
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!DriversOf(root_).empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WaitUntil([&] { return DriversOf(root_).empty(); }, std::chrono::seconds(20));
     std::vector<pid_t> left = DriversOf(root_);
     EXPECT_TRUE(left.empty()) << "the driver outlived the library";
     for (pid_t pid : left) kill(pid, SIGKILL);

@@ -12,6 +12,9 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
+
 // The scripted library: a string table, records, and counters of reads and releases.
 struct ScriptedLibrary {
     std::vector<std::string> strings;
@@ -22,12 +25,13 @@ struct ScriptedLibrary {
     std::deque<std::string> texts;          // value buffers of strings and prerequisite buffers
     int reads = 0;
     int releases = 0;
+    bool read_fails = false;
     int admin_set = 0;
     int power_on_set = 0;
 };
 ScriptedLibrary* script = nullptr;
 
-int ReadFromSystem(const char*) { return ++script->reads, 1; }
+int ReadFromSystem(const char*) { return ++script->reads, script->read_fails ? 0 : 1; }
 int Release() { return ++script->releases, 0; }
 int EnumCount() { return static_cast<int>(script->records.size()); }
 SRI* EnumGetAt(int i) { return i >= 0 && i < EnumCount() ? &script->records[static_cast<size_t>(i)] : nullptr; }
@@ -75,8 +79,6 @@ protected:
     void TearDown() override {
         // Every read of the records was given back, whatever happened.
         EXPECT_EQ(library_script_.reads, library_script_.releases);
-        sink_->Release();
-        services_->Release();
         script = nullptr;
     }
 
@@ -137,9 +139,9 @@ protected:
     // The instances an enumeration of the class indicated; the call's status must be success.
     std::vector<FakeObject*> Enumerate(SettingClass settingClass) {
         size_t before = sink_->objects.size();
-        WMIRequest request(SettingClassName(settingClass), services_, nullptr, sink_);
+        WMIRequest request(SettingClassName(settingClass), services_.Get(), nullptr, sink_.Get());
         {
-            WMIInstanceList list(sink_);
+            WMIInstanceList list(sink_.Get());
             instances_.Enumerate(settingClass, list, request);
         }
         std::vector<FakeObject*> found;
@@ -147,8 +149,8 @@ protected:
         return found;
     }
     // Get object of the class with the given InstanceName: the filled object, or the thrown code.
-    HRESULT Get(SettingClass settingClass, const std::wstring& instanceName, FakeObject** filled) {
-        WMIRequest request(SettingClassName(settingClass), services_, nullptr, sink_);
+    HRESULT Get(SettingClass settingClass, const std::wstring& instanceName, ComPtr<FakeObject>* filled) {
+        WMIRequest request(SettingClassName(settingClass), services_.Get(), nullptr, sink_.Get());
         WMIInstance instance(request);
         instance.PutText(L"InstanceName", instanceName.c_str());
         try {
@@ -156,10 +158,7 @@ protected:
         } catch (HRESULT hr) {
             return hr;
         }
-        if (filled != nullptr) {
-            *filled = static_cast<FakeObject*>(instance.Object());
-            (*filled)->AddRef();
-        }
+        if (filled != nullptr) *filled = static_cast<FakeObject*>(instance.Object());
         return S_OK;
     }
 
@@ -182,8 +181,8 @@ protected:
     LONG ready_ = 1;
     ProviderIdentity identity_;
     SettingInstances instances_{library_, ready_, identity_};
-    FakeServices* services_ = new FakeServices();
-    FakeSink* sink_ = new FakeSink();
+    ComPtr<FakeServices> services_ = Make<FakeServices>();
+    ComPtr<FakeSink> sink_ = Make<FakeSink>();
 };
 
 TEST_F(SettingInstancesTest, EnumerationValuesSkipHiddenChoicesAndMarkTheCurrentOne) {
@@ -317,7 +316,7 @@ TEST_F(SettingInstancesTest, GetObjectFindsEveryNameHandedOutAndNothingElse) {
     Choices(Record(9, "Port", {"Storage"}), {"Disable", "Enable"}, 0).instanceKey[0] = Id("SATA 1");
     Number(Record(3, "Delay"), 5, 0, 10);
 
-    FakeObject* got = nullptr;
+    ComPtr<FakeObject> got;
     EXPECT_EQ(Get(SettingClass::kEnumeration, L"7680ef38-f42f-11f1-9a21-3fc9b198ca80", nullptr), WBEM_E_NOT_FOUND)
         << "never handed out";
     auto first = Enumerate(SettingClass::kEnumeration);
@@ -330,7 +329,6 @@ TEST_F(SettingInstancesTest, GetObjectFindsEveryNameHandedOutAndNothingElse) {
         EXPECT_EQ(got->Text(L"Name"), L"SATA 1\\Port");
         EXPECT_EQ(got->Text(L"InstanceName"), from->Text(L"InstanceName")) << "the key is kept";
         EXPECT_EQ(got->Text(L"Value"), L"*Disable, Enable");
-        got->Release();
     }
     EXPECT_EQ(instances_.NamesHandedOut(), 4u);
 
@@ -338,7 +336,6 @@ TEST_F(SettingInstancesTest, GetObjectFindsEveryNameHandedOutAndNothingElse) {
     std::wstring delay = Enumerate(SettingClass::kInteger)[0]->Text(L"InstanceName");
     ASSERT_EQ(Get(SettingClass::kString, delay, &got), S_OK);
     EXPECT_EQ(got->Number(L"IntValue"), 5);
-    got->Release();
 
     // A setting that is gone by the time of the get.
     library_script_.records.pop_back();
@@ -383,12 +380,11 @@ TEST_F(SettingInstancesTest, RecordsAreFoundByTheirFullName) {
 TEST_F(SettingInstancesTest, AFailingFillStillReleasesTheRecords) {
     Number(Record(3, "Delay"), 5, 0, 10);
     Number(Record(3, "Timeout"), 5, 0, 10);
-    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
-    FakeObject* cls = nullptr;
-    services_->GetObject(request.ClassName(), 0, nullptr, reinterpret_cast<IWbemClassObject**>(&cls), nullptr);
-    cls->spawn_null = true;
-    cls->Release();
-    WMIInstanceList list(sink_);
+    WMIRequest request(L"QVPROV_BIOSInteger", services_.Get(), nullptr, sink_.Get());
+    ComPtr<IWbemClassObject> cls;
+    services_->GetObject(request.ClassName(), 0, nullptr, cls.GetAddressOf(), nullptr);
+    static_cast<FakeObject*>(cls.Get())->spawn_null = true;
+    WMIInstanceList list(sink_.Get());
     HRESULT thrown = S_OK;
     try {
         instances_.Enumerate(SettingClass::kInteger, list, request);
@@ -398,6 +394,28 @@ TEST_F(SettingInstancesTest, AFailingFillStillReleasesTheRecords) {
     EXPECT_EQ(thrown, E_POINTER);
     EXPECT_EQ(library_script_.reads, 1);
     EXPECT_EQ(library_script_.releases, 1);
+}
+
+// A read the library could not do fails the request instead of answering as if there were no settings.
+TEST_F(SettingInstancesTest, AFailedReadFailsTheRequest) {
+    Number(Record(3, "Delay"), 5, 0, 10);
+    auto named = Enumerate(SettingClass::kInteger);
+    ASSERT_EQ(named.size(), 1u);
+    library_script_.read_fails = true;
+    size_t indicated = sink_->objects.size();
+    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    HRESULT thrown = S_OK;
+    try {
+        WMIInstanceList list(sink_);
+        instances_.Enumerate(SettingClass::kInteger, list, request);
+    } catch (HRESULT hr) {
+        thrown = hr;
+    }
+    EXPECT_EQ(thrown, WBEM_E_FAILED);
+    EXPECT_EQ(sink_->objects.size(), indicated);
+    EXPECT_EQ(Get(SettingClass::kInteger, named[0]->Text(L"InstanceName"), nullptr), WBEM_E_FAILED);
+    library_script_.read_fails = false;
+    EXPECT_EQ(Enumerate(SettingClass::kInteger).size(), 1u);
 }
 
 TEST_F(SettingInstancesTest, OneClassObjectPerEnumeration) {
@@ -410,9 +428,9 @@ TEST_F(SettingInstancesTest, OneClassObjectPerEnumeration) {
 }
 
 TEST_F(SettingInstancesTest, SettingsInterfaceInstance) {
-    WMIRequest request(L"QVPROV_BIOSSettingInterface", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSSettingInterface", services_.Get(), nullptr, sink_.Get());
     {
-        WMIInstanceList list(sink_);
+        WMIInstanceList list(sink_.Get());
         instances_.EnumerateInterface(list, request);
     }
     ASSERT_EQ(sink_->objects.size(), 1u);
@@ -449,9 +467,9 @@ TEST_F(SettingInstancesTest, NotReadyPublishesNothing) {
     EXPECT_EQ(Enumerate(SettingClass::kInteger).size(), 0u);
     EXPECT_EQ(Get(SettingClass::kInteger, named[0]->Text(L"InstanceName"), nullptr), WBEM_E_NOT_FOUND);
     EXPECT_EQ(library_script_.reads, reads) << "the library is not entered";
-    WMIRequest request(L"QVPROV_BIOSSettingInterface", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSSettingInterface", services_.Get(), nullptr, sink_.Get());
     {
-        WMIInstanceList list(sink_);
+        WMIInstanceList list(sink_.Get());
         instances_.EnumerateInterface(list, request);
     }
     WMIInstance given(request);

@@ -9,6 +9,7 @@
 #include "qv_child_process.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
+#include "qv_wait.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -80,7 +81,7 @@ protected:
         // killed).
         auto deadline = std::chrono::steady_clock::now() + 40s;
         for (pid_t pid : RootProcesses()) {
-            while (Alive(pid) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+            WaitUntil([&] { return !Alive(pid); }, deadline - std::chrono::steady_clock::now());
             if (Alive(pid)) {
                 ADD_FAILURE() << ProgramOf(pid) << " (" << pid << ") did not exit";
                 kill(pid, SIGKILL);

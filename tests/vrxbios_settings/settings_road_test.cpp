@@ -2,6 +2,7 @@
 // in its class with the values the machine holds, get object as a separate client command, the provider's
 // start-up traces, its library file, and its exit once the service lets it go.
 #include "settings_road.h"
+#include "qv_wait.h"
 
 #include <algorithm>
 #include <set>
@@ -365,10 +366,7 @@ TEST_F(SettingsRoad, GetObjectWithNamesFromTwoEarlierEnumerations) {
 TEST_F(SettingsRoad, ProviderStartsTracesAndEndsByItself) {
     Prepare("desktop", 300);
     ASSERT_EQ(Objects({"enum", "QVPROV_BIOSPassword"}).size(), 2u);
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!RootProcesses("vrxBIOS").empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(RootProcesses("vrxBIOS").empty()) << "the provider did not end";
+    EXPECT_TRUE(WaitUntil([&] { return RootProcesses("vrxBIOS").empty(); }, 30s)) << "the provider did not end";
 
     std::string trace = DebugOutput();
     for (const char* line : {"Initializing QV BCX Software Provider for BIOS Settings....\n", "\n  Version: ",
@@ -383,6 +381,36 @@ TEST_F(SettingsRoad, ProviderStartsTracesAndEndsByItself) {
     trace = DebugOutput();
     EXPECT_NE(trace.find("Initializing", trace.find("Terminating")), std::string::npos) << "started again";
     EXPECT_EQ(trace.find("[Warning]"), std::string::npos) << trace;
+}
+
+// A driver killed between two queries is started again by the next one, which still lists every setting; a
+// driver that cannot be started again fails the query with an error, never with an empty success.
+TEST_F(SettingsRoad, AKilledDriverIsStartedAgainOrTheQueryFails) {
+    Prepare("desktop", 5000);  // one provider for all the queries
+    json profile = json::parse(ReadText(SourceTree() + "/platform/machine/profiles/desktop.json"));
+    auto expected = ExpectedFromProfile(profile);
+    ExpectInstances(Objects({"enum", "QVPROV_BIOSEnumeration"}), expected["QVPROV_BIOSEnumeration"], "before");
+    auto kill_driver = [&] {
+        std::vector<pid_t> drivers = RootProcesses("Zmrdtct.sys");
+        ASSERT_EQ(drivers.size(), 1u);
+        kill(drivers[0], SIGKILL);
+        ASSERT_TRUE(WaitProcessGone(drivers[0], 10s));
+    };
+    ASSERT_NO_FATAL_FAILURE(kill_driver());
+    ExpectEveryClass(*this, expected, &SettingsRoad::Objects);
+    EXPECT_EQ(RootProcesses("vrxBIOS").size(), 1u) << "the same provider answered";
+
+    // A file where the devices' folder belongs: the driver cannot create its devices, so it cannot start.
+    ASSERT_NO_FATAL_FAILURE(kill_driver());
+    std::filesystem::path devices = root_ / "devices";
+    std::filesystem::remove_all(devices);
+    std::ofstream(devices) << "not a folder";
+    for (const char* cls : {"QVPROV_BIOSEnumeration", "QVPROV_BIOSString"}) {
+        Result failed = Wmi({"enum", cls});
+        EXPECT_NE(failed.code, 0) << cls << ": " << failed.out;
+        EXPECT_NE(failed.err.find("0x80041001"), std::string::npos) << failed.err;
+    }
+    std::filesystem::remove(devices);
 }
 
 // A machine whose firmware offers no settings: the provider starts but is not ready and publishes nothing.

@@ -6,6 +6,7 @@ namespace qv::wbem {
 namespace {
 
 using namespace qv::wbem::testing;
+using Microsoft::WRL::ComPtr;
 
 class ClassObjectTest : public TempRootTest {
 protected:
@@ -21,23 +22,19 @@ protected:
         repo_.reset();
         TempRootTest::TearDown();
     }
-    IWbemClassObject* Class(const wchar_t* name) {
+    ComPtr<IWbemClassObject> Class(const wchar_t* name) {
         CimObject c;
         EXPECT_EQ(repo_->GetClass(kNs, name, &c), S_OK);
-        return CreateClassObject(c);
+        ComPtr<IWbemClassObject> object;
+        object.Attach(CreateClassObject(c));  // a new object's first reference
+        return object;
     }
     static constexpr const wchar_t* kNs = L"root\\QVTest\\Settings";
     std::unique_ptr<Repository> repo_;
 };
 
-struct Variant {
-    VARIANT v;
-    Variant() { VariantInit(&v); }
-    ~Variant() { VariantClear(&v); }
-};
-
 TEST_F(ClassObjectTest, ValuesTravelWithWmiVariantTypes) {
-    IWbemClassObject* cls = Class(L"QVT_Sample");
+    ComPtr<IWbemClassObject> cls = Class(L"QVT_Sample");
     struct Case {
         const wchar_t* name;
         VARTYPE vt;
@@ -60,72 +57,68 @@ TEST_F(ClassObjectTest, ValuesTravelWithWmiVariantTypes) {
                  {L"Embedded", VT_NULL, CIM_OBJECT},
                  {L"Next", VT_NULL, CIM_REFERENCE}};
     for (const Case& c : cases) {
-        Variant v;
+        CComVariant v;
         CIMTYPE type = 0;
-        ASSERT_EQ(cls->Get(c.name, 0, &v.v, &type, nullptr), S_OK) << qv::win::ToUtf8(c.name);
-        EXPECT_EQ(v.v.vt, c.vt) << qv::win::ToUtf8(c.name);
+        ASSERT_EQ(cls->Get(c.name, 0, &v, &type, nullptr), S_OK) << qv::win::ToUtf8(c.name);
+        EXPECT_EQ(v.vt, c.vt) << qv::win::ToUtf8(c.name);
         EXPECT_EQ(type, c.type) << qv::win::ToUtf8(c.name);
     }
-    Variant v;
-    ASSERT_EQ(cls->Get(L"U32", 0, &v.v, nullptr, nullptr), S_OK);
-    EXPECT_EQ(v.v.lVal, -1);  // 4294967295 as VT_I4
-    ASSERT_EQ(cls->Get(L"U64", 0, &v.v, nullptr, nullptr), S_OK);
-    EXPECT_STREQ(v.v.bstrVal, L"18446744073709551615");
-    ASSERT_EQ(cls->Get(L"Text", 0, &v.v, nullptr, nullptr), S_OK);
-    EXPECT_STREQ(v.v.bstrVal, L"tab\there, quote\" and joined");
-    cls->Release();
+    CComVariant v;
+    ASSERT_EQ(cls->Get(L"U32", 0, &v, nullptr, nullptr), S_OK);
+    EXPECT_EQ(v.lVal, -1);  // 4294967295 as VT_I4
+    ASSERT_EQ(cls->Get(L"U64", 0, &v, nullptr, nullptr), S_OK);
+    EXPECT_STREQ(v.bstrVal, L"18446744073709551615");
+    ASSERT_EQ(cls->Get(L"Text", 0, &v, nullptr, nullptr), S_OK);
+    EXPECT_STREQ(v.bstrVal, L"tab\there, quote\" and joined");
 }
 
 TEST_F(ClassObjectTest, PutChecksTypesAndNames) {
-    IWbemClassObject* cls = Class(L"QVT_Sample");
-    IWbemClassObject* instance = nullptr;
-    ASSERT_EQ(cls->SpawnInstance(0, &instance), S_OK);
-    Variant v;
-    v.v.vt = VT_I4;
-    v.v.lVal = 300;
-    EXPECT_EQ(instance->Put(L"U8", 0, &v.v, 0), WBEM_E_TYPE_MISMATCH);  // out of range
-    EXPECT_EQ(instance->Put(L"Flag", 0, &v.v, 0), WBEM_E_TYPE_MISMATCH);
-    EXPECT_EQ(instance->Put(L"NoSuchProperty", 0, &v.v, 0), WBEM_E_NOT_FOUND);
-    EXPECT_EQ(instance->Put(L"U32", 0, &v.v, CIM_STRING), WBEM_E_TYPE_MISMATCH);
-    EXPECT_EQ(instance->Put(L"__CLASS", 0, &v.v, 0), WBEM_E_READ_ONLY);
-    EXPECT_EQ(instance->Put(L"U32", 0, &v.v, 0), S_OK);
-    v.v.lVal = -1;
-    EXPECT_EQ(instance->Put(L"U32", 0, &v.v, 0), S_OK);  // uint32 travels as VT_I4
-    Variant text;
-    text.v.vt = VT_BSTR;
-    text.v.bstrVal = SysAllocString(L"-12");
-    EXPECT_EQ(instance->Put(L"S64", 0, &text.v, 0), S_OK);
-    EXPECT_EQ(instance->Put(L"U64", 0, &text.v, 0), WBEM_E_TYPE_MISMATCH);
-    EXPECT_EQ(instance->Put(L"When", 0, &text.v, 0), WBEM_E_TYPE_MISMATCH);
-    Variant array;
-    array.v.vt = VT_ARRAY | VT_BSTR;
-    array.v.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
-    EXPECT_EQ(instance->Put(L"Many", 0, &array.v, 0), WBEM_E_TYPE_MISMATCH);
-    EXPECT_EQ(instance->Put(L"Text", 0, &array.v, 0), WBEM_E_TYPE_MISMATCH);
+    ComPtr<IWbemClassObject> cls = Class(L"QVT_Sample");
+    ComPtr<IWbemClassObject> instance;
+    ASSERT_EQ(cls->SpawnInstance(0, instance.ReleaseAndGetAddressOf()), S_OK);
+    CComVariant v;
+    v.vt = VT_I4;
+    v.lVal = 300;
+    EXPECT_EQ(instance->Put(L"U8", 0, &v, 0), WBEM_E_TYPE_MISMATCH);  // out of range
+    EXPECT_EQ(instance->Put(L"Flag", 0, &v, 0), WBEM_E_TYPE_MISMATCH);
+    EXPECT_EQ(instance->Put(L"NoSuchProperty", 0, &v, 0), WBEM_E_NOT_FOUND);
+    EXPECT_EQ(instance->Put(L"U32", 0, &v, CIM_STRING), WBEM_E_TYPE_MISMATCH);
+    EXPECT_EQ(instance->Put(L"__CLASS", 0, &v, 0), WBEM_E_READ_ONLY);
+    EXPECT_EQ(instance->Put(L"U32", 0, &v, 0), S_OK);
+    v.lVal = -1;
+    EXPECT_EQ(instance->Put(L"U32", 0, &v, 0), S_OK);  // uint32 travels as VT_I4
+    CComVariant text(L"-12");
+    EXPECT_EQ(instance->Put(L"S64", 0, &text, 0), S_OK);
+    EXPECT_EQ(instance->Put(L"U64", 0, &text, 0), WBEM_E_TYPE_MISMATCH);
+    EXPECT_EQ(instance->Put(L"When", 0, &text, 0), WBEM_E_TYPE_MISMATCH);
+    CComVariant array;
+    array.vt = VT_ARRAY | VT_BSTR;
+    array.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    EXPECT_EQ(instance->Put(L"Many", 0, &array, 0), WBEM_E_TYPE_MISMATCH);
+    EXPECT_EQ(instance->Put(L"Text", 0, &array, 0), WBEM_E_TYPE_MISMATCH);
     // An embedded object goes in as VT_UNKNOWN and comes back as a copy.
-    Variant embedded;
-    embedded.v.vt = VT_UNKNOWN;
-    ASSERT_EQ(cls->SpawnInstance(0, reinterpret_cast<IWbemClassObject**>(&embedded.v.punkVal)), S_OK);
-    EXPECT_EQ(instance->Put(L"Embedded", 0, &embedded.v, 0), S_OK);
-    Variant back;
-    ASSERT_EQ(instance->Get(L"Embedded", 0, &back.v, nullptr, nullptr), S_OK);
-    ASSERT_EQ(back.v.vt, VT_UNKNOWN);
-    Variant cls2;
-    ASSERT_EQ(static_cast<IWbemClassObject*>(back.v.punkVal)->Get(L"__CLASS", 0, &cls2.v, nullptr, nullptr), S_OK);
-    EXPECT_STREQ(cls2.v.bstrVal, L"QVT_Sample");
-    instance->Release();
-    cls->Release();
+    CComVariant embedded;
+    embedded.vt = VT_UNKNOWN;
+    ASSERT_EQ(cls->SpawnInstance(0, reinterpret_cast<IWbemClassObject**>(&embedded.punkVal)), S_OK);
+    EXPECT_EQ(instance->Put(L"Embedded", 0, &embedded, 0), S_OK);
+    CComVariant back;
+    ASSERT_EQ(instance->Get(L"Embedded", 0, &back, nullptr, nullptr), S_OK);
+    ASSERT_EQ(back.vt, VT_UNKNOWN);
+    CComVariant cls2;
+    ASSERT_EQ(static_cast<IWbemClassObject*>(back.punkVal)->Get(L"__CLASS", 0, &cls2, nullptr, nullptr), S_OK);
+    EXPECT_STREQ(cls2.bstrVal, L"QVT_Sample");
 }
 
 TEST_F(ClassObjectTest, SystemPropertiesDescribeClassesAndInstances) {
     std::vector<CimObject> instances;
     ASSERT_EQ(repo_->EnumInstances(kNs, L"QVT_Sample", 0, &instances), S_OK);
     ASSERT_EQ(instances.size(), 2u);
-    IWbemClassObject* instance = CreateClassObject(instances[1]);
-    auto text = [&](IWbemClassObject* o, const wchar_t* name) {
-        Variant v;
-        EXPECT_EQ(o->Get(name, 0, &v.v, nullptr, nullptr), S_OK);
-        return v.v.vt == VT_BSTR ? std::wstring(v.v.bstrVal) : std::wstring(L"<null>");
+    ComPtr<IWbemClassObject> instance;
+    instance.Attach(CreateClassObject(instances[1]));
+    auto text = [&](const ComPtr<IWbemClassObject>& o, const wchar_t* name) {
+        CComVariant v;
+        EXPECT_EQ(o->Get(name, 0, &v, nullptr, nullptr), S_OK);
+        return v.vt == VT_BSTR ? std::wstring(v.bstrVal) : std::wstring(L"<null>");
     };
     EXPECT_EQ(text(instance, L"__CLASS"), L"QVT_Sample");
     EXPECT_EQ(text(instance, L"__RELPATH"), L"QVT_Sample.Id=\"second\"");
@@ -134,71 +127,63 @@ TEST_F(ClassObjectTest, SystemPropertiesDescribeClassesAndInstances) {
               L"\\\\" + Repository::ServerName() + L"\\" + kNs + L":QVT_Sample.Id=\"second\"");
     EXPECT_EQ(text(instance, L"__SUPERCLASS"), L"<null>");
     EXPECT_EQ(text(instance, L"Next"), L"QVT_Sample.Id=\"first\"");
-    Variant genus;
-    ASSERT_EQ(instance->Get(L"__GENUS", 0, &genus.v, nullptr, nullptr), S_OK);
-    EXPECT_EQ(genus.v.lVal, WBEM_GENUS_INSTANCE);
-    instance->Release();
+    CComVariant genus;
+    ASSERT_EQ(instance->Get(L"__GENUS", 0, &genus, nullptr, nullptr), S_OK);
+    EXPECT_EQ(genus.lVal, WBEM_GENUS_INSTANCE);
 
-    IWbemClassObject* sensor = Class(L"QVT_NumericSensor");
+    ComPtr<IWbemClassObject> sensor = Class(L"QVT_NumericSensor");
     EXPECT_EQ(text(sensor, L"__SUPERCLASS"), L"QVT_Sensor");
     EXPECT_EQ(text(sensor, L"__DYNASTY"), L"QVT_Sensor");
     EXPECT_EQ(text(sensor, L"__RELPATH"), L"QVT_NumericSensor");
-    Variant derivation, count;
-    ASSERT_EQ(sensor->Get(L"__DERIVATION", 0, &derivation.v, nullptr, nullptr), S_OK);
-    ASSERT_EQ(derivation.v.vt, VT_ARRAY | VT_BSTR);
-    ASSERT_EQ(sensor->Get(L"__PROPERTY_COUNT", 0, &count.v, nullptr, nullptr), S_OK);
-    EXPECT_EQ(count.v.lVal, 6);
+    CComVariant derivation, count;
+    ASSERT_EQ(sensor->Get(L"__DERIVATION", 0, &derivation, nullptr, nullptr), S_OK);
+    ASSERT_EQ(derivation.vt, VT_ARRAY | VT_BSTR);
+    ASSERT_EQ(sensor->Get(L"__PROPERTY_COUNT", 0, &count, nullptr, nullptr), S_OK);
+    EXPECT_EQ(count.lVal, 6);
     EXPECT_EQ(sensor->InheritsFrom(L"qvt_sensor"), S_OK);
     EXPECT_EQ(sensor->InheritsFrom(L"QVT_Setting"), WBEM_S_FALSE);
-    sensor->Release();
 }
 
 TEST_F(ClassObjectTest, QualifiersKeepFlavorsAndPropagation) {
-    IWbemClassObject* cls = Class(L"QVTP_Enumeration");
-    IWbemQualifierSet* set = nullptr;
-    ASSERT_EQ(cls->GetPropertyQualifierSet(L"PossibleValues", &set), S_OK);
-    Variant v;
+    ComPtr<IWbemClassObject> cls = Class(L"QVTP_Enumeration");
+    ComPtr<IWbemQualifierSet> set;
+    ASSERT_EQ(cls->GetPropertyQualifierSet(L"PossibleValues", set.ReleaseAndGetAddressOf()), S_OK);
+    CComVariant v;
     LONG flavor = 0;
-    ASSERT_EQ(set->Get(L"WmiSizeIs", 0, &v.v, &flavor), S_OK);
-    EXPECT_STREQ(v.v.bstrVal, L"Size");
+    ASSERT_EQ(set->Get(L"WmiSizeIs", 0, &v, &flavor), S_OK);
+    EXPECT_STREQ(v.bstrVal, L"Size");
     EXPECT_TRUE(flavor & WBEM_FLAVOR_ORIGIN_PROPAGATED);
-    ASSERT_EQ(set->Get(L"MAX", 0, &v.v, nullptr), S_OK);
-    EXPECT_EQ(v.v.lVal, 12);
-    ASSERT_EQ(set->Get(L"read", 0, &v.v, &flavor), S_OK);
+    ASSERT_EQ(set->Get(L"MAX", 0, &v, nullptr), S_OK);
+    EXPECT_EQ(v.lVal, 12);
+    ASSERT_EQ(set->Get(L"read", 0, &v, &flavor), S_OK);
     EXPECT_TRUE(flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE);
     EXPECT_EQ(set->Delete(L"read"), WBEM_E_PROPAGATED_QUALIFIER);
-    set->Release();
     // abstract is not inherited; dynamic with ToInstance reaches instances.
-    ASSERT_EQ(cls->GetQualifierSet(&set), S_OK);
+    ASSERT_EQ(cls->GetQualifierSet(set.ReleaseAndGetAddressOf()), S_OK);
     EXPECT_EQ(set->Get(L"abstract", 0, nullptr, nullptr), WBEM_E_NOT_FOUND);
-    set->Release();
-    IWbemClassObject* instance = nullptr;
-    ASSERT_EQ(cls->SpawnInstance(0, &instance), S_OK);
-    ASSERT_EQ(instance->GetQualifierSet(&set), S_OK);
+    ComPtr<IWbemClassObject> instance;
+    ASSERT_EQ(cls->SpawnInstance(0, instance.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(instance->GetQualifierSet(set.ReleaseAndGetAddressOf()), S_OK);
     EXPECT_EQ(set->Get(L"dynamic", 0, nullptr, &flavor), S_OK);
-    Variant value;
-    value.v.vt = VT_I4;
-    value.v.lVal = 5;
-    EXPECT_EQ(set->Put(L"Extra", &value.v, WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE), S_OK);
-    EXPECT_EQ(set->Get(L"Extra", 0, &v.v, nullptr), S_OK);
-    EXPECT_EQ(v.v.lVal, 5);
-    set->Release();
-    instance->Release();
-    cls->Release();
+    CComVariant value;
+    value.vt = VT_I4;
+    value.lVal = 5;
+    EXPECT_EQ(set->Put(L"Extra", &value, WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE), S_OK);
+    EXPECT_EQ(set->Get(L"Extra", 0, &v, nullptr), S_OK);
+    EXPECT_EQ(v.lVal, 5);
 }
 
 TEST_F(ClassObjectTest, NamesAndEnumerationFollowFlags) {
-    IWbemClassObject* cls = Class(L"QVTP_Enumeration");
+    ComPtr<IWbemClassObject> cls = Class(L"QVTP_Enumeration");
     SAFEARRAY* names = nullptr;
     ASSERT_EQ(cls->GetNames(nullptr, WBEM_FLAG_KEYS_ONLY, nullptr, &names), S_OK);
     LONG hi = -1;
     SafeArrayGetUBound(names, 1, &hi);
     ASSERT_EQ(hi, 0);
-    BSTR first = nullptr;
+    CComBSTR first;
     LONG index = 0;
     SafeArrayGetElement(names, &index, &first);
     EXPECT_STREQ(first, L"InstanceName");
-    SysFreeString(first);
     SafeArrayDestroy(names);
     ASSERT_EQ(cls->GetNames(L"WmiSizeIs", WBEM_FLAG_ONLY_IF_TRUE, nullptr, &names), S_OK);
     SafeArrayGetUBound(names, 1, &hi);
@@ -211,89 +196,73 @@ TEST_F(ClassObjectTest, NamesAndEnumerationFollowFlags) {
 
     ASSERT_EQ(cls->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY), S_OK);
     int count = 0;
-    BSTR name = nullptr;
-    while (cls->Next(0, &name, nullptr, nullptr, nullptr) == S_OK) {
+    for (CComBSTR name; cls->Next(0, &name, nullptr, nullptr, nullptr) == S_OK; name.Empty()) {
         EXPECT_NE(name[0], L'_');
-        SysFreeString(name);
         ++count;
     }
     EXPECT_EQ(count, 8);
     EXPECT_EQ(cls->Next(0, nullptr, nullptr, nullptr, nullptr), WBEM_S_NO_MORE_DATA);
-    cls->Release();
 }
 
 TEST_F(ClassObjectTest, MethodsHaveInAndOutSignatures) {
-    IWbemClassObject* cls = Class(L"QVTP_Interface");
-    IWbemClassObject* in = nullptr;
-    IWbemClassObject* out = nullptr;
-    ASSERT_EQ(cls->GetMethod(L"setsetting", 0, &in, &out), S_OK);
+    ComPtr<IWbemClassObject> cls = Class(L"QVTP_Interface");
+    ComPtr<IWbemClassObject> in;
+    ComPtr<IWbemClassObject> out;
+    ASSERT_EQ(cls->GetMethod(L"setsetting", 0, in.ReleaseAndGetAddressOf(), out.ReleaseAndGetAddressOf()), S_OK);
     ASSERT_TRUE(in && out);
-    Variant v;
+    CComVariant v;
     CIMTYPE type = 0;
-    EXPECT_EQ(in->Get(L"Password", 0, &v.v, &type, nullptr), S_OK);
+    EXPECT_EQ(in->Get(L"Password", 0, &v, &type, nullptr), S_OK);
     EXPECT_EQ(type, CIM_STRING);
-    EXPECT_EQ(in->Get(L"Return", 0, &v.v, &type, nullptr), WBEM_E_NOT_FOUND);
-    EXPECT_EQ(out->Get(L"Return", 0, &v.v, &type, nullptr), S_OK);
+    EXPECT_EQ(in->Get(L"Return", 0, &v, &type, nullptr), WBEM_E_NOT_FOUND);
+    EXPECT_EQ(out->Get(L"Return", 0, &v, &type, nullptr), S_OK);
     EXPECT_EQ(type, CIM_UINT32);
-    IWbemQualifierSet* set = nullptr;
-    ASSERT_EQ(in->GetPropertyQualifierSet(L"Name", &set), S_OK);
-    ASSERT_EQ(set->Get(L"ID", 0, &v.v, nullptr), S_OK);
-    EXPECT_EQ(v.v.lVal, 1);
-    set->Release();
-    ASSERT_EQ(cls->GetMethodQualifierSet(L"SetSetting", &set), S_OK);
-    ASSERT_EQ(set->Get(L"WmiMethodId", 0, &v.v, nullptr), S_OK);
-    EXPECT_EQ(v.v.lVal, 1);
-    set->Release();
-    BSTR origin = nullptr;
+    ComPtr<IWbemQualifierSet> set;
+    ASSERT_EQ(in->GetPropertyQualifierSet(L"Name", set.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(set->Get(L"ID", 0, &v, nullptr), S_OK);
+    EXPECT_EQ(v.lVal, 1);
+    ASSERT_EQ(cls->GetMethodQualifierSet(L"SetSetting", set.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(set->Get(L"WmiMethodId", 0, &v, nullptr), S_OK);
+    EXPECT_EQ(v.lVal, 1);
+    CComBSTR origin;
     ASSERT_EQ(cls->GetMethodOrigin(L"SetDefaults", &origin), S_OK);
     EXPECT_STREQ(origin, L"QVT_Interface");
-    SysFreeString(origin);
-    in->Release();
-    out->Release();
-    EXPECT_EQ(cls->GetMethod(L"Missing", 0, &in, &out), WBEM_E_NOT_FOUND);
-    cls->Release();
+    EXPECT_EQ(cls->GetMethod(L"Missing", 0, in.ReleaseAndGetAddressOf(), out.ReleaseAndGetAddressOf()),
+              WBEM_E_NOT_FOUND);
 }
 
 TEST_F(ClassObjectTest, CloneAndDerivedClassesAreIndependent) {
-    IWbemClassObject* cls = Class(L"QVT_Sample");
-    IWbemClassObject* copy = nullptr;
-    ASSERT_EQ(cls->Clone(&copy), S_OK);
-    EXPECT_EQ(cls->CompareTo(0, copy), WBEM_S_SAME);
-    Variant v;
-    v.v.vt = VT_I4;
-    v.v.lVal = 1;
-    ASSERT_EQ(copy->Put(L"NewProperty", 0, &v.v, CIM_UINT16), S_OK);  // classes gain properties
-    EXPECT_EQ(cls->CompareTo(0, copy), WBEM_S_DIFFERENT);
+    ComPtr<IWbemClassObject> cls = Class(L"QVT_Sample");
+    ComPtr<IWbemClassObject> copy;
+    ASSERT_EQ(cls->Clone(copy.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(cls->CompareTo(0, copy.Get()), WBEM_S_SAME);
+    CComVariant v;
+    v.vt = VT_I4;
+    v.lVal = 1;
+    ASSERT_EQ(copy->Put(L"NewProperty", 0, &v, CIM_UINT16), S_OK);  // classes gain properties
+    EXPECT_EQ(cls->CompareTo(0, copy.Get()), WBEM_S_DIFFERENT);
     EXPECT_EQ(cls->Get(L"NewProperty", 0, nullptr, nullptr, nullptr), WBEM_E_NOT_FOUND);
-    IWbemClassObject* derived = nullptr;
-    ASSERT_EQ(cls->SpawnDerivedClass(0, &derived), S_OK);
-    Variant name;
-    name.v.vt = VT_BSTR;
-    name.v.bstrVal = SysAllocString(L"QVT_Derived");
-    ASSERT_EQ(derived->Put(L"__CLASS", 0, &name.v, 0), S_OK);
+    ComPtr<IWbemClassObject> derived;
+    ASSERT_EQ(cls->SpawnDerivedClass(0, derived.ReleaseAndGetAddressOf()), S_OK);
+    CComVariant name(L"QVT_Derived");
+    ASSERT_EQ(derived->Put(L"__CLASS", 0, &name, 0), S_OK);
     EXPECT_EQ(derived->InheritsFrom(L"QVT_Sample"), S_OK);
-    BSTR origin = nullptr;
+    CComBSTR origin;
     ASSERT_EQ(derived->GetPropertyOrigin(L"U8", &origin), S_OK);
     EXPECT_STREQ(origin, L"QVT_Sample");
-    SysFreeString(origin);
     EXPECT_EQ(derived->Delete(L"U8"), WBEM_E_PROPAGATED_PROPERTY);
-    derived->Release();
-    copy->Release();
-    cls->Release();
 }
 
 TEST_F(ClassObjectTest, ObjectTextIsMof) {
-    IWbemClassObject* cls = Class(L"QVT_Enumeration");
-    BSTR text = nullptr;
+    ComPtr<IWbemClassObject> cls = Class(L"QVT_Enumeration");
+    CComBSTR text;
     ASSERT_EQ(cls->GetObjectText(0, &text), S_OK);
-    std::wstring mof(text, SysStringLen(text));
-    SysFreeString(text);
+    std::wstring mof(text, text.Length());
     EXPECT_NE(mof.find(L"[abstract]\nclass QVT_Enumeration : QVT_Setting\n{"), std::wstring::npos)
         << qv::win::ToUtf8(mof);
     EXPECT_NE(mof.find(L"[WMIDataID(7), read: ToInstance, WmiSizeIs(\"Size\")] string PossibleValues[12];"),
               std::wstring::npos)
         << qv::win::ToUtf8(mof);
-    cls->Release();
 }
 
 }  // namespace

@@ -65,11 +65,10 @@ TEST_F(ObjectCodecTest, TruncatedOrDamagedBytesAreRefused) {
         HRESULT hr = DecodeObject(flipped.data(), flipped.size(), &o);
         EXPECT_TRUE(hr == S_OK || hr == WBEM_E_INVALID_STREAM);
         if (hr == S_OK) {
-            IWbemClassObject* object = CreateClassObject(o);
-            BSTR text = nullptr;
+            Microsoft::WRL::ComPtr<IWbemClassObject> object;
+            object.Attach(CreateClassObject(o));
+            CComBSTR text;
             EXPECT_EQ(object->GetObjectText(0, &text), S_OK);
-            SysFreeString(text);
-            object->Release();
         }
     }
 }

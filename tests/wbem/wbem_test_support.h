@@ -1,11 +1,13 @@
 // Helpers of the WMI tests: a repository in a fresh system root, MOF compilation, snapshots and dumps.
 #pragma once
 
+#include "atlbase.h"
 #include "qv_class_object.h"
 #include "qv_mof_compiler.h"
 #include "qv_object_codec.h"
 #include "qv_temp_root.h"
 #include "qv_wbem_repository.h"
+#include "wrl/client.h"
 
 #include <gtest/gtest.h>
 
@@ -62,12 +64,11 @@ inline std::wstring Dump(Repository& repo) {
         EXPECT_EQ(repo.EnumClasses(ns, L"", 0, &classes), S_OK);
         for (const CimObject& c : classes) {
             if (c.className.compare(0, 2, L"__") == 0) continue;
-            BSTR mof = nullptr;
-            IWbemClassObject* object = CreateClassObject(c);
+            CComBSTR mof;
+            Microsoft::WRL::ComPtr<IWbemClassObject> object;
+            object.Attach(CreateClassObject(c));
             EXPECT_EQ(object->GetObjectText(0, &mof), S_OK);
-            text += std::wstring(mof, SysStringLen(mof)) + L"\n";
-            SysFreeString(mof);
-            object->Release();
+            text += std::wstring(mof, mof.Length()) + L"\n";
         }
         for (const CimObject& c : classes) {
             std::vector<CimObject> instances;

@@ -1,5 +1,6 @@
 // The instrumentation service end to end: the client tool, the service (winmgmt) and the test provider run as
 // real processes on a temporary system root with the test schema compiled by mofcomp.
+#include "atlbase.h"
 #include "objbase.h"
 #include "qv_child_process.h"
 #include "qv_temp_root.h"
@@ -7,6 +8,8 @@
 #include "qv_wbem_classes.h"
 #include "wbemprov.h"
 #include "winreg.h"
+#include "wrl/client.h"
+#include "qv_wait.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,6 +31,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using Microsoft::WRL::ComPtr;
 
 struct Result {
     int code = -1;
@@ -49,12 +53,7 @@ bool Alive(pid_t pid) {
 }
 
 bool WaitGone(pid_t pid, std::chrono::seconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (Alive(pid)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return WaitUntil([&] { return !Alive(pid); }, limit);
 }
 
 class ServiceTest : public TempRootTest {
@@ -135,15 +134,14 @@ protected:
     std::string ProviderLog() { return ReadFile(root_ / "test_provider.log"); }
     // Until `count` Stall calls have reached a provider.
     bool WaitForStalls(size_t count) {
-        auto deadline = std::chrono::steady_clock::now() + 30s;
-        for (;;) {
-            std::string log = ProviderLog();
-            size_t seen = 0;
-            for (size_t at = log.find("stall"); at != std::string::npos; at = log.find("stall", at + 1)) ++seen;
-            if (seen >= count) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(20ms);
-        }
+        return WaitUntil(
+            [&] {
+                std::string log = ProviderLog();
+                size_t seen = 0;
+                for (size_t at = log.find("stall"); at != std::string::npos; at = log.find("stall", at + 1)) ++seen;
+                return seen >= count;
+            },
+            30s);
     }
 };
 
@@ -262,9 +260,7 @@ TEST_F(ServiceTest, ProviderServesTheDynamicClassAndIsReleasedWhenIdle) {
     // Idle: the provider is released and exits, then the service.
     pid_t provider = ProviderStarts()[0];
     EXPECT_TRUE(WaitGone(provider, 30s));
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!RootProcesses().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
-    EXPECT_TRUE(RootProcesses().empty()) << "the service exits once nothing uses it";
+    EXPECT_TRUE(WaitUntil([&] { return RootProcesses().empty(); }, 30s)) << "the service exits once nothing uses it";
 
     // The next client starts both afresh.
     Result again = Wmi({"--format", "json", "enum", "QVT_Dynamic"});
@@ -274,77 +270,55 @@ TEST_F(ServiceTest, ProviderServesTheDynamicClassAndIsReleasedWhenIdle) {
 }
 
 TEST_F(ServiceTest, ObjectsAndContextsCrossEveryProcessByValue) {
-    IWbemLocator* locator = nullptr;
+    ComPtr<IWbemLocator> locator;
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                               reinterpret_cast<void**>(&locator)),
+                               reinterpret_cast<void**>(locator.GetAddressOf())),
               S_OK);
-    IWbemServices* services = nullptr;
-    BSTR ns = SysAllocString(L"\\\\.\\root\\QVTest");
-    ASSERT_EQ(locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), S_OK);
-    SysFreeString(ns);
-    locator->Release();
+    ComPtr<IWbemServices> services;
+    ASSERT_EQ(locator->ConnectServer(CComBSTR(L"\\\\.\\root\\QVTest"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                     services.GetAddressOf()),
+              S_OK);
 
-    IWbemContext* context = nullptr;
+    ComPtr<IWbemContext> context;
     ASSERT_EQ(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemContext,
-                               reinterpret_cast<void**>(&context)),
+                               reinterpret_cast<void**>(context.GetAddressOf())),
               S_OK);
-    VARIANT tag;
-    tag.vt = VT_BSTR;
-    tag.bstrVal = SysAllocString(L"through two processes");
+    CComVariant tag(L"through two processes");
     ASSERT_EQ(context->SetValue(L"Tag", 0, &tag), S_OK);
-    VariantClear(&tag);
 
-    IWbemClassObject *cls = nullptr, *in_signature = nullptr, *in = nullptr, *out = nullptr;
-    BSTR name = SysAllocString(L"QVT_Dynamic");
-    BSTR method = SysAllocString(L"Add");
-    ASSERT_EQ(services->GetObject(name, 0, nullptr, &cls, nullptr), S_OK);
-    ASSERT_EQ(cls->GetMethod(L"Add", 0, &in_signature, nullptr), S_OK);
-    ASSERT_EQ(in_signature->SpawnInstance(0, &in), S_OK);
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = 2;
+    ComPtr<IWbemClassObject> cls, in_signature, in, out;
+    CComBSTR name(L"QVT_Dynamic");
+    ASSERT_EQ(services->GetObject(name, 0, nullptr, cls.GetAddressOf(), nullptr), S_OK);
+    ASSERT_EQ(cls->GetMethod(L"Add", 0, in_signature.GetAddressOf(), nullptr), S_OK);
+    ASSERT_EQ(in_signature->SpawnInstance(0, in.GetAddressOf()), S_OK);
+    CComVariant v(2);
     in->Put(L"A", 0, &v, 0);
     v.lVal = 3;
     in->Put(L"B", 0, &v, 0);
-    ASSERT_EQ(services->ExecMethod(name, method, 0, context, in, &out, nullptr), S_OK);
+    ASSERT_EQ(services->ExecMethod(name, CComBSTR(L"Add"), 0, context.Get(), in.Get(), out.GetAddressOf(), nullptr),
+              S_OK);
     ASSERT_NE(out, nullptr);
-    VARIANT sum, echoed;
-    VariantInit(&sum);
-    VariantInit(&echoed);
+    CComVariant sum, echoed;
     EXPECT_EQ(out->Get(L"Sum", 0, &sum, nullptr, nullptr), S_OK);
     EXPECT_EQ(sum.lVal, 5);
     EXPECT_EQ(out->Get(L"ContextTag", 0, &echoed, nullptr, nullptr), S_OK);
     ASSERT_EQ(echoed.vt, VT_BSTR);
     EXPECT_STREQ(echoed.bstrVal, L"through two processes");
-    VariantClear(&echoed);
 
     // The returned object is a local copy: changing it changes nothing elsewhere.
-    VARIANT changed;
-    changed.vt = VT_I4;
-    changed.lVal = 99;
+    CComVariant changed(99);
     EXPECT_EQ(out->Put(L"Sum", 0, &changed, 0), S_OK);
 
     // A bad namespace is refused by the service.
-    IWbemLocator* again = nullptr;
+    ComPtr<IWbemLocator> again;
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                               reinterpret_cast<void**>(&again)),
+                               reinterpret_cast<void**>(again.GetAddressOf())),
               S_OK);
-    IWbemServices* none = nullptr;
-    BSTR bad = SysAllocString(L"root\\NoSuch");
-    EXPECT_EQ(again->ConnectServer(bad, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &none),
+    ComPtr<IWbemServices> none;
+    EXPECT_EQ(again->ConnectServer(CComBSTR(L"root\\NoSuch"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                   none.GetAddressOf()),
               WBEM_E_INVALID_NAMESPACE);
     EXPECT_EQ(none, nullptr);
-    SysFreeString(bad);
-    again->Release();
-
-    SysFreeString(name);
-    SysFreeString(method);
-    out->Release();
-    in->Release();
-    in_signature->Release();
-    cls->Release();
-    context->Release();
-    services->Release();
 }
 
 // Collects what an async call delivers, until its final status.
@@ -364,8 +338,7 @@ public:
     STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
         std::lock_guard lock(mutex_);
         for (LONG i = 0; i < count; ++i) {
-            VARIANT index;
-            VariantInit(&index);
+            CComVariant index;
             objects[i]->Get(L"Index", 0, &index, nullptr, nullptr);
             indexes_.push_back(index.lVal);
         }
@@ -398,18 +371,17 @@ private:
 };
 
 TEST_F(ServiceTest, AsyncQueriesStreamIntoTheClientsSink) {
-    IWbemLocator* locator = nullptr;
+    ComPtr<IWbemLocator> locator;
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                               reinterpret_cast<void**>(&locator)),
+                               reinterpret_cast<void**>(locator.GetAddressOf())),
               S_OK);
-    IWbemServices* services = nullptr;
-    BSTR ns = SysAllocString(L"root\\QVTest");
-    ASSERT_EQ(locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), S_OK);
-    SysFreeString(ns);
-    locator->Release();
-    BSTR wql = SysAllocString(L"WQL");
-    BSTR text = SysAllocString(L"SELECT Index FROM QVT_Bulk5000 WHERE Index < 100 OR Index = 4999");
-    BSTR bad = SysAllocString(L"SELECT * FROM QVT_Bulk5000 WHERE");
+    ComPtr<IWbemServices> services;
+    ASSERT_EQ(locator->ConnectServer(CComBSTR(L"root\\QVTest"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                     services.GetAddressOf()),
+              S_OK);
+    CComBSTR wql(L"WQL");
+    CComBSTR text(L"SELECT Index FROM QVT_Bulk5000 WHERE Index < 100 OR Index = 4999");
+    CComBSTR bad(L"SELECT * FROM QVT_Bulk5000 WHERE");
     {
         WaitingSink sink;
         ASSERT_EQ(services->ExecQueryAsync(wql, text, 0, nullptr, &sink), S_OK);
@@ -420,14 +392,10 @@ TEST_F(ServiceTest, AsyncQueriesStreamIntoTheClientsSink) {
         WaitingSink refused;
         EXPECT_EQ(services->ExecQueryAsync(wql, bad, 0, nullptr, &refused), WBEM_E_INVALID_QUERY);
         // The service lets go of the sinks once done.
-        services->Release();
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (sink.refs() > 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+        services.Reset();
+        WaitUntil([&] { return sink.refs() <= 1; }, 10s);
         EXPECT_EQ(sink.refs(), 1u);
     }
-    SysFreeString(wql);
-    SysFreeString(text);
-    SysFreeString(bad);
 }
 
 TEST_F(ServiceTest, AnEventTheProviderFiresReachesAConsumerInAnotherProcess) {
@@ -440,14 +408,16 @@ TEST_F(ServiceTest, AnEventTheProviderFiresReachesAConsumerInAnotherProcess) {
                            "SELECT * FROM QVT_Event WHERE Message LIKE 'hello%'", "--count", "1", "--timeout", "60"},
                           "watch");
     // Fire until the subscription is in place (the provider then finds a sink); a non-matching event first.
-    bool delivered = false;
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!delivered && std::chrono::steady_clock::now() < deadline) {
-        Result fired = Wmi({"--format", "json", "call", "QVT_Dynamic", "Fire", "Message=other"});
-        ASSERT_EQ(fired.code, 0) << fired.err;
-        delivered = nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
-        if (!delivered) std::this_thread::sleep_for(100ms);
-    }
+    bool fired_ok = true;
+    bool delivered = WaitUntil(
+        [&] {
+            Result fired = Wmi({"--format", "json", "call", "QVT_Dynamic", "Fire", "Message=other"});
+            fired_ok = fired.code == 0;
+            EXPECT_EQ(fired.code, 0) << fired.err;
+            return !fired_ok || nlohmann::json::parse(fired.out)[0]["ReturnValue"] == 0;
+        },
+        30s);
+    ASSERT_TRUE(fired_ok);
     ASSERT_TRUE(delivered);
     ASSERT_EQ(Wmi({"call", "QVT_Dynamic", "Fire", "Message=hello there"}).code, 0);
     Result watched = Finish(watcher, "watch");

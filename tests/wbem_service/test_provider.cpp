@@ -3,10 +3,12 @@
 // QVT_Event through the decoupled event provider. Each start appends "start <pid>" to
 // <root>/test_provider.log, each Stall call "stall"; a put or delete that reaches it appends "put" or "delete" (the service must refuse
 // them first). It exits about 50 ms after its last object is released.
+#include "atlbase.h"
 #include "objbase.h"
 #include "qv_com_object.h"
 #include "qv_system_root.h"
 #include "wbemprov.h"
+#include "wrl/client.h"
 
 #include <unistd.h>
 
@@ -24,6 +26,8 @@
 DEFINE_GUID(CLSID_QvtTestProvider, 0x6a0b2c4d, 0x1e3f, 0x4a5b, 0x8c, 0x7d, 0x9e, 0x0f, 0x1a, 0x2b, 0x3c, 0x4d);
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 std::mutex life_mutex;
 std::condition_variable life_cv;
@@ -50,46 +54,34 @@ void Log(const std::string& line) {
 // The objects of "select * from MSSmBios_RawSMBiosTables" in root\\WMI, through a locator of this process;
 // -1 when the query fails.
 long CountRawSmbiosTables() {
-    IWbemLocator* locator = nullptr;
+    ComPtr<IWbemLocator> locator;
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                reinterpret_cast<void**>(&locator))))
+                                reinterpret_cast<void**>(locator.GetAddressOf()))))
         return -1;
-    IWbemServices* wmi = nullptr;
-    BSTR path = SysAllocString(L"root\\WMI");
-    HRESULT hr = locator->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &wmi);
-    SysFreeString(path);
-    locator->Release();
+    ComPtr<IWbemServices> wmi;
+    HRESULT hr = locator->ConnectServer(CComBSTR(L"root\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                        wmi.GetAddressOf());
     if (FAILED(hr)) return -1;
-    BSTR language = SysAllocString(L"WQL"), query = SysAllocString(L"select * from MSSmBios_RawSMBiosTables");
-    IEnumWbemClassObject* answer = nullptr;
-    hr = wmi->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY, nullptr, &answer);
-    SysFreeString(language);
-    SysFreeString(query);
-    wmi->Release();
+    ComPtr<IEnumWbemClassObject> answer;
+    hr = wmi->ExecQuery(CComBSTR(L"WQL"), CComBSTR(L"select * from MSSmBios_RawSMBiosTables"), WBEM_FLAG_FORWARD_ONLY,
+                        nullptr, answer.GetAddressOf());
     if (FAILED(hr)) return -1;
     long count = 0;
     for (;;) {
-        IWbemClassObject* object = nullptr;
+        ComPtr<IWbemClassObject> object;
         ULONG returned = 0;
-        if (answer->Next(10000, 1, &object, &returned) != WBEM_S_NO_ERROR || returned != 1) break;
-        object->Release();
+        if (answer->Next(10000, 1, object.GetAddressOf(), &returned) != WBEM_S_NO_ERROR || returned != 1) break;
         ++count;
     }
-    answer->Release();
     return count;
 }
 
 void PutText(IWbemClassObject* o, const wchar_t* name, const std::wstring& text) {
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(text.c_str());
+    CComVariant v(text.c_str());
     o->Put(name, 0, &v, 0);
-    VariantClear(&v);
 }
 void PutInt(IWbemClassObject* o, const wchar_t* name, LONG value) {
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = value;
+    CComVariant v(value);
     o->Put(name, 0, &v, 0);
 }
 
@@ -129,15 +121,13 @@ public:
     STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR ns, LPWSTR, IWbemServices* services, IWbemContext*,
                             IWbemProviderInitSink* sink) override {
         services_ = services;
-        services_->AddRef();
         // As the BIOS provider's library does while it starts: read another provider's class of the service.
         if (std::getenv("QVT_INIT_READS_ROOT_WMI") != nullptr) Log("smbios " + std::to_string(CountRawSmbiosTables()));
         if (SUCCEEDED(CoCreateInstance(CLSID_WbemDecoupledBasicEventProvider, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IWbemDecoupledBasicEventProvider, reinterpret_cast<void**>(&events_))) &&
-            FAILED(events_->Register(0, nullptr, nullptr, nullptr, ns, L"QVT_DecoupledEvents", nullptr))) {
-            events_->Release();
-            events_ = nullptr;
-        }
+                                       IID_IWbemDecoupledBasicEventProvider,
+                                       reinterpret_cast<void**>(events_.GetAddressOf()))) &&
+            FAILED(events_->Register(0, nullptr, nullptr, nullptr, ns, L"QVT_DecoupledEvents", nullptr)))
+            events_.Reset();
         return sink->SetStatus(WBEM_S_INITIALIZED, 0);
     }
 
@@ -146,19 +136,19 @@ public:
         std::wstring name(cls);
         LONG count = CountOf(name);
         if (count < 0) return sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_INVALID_CLASS, nullptr, nullptr);
-        IWbemClassObject* definition = nullptr;
-        HRESULT hr = services_->GetObject(cls, 0, nullptr, &definition, nullptr);
+        ComPtr<IWbemClassObject> definition;
+        HRESULT hr = services_->GetObject(cls, 0, nullptr, definition.GetAddressOf(), nullptr);
         if (FAILED(hr)) return sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, nullptr);
-        std::vector<IWbemClassObject*> batch;
+        std::vector<ComPtr<IWbemClassObject>> batch;
         for (LONG i = 0; i < count && SUCCEEDED(hr); ++i) {
-            batch.push_back(Make(definition, name, i));
+            batch.push_back(Make(definition.Get(), name, i));
             if (batch.size() == 100 || i + 1 == count) {
-                hr = sink->Indicate(static_cast<LONG>(batch.size()), batch.data());
-                for (auto* o : batch) o->Release();
+                std::vector<IWbemClassObject*> indicated;
+                for (const auto& o : batch) indicated.push_back(o.Get());
+                hr = sink->Indicate(static_cast<LONG>(indicated.size()), indicated.data());
                 batch.clear();
             }
         }
-        definition->Release();
         sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, nullptr);
         return WBEM_S_NO_ERROR;
     }
@@ -169,17 +159,14 @@ public:
         if (dot != std::wstring::npos) {
             std::wstring cls = text.substr(0, dot);
             long index = std::wcstol(text.c_str() + dot + 7, nullptr, 10);
-            IWbemClassObject* definition = nullptr;
-            BSTR name = SysAllocString(cls.c_str());
+            ComPtr<IWbemClassObject> definition;
             if (index >= 0 && index < CountOf(cls) &&
-                SUCCEEDED(services_->GetObject(name, 0, nullptr, &definition, nullptr))) {
-                IWbemClassObject* instance = Make(definition, cls, index);
-                sink->Indicate(1, &instance);
-                instance->Release();
-                definition->Release();
+                SUCCEEDED(
+                    services_->GetObject(CComBSTR(cls.c_str()), 0, nullptr, definition.GetAddressOf(), nullptr))) {
+                ComPtr<IWbemClassObject> instance = Make(definition.Get(), cls, index);
+                sink->Indicate(1, instance.GetAddressOf());
                 hr = S_OK;
             }
-            SysFreeString(name);
         }
         sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, nullptr);
         return WBEM_S_NO_ERROR;
@@ -198,45 +185,35 @@ public:
     // --- methods ---
     STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR method, LONG, IWbemContext* context, IWbemClassObject* in,
                                  IWbemObjectSink* sink) override {
-        IWbemClassObject* definition = nullptr;
-        BSTR cls = SysAllocString(L"QVT_Dynamic");
-        HRESULT hr = services_->GetObject(cls, 0, nullptr, &definition, nullptr);
-        SysFreeString(cls);
-        IWbemClassObject* out_signature = nullptr;
-        if (SUCCEEDED(hr)) hr = definition->GetMethod(method, 0, nullptr, &out_signature);
-        IWbemClassObject* out = nullptr;
-        if (SUCCEEDED(hr)) hr = out_signature->SpawnInstance(0, &out);
+        ComPtr<IWbemClassObject> definition;
+        HRESULT hr = services_->GetObject(CComBSTR(L"QVT_Dynamic"), 0, nullptr, definition.GetAddressOf(), nullptr);
+        ComPtr<IWbemClassObject> out_signature;
+        if (SUCCEEDED(hr)) hr = definition->GetMethod(method, 0, nullptr, out_signature.GetAddressOf());
+        ComPtr<IWbemClassObject> out;
+        if (SUCCEEDED(hr)) hr = out_signature->SpawnInstance(0, out.GetAddressOf());
         std::wstring name(method);
         if (SUCCEEDED(hr) && name == L"Add") {
-            VARIANT a, b;
-            VariantInit(&a);
-            VariantInit(&b);
+            CComVariant a, b;
             in->Get(L"A", 0, &a, nullptr, nullptr);
             in->Get(L"B", 0, &b, nullptr, nullptr);
-            PutInt(out, L"Sum", a.lVal + b.lVal);
-            PutText(out, L"ProviderObject", qv::win::FromUtf8(id_));
-            VARIANT tag;
-            VariantInit(&tag);
+            PutInt(out.Get(), L"Sum", a.lVal + b.lVal);
+            PutText(out.Get(), L"ProviderObject", qv::win::FromUtf8(id_));
+            CComVariant tag;
             if (context != nullptr && SUCCEEDED(context->GetValue(L"Tag", 0, &tag)) && tag.vt == VT_BSTR)
-                PutText(out, L"ContextTag", tag.bstrVal);
-            VariantClear(&tag);
-            PutInt(out, L"ReturnValue", 0);
+                PutText(out.Get(), L"ContextTag", tag.bstrVal);
+            PutInt(out.Get(), L"ReturnValue", 0);
         } else if (SUCCEEDED(hr) && name == L"Fire") {
-            VARIANT message;
-            VariantInit(&message);
+            CComVariant message;
             in->Get(L"Message", 0, &message, nullptr, nullptr);
-            PutInt(out, L"ReturnValue", FireEvent(message.vt == VT_BSTR ? message.bstrVal : L"") ? 0 : 1);
-            VariantClear(&message);
+            PutInt(out.Get(), L"ReturnValue", FireEvent(message.vt == VT_BSTR ? message.bstrVal : L"") ? 0 : 1);
         } else if (SUCCEEDED(hr) && name == L"Stall") {
             Log("stall");
+            // A call that takes long on purpose: the tests cancel or time out clients while it runs.
             std::this_thread::sleep_for(std::chrono::seconds(30));
-            PutInt(out, L"ReturnValue", 0);
+            PutInt(out.Get(), L"ReturnValue", 0);
         }
-        if (SUCCEEDED(hr)) sink->Indicate(1, &out);
+        if (SUCCEEDED(hr)) sink->Indicate(1, out.GetAddressOf());
         sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, nullptr);
-        if (out) out->Release();
-        if (out_signature) out_signature->Release();
-        if (definition) definition->Release();
         return WBEM_S_NO_ERROR;
     }
 
@@ -264,57 +241,48 @@ public:
 
 private:
     ~Provider() {
-        if (events_ != nullptr) {
-            events_->UnRegister();
-            events_->Release();
-        }
-        if (services_ != nullptr) services_->Release();
+        if (events_) events_->UnRegister();
     }
 
-    IWbemClassObject* Make(IWbemClassObject* definition, const std::wstring& cls, LONG index) {
-        IWbemClassObject* instance = nullptr;
-        definition->SpawnInstance(0, &instance);
-        PutInt(instance, L"Index", index);
-        PutText(instance, L"Label", cls + L" " + std::to_wstring(index));
-        if (cls == L"QVT_Dynamic") PutText(instance, L"ProviderObject", qv::win::FromUtf8(id_));
+    ComPtr<IWbemClassObject> Make(IWbemClassObject* definition, const std::wstring& cls, LONG index) {
+        ComPtr<IWbemClassObject> instance;
+        definition->SpawnInstance(0, instance.GetAddressOf());
+        PutInt(instance.Get(), L"Index", index);
+        PutText(instance.Get(), L"Label", cls + L" " + std::to_wstring(index));
+        if (cls == L"QVT_Dynamic") PutText(instance.Get(), L"ProviderObject", qv::win::FromUtf8(id_));
         return instance;
     }
 
     // Delivers one QVT_Event when the platform hands out a sink (someone is subscribed).
     bool FireEvent(const std::wstring& message) {
-        if (events_ == nullptr) return false;
-        IWbemObjectSink* sink = nullptr;
-        if (events_->GetSink(0, nullptr, &sink) != S_OK || sink == nullptr) return false;
-        IWbemClassObject* definition = nullptr;
-        IWbemClassObject* event = nullptr;
-        BSTR cls = SysAllocString(L"QVT_Event");
-        bool fired = SUCCEEDED(services_->GetObject(cls, 0, nullptr, &definition, nullptr)) &&
-                     SUCCEEDED(definition->SpawnInstance(0, &event));
-        SysFreeString(cls);
+        if (!events_) return false;
+        ComPtr<IWbemObjectSink> sink;
+        if (events_->GetSink(0, nullptr, sink.GetAddressOf()) != S_OK || !sink) return false;
+        ComPtr<IWbemClassObject> definition;
+        ComPtr<IWbemClassObject> event;
+        bool fired = SUCCEEDED(services_->GetObject(CComBSTR(L"QVT_Event"), 0, nullptr, definition.GetAddressOf(),
+                                                    nullptr)) &&
+                     SUCCEEDED(definition->SpawnInstance(0, event.GetAddressOf()));
         if (fired) {
-            PutText(event, L"Message", message);
-            fired = SUCCEEDED(sink->Indicate(1, &event));
-            event->Release();
+            PutText(event.Get(), L"Message", message);
+            fired = SUCCEEDED(sink->Indicate(1, event.GetAddressOf()));
         }
-        if (definition) definition->Release();
-        sink->Release();
         return fired;
     }
 
     std::string id_;
     std::atomic<ULONG> refs_{1};
-    IWbemServices* services_ = nullptr;
-    IWbemDecoupledBasicEventProvider* events_ = nullptr;
+    ComPtr<IWbemServices> services_;
+    ComPtr<IWbemDecoupledBasicEventProvider> events_;
 };
 
 class Factory final : public qv::com::UncountedObject<IClassFactory> {
 public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        auto* p = new Provider();
-        HRESULT hr = p->QueryInterface(riid, out);
-        static_cast<IWbemProviderInit*>(p)->Release();
-        return hr;
+        ComPtr<IWbemProviderInit> created;
+        created.Attach(new Provider());
+        return created.CopyTo(riid, out);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         lock ? Lock() : Unlock();
@@ -339,6 +307,7 @@ int main() {
         life_cv.wait(lock, [] { return objects == 0; });
     }
     CoSuspendClassObjects();
+    // Time passes on purpose: like a provider host, it ends about 50 ms after its last object went.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     CoRevokeClassObject(cookie);
     Log("exit " + std::to_string(getpid()));

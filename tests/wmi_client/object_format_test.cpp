@@ -10,16 +10,13 @@
 
 namespace {
 
-VARIANT Array(std::initializer_list<const wchar_t*> texts) {
-    VARIANT v;
-    VariantInit(&v);
+CComVariant Array(std::initializer_list<const wchar_t*> texts) {
+    CComVariant v;
     v.vt = VT_ARRAY | VT_BSTR;
     v.parray = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(texts.size()));
     LONG i = 0;
     for (const wchar_t* text : texts) {
-        BSTR b = SysAllocString(text);
-        SafeArrayPutElement(v.parray, &i, b);
-        SysFreeString(b);
+        SafeArrayPutElement(v.parray, &i, CComBSTR(text).m_str);
         ++i;
     }
     return v;
@@ -134,19 +131,18 @@ TEST(ArgumentValues, ConvertByCimTypeWithWmiConventions) {
         {L"x", CIM_OBJECT, WBEM_E_NOT_SUPPORTED, VT_EMPTY},
     };
     for (const auto& c : cases) {
-        VARIANT v;
+        CComVariant v;
         EXPECT_EQ(qv::wmi::ArgumentValue(c.text, c.type, &v), c.expected) << std::wstring(c.text).size();
         EXPECT_EQ(v.vt, c.vt);
-        VariantClear(&v);
     }
-    VARIANT v;
+    CComVariant v;
     ASSERT_EQ(qv::wmi::ArgumentValue(L"4294967295", CIM_UINT32, &v), S_OK);
     EXPECT_EQ(v.lVal, -1);  // the same 32 bits
+    v.Clear();
     ASSERT_EQ(qv::wmi::ArgumentValue(L"1,2", CIM_UINT32 | CIM_FLAG_ARRAY, &v), S_OK);
     LONG upper = 0;
     SafeArrayGetUBound(v.parray, 1, &upper);
     EXPECT_EQ(upper, 1);
-    VariantClear(&v);
 }
 
 TEST(WbemCodes, NamesAndHexValues) {

@@ -7,6 +7,9 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
+
 // An event source that gets the fake provider instead of asking COM.
 class TestEventSource : public WMIEventSource {
 public:
@@ -22,27 +25,23 @@ protected:
     }
 
 private:
-    FakeDecoupledProvider* provider_;
+    FakeDecoupledProvider* provider_;  // the test's
 };
 
 class EventTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        provider_ = new FakeDecoupledProvider();
-        provider_->services = new FakeServices();
+        provider_ = Make<FakeDecoupledProvider>();
+        provider_->services = Make<FakeServices>();
         provider_->services->AddClass(L"QV_BIOSConfigurationEvent");
     }
-    void TearDown() override { provider_->Release(); }
-    void Subscribe() { provider_->sink = new FakeSink(); }
-    void Unsubscribe() {
-        provider_->sink->Release();
-        provider_->sink = nullptr;
-    }
-    FakeDecoupledProvider* provider_;
+    void Subscribe() { provider_->sink = Make<FakeSink>(); }
+    void Unsubscribe() { provider_->sink.Reset(); }
+    ComPtr<FakeDecoupledProvider> provider_;
 };
 
 TEST_F(EventTest, RegistersForItsScopeUnderItsName) {
-    TestEventSource source(provider_);
+    TestEventSource source(provider_.Get());
     EXPECT_EQ(
         source.Register(L"user", L"ms_409", L"root\\QV\\InstrumentedBIOS", L"DecoupledEventProvider_BCXBiosSettings"),
         S_OK);
@@ -56,7 +55,7 @@ TEST_F(EventTest, RegistersForItsScopeUnderItsName) {
 
 TEST_F(EventTest, FailedRegistrationLeavesNoSource) {
     provider_->register_result = WBEM_E_ACCESS_DENIED;
-    TestEventSource source(provider_);
+    TestEventSource source(provider_.Get());
     EXPECT_EQ(source.Register(nullptr, nullptr, L"root\\QV\\InstrumentedBIOS", L"x"), WBEM_E_ACCESS_DENIED);
     EXPECT_FALSE(source.IsRegistered());
     Subscribe();
@@ -79,7 +78,7 @@ TEST_F(EventTest, PlatformWithoutDecoupledProvider) {
 }
 
 TEST_F(EventTest, EventReachesTheSubscriber) {
-    TestEventSource source(provider_);
+    TestEventSource source(provider_.Get());
     source.Register(nullptr, nullptr, L"root\\QV\\InstrumentedBIOS", L"x");
     Subscribe();
     DebugCapture debug;
@@ -99,7 +98,7 @@ TEST_F(EventTest, EventReachesTheSubscriber) {
 }
 
 TEST_F(EventTest, NoSubscriberNoEvent) {
-    TestEventSource source(provider_);
+    TestEventSource source(provider_.Get());
     source.Register(nullptr, nullptr, L"root\\QV\\InstrumentedBIOS", L"x");
     EXPECT_FALSE(source.HasSink());
     // The subscriber leaves between HasSink and Fire.
@@ -107,18 +106,16 @@ TEST_F(EventTest, NoSubscriberNoEvent) {
     ASSERT_TRUE(source.HasSink());
     WMIEventInstance event;
     source.CreateEvent(L"QV_BIOSConfigurationEvent", event);
-    FakeSink* gone = provider_->sink;
-    gone->AddRef();
+    ComPtr<FakeSink> gone = provider_->sink;
     Unsubscribe();
     DebugCapture debug;
     source.Fire(event);
     EXPECT_EQ(debug.Text(), "No event sink to fire event.\n");
     EXPECT_TRUE(gone->objects.empty());
-    gone->Release();
 }
 
 TEST_F(EventTest, FailedGetServiceLeavesTheEventEmpty) {
-    TestEventSource source(provider_);
+    TestEventSource source(provider_.Get());
     source.Register(nullptr, nullptr, L"root\\QV\\InstrumentedBIOS", L"x");
     Subscribe();
     provider_->get_service_result = WBEM_E_SHUTTING_DOWN;
@@ -141,7 +138,7 @@ TEST_F(EventTest, FailedGetServiceLeavesTheEventEmpty) {
 }
 
 TEST_F(EventTest, UnknownEventClassLeavesTheEventEmpty) {
-    TestEventSource source(provider_);
+    TestEventSource source(provider_.Get());
     source.Register(nullptr, nullptr, L"root\\QV\\InstrumentedBIOS", L"x");
     WMIEventInstance event;
     source.CreateEvent(L"NoSuchEvent", event);

@@ -8,6 +8,9 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
+
 HRESULT Thrown(const std::function<void()>& work) {
     try {
         work();
@@ -20,21 +23,17 @@ HRESULT Thrown(const std::function<void()>& work) {
 class PartsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        services_ = new FakeServices();
+        services_ = Make<FakeServices>();
         cls_ = services_->AddClass(L"QVPROV_BIOSInteger");
-        sink_ = new FakeSink();
+        sink_ = Make<FakeSink>();
     }
-    void TearDown() override {
-        sink_->Release();
-        services_->Release();
-    }
-    FakeServices* services_;
-    FakeObject* cls_;
-    FakeSink* sink_;
+    ComPtr<FakeServices> services_;
+    FakeObject* cls_;  // held by services_
+    ComPtr<FakeSink> sink_;
 };
 
 TEST_F(PartsTest, InstanceCreationFailuresThrowTheirCodes) {
-    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSInteger", services_.Get(), nullptr, sink_.Get());
     services_->get_object_result = WBEM_E_ACCESS_DENIED;
     EXPECT_EQ(Thrown([&] { WMIInstance i(request); }), WBEM_E_ACCESS_DENIED);
     services_->get_object_result = S_OK;
@@ -43,14 +42,13 @@ TEST_F(PartsTest, InstanceCreationFailuresThrowTheirCodes) {
     cls_->spawn_result = S_OK;
     cls_->spawn_null = true;
     EXPECT_EQ(Thrown([&] { WMIInstance i(request); }), E_POINTER);
-    WMIRequest no_services(L"QVPROV_BIOSInteger", nullptr, nullptr, sink_);
+    WMIRequest no_services(L"QVPROV_BIOSInteger", nullptr, nullptr, sink_.Get());
     EXPECT_EQ(Thrown([&] { WMIInstance i(no_services); }), E_POINTER);
 }
 
 TEST_F(PartsTest, InstanceWithoutObjectThrowsEPointer) {
     WMIInstance empty;
-    VARIANT v;
-    VariantInit(&v);
+    CComVariant v;
     EXPECT_EQ(Thrown([&] { empty.PutText(L"Name", L"x"); }), E_POINTER);
     EXPECT_EQ(Thrown([&] { empty.PutOwnedText(L"Name", SysAllocString(L"x")); }), E_POINTER);
     EXPECT_EQ(Thrown([&] { empty.PutInt(L"Size", 1); }), E_POINTER);
@@ -63,14 +61,13 @@ TEST_F(PartsTest, InstanceWithoutObjectThrowsEPointer) {
 }
 
 TEST_F(PartsTest, InstancePutsAndGetsWithTheObjectsCodes) {
-    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSInteger", services_.Get(), nullptr, sink_.Get());
     WMIInstance instance(request);
     instance.PutText(L"Name", L"Boot Delay");
     instance.PutInt(L"IntValue", -3);
-    VARIANT v = instance.Get(L"Name");
+    CComVariant v = instance.Get(L"Name");
     EXPECT_EQ(v.vt, VT_BSTR);
     EXPECT_STREQ(v.bstrVal, L"Boot Delay");
-    VariantClear(&v);
     EXPECT_EQ(Thrown([&] { instance.Get(L"Missing"); }), WBEM_E_NOT_FOUND);
     static_cast<FakeObject*>(instance.Object())->put_result = WBEM_E_TYPE_MISMATCH;
     EXPECT_EQ(Thrown([&] { instance.PutInt(L"IntValue", 1); }), WBEM_E_TYPE_MISMATCH);
@@ -79,9 +76,9 @@ TEST_F(PartsTest, InstancePutsAndGetsWithTheObjectsCodes) {
 }
 
 TEST_F(PartsTest, ListOwnsWhatIsAddedAndIndicatesAtOnce) {
-    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSInteger", services_.Get(), nullptr, sink_.Get());
     {
-        WMIInstanceList list(sink_);
+        WMIInstanceList list(sink_.Get());
         list.Add(new WMIInstance(request));
         EXPECT_EQ(sink_->objects.size(), 1u);
         // An instance without an object is kept (and deleted with the list), then refused.
@@ -98,9 +95,9 @@ TEST_F(PartsTest, ListOwnsWhatIsAddedAndIndicatesAtOnce) {
 }
 
 TEST_F(PartsTest, ListInBatchesSendsEveryInstanceBeforeItEnds) {
-    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSInteger", services_.Get(), nullptr, sink_.Get());
     {
-        WMIInstanceList list(sink_);
+        WMIInstanceList list(sink_.Get());
         list.SetBatchSize(2);
         list.Add(new WMIInstance(request));
         EXPECT_EQ(sink_->objects.size(), 0u);
@@ -122,7 +119,7 @@ TEST_F(PartsTest, ListInBatchesSendsEveryInstanceBeforeItEnds) {
 
 TEST_F(PartsTest, MethodCallParameters) {
     cls_->AddMethod(L"Adjust", new FakeObject(L"__PARAMETERS"));
-    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSInteger", services_.Get(), nullptr, sink_.Get());
     WMIMethodCall no_input(request, L"Adjust", nullptr);
     EXPECT_EQ(Thrown([&] { no_input.GetInParam(L"Value"); }), E_POINTER);
     no_input.PutOutParam(L"Return", 5);
@@ -130,9 +127,7 @@ TEST_F(PartsTest, MethodCallParameters) {
     ASSERT_EQ(sink_->objects.size(), 1u);
     EXPECT_EQ(sink_->Object(0)->Number(L"Return"), 5);
 
-    FakeObject* in = new FakeObject(L"__PARAMETERS", false);
-    WMIMethodCall with_input(request, L"Adjust", in);
-    in->Release();
+    WMIMethodCall with_input(request, L"Adjust", Make<FakeObject>(L"__PARAMETERS", false).Get());
     EXPECT_EQ(Thrown([&] { with_input.GetInParam(L"Value"); }), WBEM_E_NOT_FOUND);
     EXPECT_EQ(Thrown([&] { WMIMethodCall c(request, L"Missing", nullptr); }), WBEM_E_NOT_FOUND);
 }

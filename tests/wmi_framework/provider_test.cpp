@@ -9,6 +9,9 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+using Microsoft::WRL::Make;
+
 const wchar_t* const kProviderClasses[] = {L"QVPROV_BIOSSettingInterface", L"QVPROV_BIOSString",
                                            L"QVPROV_BIOSPassword",         L"QVPROV_BIOSInteger",
                                            L"QVPROV_BIOSEnumeration",      L"QVPROV_BIOSOrderedList"};
@@ -57,118 +60,100 @@ public:
 class ProviderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        services_ = new FakeServices();
+        services_ = Make<FakeServices>();
         for (const wchar_t* name : kProviderClasses) services_->AddClass(name);
         services_->AddClass(L"QV_BIOSSetting");
         FakeObject* out = new FakeObject(L"__PARAMETERS");
         services_->AddClass(L"QVPROV_BIOSSettingInterface")->AddMethod(L"SetBIOSSetting", out);
-        provider_ = new TestProvider();
-        sink_ = new FakeSink();
-    }
-    void TearDown() override {
-        sink_->Release();
-        if (provider_ != nullptr) provider_->Release();
-        services_->Release();
+        provider_ = Make<TestProvider>();
+        sink_ = Make<FakeSink>();
     }
     void Initialize() {
-        FakeInitSink* init = new FakeInitSink();
-        ASSERT_EQ(Services()->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init_)), S_OK);
-        EXPECT_EQ(init_->Initialize(nullptr, 0, nullptr, nullptr, services_, nullptr, init), WBEM_S_NO_ERROR);
+        ComPtr<FakeInitSink> init = Make<FakeInitSink>();
+        ComPtr<IWbemProviderInit> provider_init;
+        ASSERT_EQ(
+            Services()->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(provider_init.GetAddressOf())),
+            S_OK);
+        EXPECT_EQ(provider_init->Initialize(nullptr, 0, nullptr, nullptr, services_.Get(), nullptr, init.Get()),
+                  WBEM_S_NO_ERROR);
         init_statuses_ = init->statuses;
-        init->Release();
-        init_->Release();
     }
-    IWbemServices* Services() { return static_cast<IWbemServices*>(static_cast<WMIProvider*>(provider_)); }
-    static BSTR B(const wchar_t* text) { return SysAllocString(text); }
+    IWbemServices* Services() { return static_cast<IWbemServices*>(static_cast<WMIProvider*>(provider_.Get())); }
     HRESULT GetObject(const wchar_t* path, IWbemObjectSink* sink) {
-        BSTR p = B(path);
-        HRESULT hr = Services()->GetObjectAsync(p, 0x20, nullptr, sink);
-        SysFreeString(p);
-        return hr;
+        return Services()->GetObjectAsync(CComBSTR(path), 0x20, nullptr, sink);
     }
     HRESULT Enumerate(const wchar_t* cls) {
-        BSTR c = B(cls);
-        HRESULT hr = Services()->CreateInstanceEnumAsync(c, 0, nullptr, sink_);
-        SysFreeString(c);
-        return hr;
+        return Services()->CreateInstanceEnumAsync(CComBSTR(cls), 0, nullptr, sink_.Get());
     }
     HRESULT Query(const wchar_t* query) {
-        BSTR language = B(L"WQL");
-        BSTR q = B(query);
-        HRESULT hr = Services()->ExecQueryAsync(language, q, 0, nullptr, sink_);
-        SysFreeString(q);
-        SysFreeString(language);
-        return hr;
+        return Services()->ExecQueryAsync(CComBSTR(L"WQL"), CComBSTR(query), 0, nullptr, sink_.Get());
     }
     HRESULT Method(const wchar_t* path, const wchar_t* method, IWbemClassObject* in) {
-        BSTR p = B(path);
-        BSTR m = B(method);
-        HRESULT hr = Services()->ExecMethodAsync(p, m, 0, nullptr, in, sink_);
-        SysFreeString(m);
-        SysFreeString(p);
-        return hr;
+        return Services()->ExecMethodAsync(CComBSTR(path), CComBSTR(method), 0, nullptr, in, sink_.Get());
     }
 
-    FakeServices* services_ = nullptr;
-    TestProvider* provider_ = nullptr;
-    FakeSink* sink_ = nullptr;
-    IWbemProviderInit* init_ = nullptr;
+    ComPtr<FakeServices> services_;
+    ComPtr<TestProvider> provider_;
+    ComPtr<FakeSink> sink_;
     std::vector<LONG> init_statuses_;
 };
 
 TEST_F(ProviderTest, AnswersItsTwoInterfacesAndIUnknown) {
-    void* object = nullptr;
-    EXPECT_EQ(Services()->QueryInterface(IID_IUnknown, &object), S_OK);
-    static_cast<IUnknown*>(object)->Release();
-    EXPECT_EQ(Services()->QueryInterface(IID_IWbemServices, &object), S_OK);
-    EXPECT_EQ(object, static_cast<void*>(Services()));
-    static_cast<IUnknown*>(object)->Release();
-    EXPECT_EQ(Services()->QueryInterface(IID_IWbemObjectSink, &object), E_NOINTERFACE);
-    EXPECT_EQ(object, nullptr);
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(Services()->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.GetAddressOf())), S_OK);
+    ComPtr<IWbemServices> services;
+    EXPECT_EQ(Services()->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(services.GetAddressOf())), S_OK);
+    EXPECT_EQ(services.Get(), Services());
+    ComPtr<IWbemObjectSink> sink;
+    EXPECT_EQ(Services()->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(sink.GetAddressOf())),
+              E_NOINTERFACE);
+    EXPECT_EQ(sink, nullptr);
 }
 
 // The unsupported operations return at once: no trace, nothing sent to a sink, even before Initialize.
 TEST_F(ProviderTest, UnsupportedOperationsReturnNotSupportedAndTouchNothing) {
     DebugCapture debug;
     IWbemServices* s = Services();
-    BSTR text = B(L"QVPROV_BIOSString");
-    IWbemClassObject* object = nullptr;
+    CComBSTR text(L"QVPROV_BIOSString");
+    IWbemClassObject* object = nullptr;  // the out parameters stay unset
     IEnumWbemClassObject* enumerator = nullptr;
     IWbemServices* working = nullptr;
     IWbemObjectSink* handler = nullptr;
-    FakeObject* instance = new FakeObject(L"QVPROV_BIOSString", false);
+    ComPtr<FakeObject> instance = Make<FakeObject>(L"QVPROV_BIOSString", false);
     const HRESULT results[] = {
         s->OpenNamespace(text, 0, nullptr, &working, nullptr),
-        s->CancelAsyncCall(sink_),
+        s->CancelAsyncCall(sink_.Get()),
         s->QueryObjectSink(0, &handler),
         s->GetObject(text, 0, nullptr, &object, nullptr),
-        s->PutClass(instance, 0, nullptr, nullptr),
-        s->PutClassAsync(instance, 0, nullptr, sink_),
+        s->PutClass(instance.Get(), 0, nullptr, nullptr),
+        s->PutClassAsync(instance.Get(), 0, nullptr, sink_.Get()),
         s->DeleteClass(text, 0, nullptr, nullptr),
-        s->DeleteClassAsync(text, 0, nullptr, sink_),
+        s->DeleteClassAsync(text, 0, nullptr, sink_.Get()),
         s->CreateClassEnum(text, 0, nullptr, &enumerator),
-        s->CreateClassEnumAsync(text, 0, nullptr, sink_),
-        s->PutInstance(instance, 0, nullptr, nullptr),
+        s->CreateClassEnumAsync(text, 0, nullptr, sink_.Get()),
+        s->PutInstance(instance.Get(), 0, nullptr, nullptr),
         s->DeleteInstance(text, 0, nullptr, nullptr),
         s->CreateInstanceEnum(text, 0, nullptr, &enumerator),
         s->ExecQuery(text, text, 0, nullptr, &enumerator),
         s->ExecNotificationQuery(text, text, 0, nullptr, &enumerator),
-        s->ExecNotificationQueryAsync(text, text, 0, nullptr, sink_),
+        s->ExecNotificationQueryAsync(text, text, 0, nullptr, sink_.Get()),
         s->ExecMethod(text, text, 0, nullptr, nullptr, &object, nullptr),
     };
     for (HRESULT hr : results) EXPECT_EQ(hr, WBEM_E_NOT_SUPPORTED);
     EXPECT_TRUE(sink_->events.empty());
     EXPECT_TRUE(provider_->calls.empty());
     EXPECT_EQ(debug.Text(), "");
-    instance->Release();
-    SysFreeString(text);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(enumerator, nullptr);
+    EXPECT_EQ(working, nullptr);
+    EXPECT_EQ(handler, nullptr);
 }
 
 TEST_F(ProviderTest, InitializeSucceedsWithoutTheEventPlatform) {
     Initialize();
     // The decoupled event provider cannot be created here; requests are served all the same.
     EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
-    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_.Get()), WBEM_S_NO_ERROR);
 }
 
 // An event source that gets the given decoupled provider instead of asking COM.
@@ -184,12 +169,12 @@ protected:
     }
 
 private:
-    FakeDecoupledProvider* provider_;
+    FakeDecoupledProvider* provider_;  // the test's
 };
 
 TEST_F(ProviderTest, InitializeRegistersTheEventSource) {
-    auto* decoupled = new FakeDecoupledProvider();
-    provider_->SetEventSource(new FakeProviderEventSource(decoupled));
+    ComPtr<FakeDecoupledProvider> decoupled = Make<FakeDecoupledProvider>();
+    provider_->SetEventSource(new FakeProviderEventSource(decoupled.Get()));
     {
         DebugCapture debug;
         Initialize();
@@ -202,18 +187,16 @@ TEST_F(ProviderTest, InitializeRegistersTheEventSource) {
     // The provider's destruction releases the registration, and says so.
     {
         DebugCapture debug;
-        provider_->Release();
-        provider_ = nullptr;
+        provider_.Reset();
         EXPECT_EQ(debug.Text(), "Event source DecoupledEventProvider_BCXBiosSettings unregistered\n");
     }
     EXPECT_EQ(decoupled->References(), 1u);
-    decoupled->Release();
 }
 
 TEST_F(ProviderTest, AFailedRegistrationIsOnlyTraced) {
-    auto* decoupled = new FakeDecoupledProvider();
+    ComPtr<FakeDecoupledProvider> decoupled = Make<FakeDecoupledProvider>();
     decoupled->register_result = WBEM_E_ACCESS_DENIED;
-    provider_->SetEventSource(new FakeProviderEventSource(decoupled));
+    provider_->SetEventSource(new FakeProviderEventSource(decoupled.Get()));
     {
         DebugCapture debug;
         Initialize();
@@ -222,12 +205,10 @@ TEST_F(ProviderTest, AFailedRegistrationIsOnlyTraced) {
                   "root\\QV\\InstrumentedBIOS (0x80041003)\n");
     }
     EXPECT_EQ(init_statuses_, std::vector<LONG>{WBEM_S_INITIALIZED});
-    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_.Get()), WBEM_S_NO_ERROR);
     DebugCapture debug;
-    provider_->Release();
-    provider_ = nullptr;
+    provider_.Reset();
     EXPECT_EQ(debug.Text(), "") << "nothing to unregister";
-    decoupled->Release();
 }
 
 TEST_F(ProviderTest, InitializeReportsAnExceptionToTheInitSinkOnly) {
@@ -241,7 +222,7 @@ TEST_F(ProviderTest, InitializeReportsAnExceptionToTheInitSinkOnly) {
 }
 
 TEST_F(ProviderTest, RequestsBeforeInitializeAreInvalid) {
-    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_.Get()), WBEM_E_INVALID_PARAMETER);
     EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{WBEM_E_INVALID_PARAMETER});
     EXPECT_TRUE(provider_->calls.empty());
     EXPECT_EQ(services_->get_object_calls, 0);
@@ -249,14 +230,13 @@ TEST_F(ProviderTest, RequestsBeforeInitializeAreInvalid) {
 
 TEST_F(ProviderTest, NullSinkIsInvalidAndNoHandlerRuns) {
     Initialize();
-    BSTR c = B(L"QVPROV_BIOSString");
+    CComBSTR c(L"QVPROV_BIOSString");
     EXPECT_EQ(Services()->CreateInstanceEnumAsync(c, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
     EXPECT_EQ(Services()->ExecQueryAsync(c, c, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
     EXPECT_EQ(Services()->DeleteInstanceAsync(c, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
     EXPECT_EQ(Services()->ExecMethodAsync(c, c, 0, nullptr, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
     EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", nullptr), WBEM_E_INVALID_PARAMETER);
-    EXPECT_EQ(Services()->PutInstanceAsync(nullptr, 0, nullptr, sink_), WBEM_E_INVALID_PARAMETER);
-    SysFreeString(c);
+    EXPECT_EQ(Services()->PutInstanceAsync(nullptr, 0, nullptr, sink_.Get()), WBEM_E_INVALID_PARAMETER);
     EXPECT_TRUE(provider_->calls.empty());
     EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{WBEM_E_INVALID_PARAMETER});  // only the put had a sink
 }
@@ -265,12 +245,10 @@ TEST_F(ProviderTest, GetObjectPutsTheKeysBeforeTheHandlerAndIndicatesTheInstance
     Initialize();
     std::wstring seen;
     provider_->get = [&](WMIInstance& instance) {
-        VARIANT v = instance.Get(L"InstanceName");
-        seen = v.bstrVal;
-        VariantClear(&v);
+        seen = instance.Get(L"InstanceName").bstrVal;
         instance.PutText(L"Value", L"filled");
     };
-    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_.Get()), WBEM_S_NO_ERROR);
     EXPECT_EQ(seen, L"x");
     EXPECT_EQ(provider_->last_flags, 0x20);
     ASSERT_EQ(sink_->events.size(), 2u);
@@ -285,7 +263,7 @@ TEST_F(ProviderTest, HandlerThatThrowsNotFoundGivesNoInstance) {
     Initialize();
     DebugCapture debug;
     provider_->get = [](WMIInstance&) { WMI_THROW(WBEM_E_NOT_FOUND); };
-    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_), WBEM_E_NOT_FOUND);
+    EXPECT_EQ(GetObject(L"QVPROV_BIOSString.InstanceName=\"x\"", sink_.Get()), WBEM_E_NOT_FOUND);
     EXPECT_TRUE(sink_->objects.empty());
     EXPECT_EQ(sink_->statuses, std::vector<HRESULT>{WBEM_E_NOT_FOUND});
     EXPECT_TRUE(debug.Contains("Throwing HRESULT exception provider_test.cpp:"));
@@ -294,7 +272,7 @@ TEST_F(ProviderTest, HandlerThatThrowsNotFoundGivesNoInstance) {
 
 TEST_F(ProviderTest, ClassNamesMatchWithoutRegardToCase) {
     Initialize();
-    EXPECT_EQ(GetObject(L"qvprov_biosstring.InstanceName=\"x\"", sink_), WBEM_S_NO_ERROR);
+    EXPECT_EQ(GetObject(L"qvprov_biosstring.InstanceName=\"x\"", sink_.Get()), WBEM_S_NO_ERROR);
     EXPECT_EQ(Enumerate(L"QVPROV_BIOSINTEGER"), WBEM_S_NO_ERROR);
     EXPECT_EQ(provider_->calls, (std::vector<std::wstring>{L"get QVPROV_BIOSString", L"enumerate QVPROV_BIOSInteger"}));
 }
@@ -302,10 +280,10 @@ TEST_F(ProviderTest, ClassNamesMatchWithoutRegardToCase) {
 TEST_F(ProviderTest, ClassesTheProviderDoesNotServe) {
     Initialize();
     // A class of the namespace that no handler serves.
-    EXPECT_EQ(GetObject(L"QV_BIOSSetting.Name=\"x\"", sink_), WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(GetObject(L"QV_BIOSSetting.Name=\"x\"", sink_.Get()), WBEM_E_INVALID_CLASS);
     EXPECT_EQ(Enumerate(L"QV_BIOSSetting"), WBEM_E_INVALID_CLASS);
     // A class the namespace does not have fails where the instance is made.
-    EXPECT_EQ(GetObject(L"NoSuchClass.Name=\"x\"", sink_), WBEM_E_NOT_FOUND);
+    EXPECT_EQ(GetObject(L"NoSuchClass.Name=\"x\"", sink_.Get()), WBEM_E_NOT_FOUND);
     EXPECT_TRUE(provider_->calls.empty());
     EXPECT_EQ(sink_->statuses, (std::vector<HRESULT>{WBEM_E_INVALID_CLASS, WBEM_E_INVALID_CLASS, WBEM_E_NOT_FOUND}));
 }
@@ -314,7 +292,7 @@ TEST_F(ProviderTest, RefusedObjectPathsFailCleanly) {
     Initialize();
     for (const wchar_t* path : {L"", L"QVPROV_BIOSString.InstanceName=", L" QVPROV_BIOSString",
                                 L"QVPROV_BIOSString.InstanceName=\"x", L"ns:QVPROV_BIOSString"}) {
-        EXPECT_EQ(GetObject(path, sink_), WBEM_E_INVALID_OBJECT_PATH);
+        EXPECT_EQ(GetObject(path, sink_.Get()), WBEM_E_INVALID_OBJECT_PATH);
     }
     EXPECT_TRUE(provider_->calls.empty());
     EXPECT_EQ(sink_->statuses.size(), 5u);
@@ -365,18 +343,15 @@ TEST_F(ProviderTest, QueriesEnumerateTheClassTheyName) {
 
 TEST_F(ProviderTest, PutAndDeleteAreRefused) {
     Initialize();
-    FakeObject* mine = new FakeObject(L"QVPROV_BIOSString", false);
-    FakeObject* other = new FakeObject(L"Win32_Process", false);
-    EXPECT_EQ(Services()->PutInstanceAsync(mine, 0, nullptr, sink_), WBEM_E_NOT_SUPPORTED);
-    EXPECT_EQ(Services()->PutInstanceAsync(other, 0, nullptr, sink_), WBEM_E_INVALID_CLASS);
-    mine->Release();
-    other->Release();
-    BSTR path = B(L"QVPROV_BIOSString.InstanceName=\"x\"");
-    EXPECT_EQ(Services()->DeleteInstanceAsync(path, 0, nullptr, sink_), WBEM_E_NOT_SUPPORTED);
-    SysFreeString(path);
-    path = B(L"QV_BIOSSetting.Name=\"x\"");
-    EXPECT_EQ(Services()->DeleteInstanceAsync(path, 0, nullptr, sink_), WBEM_E_INVALID_CLASS);
-    SysFreeString(path);
+    ComPtr<FakeObject> mine = Make<FakeObject>(L"QVPROV_BIOSString", false);
+    ComPtr<FakeObject> other = Make<FakeObject>(L"Win32_Process", false);
+    EXPECT_EQ(Services()->PutInstanceAsync(mine.Get(), 0, nullptr, sink_.Get()), WBEM_E_NOT_SUPPORTED);
+    EXPECT_EQ(Services()->PutInstanceAsync(other.Get(), 0, nullptr, sink_.Get()), WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(
+        Services()->DeleteInstanceAsync(CComBSTR(L"QVPROV_BIOSString.InstanceName=\"x\""), 0, nullptr, sink_.Get()),
+        WBEM_E_NOT_SUPPORTED);
+    EXPECT_EQ(Services()->DeleteInstanceAsync(CComBSTR(L"QV_BIOSSetting.Name=\"x\""), 0, nullptr, sink_.Get()),
+              WBEM_E_INVALID_CLASS);
     EXPECT_TRUE(provider_->calls.empty());
     EXPECT_TRUE(sink_->objects.empty());
     EXPECT_EQ(sink_->statuses.size(), 4u);
@@ -384,26 +359,18 @@ TEST_F(ProviderTest, PutAndDeleteAreRefused) {
 
 TEST_F(ProviderTest, MethodCallsReachTheirHandlerWithParameters) {
     Initialize();
-    FakeObject* in = new FakeObject(L"__PARAMETERS", false);
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(L"Boot Delay");
-    in->Set(L"Name", v);
-    VariantClear(&v);
+    ComPtr<FakeObject> in = Make<FakeObject>(L"__PARAMETERS", false);
+    in->Set(L"Name", CComVariant(L"Boot Delay"));
     std::wstring name;
     provider_->run = [&](WMIInstance& target, WMIMethodCall& call) {
-        VARIANT n = call.GetInParam(L"Name");
-        name = n.bstrVal;
-        VariantClear(&n);
-        VARIANT key = target.Get(L"InstanceName");
-        EXPECT_STREQ(key.bstrVal, L"ACPI\\PNP0C14\\0_0");
-        VariantClear(&key);
+        name = call.GetInParam(L"Name").bstrVal;
+        EXPECT_STREQ(target.Get(L"InstanceName").bstrVal, L"ACPI\\PNP0C14\\0_0");
         call.PutOutParam(L"Return", 0);
         call.IndicateOut();
     };
-    EXPECT_EQ(Method(L"QVPROV_BIOSSettingInterface.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"", L"setbiossetting", in),
-              WBEM_S_NO_ERROR);
-    in->Release();
+    EXPECT_EQ(
+        Method(L"QVPROV_BIOSSettingInterface.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"", L"setbiossetting", in.Get()),
+        WBEM_S_NO_ERROR);
     EXPECT_EQ(name, L"Boot Delay");
     ASSERT_EQ(sink_->objects.size(), 1u);
     EXPECT_EQ(sink_->Object(0)->ClassName(), L"__PARAMETERS");
@@ -443,11 +410,10 @@ TEST_F(ProviderTest, FailingFinalStatusIsTheResult) {
 TEST_F(ProviderTest, ReleasingTheLastReferenceReleasesTheServices) {
     Initialize();
     EXPECT_EQ(services_->References(), 2u);
-    provider_->AddRef();
-    provider_->Release();
+    ComPtr<TestProvider> another = provider_;
+    another.Reset();
     EXPECT_EQ(services_->References(), 2u);
-    provider_->Release();
-    provider_ = new TestProvider();  // for TearDown
+    provider_.Reset();
     EXPECT_EQ(services_->References(), 1u);
 }
 

@@ -1,4 +1,5 @@
 #include "WMIQueryClass.h"
+#include "atlbase.h"
 
 #include <gtest/gtest.h>
 
@@ -8,16 +9,7 @@
 namespace {
 
 std::wstring ClassOf(const std::wstring& query) {
-    BSTR text = SysAllocStringLen(query.data(), static_cast<UINT>(query.size()));
-    std::wstring name;
-    try {
-        name = ParseQueryClass(text);
-    } catch (...) {
-        SysFreeString(text);
-        throw;
-    }
-    SysFreeString(text);
-    return name;
+    return ParseQueryClass(CComBSTR(static_cast<int>(query.size()), query.data()));
 }
 
 // The class part: after the first "from" and one separator, up to the first "where", lower-cased, spaces gone.

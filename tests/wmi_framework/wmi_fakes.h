@@ -4,9 +4,12 @@
 #pragma once
 
 #include "qv_unserved_wbem_services.h"
+#include "atlbase.h"
 #include "oleauto.h"
 #include "qv_wbem_interface_ids.h"
 #include "wbemprov.h"
+#include "wrl/client.h"
+#include "wrl/implements.h"
 
 #include <gtest/gtest.h>
 
@@ -33,18 +36,13 @@ public:
 class FakeObject : public FakeUnknown<IWbemClassObject> {
 public:
     explicit FakeObject(std::wstring className, bool = true) : class_name_(std::move(className)) {}
-    ~FakeObject() override {
-        for (auto& [name, value] : properties_) VariantClear(&value);
-        for (auto& [name, signature] : methods_)
-            if (signature != nullptr) signature->Release();
-    }
 
     // Test controls.
     HRESULT spawn_result = S_OK;  // failure of SpawnInstance
     bool spawn_null = false;      // SpawnInstance succeeds without an object
     HRESULT put_result = S_OK;
     // Adds a method; outSignature null: the method has no output parameters. Takes the reference.
-    void AddMethod(const std::wstring& name, FakeObject* outSignature) { methods_[Lower(name)] = outSignature; }
+    void AddMethod(const std::wstring& name, FakeObject* outSignature) { methods_[Lower(name)].Attach(outSignature); }
     bool Has(const std::wstring& name) const { return properties_.count(name) != 0; }
     const VARIANT& Value(const std::wstring& name) const { return properties_.at(name); }
     std::wstring Text(const std::wstring& name) const {
@@ -56,10 +54,7 @@ public:
         return it != properties_.end() && it->second.vt == VT_I4 ? it->second.lVal : -999;
     }
     const std::wstring& ClassName() const { return class_name_; }
-    void Set(const std::wstring& name, const VARIANT& value) {
-        VariantClear(&properties_[name]);
-        VariantCopy(&properties_[name], &value);
-    }
+    void Set(const std::wstring& name, const VARIANT& value) { properties_[name] = value; }
 
     STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) override {
         if (name == nullptr || value == nullptr) return WBEM_E_INVALID_PARAMETER;
@@ -87,10 +82,7 @@ public:
         if (in != nullptr) *in = nullptr;
         auto it = methods_.find(Lower(name != nullptr ? name : L""));
         if (it == methods_.end()) return WBEM_E_NOT_FOUND;
-        if (out != nullptr) {
-            *out = it->second;
-            if (it->second != nullptr) it->second->AddRef();
-        }
+        if (out != nullptr) it->second.CopyTo(out);
         return S_OK;
     }
 
@@ -121,23 +113,18 @@ private:
         return s;
     }
     std::wstring class_name_;
-    std::map<std::wstring, VARIANT> properties_;
-    std::map<std::wstring, FakeObject*> methods_;
+    std::map<std::wstring, CComVariant> properties_;
+    std::map<std::wstring, Microsoft::WRL::ComPtr<IWbemClassObject>> methods_;
 };
 
 // Namespace services that know a set of classes (exact names, as the repository stores them, but found
 // without regard to case like WMI does).
 class FakeServices : public UnservedWbemServices<FakeUnknown<IWbemServices>> {
 public:
-    ~FakeServices() override {
-        for (auto& [name, cls] : classes_) cls->Release();
-    }
     // Adds a class (the services keep the reference) and returns it.
     FakeObject* AddClass(const std::wstring& name) {
         auto* cls = new FakeObject(name);
-        FakeObject*& slot = classes_[Lower(name)];
-        if (slot != nullptr) slot->Release();
-        slot = cls;
+        classes_[Lower(name)].Attach(cls);
         return cls;
     }
     HRESULT get_object_result = S_OK;
@@ -150,9 +137,7 @@ public:
         if (FAILED(get_object_result)) return get_object_result;
         auto it = classes_.find(Lower(path != nullptr ? path : L""));
         if (it == classes_.end()) return WBEM_E_NOT_FOUND;
-        it->second->AddRef();
-        *object = it->second;
-        return S_OK;
+        return it->second.CopyTo(object);
     }
 
 private:
@@ -160,21 +145,18 @@ private:
         for (auto& c : s) c = static_cast<wchar_t>(towlower(static_cast<wint_t>(c)));
         return s;
     }
-    std::map<std::wstring, FakeObject*> classes_;
+    std::map<std::wstring, Microsoft::WRL::ComPtr<IWbemClassObject>> classes_;
 };
 
 // A response sink that records, in order, every object indicated and every status.
 class FakeSink : public FakeUnknown<IWbemObjectSink> {
 public:
-    ~FakeSink() override {
-        for (auto* o : objects) o->Release();
-    }
     struct Event {
         bool is_status;
         HRESULT status;
         IWbemClassObject* object;
     };
-    std::vector<IWbemClassObject*> objects;  // held with a reference
+    std::vector<Microsoft::WRL::ComPtr<IWbemClassObject>> objects;
     std::vector<HRESULT> statuses;
     std::vector<Event> events;  // both, in arrival order
     HRESULT indicate_result = S_OK;
@@ -182,8 +164,7 @@ public:
 
     STDMETHODIMP Indicate(LONG count, IWbemClassObject** list) override {
         for (LONG i = 0; i < count; ++i) {
-            list[i]->AddRef();
-            objects.push_back(list[i]);
+            objects.emplace_back(list[i]);
             events.push_back({false, 0, list[i]});
         }
         return indicate_result;
@@ -194,7 +175,7 @@ public:
         events.push_back({true, result, nullptr});
         return set_status_result;
     }
-    FakeObject* Object(size_t i) const { return static_cast<FakeObject*>(objects.at(i)); }
+    FakeObject* Object(size_t i) const { return static_cast<FakeObject*>(objects.at(i).Get()); }
 };
 
 class FakeInitSink : public FakeUnknown<IWbemProviderInitSink> {
@@ -210,12 +191,8 @@ public:
 // exists while someone is subscribed.
 class FakeDecoupledProvider : public FakeUnknown<IWbemDecoupledBasicEventProvider> {
 public:
-    ~FakeDecoupledProvider() override {
-        if (sink != nullptr) sink->Release();
-        if (services != nullptr) services->Release();
-    }
-    FakeSink* sink = nullptr;          // current subscriber's sink (held), or null
-    FakeServices* services = nullptr;  // held
+    Microsoft::WRL::ComPtr<FakeSink> sink;  // current subscriber's sink, or null
+    Microsoft::WRL::ComPtr<FakeServices> services;
     HRESULT register_result = S_OK;
     HRESULT get_service_result = S_OK;
     std::wstring scope, registration;
@@ -229,15 +206,15 @@ public:
     STDMETHODIMP UnRegister() override { return S_OK; }
     STDMETHODIMP GetSink(LONG, IWbemContext*, IWbemObjectSink** out) override {
         ++get_sink_calls;
-        *out = sink;
-        if (sink != nullptr) sink->AddRef();
-        return sink != nullptr ? S_OK : WBEM_S_FALSE;
+        *out = sink.Get();
+        if (sink) sink->AddRef();
+        return sink ? S_OK : WBEM_S_FALSE;
     }
     STDMETHODIMP GetService(LONG, IWbemContext*, IWbemServices** out) override {
         *out = nullptr;
         if (FAILED(get_service_result)) return get_service_result;
-        *out = services;
-        if (services != nullptr) services->AddRef();
+        *out = services.Get();
+        if (services) services->AddRef();
         return S_OK;
     }
 };

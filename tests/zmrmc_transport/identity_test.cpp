@@ -3,6 +3,7 @@
 // dmidecode decodes from the machine's own table.
 
 #include "ZmrMC.h"
+#include "driver_service.h"
 #include "qv_firmware.h"
 #include "qv_root_machine.h"
 #include "qv_system_root.h"
@@ -62,15 +63,7 @@ protected:
     }
     void TearDown() override {
         if (module_ != nullptr) FreeLibrary(module_);
-        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, L"ZmrDtct", SERVICE_ALL_ACCESS) : nullptr;
-        if (service != nullptr) {
-            SERVICE_STATUS status{};
-            ControlService(service, SERVICE_CONTROL_STOP, &status);
-            DeleteService(service);
-            CloseServiceHandle(service);
-        }
-        if (manager != nullptr) CloseServiceHandle(manager);
+        StopDriverService();
         unsetenv("QV_MACHINE");
         qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();

@@ -2,6 +2,7 @@
 // transport installs, answers and leaves behind.
 
 #include "ZmrMC.h"
+#include "driver_service.h"
 #include "qv_device_server.h"
 #include "qv_system_root.h"
 #include "qv_temp_root.h"
@@ -13,10 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -39,6 +43,8 @@ struct Exports {
     decltype(&ZmrMCGetOpSysServiceRelease) Release;
     decltype(&ZmrMCGetOpSysPlatform) Platform;
     decltype(&ZmrMCDetect) Detect;
+    decltype(&ZmrMCGetFoundDevicesCount) FoundCount;
+    decltype(&ZmrMCGetFoundDeviceAtIndex) FoundAt;
 };
 
 // A register block with room for its data area.
@@ -85,6 +91,8 @@ protected:
         x_.Release = reinterpret_cast<decltype(x_.Release)>(get("ZmrMCGetOpSysServiceRelease"));
         x_.Platform = reinterpret_cast<decltype(x_.Platform)>(get("ZmrMCGetOpSysPlatform"));
         x_.Detect = reinterpret_cast<decltype(x_.Detect)>(get("ZmrMCDetect"));
+        x_.FoundCount = reinterpret_cast<decltype(x_.FoundCount)>(get("ZmrMCGetFoundDevicesCount"));
+        x_.FoundAt = reinterpret_cast<decltype(x_.FoundAt)>(get("ZmrMCGetFoundDeviceAtIndex"));
     }
     void Unload() {
         if (module_ != nullptr) FreeLibrary(module_);
@@ -98,25 +106,9 @@ protected:
     }
     fs::path Record() const { return root_ / "services" / "ZmrDtct.service"; }
     fs::path DriverFile() const { return root_ / "drive_c/WINDOWS/system32/Drivers/Zmrdtct.sys"; }
-    long DriverPid() const {
-        std::ifstream in(Record());
-        std::string line;
-        while (std::getline(in, line))
-            if (line.rfind("pid=", 0) == 0) return std::stol(line.substr(4));
-        return 0;
-    }
+    long DriverPid() const { return DriverServicePid(); }
     // Whatever a failing test left running is stopped here, never left behind.
-    void StopDriverIfLeft() {
-        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, L"ZmrDtct", SERVICE_ALL_ACCESS) : nullptr;
-        if (service != nullptr) {
-            SERVICE_STATUS status{};
-            ControlService(service, SERVICE_CONTROL_STOP, &status);
-            DeleteService(service);
-            CloseServiceHandle(service);
-        }
-        if (manager != nullptr) CloseServiceHandle(manager);
-    }
+    void StopDriverIfLeft() { StopDriverService(); }
 
     HMODULE module_ = nullptr;
     Exports x_{};
@@ -265,16 +257,7 @@ TEST_F(LibraryTest, ARunningDriverIsUsedAndLeftRunning) {
     EXPECT_TRUE(ProcessGone(pid));
     // Start the driver by hand; a library that opens the existing one must leave it running.
     qv::win::SystemRoot();
-    fs::copy_file(BuildTree() + "/bin/zmrdtct", DriverFile());
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = CreateServiceW(manager, L"ZmrDtct", L"ZmrDtct", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       L"C:\\WINDOWS\\system32\\Drivers\\Zmrdtct.sys", nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    ASSERT_NE(service, nullptr);
-    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    ASSERT_TRUE(StartDriverService()) << GetLastError();
     long running = DriverPid();
     ASSERT_NO_FATAL_FAILURE(Load("desktop"));
     ASSERT_TRUE(x_.Init(1, 1));
@@ -287,6 +270,81 @@ TEST_F(LibraryTest, ARunningDriverIsUsedAndLeftRunning) {
     EXPECT_FALSE(ProcessGone(running));
     EXPECT_TRUE(fs::exists(Record()));
     EXPECT_TRUE(fs::exists(DriverFile()));
+}
+
+// A driver that died is started again by the next call, which still gets its answer (a 16-bit call too,
+// with a new conventional-memory block); while it cannot be started, calls fail with 250 instead of
+// answering, and once it can, they succeed again.
+TEST_F(LibraryTest, ADriverThatDiedIsStartedAgain) {
+    ASSERT_NO_FATAL_FAILURE(Load("desktop"));
+    ASSERT_TRUE(x_.Init(0, 1));
+    auto serial_number = [&](unsigned char* status) {
+        Block b{};
+        b.regs().eax = 0xE819;
+        b.regs().dataLength = b.regs().dataLength2 = 18;
+        return x_.Call32(&b.regs(), 58, status) ? std::string(reinterpret_cast<char*>(b.data() + 1), b.data()[0])
+                                                : std::string("<failed>");
+    };
+    auto kill_driver = [&] {
+        long pid = DriverPid();
+        EXPECT_GT(pid, 0);
+        kill(static_cast<pid_t>(pid), SIGKILL);
+        EXPECT_TRUE(WaitProcessGone(static_cast<pid_t>(pid), std::chrono::seconds(10)));
+        return pid;
+    };
+    unsigned char status = 99;
+    long first = kill_driver();
+    EXPECT_EQ(serial_number(&status), "CZC61234XY");
+    EXPECT_EQ(status, 0);
+    long second = DriverPid();
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(ProcessGone(second));
+
+    kill_driver();
+    Block tag{};
+    tag.regs().eax = 0xE845;
+    tag.regs().ecx = 0x25;
+    ASSERT_TRUE(x_.Call16(0x15, &tag.regs(), 58, &status));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(tag.data() + 1), tag.data()[0]), "QV-ASSET-01");
+    uint32_t size = 0;
+    EXPECT_TRUE(x_.ListSize(&size));
+    EXPECT_GT(size, 4u);
+
+    // The detection holds its scratch block across scans; the new driver grants it again where it was.
+    auto found = [&] {
+        std::vector<std::string> devices;
+        for (int i = 0; i < x_.FoundCount(); ++i) {
+            ZmrMCFoundDevice device{};
+            if (x_.FoundAt(i, &device)) devices.emplace_back(device.identifier, strnlen(device.identifier, 8));
+        }
+        return devices;
+    };
+    ASSERT_EQ(x_.Detect(), 0);
+    std::vector<std::string> before = found();
+    ASSERT_NE(std::find(before.begin(), before.end(), "PNP0501"), before.end()) << "a Plug and Play node";
+    kill_driver();
+    ASSERT_EQ(x_.Detect(), 0);
+    EXPECT_EQ(found(), before);
+
+    // A file where the devices' folder belongs: the driver cannot create its devices, so it cannot start.
+    kill_driver();
+    fs::path devices = root_ / "devices";
+    fs::remove_all(devices);
+    std::ofstream(devices) << "not a folder";
+    EXPECT_EQ(serial_number(&status), "<failed>");
+    EXPECT_EQ(status, ZMRMC_STATUS_NOT_REACHED);
+    EXPECT_FALSE(x_.ListSize(&size));
+    fs::remove(devices);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (serial_number(&status) != "CZC61234XY" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(serial_number(&status), "CZC61234XY") << "the driver was not started again once it could be";
+
+    long last = DriverPid();
+    Unload();
+    EXPECT_TRUE(ProcessGone(last)) << "the library stops the driver it started again";
+    EXPECT_FALSE(fs::exists(Record()));
+    EXPECT_FALSE(fs::exists(DriverFile()));
 }
 
 TEST_F(LibraryTest, RequestsThatNeverReachTheFirmwareReport250) {

@@ -1,9 +1,12 @@
 #include "argument_values.h"
 
+#include "atlbase.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cwctype>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace qv::wmi {
@@ -122,34 +125,29 @@ HRESULT Scalar(const std::wstring& text, CIMTYPE type, VARIANT* v) {
 HRESULT ArgumentValue(const std::wstring& text, CIMTYPE type, VARIANT* value) {
     VariantInit(value);
     if ((type & CIM_FLAG_ARRAY) == 0) {
-        HRESULT hr = Scalar(text, type, value);
-        if (FAILED(hr)) VariantClear(value);
-        return hr;
+        CComVariant scalar;
+        HRESULT hr = Scalar(text, type, &scalar);
+        return FAILED(hr) ? hr : scalar.Detach(value);
     }
-    std::vector<VARIANT> elements;
+    std::vector<CComVariant> elements;
     size_t start = 0;
     while (!text.empty()) {
         size_t comma = text.find(L',', start);
-        VARIANT element;
-        VariantInit(&element);
+        CComVariant element;
         HRESULT hr = Scalar(text.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start),
                             type & ~CIM_FLAG_ARRAY, &element);
-        if (FAILED(hr)) {
-            for (auto& e : elements) VariantClear(&e);
-            return hr;
-        }
-        elements.push_back(element);
+        if (FAILED(hr)) return hr;
+        elements.push_back(std::move(element));
         if (comma == std::wstring::npos) break;
         start = comma + 1;
     }
     VARTYPE vt = elements.empty() ? static_cast<VARTYPE>(VT_BSTR) : elements[0].vt;
     SAFEARRAY* array = SafeArrayCreateVector(vt, 0, static_cast<ULONG>(elements.size()));
     for (LONG i = 0; array != nullptr && i < static_cast<LONG>(elements.size()); ++i) {
-        VARIANT& e = elements[static_cast<size_t>(i)];
+        CComVariant& e = elements[static_cast<size_t>(i)];
         void* source = vt == VT_BSTR ? static_cast<void*>(e.bstrVal) : static_cast<void*>(&e.llVal);
         SafeArrayPutElement(array, &i, source);
     }
-    for (auto& e : elements) VariantClear(&e);
     if (array == nullptr) return WBEM_E_OUT_OF_MEMORY;
     value->vt = static_cast<VARTYPE>(VT_ARRAY | vt);
     value->parray = array;

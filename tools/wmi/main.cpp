@@ -9,9 +9,11 @@
 #include "object_format.h"
 #include "wbem_codes.h"
 
+#include "atlbase.h"
 #include "objbase.h"
 #include "qv_system_root.h"
 #include "wbemcli.h"
+#include "wrl/client.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,41 +25,11 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
 using qv::win::FromUtf8;
 using qv::win::ToUtf8;
 
-// A COM reference released at the end of its scope.
-template <typename T>
-class Ref {
-public:
-    Ref() = default;
-    ~Ref() {
-        if (p_ != nullptr) p_->Release();
-    }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    T** Out() { return &p_; }
-    void** OutVoid() { return reinterpret_cast<void**>(&p_); }
-    T* operator->() const { return p_; }
-    T* get() const { return p_; }
-
-private:
-    T* p_ = nullptr;
-};
-
-// A BSTR freed at the end of its scope.
-class Text {
-public:
-    explicit Text(const std::string& utf8) : b_(SysAllocString(FromUtf8(utf8).c_str())) {}
-    explicit Text(const wchar_t* wide) : b_(SysAllocString(wide)) {}
-    ~Text() { SysFreeString(b_); }
-    Text(const Text&) = delete;
-    Text& operator=(const Text&) = delete;
-    operator BSTR() const { return b_; }
-
-private:
-    BSTR b_;
-};
+CComBSTR Text(const std::string& utf8) { return CComBSTR(FromUtf8(utf8).c_str()); }
 
 struct Failure {
     std::string what;
@@ -68,31 +40,28 @@ void Check(HRESULT hr, const std::string& what) {
     if (FAILED(hr)) throw Failure{what, hr};
 }
 
-// Reads an enumerator to its end; the objects are released by the caller.
+// Reads an enumerator to its end.
 // Objects are asked for in batches: the service hands out what it has (at least one, at most a batch), so
 // each call costs one round trip however many objects it brings.
 constexpr ULONG kNextBatch = 256;
 
-std::vector<IWbemClassObject*> ReadAll(IEnumWbemClassObject* enumerator, const std::string& what) {
-    std::vector<IWbemClassObject*> objects;
+std::vector<ComPtr<IWbemClassObject>> ReadAll(IEnumWbemClassObject* enumerator, const std::string& what) {
+    std::vector<ComPtr<IWbemClassObject>> objects;
     for (;;) {
         IWbemClassObject* batch[kNextBatch] = {};
         ULONG returned = 0;
         HRESULT hr = enumerator->Next(WBEM_INFINITE, kNextBatch, batch, &returned);
-        objects.insert(objects.end(), batch, batch + std::min(returned, kNextBatch));
-        if (FAILED(hr)) {
-            for (auto* o : objects) o->Release();
-            throw Failure{what, hr};
-        }
+        // Next hands over one reference per object returned: the holders take them.
+        for (ULONG i = 0; i < std::min(returned, kNextBatch); ++i) objects.emplace_back().Attach(batch[i]);
+        if (FAILED(hr)) throw Failure{what, hr};
         if (hr == WBEM_S_TIMEDOUT && returned == 0) continue;  // a slow provider: keep waiting
         if (hr == WBEM_S_FALSE || returned == 0) break;        // the end
     }
     return objects;
 }
 
-void Show(const std::vector<IWbemClassObject*>& objects, qv::wmi::Format format) {
+void Show(const std::vector<ComPtr<IWbemClassObject>>& objects, qv::wmi::Format format) {
     qv::wmi::WriteObjects(std::cout, objects, format);
-    for (auto* o : objects) o->Release();
 }
 
 std::string ClassOfPath(const std::string& path) {
@@ -102,9 +71,10 @@ std::string ClassOfPath(const std::string& path) {
 }
 
 void Watch(IWbemServices* services, const std::string& wql, int count, double timeout, qv::wmi::Format format) {
-    Ref<IEnumWbemClassObject> events;
-    Check(services->ExecNotificationQuery(Text(L"WQL"), Text(wql),
-                                          WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr, events.Out()),
+    ComPtr<IEnumWbemClassObject> events;
+    Check(services->ExecNotificationQuery(CComBSTR(L"WQL"), Text(wql),
+                                          WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr,
+                                          events.GetAddressOf()),
           "watch");
     auto deadline = std::chrono::steady_clock::now() +
                     std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
@@ -117,21 +87,20 @@ void Watch(IWbemServices* services, const std::string& wql, int count, double ti
             if (left.count() <= 0) break;
             slice = static_cast<LONG>(std::min<long long>(left.count(), 500));
         }
-        IWbemClassObject* event = nullptr;
+        ComPtr<IWbemClassObject> event;
         ULONG returned = 0;
-        HRESULT hr = events->Next(slice, 1, &event, &returned);
+        HRESULT hr = events->Next(slice, 1, event.GetAddressOf(), &returned);
         Check(hr, "watch");
         if (returned == 0) continue;  // the slice timed out
         ++seen;
         // Events are shown as they arrive: one property list each, or one JSON object per line.
         if (format == qv::wmi::Format::kJson)
-            std::cout << qv::wmi::ObjectJson(event).dump() << std::endl;
+            std::cout << qv::wmi::ObjectJson(event.Get()).dump() << std::endl;
         else {
             if (seen > 1) std::cout << '\n';
             qv::wmi::WriteObjects(std::cout, {event}, qv::wmi::Format::kList);
             std::cout.flush();
         }
-        event->Release();
     }
 }
 
@@ -178,79 +147,73 @@ int main(int argc, char** argv) {
                                           : qv::wmi::Format::kTable;
     try {
         Check(CoInitializeEx(nullptr, COINIT_MULTITHREADED), "initialising COM");
-        Ref<IWbemLocator> locator;
-        Check(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.OutVoid()),
+        ComPtr<IWbemLocator> locator;
+        Check(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                               reinterpret_cast<void**>(locator.GetAddressOf())),
               "creating the locator");
-        Ref<IWbemServices> services;
-        Check(locator->ConnectServer(Text(ns), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()),
+        ComPtr<IWbemServices> services;
+        Check(locator->ConnectServer(Text(ns), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.GetAddressOf()),
               "connecting to " + ns);
         constexpr LONG kStream = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY;
 
         if (*query) {
-            Ref<IEnumWbemClassObject> found;
-            Check(services->ExecQuery(Text(L"WQL"), Text(wql), kStream, nullptr, found.Out()), "query");
-            Show(ReadAll(found.get(), "query"), format);
+            ComPtr<IEnumWbemClassObject> found;
+            Check(services->ExecQuery(CComBSTR(L"WQL"), Text(wql), kStream, nullptr, found.GetAddressOf()), "query");
+            Show(ReadAll(found.Get(), "query"), format);
         } else if (*enumerate) {
-            Ref<IEnumWbemClassObject> found;
-            Check(services->CreateInstanceEnum(Text(class_name), kStream | WBEM_FLAG_DEEP, nullptr, found.Out()),
-                  "enumerating " + class_name);
-            Show(ReadAll(found.get(), "enumerating " + class_name), format);
+            ComPtr<IEnumWbemClassObject> found;
+            Check(
+                services->CreateInstanceEnum(Text(class_name), kStream | WBEM_FLAG_DEEP, nullptr, found.GetAddressOf()),
+                "enumerating " + class_name);
+            Show(ReadAll(found.Get(), "enumerating " + class_name), format);
         } else if (*get) {
-            IWbemClassObject* object = nullptr;
-            Check(services->GetObject(Text(path), 0, nullptr, &object, nullptr), "getting " + path);
+            ComPtr<IWbemClassObject> object;
+            Check(services->GetObject(Text(path), 0, nullptr, object.GetAddressOf(), nullptr), "getting " + path);
             Show({object}, format);
         } else if (*call) {
             std::string target_class = ClassOfPath(path);
-            Ref<IWbemClassObject> definition, in_signature, out_signature, in_parameters, out_parameters;
-            Check(services->GetObject(Text(target_class), 0, nullptr, definition.Out(), nullptr),
+            ComPtr<IWbemClassObject> definition, in_signature, out_signature, in_parameters, out_parameters;
+            Check(services->GetObject(Text(target_class), 0, nullptr, definition.GetAddressOf(), nullptr),
                   "getting class " + target_class);
-            Check(definition->GetMethod(FromUtf8(method).c_str(), 0, in_signature.Out(), out_signature.Out()),
+            Check(definition->GetMethod(FromUtf8(method).c_str(), 0, in_signature.GetAddressOf(),
+                                        out_signature.GetAddressOf()),
                   "finding method " + method);
-            if (in_signature.get() != nullptr) Check(in_signature->SpawnInstance(0, in_parameters.Out()), "parameters");
+            if (in_signature) Check(in_signature->SpawnInstance(0, in_parameters.GetAddressOf()), "parameters");
             for (const auto& argument : arguments) {
                 auto eq = argument.find('=');
                 if (eq == std::string::npos || eq == 0)
                     throw Failure{"argument " + argument + " is not Name=Value", WBEM_E_INVALID_PARAMETER};
                 std::wstring name = FromUtf8(argument.substr(0, eq));
                 CIMTYPE type = 0;
-                if (in_parameters.get() == nullptr ||
-                    FAILED(in_parameters->Get(name.c_str(), 0, nullptr, &type, nullptr)))
+                if (!in_parameters || FAILED(in_parameters->Get(name.c_str(), 0, nullptr, &type, nullptr)))
                     throw Failure{method + " has no parameter " + argument.substr(0, eq), WBEM_E_INVALID_PARAMETER};
-                VARIANT value;
+                CComVariant value;
                 Check(qv::wmi::ArgumentValue(FromUtf8(argument.substr(eq + 1)), type, &value), "argument " + argument);
-                HRESULT hr = in_parameters->Put(name.c_str(), 0, &value, 0);
-                VariantClear(&value);
-                Check(hr, "argument " + argument);
+                Check(in_parameters->Put(name.c_str(), 0, &value, 0), "argument " + argument);
             }
-            Check(services->ExecMethod(Text(path), Text(method), 0, nullptr, in_parameters.get(), out_parameters.Out(),
-                                       nullptr),
+            Check(services->ExecMethod(Text(path), Text(method), 0, nullptr, in_parameters.Get(),
+                                       out_parameters.GetAddressOf(), nullptr),
                   "calling " + method);
-            if (out_parameters.get() != nullptr) {
-                out_parameters->AddRef();
-                Show({out_parameters.get()}, format == qv::wmi::Format::kTable ? qv::wmi::Format::kList : format);
-            }
+            if (out_parameters)
+                Show({out_parameters}, format == qv::wmi::Format::kTable ? qv::wmi::Format::kList : format);
         } else if (*watch) {
-            Watch(services.get(), wql, count, timeout, format);
+            Watch(services.Get(), wql, count, timeout, format);
         } else if (*classes) {
-            Ref<IEnumWbemClassObject> found;
-            Check(services->CreateClassEnum(nullptr, kStream | WBEM_FLAG_DEEP, nullptr, found.Out()),
+            ComPtr<IEnumWbemClassObject> found;
+            Check(services->CreateClassEnum(nullptr, kStream | WBEM_FLAG_DEEP, nullptr, found.GetAddressOf()),
                   "listing classes");
-            for (auto* object : ReadAll(found.get(), "listing classes")) {
-                VARIANT name;
-                VariantInit(&name);
+            for (const auto& object : ReadAll(found.Get(), "listing classes")) {
+                CComVariant name;
                 if (SUCCEEDED(object->Get(L"__CLASS", 0, &name, nullptr, nullptr)) && name.vt == VT_BSTR)
                     std::cout << ToUtf8(name.bstrVal) << '\n';
-                VariantClear(&name);
-                object->Release();
             }
         } else if (*show_class) {
-            Ref<IWbemClassObject> definition;
-            Check(services->GetObject(Text(class_name), 0, nullptr, definition.Out(), nullptr),
+            ComPtr<IWbemClassObject> definition;
+            Check(services->GetObject(Text(class_name), 0, nullptr, definition.GetAddressOf(), nullptr),
                   "getting " + class_name);
-            BSTR text = nullptr;
+            CComBSTR text;
             Check(definition->GetObjectText(0, &text), "writing " + class_name);
-            std::cout << ToUtf8(std::wstring(text, SysStringLen(text)));
-            SysFreeString(text);
+            std::cout << ToUtf8(std::wstring(text, text.Length()));
         } else if (*remove) {
             bool instance = path.find_first_of(".=") != std::string::npos;
             Check(instance ? services->DeleteInstance(Text(path), 0, nullptr, nullptr)

@@ -1,5 +1,6 @@
 #include "object_format.h"
 
+#include "atlbase.h"
 #include "qv_system_root.h"
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 namespace qv::wmi {
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
 constexpr int kMaxDepth = 8;  // embedded objects nested deeper are shown by class name only
 
 std::string Utf8(BSTR text) {
@@ -19,15 +22,13 @@ std::string Utf8(BSTR text) {
 }
 
 std::string ClassOf(IUnknown* unknown) {
-    IWbemClassObject* object = nullptr;
-    if (unknown == nullptr || FAILED(unknown->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&object))))
+    ComPtr<IWbemClassObject> object;
+    if (unknown == nullptr ||
+        FAILED(unknown->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(object.GetAddressOf()))))
         return "object";
-    VARIANT v;
-    VariantInit(&v);
+    CComVariant v;
     std::string name = "object";
     if (SUCCEEDED(object->Get(L"__CLASS", 0, &v, nullptr, nullptr)) && v.vt == VT_BSTR) name = Utf8(v.bstrVal);
-    VariantClear(&v);
-    object->Release();
     return name;
 }
 
@@ -129,13 +130,12 @@ nlohmann::json ValueJson(const VARIANT& value, CIMTYPE type, int depth) {
         return text;
     }
     case VT_UNKNOWN: {
-        IWbemClassObject* object = nullptr;
+        ComPtr<IWbemClassObject> object;
         if (depth >= kMaxDepth || value.punkVal == nullptr ||
-            FAILED(value.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&object))))
+            FAILED(
+                value.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(object.GetAddressOf()))))
             return ValueText(value, type);
-        nlohmann::json nested = ObjectJson(object, depth + 1);
-        object->Release();
-        return nested;
+        return ObjectJson(object.Get(), depth + 1);
     }
     case VT_R4: return static_cast<double>(value.fltVal);
     case VT_R8: return value.dblVal;
@@ -159,44 +159,38 @@ nlohmann::json ValueJson(const VARIANT& value, CIMTYPE type, int depth) {
 nlohmann::json ObjectJson(IWbemClassObject* object, int depth) {
     auto json = nlohmann::json::object();
     if (object == nullptr || FAILED(object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY))) return json;
-    BSTR name = nullptr;
-    VARIANT value;
-    VariantInit(&value);
-    CIMTYPE type = 0;
-    while (object->Next(0, &name, &value, &type, nullptr) == WBEM_S_NO_ERROR) {
+    for (;;) {
+        CComBSTR name;
+        CComVariant value;
+        CIMTYPE type = 0;
+        if (object->Next(0, &name, &value, &type, nullptr) != WBEM_S_NO_ERROR) break;
         json[Utf8(name)] = ValueJson(value, type, depth);
-        SysFreeString(name);
-        name = nullptr;
-        VariantClear(&value);
     }
     object->EndEnumeration();
     return json;
 }
 
-void WriteObjects(std::ostream& out, const std::vector<IWbemClassObject*>& objects, Format format) {
+void WriteObjects(std::ostream& out, const std::vector<ComPtr<IWbemClassObject>>& objects, Format format) {
     if (format == Format::kJson) {
         auto array = nlohmann::json::array();
-        for (auto* object : objects) array.push_back(ObjectJson(object));
+        for (const auto& object : objects) array.push_back(ObjectJson(object.Get()));
         out << array.dump(2) << '\n';
         return;
     }
     // Text forms: each object as (name, text) pairs in its own order.
     std::vector<std::vector<std::pair<std::string, std::string>>> rows;
     std::vector<std::string> columns;
-    for (auto* object : objects) {
+    for (const auto& object : objects) {
         auto& row = rows.emplace_back();
         if (FAILED(object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY))) continue;
-        BSTR name = nullptr;
-        VARIANT value;
-        VariantInit(&value);
-        CIMTYPE type = 0;
-        while (object->Next(0, &name, &value, &type, nullptr) == WBEM_S_NO_ERROR) {
+        for (;;) {
+            CComBSTR name;
+            CComVariant value;
+            CIMTYPE type = 0;
+            if (object->Next(0, &name, &value, &type, nullptr) != WBEM_S_NO_ERROR) break;
             row.emplace_back(Utf8(name), ValueText(value, type));
             if (std::find(columns.begin(), columns.end(), row.back().first) == columns.end())
                 columns.push_back(row.back().first);
-            SysFreeString(name);
-            name = nullptr;
-            VariantClear(&value);
         }
         object->EndEnumeration();
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "wbemcli.h"
+#include "wrl/client.h"
 
 #include <nlohmann/json.hpp>
 
@@ -29,6 +30,7 @@ nlohmann::json ObjectJson(IWbemClassObject* object, int depth = 0);
 
 // Writes the objects in the given format. The table's columns are the properties of all objects, in order
 // of first appearance; JSON is an array of objects.
-void WriteObjects(std::ostream& out, const std::vector<IWbemClassObject*>& objects, Format format);
+void WriteObjects(std::ostream& out, const std::vector<Microsoft::WRL::ComPtr<IWbemClassObject>>& objects,
+                  Format format);
 
 }  // namespace qv::wmi

@@ -111,3 +111,51 @@ HRESULT LoadTypeLib(LPCOLESTR file, ITypeLib** library);
 HRESULT LoadTypeLibEx(LPCOLESTR file, REGKIND kind, ITypeLib** library);
 HRESULT RegisterTypeLib(ITypeLib* library, LPCOLESTR fullPath, LPCOLESTR helpDir);
 HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID locale, SYSKIND kind);
+
+// --- error information ----------------------------------------------------------------------------------------
+// The error object a method leaves for its caller: CreateErrorInfo makes one, the method fills it through
+// ICreateErrorInfo and hands it to SetErrorInfo; the caller takes it with GetErrorInfo (once: the thread's slot
+// is cleared). An object tells with ISupportErrorInfo which of its interfaces leave error objects. Error
+// objects stay in their process: across processes IDispatch::Invoke carries the same texts in its EXCEPINFO.
+// {1CF2B120-547D-101B-8E65-08002B2BD119}
+DEFINE_GUID(IID_IErrorInfo, 0x1CF2B120, 0x547D, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19);
+// {22F03340-547D-101B-8E65-08002B2BD119}
+DEFINE_GUID(IID_ICreateErrorInfo, 0x22F03340, 0x547D, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19);
+// {DF0B3D60-548F-101B-8E65-08002B2BD119}
+DEFINE_GUID(IID_ISupportErrorInfo, 0xDF0B3D60, 0x548F, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19);
+
+struct IErrorInfo : IUnknown {
+    STDMETHOD(GetGUID)(GUID* guid) = 0;
+    STDMETHOD(GetSource)(BSTR* source) = 0;
+    STDMETHOD(GetDescription)(BSTR* description) = 0;
+    STDMETHOD(GetHelpFile)(BSTR* helpFile) = 0;
+    STDMETHOD(GetHelpContext)(DWORD* helpContext) = 0;
+
+protected:
+    ~IErrorInfo() = default;
+};
+
+struct ICreateErrorInfo : IUnknown {
+    STDMETHOD(SetGUID)(REFGUID guid) = 0;
+    STDMETHOD(SetSource)(LPOLESTR source) = 0;
+    STDMETHOD(SetDescription)(LPOLESTR description) = 0;
+    STDMETHOD(SetHelpFile)(LPOLESTR helpFile) = 0;
+    STDMETHOD(SetHelpContext)(DWORD helpContext) = 0;
+
+protected:
+    ~ICreateErrorInfo() = default;
+};
+
+struct ISupportErrorInfo : IUnknown {
+    // S_OK when the interface iid leaves error objects, S_FALSE otherwise.
+    STDMETHOD(InterfaceSupportsErrorInfo)(REFIID iid) = 0;
+
+protected:
+    ~ISupportErrorInfo() = default;
+};
+
+HRESULT CreateErrorInfo(ICreateErrorInfo** created);
+// Replaces the calling thread's error object (null clears it); the thread holds one reference.
+HRESULT SetErrorInfo(DWORD reserved, IErrorInfo* info);
+// Hands the thread's error object over to the caller: S_OK with it, S_FALSE (and null) when there is none.
+HRESULT GetErrorInfo(DWORD reserved, IErrorInfo** info);

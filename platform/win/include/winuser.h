@@ -119,3 +119,29 @@ BOOL IsWindow(HWND window);
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // The window's title, as given at creation.
 int GetWindowTextW(HWND window, LPWSTR buffer, int size);
+
+// --- keyboard -------------------------------------------------------------------------------------------------
+// Virtual-key codes of the keys system code tells apart.
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_CAPITAL 0x14
+#define VK_ESCAPE 0x1B
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define MB_ICONEXCLAMATION 0x00000030L
+
+// The keyboard of this platform has the US English layout (0x04090409). OemKeyScan answers, for a character
+// of the OEM code page (ASCII here), the set-1 scan code of the key that types it in the low word and the
+// shift state in the high word (1 Shift, 2 Ctrl, 4 Alt): 'a' 0x0000001E, 'A' 0x0001001E, Ctrl+A (1) 0x0002001E,
+// backspace (8) 0x0E, tab 0x0F, carriage return 0x1C, escape 0x01. 0xFFFFFFFF when no key types it.
+DWORD OemKeyScan(WORD oemChar);

@@ -1,4 +1,5 @@
-// Devices, driver side: listening sockets for the device names and one connection per opened handle.
+// Devices, driver side: listening sockets for the device names in the devices' folder, and one connection per
+// opened handle of an admitted caller.
 
 #include "qv_device_server.h"
 #include "qv_system_root.h"
@@ -7,8 +8,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -97,15 +100,21 @@ private:
 
 struct DeviceServer::Impl {
     std::vector<std::wstring> names;
+    int folder = -1;                 // the devices' folder, while the devices exist
+    std::vector<int> locks;          // one per device: held while this server serves it
+    std::vector<std::string> files;  // the sockets made, removed with the server
     std::vector<int> listeners;
     std::map<int, std::unique_ptr<Connection>> connections;
     uint64_t next_id = 1;
 };
 
-DeviceServer::DeviceServer(std::vector<std::wstring> names) : impl_(new Impl{std::move(names), {}, {}, 1}) {}
+DeviceServer::DeviceServer(std::vector<std::wstring> names) : impl_(new Impl{}) { impl_->names = std::move(names); }
 
 DeviceServer::~DeviceServer() {
     for (int fd : impl_->listeners) ::close(fd);
+    for (const auto& file : impl_->files) ::unlinkat(impl_->folder, file.c_str(), 0);
+    for (int fd : impl_->locks) ::close(fd);
+    if (impl_->folder >= 0) ::close(impl_->folder);
     delete impl_;
 }
 
@@ -119,23 +128,43 @@ bool DeviceServer::Create(std::string* error) {
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+    impl_->folder = OpenDeviceFolder(true);
+    if (impl_->folder < 0) {
+        *error = std::string("cannot use the devices' folder: ") + std::strerror(errno);
+        return false;
+    }
+    // A socket made by root for another owner's installation is handed to that owner (root reaches it anyway).
+    struct stat root {};
+    bool hand_over = geteuid() == 0 && ::stat(SystemRoot().c_str(), &root) == 0 && root.st_uid != 0;
+    auto give = [&](const std::string& file, mode_t mode) {
+        return ::fchmodat(impl_->folder, file.c_str(), mode, 0) == 0 &&
+               (!hand_over ||
+                ::fchownat(impl_->folder, file.c_str(), root.st_uid, static_cast<gid_t>(-1), AT_SYMLINK_NOFOLLOW) == 0);
+    };
     for (const auto& name : impl_->names) {
-        std::string address = DeviceAddress(name);
+        std::string file = DeviceFileName(name);
+        auto failed = [&](const std::string& what) {
+            *error = "cannot create device " + ToUtf8(name) + ": " + what;
+            return false;
+        };
+        // The lock says who serves the device: a socket without a holder is left from a driver that died.
+        std::string lock_file = file + ".lock";
+        int lock = ::openat(impl_->folder, lock_file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (lock < 0) return failed(std::strerror(errno));
+        impl_->locks.push_back(lock);
+        if (!give(lock_file, 0600)) return failed(std::strerror(errno));
+        if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
+            return failed(errno == EWOULDBLOCK ? "already served" : std::strerror(errno));
+        if (::unlinkat(impl_->folder, file.c_str(), 0) != 0 && errno != ENOENT) return failed(std::strerror(errno));
         sockaddr_un sa_un{};
-        sa_un.sun_family = AF_UNIX;
-        if (address.size() > sizeof sa_un.sun_path) {
-            *error = "device name too long";
-            return false;
-        }
-        std::memcpy(sa_un.sun_path, address.data(), address.size());
+        socklen_t length = 0;
+        if (!DeviceSocketAddress(impl_->folder, file, &sa_un, &length)) return failed("name too long");
         int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sa_un), length) != 0 || ::listen(fd, 16) != 0) {
-            *error = "cannot create device " + ToUtf8(name) + ": " + std::strerror(errno);
-            if (fd >= 0) ::close(fd);
-            return false;
-        }
+        if (fd < 0) return failed(std::strerror(errno));
         impl_->listeners.push_back(fd);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&sa_un), length) != 0) return failed(std::strerror(errno));
+        impl_->files.push_back(file);
+        if (!give(file, 0600) || ::listen(fd, 16) != 0) return failed(std::strerror(errno));
     }
     return true;
 }
@@ -174,6 +203,15 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
             if (i <= impl_->listeners.size()) {
                 int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
                 if (fd < 0) continue;
+                // Every caller's credentials are checked: only the installation's processes are served.
+                ucred peer{};
+                socklen_t peer_size = sizeof peer;
+                if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peer_size) != 0 ||
+                    !DeviceUserAdmitted(peer.uid)) {
+                    ::send(fd, &kDeviceRefused, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                    ::close(fd);
+                    continue;
+                }
                 int size = 4 * static_cast<int>(kMaxDeviceTransfer) + 4096;
                 ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
                 ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
@@ -200,8 +238,7 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
             bool keep = got > 0 && (msg.msg_flags & MSG_TRUNC) == 0;
             if (keep && !c.greeted()) {
                 keep = c.Greet(buffer.data(), static_cast<size_t>(got), passed);
-                char ok = 1;
-                keep = keep && ::send(c.fd(), &ok, 1, MSG_NOSIGNAL) == 1;
+                keep = keep && ::send(c.fd(), &kDeviceGreeted, 1, MSG_NOSIGNAL) == 1;
             } else if (keep) {
                 uint32_t inSize = got >= 12 ? Get32(buffer.data() + 4) : 0;
                 uint32_t outSize = got >= 12 ? Get32(buffer.data() + 8) : 0;

@@ -6,24 +6,79 @@
 #include "qv_system_root.h"
 #include "windows.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <cwctype>
 #include <functional>
 
 namespace qv::win {
 
-std::string DeviceAddress(const std::wstring& name) {
+namespace {
+
+uid_t InstallationOwner() {
+    struct stat root {};
+    return ::stat(SystemRoot().c_str(), &root) == 0 ? root.st_uid : 0;
+}
+
+}  // namespace
+
+bool DeviceUserAdmitted(uid_t uid) { return uid == 0 || uid == InstallationOwner(); }
+
+int OpenDeviceFolder(bool create) {
+    uid_t owner = InstallationOwner();
+    int root = ::open(SystemRoot().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return -1;
+    if (create && ::mkdirat(root, "devices", 0700) != 0 && errno != EEXIST) {
+        ::close(root);
+        return -1;
+    }
+    int folder = ::openat(root, "devices", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int failure = errno;
+    ::close(root);
+    if (folder < 0) {
+        errno = failure == ELOOP || failure == ENOTDIR ? EACCES : failure;
+        return -1;
+    }
+    struct stat st {};
+    bool ok = ::fstat(folder, &st) == 0 && DeviceUserAdmitted(st.st_uid);
+    if (ok && create) {
+        // Made by root for another owner's installation: the owner's driver must be able to serve it too.
+        if (st.st_uid != owner && geteuid() == 0) ok = ::fchown(folder, owner, static_cast<gid_t>(-1)) == 0;
+        if (ok && (st.st_mode & 0077) != 0) ok = ::fchmod(folder, 0700) == 0;
+    }
+    if (!ok) {
+        ::close(folder);
+        errno = EACCES;
+        return -1;
+    }
+    return folder;
+}
+
+std::string DeviceFileName(const std::wstring& name) {
     std::wstring upper = name;
     for (auto& c : upper) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-    size_t root = std::hash<std::string>()(SystemRoot().string());
-    char prefix[40];
-    std::snprintf(prefix, sizeof prefix, "qv-device-%016zx-", root);
-    return std::string(1, '\0') + prefix + ToUtf8(upper);
+    return ToUtf8(upper);
+}
+
+bool DeviceSocketAddress(int folder, const std::string& file, sockaddr_un* address, socklen_t* length) {
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (file.empty() || file.find('/') != std::string::npos) return false;
+    std::string path = (SystemRoot() / "devices" / file).string();
+    // The path as it is when it fits (with its NUL); else the folder's descriptor, which names the same folder
+    // (the one opened and checked) in a few bytes.
+    if (path.size() >= sizeof address->sun_path) path = "/proc/self/fd/" + std::to_string(folder) + "/" + file;
+    if (path.size() >= sizeof address->sun_path) return false;
+    std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    return true;
 }
 
 namespace {
@@ -65,30 +120,35 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
 
 }  // namespace
 
-// Opens a device name ("\\.\Name"); INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when no driver serves it.
 HANDLE OpenDevice(const std::wstring& name) {
-    std::string address = DeviceAddress(name);
+    auto fail = [](DWORD error, int fd) {
+        if (fd >= 0) ::close(fd);
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    };
+    int folder = OpenDeviceFolder(false);
+    if (folder < 0) return fail(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND, -1);
     sockaddr_un sa{};
-    sa.sun_family = AF_UNIX;
-    if (address.size() > sizeof sa.sun_path) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
+    socklen_t length = 0;
+    bool named = DeviceSocketAddress(folder, DeviceFileName(name), &sa, &length);
+    int fd = named ? ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0) : -1;
+    if (!named || fd < 0) {
+        ::close(folder);
+        return fail(named ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_NAME, fd);
     }
-    std::memcpy(sa.sun_path, address.data(), address.size());
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), length) != 0) {
-        ::close(fd);
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    int size = 4 * static_cast<int>(kMaxDeviceTransfer) + 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    int connected = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), length);
+    int failure = errno;
+    ::close(folder);
+    if (connected != 0)
+        return fail(failure == EACCES || failure == EPERM ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND, fd);
+    // Only the installation's own driver is taken for the device.
+    ucred server{};
+    socklen_t size = sizeof server;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &server, &size) != 0 || !DeviceUserAdmitted(server.uid))
+        return fail(ERROR_ACCESS_DENIED, fd);
+    int buffer = 4 * static_cast<int>(kMaxDeviceTransfer) + 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     timeval timeout{60, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     int area = -1;
@@ -98,12 +158,16 @@ HANDLE OpenDevice(const std::wstring& name) {
     Put32(hello, base);
     Put32(hello, areaSize);
     Put32(hello, static_cast<uint32_t>(::getpid()));
+    // The driver answers the greeting, or refuses this process and closes the connection, perhaps before the
+    // greeting arrived: its answer is read all the same.
+    bool greeted = SendAll(fd, hello, area);
     char answer = 0;
-    if (!SendAll(fd, hello, area) || ::recv(fd, &answer, 1, 0) != 1 || answer != 1) {
-        ::close(fd);
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    ssize_t got = ::recv(fd, &answer, 1, 0);
+    // A driver that refused and closed at once has its reset reported before the answer it sent.
+    if (got < 0 && errno == ECONNRESET) got = ::recv(fd, &answer, 1, MSG_DONTWAIT);
+    if (got != 1) return fail(ERROR_FILE_NOT_FOUND, fd);
+    if (answer == kDeviceRefused) return fail(ERROR_ACCESS_DENIED, fd);
+    if (!greeted || answer != kDeviceGreeted) return fail(ERROR_FILE_NOT_FOUND, fd);
     SetLastError(ERROR_SUCCESS);
     return RegisterHandle(new Device(fd));
 }
