@@ -185,9 +185,11 @@ ZMRMC_API int ZmrMCObtainSMBTable(void* buffer, int length);
 /* --- ROM flash: returns the flash status byte, 0 meaning success --------------------------------------- */
 /* path: a cabinet holding "ROM.BIN" and "ROM.SIG", or an image whose name ends in ".BIN" (any case) beside
    its ".SIG". password: the setup password's scan codes (null: none). Statuses of the call gate's protocol
-   arrive reduced to their low 8 bits (280 as 24, 281 as 25, 289, the gate failing, as 33). After a status
-   other than 0 the ROM holds its contents from before the flash, except after 240 (neither image is
-   whole), 19 (the firmware forbade a retry part-way) and a firmware that stopped answering part-way. */
+   arrive reduced to their low 8 bits (280 as 24, 281 as 25, 289, the gate failing, as 33). 252 means the
+   ROM holds its contents from before the flash again, 240 that it holds neither image whole, 19 that the
+   firmware forbade a retry part-way (the ROM may hold part of the image); refusals before writing (17, 24,
+   25, 128, 245, 246) leave the ROM untouched; a firmware status on the driver path comes when the ROM could
+   not even be read first (a wrong password, an image of another size than the part). */
 #define ZMRMC_FLASH_OK 0
 #define ZMRMC_FLASH_VERSION 17        /* the firmware's flash interface is not version 1.0 */
 #define ZMRMC_FLASH_NO_RETRY 19       /* the firmware refused the flash and forbids a retry */

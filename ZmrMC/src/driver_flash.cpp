@@ -101,8 +101,10 @@ uint8_t FlashThroughDriver(FirmwareAccess& firmware, const DriverFlashRequest& r
     }
     if (done) return 0;
     if (status == kDriverFlashNoRetry) return status;
-    // Not written: the saved contents go back, or the status says that they could not.
-    if (!saved) return kDriverFlashRejected;
+    // Not written. Without a saved copy (the ROM could not be read first: a wrong password, an image of
+    // another size than the part) the last attempt's status stands, as long as it is a failure.
+    if (!saved) return status != 0 ? status : kDriverFlashRejected;
+    // With one, the saved contents go back, or the status says that they could not.
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         Sent write = Send(firmware, kIoctlFlashWrite, *saved, length, *password, request.passwordLength);
         PostFlashCall(firmware);

@@ -4,7 +4,8 @@
 //
 // The ROM's contents are read first and written back when the image does not stick, so that a failed flash
 // leaves the ROM as it was (status 252) or says that it could not (240); a firmware that forbids a retry
-// (status 19) ends the flash at once.
+// (status 19) ends the flash at once. When the ROM cannot be read first, a failing attempt's own status is
+// the result.
 #pragma once
 
 #include "firmware_access.h"

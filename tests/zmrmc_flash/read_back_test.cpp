@@ -66,8 +66,8 @@ TEST(ReadBack, DriverMatchesWordWiseWithinOneBlock) {
 
 TEST(ReadBack, BlockChecksumSumsLittleEndianWords) {
     const uint8_t bytes[] = {0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01};
-    EXPECT_EQ(zmrmc::BlockChecksum(bytes, 8), 0u);         // 1 + 0xFFFFFFFF wraps
-    EXPECT_EQ(zmrmc::BlockChecksum(bytes, 10), 0x0102u);   // a last partial word padded with zeros
+    EXPECT_EQ(zmrmc::BlockChecksum(bytes, 8), 0u);        // 1 + 0xFFFFFFFF wraps
+    EXPECT_EQ(zmrmc::BlockChecksum(bytes, 10), 0x0102u);  // a last partial word padded with zeros
     EXPECT_EQ(zmrmc::BlockChecksum(bytes, 0), 0u);
 }
 

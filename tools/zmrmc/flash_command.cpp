@@ -29,13 +29,15 @@ std::string Outcome(int status, const std::string& file) {
     switch (status) {
     case ZMRMC_FLASH_OK: return "";
     case ZMRMC_FLASH_NO_IMAGE:
-        return file + " holds no usable image (a cabinet needs ROM.BIN, an image at least 256 KiB); nothing was "
-                      "written";
-    case ZMRMC_FLASH_BAD_SIGNATURE:
-        return "the image's signature is missing or does not verify: it was not written";
+        return file +
+               " holds no usable image (a cabinet needs ROM.BIN, an image at least 256 KiB); nothing was "
+               "written";
+    case ZMRMC_FLASH_BAD_SIGNATURE: return "the image's signature is missing or does not verify: it was not written";
     case ZMRMC_FLASH_SIZE: return "the image's size differs from this machine's ROM; nothing was written";
-    case ZMRMC_FLASH_VERSION: return "the firmware's flash interface is not one this library knows; nothing was written";
-    case ZMRMC_FLASH_GEOMETRY: return "the firmware announces flash blocks this library cannot carry; nothing was written";
+    case ZMRMC_FLASH_VERSION:
+        return "the firmware's flash interface is not one this library knows; nothing was written";
+    case ZMRMC_FLASH_GEOMETRY:
+        return "the firmware announces flash blocks this library cannot carry; nothing was written";
     case ZMRMC_FLASH_PASSWORD: return "the setup password is longer than 32 keys; nothing was written";
     case ZMRMC_FLASH_RESTORED: return "the image could not be written; the ROM holds its previous contents again";
     case ZMRMC_FLASH_NOT_WRITTEN:
