@@ -5,6 +5,9 @@
 #include "qv_system_root.h"
 #include "windows.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cwctype>
 #include <mutex>
@@ -32,7 +35,10 @@ fs::path DefaultRoot() {
 }
 
 // The root and its folders are the owner's only (qv_private_files.h); a root made before that is closed again.
+// Another user's root (a client of that installation's services) is used as its owner made it.
 void CreateStandardFolders(const fs::path& root) {
+    struct stat st {};
+    if (::stat(root.c_str(), &st) == 0 && st.st_uid != ::geteuid() && ::geteuid() != 0) return;
     for (const char* folder : {"drive_c/WINDOWS/TEMP", "drive_c/WINDOWS/system32/Drivers"}) {
         if (std::error_code ec = CreatePrivateFolders(root / folder))
             throw std::runtime_error("cannot create " + (root / folder).string() + ": " + ec.message());
