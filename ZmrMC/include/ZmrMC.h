@@ -183,6 +183,23 @@ ZMRMC_API int ZmrMCGetSMBTableSize(int* structureCount, int* tableLength);
 ZMRMC_API int ZmrMCObtainSMBTable(void* buffer, int length);
 
 /* --- ROM flash: returns the flash status byte, 0 meaning success --------------------------------------- */
+/* path: a cabinet holding "ROM.BIN" and "ROM.SIG", or an image whose name ends in ".BIN" (any case) beside
+   its ".SIG". password: the setup password's scan codes (null: none). Statuses of the call gate's protocol
+   arrive reduced to their low 8 bits (280 as 24, 281 as 25, 289, the gate failing, as 33). 252 means the
+   ROM holds its contents from before the flash again, 240 that it holds neither image whole, 19 that the
+   firmware forbade a retry part-way (the ROM may hold part of the image); refusals before writing (17, 24,
+   25, 128, 245, 246) leave the ROM untouched; a firmware status on the driver path comes when the ROM could
+   not even be read first (a wrong password, an image of another size than the part). */
+#define ZMRMC_FLASH_OK 0
+#define ZMRMC_FLASH_VERSION 17        /* the firmware's flash interface is not version 1.0 */
+#define ZMRMC_FLASH_NO_RETRY 19       /* the firmware refused the flash and forbids a retry */
+#define ZMRMC_FLASH_GEOMETRY 24       /* (280) the ROM is not a whole number of blocks of at most 4096 bytes */
+#define ZMRMC_FLASH_SIZE 25           /* (281) the image's length differs from the ROM's */
+#define ZMRMC_FLASH_PASSWORD 128      /* the password is longer than 32 bytes */
+#define ZMRMC_FLASH_NOT_WRITTEN 240   /* not written, and the saved contents could not be written back */
+#define ZMRMC_FLASH_NO_IMAGE 245      /* no usable image: missing, unreadable or shorter than 0x40000 bytes */
+#define ZMRMC_FLASH_BAD_SIGNATURE 246 /* the image's signature is missing or does not verify */
+#define ZMRMC_FLASH_RESTORED 252      /* not written; the saved contents were written back */
 ZMRMC_API int ZmrMCFlashRomFromCAB(const char* path, const char* password);
 
 /* --- scan codes: 1 on success, 0 on failure ------------------------------------------------------------ */

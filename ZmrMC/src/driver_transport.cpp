@@ -357,4 +357,12 @@ bool DriverTransport::SecuritySettings(const void* command, int length, unsigned
     return block.status == 0;
 }
 
+bool DriverTransport::FlashRequest(uint32_t code, zmrdtct::FlashBlock& block) {
+    const zmrdtct::FlashBlock sent = block;
+    return Run([&] {
+        block = sent;
+        return Send(code, &block, sizeof block, &block, sizeof block, nullptr);
+    });
+}
+
 }  // namespace zmrmc

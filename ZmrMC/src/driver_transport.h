@@ -106,6 +106,9 @@ public:
     // Setup password state: true only when 5 bytes came back with status 0 and a nonzero value.
     bool SetupPasswordSet();
     bool SecuritySettings(const void* command, int length, unsigned char* status);
+    // A flash request (kIoctlFlashWrite, kIoctlFlashRead) with its block in and out: the request's success;
+    // `block.status` holds the driver's status byte afterwards (left 0 when nothing came back).
+    bool FlashRequest(uint32_t code, zmrdtct::FlashBlock& block);
 
 private:
     struct Block {

@@ -250,7 +250,13 @@ int ZmrMCObtainSMBTable(void* buffer, int length) {
 }
 
 // --- ROM flash ----------------------------------------------------------------------------------------------
-int ZmrMCFlashRomFromCAB(const char*, const char*) { return ZMRMC_STATUS_NOT_REACHED; }
+int ZmrMCFlashRomFromCAB(const char* path, const char* password) {
+    return Guard<int>(ZMRMC_STATUS_NOT_REACHED, [&] {
+        zmrmc::RomFlasher* flasher = Library::Instance().Flash();
+        if (flasher == nullptr) return static_cast<int>(ZMRMC_STATUS_NOT_REACHED);
+        return static_cast<int>(flasher->FlashFromPath(path, password));
+    });
+}
 
 // --- scan codes ---------------------------------------------------------------------------------------------
 int ConvertStringToKeyboardScanCodes(int mode, const char* text, unsigned char* codes, const char** errorPosition) {

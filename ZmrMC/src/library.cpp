@@ -34,7 +34,7 @@ bool Library::Init(bool open_existing, bool install_driver) {
         created = false;
     }
     try {
-        if (!flash_) flash_ = std::make_unique<RomFlash>();
+        if (!flash_ && firmware_) flash_ = std::make_unique<RomFlasher>(*firmware_);
     } catch (const std::bad_alloc&) {
         created = false;
     }

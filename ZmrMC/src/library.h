@@ -2,6 +2,7 @@
 #pragma once
 
 #include "firmware_access.h"
+#include "rom_flasher.h"
 #include "settings_model.h"
 #include "system_detection.h"
 
@@ -9,9 +10,6 @@
 #include <mutex>
 
 namespace zmrmc {
-
-// The ROM flash object; flashing itself arrives with its own code.
-class RomFlash {};
 
 class Library {
 public:
@@ -23,7 +21,7 @@ public:
     // The objects; null before ZmrMCInit created them.
     FirmwareAccess* Firmware() const { return firmware_.get(); }
     SystemDetection* Detection() const { return detection_.get(); }
-    RomFlash* Flash() const { return flash_.get(); }
+    RomFlasher* Flash() const { return flash_.get(); }
     // The settings model exists from the first use on, so that its exports are safe before ZmrMCInit.
     SettingsModel& Settings();
 
@@ -32,7 +30,7 @@ private:
     std::mutex init_mutex_;
     std::unique_ptr<FirmwareAccess> firmware_;
     std::unique_ptr<SystemDetection> detection_;
-    std::unique_ptr<RomFlash> flash_;
+    std::unique_ptr<RomFlasher> flash_;
     std::unique_ptr<SettingsModel> settings_;
     std::once_flag settings_once_;
 };

@@ -304,6 +304,52 @@ TEST_F(MachineTest, InjectedFaultsActOnTheNthCall) {
     });
 }
 
+// The part is programmed block by block: a failing block stops the write with the blocks before it written,
+// a kept block keeps its bytes, and a power loss leaves exactly the blocks written before it and a machine that
+// stays off, also for the next process.
+TEST_F(MachineTest, FlashPartFaultsFromTheProfile) {
+    struct {
+        const char* flash;
+        uint8_t status;
+        bool reached;
+        size_t newBlocks;  // the first blocks that take the image
+        int kept;          // a block that keeps its bytes, or -1
+    } cases[] = {
+        {R"({"failing_block": {"block": 3}})", 0x8C, true, 3, -1},
+        {R"({"failing_block": {"block": 3, "status": 19}})", 19, true, 3, -1},
+        {R"({"kept_block": 2})", 0, true, 64, 2},
+        {R"({"power_loss_after": 5})", 0x86, false, 5, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flash);
+        TearDown();
+        SetUp();
+        auto machine = Use(WriteProfile(std::string(R"({"flash": )") + c.flash + "}"));
+        Bytes old, image(0x40000), now;
+        for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i / 4096 + 1);
+        machine->Transact([&](Firmware& f) {
+            CallOutcome o;
+            ASSERT_EQ(f.FlashRead(old, 0x40000, {}, o), 0);
+            EXPECT_EQ(f.FlashWrite(image, {}, o), c.status);
+            EXPECT_EQ(o.reached, c.reached);
+        });
+        qv::win::ResetRootMachineForTesting();
+        std::ifstream in(root_ / "machine" / "flash.bin", std::ios::binary);
+        now.assign(std::istreambuf_iterator<char>(in), {});
+        Bytes expected = old;
+        std::copy(image.begin(), image.begin() + static_cast<long>(c.newBlocks * 4096), expected.begin());
+        if (c.kept >= 0)
+            std::copy(old.begin() + c.kept * 4096, old.begin() + (c.kept + 1) * 4096, expected.begin() + c.kept * 4096);
+        EXPECT_TRUE(now == expected);
+        qv::win::RootMachine()->Transact([&](Firmware& f) {
+            CallOutcome o;
+            Bytes back;
+            f.FlashRead(back, 0x40000, {}, o);
+            EXPECT_EQ(o.reached, c.reached) << "a machine without power stays off";
+        });
+    }
+}
+
 TEST_F(MachineTest, FlashPartKeepsItsImageAndChecksThePassword) {
     auto machine = Use("desktop");
     machine->Transact([](Firmware& f) {

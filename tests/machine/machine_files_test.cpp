@@ -101,6 +101,11 @@ const FileFault kProfileFaults[] = {
     {"a bad EISA identifier",
      [] { return std::string(R"({"pnp": {"nodes": [{"id": "PNPXYZ1", "class": [1, 2, 3]}]}})"); }, "pnp.nodes[0].id",
      "EISA"},
+    {"a kept flash block beyond the part", [] { return std::string(R"({"flash": {"kept_block": 64}})"); },
+     "flash.kept_block", "the part has 64 blocks"},
+    {"a failing flash block's status without the block",
+     [] { return std::string(R"({"flash": {"failing_block": {"status": 19}}})"); }, "flash.failing_block.status",
+     "needs \"block\""},
 };
 
 // Changes of the desktop machine's state (parsed JSON, index of its first enumeration, ordered list and text).
@@ -138,6 +143,10 @@ const StateFault kStateFaults[] = {
      "setup_password", "hexadecimal"},
     {"a lock state that is no boolean", [](std::string&, Json& s, const auto&) { s["unlocked"] = "yes"; }, "unlocked",
      "true or false"},
+    {"a power state that is no boolean", [](std::string&, Json& s, const auto&) { s["powered_off"] = 1; },
+     "powered_off", "true or false"},
+    {"a negative count of flash block writes",
+     [](std::string&, Json& s, const auto&) { s["flash_blocks_written"] = -1; }, "flash_blocks_written", "a count"},
 };
 
 std::string Replace(std::string text, const std::map<std::string, std::string>& at) {

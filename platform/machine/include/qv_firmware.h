@@ -41,8 +41,10 @@ public:
     // The firmware's WMI-ACPI side: the call gate, and its own publication of the settings.
     virtual bool HasCallGate() = 0;
     virtual bool PublishesNativeSettings() = 0;
-    // The flash part's size in bytes.
+    // The flash part's size in bytes, and the block size and interface version the call gate announces.
     virtual uint32_t FlashSize() = 0;
+    virtual uint32_t FlashBlockSize() = 0;
+    virtual uint16_t FlashInterfaceVersion() = 0;
 
     // System objects. Each returns the status byte (0 success); values and lists are written to `out`.
     virtual uint8_t ObjectListSize(uint32_t& size, CallOutcome& outcome) = 0;
@@ -55,9 +57,15 @@ public:
     // Security settings command: u32 new bits, u32 mask of the bits written, then the setup password (NUL ends).
     virtual uint8_t SecuritySettings(const Bytes& command, CallOutcome& outcome) = 0;
 
-    // The flash part. Both check the setup password when one is set.
+    // The flash part: the whole image (the driver's requests) or one block at an offset (the call gate's).
+    // Each checks the setup password when one is set. A write lands block by block and stops at the first
+    // block that fails, with its status; the blocks before it stay written.
     virtual uint8_t FlashWrite(const Bytes& image, const Bytes& password, CallOutcome& outcome) = 0;
     virtual uint8_t FlashRead(Bytes& out, uint32_t length, const Bytes& password, CallOutcome& outcome) = 0;
+    virtual uint8_t FlashWriteBlock(uint32_t offset, const Bytes& block, const Bytes& password,
+                                    CallOutcome& outcome) = 0;
+    virtual uint8_t FlashReadBlock(uint32_t offset, uint32_t size, Bytes& out, const Bytes& password,
+                                   CallOutcome& outcome) = 0;
 };
 
 }  // namespace qv::machine

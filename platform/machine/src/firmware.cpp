@@ -35,13 +35,19 @@ Bytes EisaId(const std::string& id) {
 
 SimulatedFirmware::SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Bytes& romArea,
                                      Json& state, const std::filesystem::path& dir)
-    : profile_(profile), state_(state), dir_(dir), catalogue_(catalogue), romArea_(romArea) {
+    : profile_(profile),
+      state_(state),
+      dir_(dir),
+      flashFile_(dir / "flash.bin"),
+      catalogue_(catalogue),
+      romArea_(romArea) {
     HashPlainPasswords();
 }
 
 SimulatedFirmware::Injected SimulatedFirmware::Inject(const std::string& kind) {
     ignoreWrites_ = false;
     Injected result;
+    if (profile_.flash.powerLossAfter && Part().PoweredOff()) return result.fail = true, result;
     if (profile_.faults.empty()) return result;  // most machines: nothing to count, no state to look up
     Json& counts = state_["fault_counts"];
     if (!counts.is_array()) counts = Json::array();
@@ -255,24 +261,40 @@ std::optional<Bytes> SimulatedFirmware::SmbiosEntryPoint() {
 
 bool SimulatedFirmware::CpuSerialNumberSupported() { return profile_.cpuSerialNumber; }
 
-uint8_t SimulatedFirmware::FlashWrite(const Bytes& image, const Bytes& password, CallOutcome& outcome) {
-    Injected fault = Inject("flash.write");
+// The flash functions check the setup password when one is set (the bytes up to the first NUL).
+uint8_t SimulatedFirmware::FlashAccess(const char* kind, const Bytes& password, CallOutcome& outcome) {
+    Injected fault = Inject(kind);
     if (fault.fail) return outcome.reached = false, kUnsupported;
     if (fault.status) return *fault.status;
     if (PasswordSet(kSetupPassword) && !PasswordIs(kSetupPassword, password)) return kWrongPassword;
-    if (image.size() != profile_.flashSize) return kFlashSize;
-    if (!ignoreWrites_) WriteFileAtomically(dir_ / "flash.bin", std::string(image.begin(), image.end()));
     return kOk;
 }
 
+FlashPart SimulatedFirmware::Part() { return FlashPart(profile_.flash, state_, flashFile_, changed_); }
+
+uint8_t SimulatedFirmware::FlashWrite(const Bytes& image, const Bytes& password, CallOutcome& outcome) {
+    if (uint8_t refused = FlashAccess("flash.write", password, outcome)) return refused;
+    if (image.size() != profile_.flash.size) return kFlashSize;
+    return Part().Write(0, image.data(), image.size(), outcome, ignoreWrites_);
+}
+
 uint8_t SimulatedFirmware::FlashRead(Bytes& out, uint32_t length, const Bytes& password, CallOutcome& outcome) {
-    Injected fault = Inject("flash.read");
-    if (fault.fail) return outcome.reached = false, kUnsupported;
-    if (fault.status) return *fault.status;
-    if (PasswordSet(kSetupPassword) && !PasswordIs(kSetupPassword, password)) return kWrongPassword;
-    if (length > profile_.flashSize) return kFlashSize;
-    std::string flash = ReadWholeFile(dir_ / "flash.bin");
-    out.assign(flash.begin(), flash.begin() + std::min<size_t>(length, flash.size()));
+    if (uint8_t refused = FlashAccess("flash.read", password, outcome)) return refused;
+    if (length > profile_.flash.size) return kFlashSize;
+    if (!Part().Read(0, length, out)) return outcome.reached = false, kUnsupported;
+    return kOk;
+}
+
+uint8_t SimulatedFirmware::FlashWriteBlock(uint32_t offset, const Bytes& block, const Bytes& password,
+                                           CallOutcome& outcome) {
+    if (uint8_t refused = FlashAccess("flash.block.write", password, outcome)) return refused;
+    return Part().Write(offset, block.data(), block.size(), outcome, ignoreWrites_);
+}
+
+uint8_t SimulatedFirmware::FlashReadBlock(uint32_t offset, uint32_t size, Bytes& out, const Bytes& password,
+                                          CallOutcome& outcome) {
+    if (uint8_t refused = FlashAccess("flash.block.read", password, outcome)) return refused;
+    if (!Part().Read(offset, size, out)) return kFlashSize;
     return kOk;
 }
 

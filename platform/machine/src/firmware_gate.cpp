@@ -1,5 +1,6 @@
 // The firmware side of the WMI-ACPI call gate: the setup-password state and the block-wise flash protocol
-// (begin, flash information, read block, write block, end) over the machine's flash part.
+// (begin, flash information, read block, write block, end) over the machine's flash part, where each written
+// block lands as it arrives.
 
 #include "qv_firmware_gate.h"
 
@@ -12,9 +13,8 @@ namespace {
 constexpr uint32_t kOk = 0x00;
 constexpr uint32_t kUnsupported = 0x86;
 constexpr uint32_t kInvalid = 0x89;
-constexpr uint32_t kNoTransfer = 0x8A;  // a block request outside a begin/end bracket, or a partial image
-constexpr uint32_t kBlockSize = 4096;
-constexpr uint16_t kInterfaceVersion = 0x0100;
+constexpr uint32_t kNoTransfer = 0x8A;  // a block request outside a begin/end bracket
+constexpr uint32_t kGateBlock = 4096;   // the read-block answer's size
 
 uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
 uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
@@ -42,72 +42,58 @@ uint32_t Checksum(const uint8_t* bytes, size_t count) {
     return sum;
 }
 
-// A block request's position: version, size and offset checked against the flash part.
-bool BlockPosition(const std::vector<uint8_t>& input, uint32_t flashSize, uint32_t* size, uint32_t* offset) {
-    if (input.size() < 10 || U16(input, 0) != kInterfaceVersion) return false;
+// A block request's position: version, size and offset checked against the flash part's announced geometry
+// and the gate's 4096-byte answer.
+bool BlockPosition(Firmware& f, const std::vector<uint8_t>& input, uint32_t* size, uint32_t* offset) {
+    if (input.size() < 10 || U16(input, 0) != f.FlashInterfaceVersion()) return false;
     *size = U32(input, 2);
     *offset = U32(input, 6);
-    return *size > 0 && *size <= kBlockSize && *offset % kBlockSize == 0 && *offset < flashSize &&
+    uint32_t flashSize = f.FlashSize(), blockSize = f.FlashBlockSize();
+    return *size > 0 && *size <= blockSize && *size <= kGateBlock && *offset % blockSize == 0 && *offset < flashSize &&
            flashSize - *offset >= *size;
 }
 
-uint32_t Flash(Firmware& f, GateSession& s, uint32_t type, const std::vector<uint8_t>& in, std::vector<uint8_t>* out) {
-    CallOutcome outcome;
-    uint32_t flashSize = f.FlashSize();
+uint32_t Flash(Firmware& f, GateSession& s, uint32_t type, const std::vector<uint8_t>& in, std::vector<uint8_t>* out,
+               CallOutcome& outcome) {
     switch (type) {
     case 1:  // begin
-        s = GateSession{};
         s.open = true;
         return kOk;
-    case 2: {  // end: a write transfer puts the whole image into the part
+    case 2:  // end
         if (!s.open) return kNoTransfer;
-        GateSession done = std::move(s);
-        s = GateSession{};
-        if (!done.writing) return kOk;
-        if (std::find(done.written.begin(), done.written.end(), false) != done.written.end()) return kNoTransfer;
-        return f.FlashWrite(done.image, done.password, outcome);
-    }
+        s.open = false;
+        return kOk;
     case 3: {  // flash information
         if (in.size() < 34) return kInvalid;
         out->assign(128, 0);
-        Put32(out, 0, flashSize);
-        Put32(out, 4, kBlockSize);
-        Put32(out, 8, kInterfaceVersion);
+        Put32(out, 0, f.FlashSize());
+        Put32(out, 4, f.FlashBlockSize());
+        Put32(out, 8, f.FlashInterfaceVersion());
         return kOk;
     }
     case 4: {  // read one block
         uint32_t size = 0, offset = 0;
         std::vector<uint8_t> password;
         if (!s.open) return kNoTransfer;
-        if (in.size() < 44 || !BlockPosition(in, flashSize, &size, &offset) ||
-            !Password(in, 12, U16(in, 10), &password))
+        if (in.size() < 44 || !BlockPosition(f, in, &size, &offset) || !Password(in, 12, U16(in, 10), &password))
             return kInvalid;
-        Bytes contents;
-        uint8_t code = f.FlashRead(contents, flashSize, password, outcome);
+        Bytes block;
+        uint8_t code = f.FlashReadBlock(offset, size, block, password, outcome);
         if (code != kOk) return code;
-        if (contents.size() < offset + size) return kInvalid;
-        out->assign(kBlockSize, 0);
-        std::memcpy(out->data(), contents.data() + offset, size);
+        out->assign(kGateBlock, 0);
+        std::memcpy(out->data(), block.data(), size);
         return kOk;
     }
-    case 5: {  // write one block
+    case 5: {  // write one block: it lands in the part at once
         uint32_t size = 0, offset = 0;
         std::vector<uint8_t> password;
         if (!s.open) return kNoTransfer;
-        if (in.size() < 16 || !BlockPosition(in, flashSize, &size, &offset)) return kInvalid;
+        if (in.size() < 16 || !BlockPosition(f, in, &size, &offset)) return kInvalid;
         uint16_t passwordLength = U16(in, 14);
         if (!Password(in, 16, passwordLength, &password) || in.size() != 16u + passwordLength + size) return kInvalid;
-        const uint8_t* block = in.data() + 16 + passwordLength;
-        if (Checksum(block, size) != U32(in, 10)) return kInvalid;
-        if (!s.writing) {
-            s.writing = true;
-            s.image.assign(flashSize, 0xFF);
-            s.written.assign((flashSize + kBlockSize - 1) / kBlockSize, false);
-            s.password = password;
-        }
-        std::memcpy(s.image.data() + offset, block, size);
-        s.written[offset / kBlockSize] = true;
-        return kOk;
+        const uint8_t* data = in.data() + 16 + passwordLength;
+        if (Checksum(data, size) != U32(in, 10)) return kInvalid;
+        return f.FlashWriteBlock(offset, Bytes(data, data + size), password, outcome);
     }
     default: return kUnsupported;
     }
@@ -116,17 +102,17 @@ uint32_t Flash(Firmware& f, GateSession& s, uint32_t type, const std::vector<uin
 }  // namespace
 
 uint32_t ExecuteGateCommand(Firmware& firmware, GateSession& session, uint32_t command, uint32_t commandType,
-                            const std::vector<uint8_t>& input, uint32_t outputSize, std::vector<uint8_t>* output) {
+                            const std::vector<uint8_t>& input, uint32_t outputSize, std::vector<uint8_t>* output,
+                            CallOutcome& outcome) {
     std::vector<uint8_t> answer;
     uint32_t code = kUnsupported;
     if (command == 0x20000 && commandType == 5) {
-        CallOutcome outcome;
         uint32_t set = 0;
         code = firmware.SetupPasswordState(set, outcome);
         answer.assign(4, 0);
         if (code == kOk && set != 0) answer[0] = 2;
     } else if (command == 0x20001) {
-        code = Flash(firmware, session, commandType, input, &answer);
+        code = Flash(firmware, session, commandType, input, &answer, outcome);
     }
     answer.resize(outputSize, 0);
     *output = std::move(answer);

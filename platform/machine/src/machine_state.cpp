@@ -114,6 +114,11 @@ void CheckFields(const Json& state, const Profile& p) {
         Number(state.at(number), number, std::string(number) == "pxe" ? 255 : 0xFFFFFFFF);
     }
     if (state.contains("unlocked") && !state.at("unlocked").is_boolean()) Fault("unlocked", "must be true or false");
+    if (state.contains("powered_off") && !state.at("powered_off").is_boolean())
+        Fault("powered_off", "must be true or false");
+    if (state.contains("flash_blocks_written") && (!state.at("flash_blocks_written").is_number_unsigned() ||
+                                                   state.at("flash_blocks_written").get<uint64_t>() > 0xFFFFFFFF))
+        Fault("flash_blocks_written", "must be a count");
     // Passwords are never read back, so only their form matters (the firmware decides their length): a salted
     // digest "<salt>:<digest>" in hexadecimal, or the plain hexadecimal a state held before passwords were
     // hashed (hashed on the next call).

@@ -362,7 +362,23 @@ Profile ParseFields(const Json& j, const std::string& origin) {
     ParsePnp(r, p);
     ParsePci(r, p);
     Reader flash{r.Object("flash"), r.At("flash")};
-    p.flashSize = static_cast<uint32_t>(flash.Num("size", 0x40000, 0x1000000));
+    p.flash.size = static_cast<uint32_t>(flash.Num("size", 0x40000, 0x1000000));
+    p.flash.blockSize = static_cast<uint32_t>(flash.Num("block_size", 4096, 0x1000000));
+    p.flash.interfaceVersion = static_cast<uint16_t>(flash.Num("interface_version", 0x0100, 0xFFFF));
+    uint32_t blocks = (p.flash.size + 4095) / 4096;
+    auto block = [&](const Reader& in, const char* key) -> std::optional<uint32_t> {
+        if (!in.Has(key)) return std::nullopt;
+        uint64_t n = in.Num(key, 0, 0xFFFFFFFF);
+        if (n >= blocks) Fault(in.At(key), "the part has " + std::to_string(blocks) + " blocks");
+        return static_cast<uint32_t>(n);
+    };
+    Reader failing{flash.Object("failing_block"), flash.At("failing_block")};
+    p.flash.failingBlock = block(failing, "block");
+    p.flash.failingStatus = static_cast<uint8_t>(failing.Num("status", 0x8C, 255));
+    if (failing.Has("status") && !p.flash.failingBlock) Fault(failing.At("status"), "needs \"block\"");
+    p.flash.keptBlock = block(flash, "kept_block");
+    if (flash.Has("power_loss_after"))
+        p.flash.powerLossAfter = static_cast<uint32_t>(flash.Num("power_loss_after", 0, 0xFFFFFFFF));
     Reader gate{r.Object("wmi_acpi"), r.At("wmi_acpi")};
     p.callGate = gate.Bool("call_gate", false);
     p.nativeSettings = gate.Bool("native_settings", false);

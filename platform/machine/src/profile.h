@@ -82,6 +82,18 @@ struct FaultRule {
     uint8_t status = 0x86;  // for "status"
 };
 
+// The flash part's geometry as the firmware announces it, and the faults a test gives it. Fault blocks are
+// numbered in the part's 4096-byte erase blocks.
+struct FlashDef {
+    uint32_t size = 0x40000;
+    uint32_t blockSize = 4096;  // announced by the call gate's flash information
+    uint16_t interfaceVersion = 0x0100;
+    std::optional<uint32_t> failingBlock;  // every write of this block fails with failingStatus
+    uint8_t failingStatus = 0x8C;
+    std::optional<uint32_t> keptBlock;       // writes of this block are accepted, but it keeps its bytes
+    std::optional<uint32_t> powerLossAfter;  // the power goes after this many block writes over the machine's life
+};
+
 struct Profile {
     std::string name;
     std::string description;
@@ -126,7 +138,7 @@ struct Profile {
     std::vector<PnpNode> nodes;
     std::vector<PciFunction> pci;
     // flash, call gate, processor
-    uint32_t flashSize = 0x40000;
+    FlashDef flash;
     bool callGate = false, nativeSettings = false;
     bool cpuSerialNumber = false;
     std::vector<FaultRule> faults;

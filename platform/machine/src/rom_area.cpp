@@ -186,7 +186,7 @@ Json InitialState(const Profile& p) {
 }
 
 std::string InitialFlash(const Profile& p, const Json&) {
-    std::string flash(p.flashSize, '\xFF');
+    std::string flash(p.flash.size, '\xFF');
     Bytes area = BuildRomArea(p);
     size_t top = std::min<size_t>(0x10000, flash.size());
     std::memcpy(flash.data() + flash.size() - top, area.data() + area.size() - top, top);

@@ -1,6 +1,7 @@
 // The firmware of a machine profile, working on the machine's state for one transaction.
 #pragma once
 
+#include "flash_part.h"
 #include "profile.h"
 #include "qv_firmware.h"
 
@@ -73,7 +74,9 @@ public:
     bool CpuSerialNumberSupported() override;
     bool HasCallGate() override { return profile_.callGate; }
     bool PublishesNativeSettings() override { return profile_.nativeSettings; }
-    uint32_t FlashSize() override { return profile_.flashSize; }
+    uint32_t FlashSize() override { return profile_.flash.size; }
+    uint32_t FlashBlockSize() override { return profile_.flash.blockSize; }
+    uint16_t FlashInterfaceVersion() override { return profile_.flash.interfaceVersion; }
     uint8_t ObjectListSize(uint32_t& size, CallOutcome& outcome) override;
     uint8_t ObjectList(Bytes& out, CallOutcome& outcome) override;
     uint8_t ObjectInfo(uint16_t index, Bytes& out, CallOutcome& outcome) override;
@@ -84,6 +87,9 @@ public:
     uint8_t SecuritySettings(const Bytes& command, CallOutcome& outcome) override;
     uint8_t FlashWrite(const Bytes& image, const Bytes& password, CallOutcome& outcome) override;
     uint8_t FlashRead(Bytes& out, uint32_t length, const Bytes& password, CallOutcome& outcome) override;
+    uint8_t FlashWriteBlock(uint32_t offset, const Bytes& block, const Bytes& password, CallOutcome& outcome) override;
+    uint8_t FlashReadBlock(uint32_t offset, uint32_t size, Bytes& out, const Bytes& password,
+                           CallOutcome& outcome) override;
 
 private:
     struct Injected {
@@ -102,6 +108,9 @@ private:
     void StorePassword(const char* key, const Bytes& codes);     // stores unless writes are ignored
     std::string PasswordDigestText(const char* key) const;       // the 40-character digest, "" when none
     bool Locked() const;
+    // Faults and the setup password of a flash call of `kind`: 0 when it may go on.
+    uint8_t FlashAccess(const char* kind, const Bytes& password, CallOutcome& outcome);
+    FlashPart Part();
 
     void E845(Registers& regs, Bytes* data, RealModeMemory& memory, bool thirtyTwoBit);
     void E842(Registers& regs, RealModeMemory& memory);
@@ -119,6 +128,7 @@ private:
     const Profile& profile_;
     Json& state_;
     const std::filesystem::path& dir_;
+    const std::filesystem::path flashFile_;
     const ObjectCatalogue& catalogue_;
     Bytes& romArea_;
     bool changed_ = false;

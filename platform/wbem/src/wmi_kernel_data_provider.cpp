@@ -370,11 +370,13 @@ private:
         uint32_t code = 0;
         {
             std::lock_guard hold(gate_mutex_);
+            qv::machine::CallOutcome outcome;
             bool reached = Reach([&](qv::machine::Firmware& f) {
                 code = qv::machine::ExecuteGateCommand(f, session_, static_cast<uint32_t>(command),
-                                                       static_cast<uint32_t>(type), bytes, outputSize, &answer);
+                                                       static_cast<uint32_t>(type), bytes, outputSize, &answer,
+                                                       outcome);
             });
-            if (!reached) {
+            if (!reached || !outcome.reached) {
                 outSignature->Release();
                 return WBEM_E_FAILED;
             }
