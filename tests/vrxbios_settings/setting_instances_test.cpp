@@ -403,10 +403,10 @@ TEST_F(SettingInstancesTest, AFailedReadFailsTheRequest) {
     ASSERT_EQ(named.size(), 1u);
     library_script_.read_fails = true;
     size_t indicated = sink_->objects.size();
-    WMIRequest request(L"QVPROV_BIOSInteger", services_, nullptr, sink_);
+    WMIRequest request(L"QVPROV_BIOSInteger", services_.Get(), nullptr, sink_.Get());
     HRESULT thrown = S_OK;
     try {
-        WMIInstanceList list(sink_);
+        WMIInstanceList list(sink_.Get());
         instances_.Enumerate(SettingClass::kInteger, list, request);
     } catch (HRESULT hr) {
         thrown = hr;
