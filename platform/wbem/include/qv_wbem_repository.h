@@ -124,5 +124,7 @@ private:
 
 // Namespace text helpers: "\\.\root\QV" and "//./root/QV" give "root\QV"; "" stays "".
 std::wstring NormalizeNamespace(const std::wstring& ns);
+// Whether `name` may name a child namespace (letters, digits and '_'; not empty).
+bool IsValidNamespaceName(const std::wstring& name);
 
 }  // namespace qv::wbem

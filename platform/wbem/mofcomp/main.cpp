@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mofcomp: cannot open the repository (0x%08X)\n", static_cast<unsigned>(hr));
         return 3;
     }
-    qv::wbem::MofResult result = qv::wbem::CompileMofFile(qv::win::HostPath(std::string(argv[1])), *repository);
-    result.file = argv[1];
+    qv::wbem::MofResult result = qv::wbem::CompileMofFile(qv::win::HostPath(std::string(argv[1])), *repository, {},
+                                                          argv[1]);
     if (!result.ok) {
         std::fprintf(stderr, "%s\nNothing was stored.\n", qv::wbem::FormatMofError(result).c_str());
         return 2;

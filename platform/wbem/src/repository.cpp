@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace qv::wbem {
 
@@ -76,13 +77,6 @@ HRESULT FromSqlite(int rc) {
     }
 }
 
-bool ValidNamespaceName(const std::wstring& name) {
-    if (name.empty()) return false;
-    for (wchar_t c : name)
-        if (!(std::iswalnum(c) || c == L'_')) return false;
-    return true;
-}
-
 // Whether two versions of a class have the same properties (names, types, keys), so instances stay valid.
 bool SameShape(const CimObject& a, const CimObject& b) {
     if (a.properties.size() != b.properties.size()) return false;
@@ -96,7 +90,23 @@ bool SameShape(const CimObject& a, const CimObject& b) {
     return true;
 }
 
+// The object as stored: without __NAMESPACE and __SERVER. Copies into *copy only when the object has them.
+const CimObject& Unstamped(const CimObject& object, CimObject* copy) {
+    if (object.nameSpace.empty() && object.server.empty()) return object;
+    *copy = object;
+    copy->nameSpace.clear();
+    copy->server.clear();
+    return *copy;
+}
+
 }  // namespace
+
+bool IsValidNamespaceName(const std::wstring& name) {
+    if (name.empty()) return false;
+    for (wchar_t c : name)
+        if (!(std::iswalnum(c) || c == L'_')) return false;
+    return true;
+}
 
 std::wstring NormalizeNamespace(const std::wstring& ns) {
     std::wstring t = ns;
@@ -377,9 +387,8 @@ HRESULT Repository::PutClass(const std::wstring& nsText, const CimObject& cls, L
     } else if (!cls.derivation.empty()) {
         return WBEM_E_INVALID_SUPERCLASS;
     }
-    CimObject stored = cls;
-    stored.nameSpace.clear();
-    stored.server.clear();
+    CimObject unstamped;
+    const CimObject& stored = Unstamped(cls, &unstamped);
     CimObject existing;
     HRESULT hr = GetClass(ns, cls.className, &existing);
     if (FAILED(hr) && hr != WBEM_E_NOT_FOUND) return hr;
@@ -504,10 +513,13 @@ HRESULT Repository::PutInstance(const std::wstring& nsText, const CimObject& ins
     if (FAILED(hr)) return hr;
     if (HasTrueQualifier(cls.qualifiers, L"abstract") || HasTrueQualifier(cls.qualifiers, L"dynamic"))
         return WBEM_E_INVALID_OPERATION;
+    std::unordered_map<std::wstring, const Property*> declaredByName;  // linear in the property count
+    declaredByName.reserve(cls.properties.size());
+    for (const Property& p : cls.properties) declaredByName.emplace(LowerName(p.name), &p);
     for (const Property& p : instance.properties) {
-        const Property* declared = FindProperty(cls, p.name);
-        if (!declared) return WBEM_E_INVALID_OBJECT;
-        if (declared->type != p.type || !ValueFitsType(p.value, p.type)) return WBEM_E_TYPE_MISMATCH;
+        auto declared = declaredByName.find(LowerName(p.name));
+        if (declared == declaredByName.end()) return WBEM_E_INVALID_OBJECT;
+        if (declared->second->type != p.type || !ValueFitsType(p.value, p.type)) return WBEM_E_TYPE_MISMATCH;
     }
     auto keys = KeyProperties(instance);
     if (keys.empty() && !HasTrueQualifier(cls.qualifiers, L"singleton")) return WBEM_E_NO_KEY;
@@ -523,15 +535,14 @@ HRESULT Repository::PutInstance(const std::wstring& nsText, const CimObject& ins
     if (isNamespace && !exists) {
         const Property* name = FindProperty(instance, L"Name");
         std::wstring child = std::get<std::wstring>(name->value.elements[0]);
-        if (!ValidNamespaceName(child)) return WBEM_E_INVALID_NAMESPACE;
+        if (!IsValidNamespaceName(child)) return WBEM_E_INVALID_NAMESPACE;
         if (!NamespaceExists(ns + L"\\" + child)) {
             hr = CreateNamespace(ns + L"\\" + child);
             if (FAILED(hr)) return hr;
         }
     }
-    CimObject stored = instance;
-    stored.nameSpace.clear();
-    stored.server.clear();
+    CimObject unstamped;
+    const CimObject& stored = Unstamped(instance, &unstamped);
     Statement s(db_, exists ? "UPDATE instances SET class = ?2, data = ?4 WHERE ns = ?1 AND path = ?3"
                             : "INSERT INTO instances(ns, class, path, data) VALUES(?1, ?2, ?3, ?4)");
     s.Args({U8(ns), U8(cls.className), key});
