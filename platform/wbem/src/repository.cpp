@@ -1,8 +1,9 @@
 // The repository in SQLite: tables, transactions, namespaces, classes and static instances.
 #include "qv_wbem_repository.h"
-#include "qv_firmware_wmi.h"
 
+#include "qv_module_unload.h"
 #include "qv_mof_compiler.h"
+#include "qv_private_files.h"
 #include "qv_object_codec.h"
 #include "qv_object_path.h"
 #include "qv_system_root.h"
@@ -13,11 +14,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 #include <unordered_map>
 
 namespace qv::wbem {
 
 namespace {
+
+std::mutex seeds_mutex;
+std::vector<RepositorySeed>& Seeds() {
+    static auto* seeds = qv::win::KeepUntilUnload(new std::vector<RepositorySeed>());
+    return *seeds;
+}
 
 constexpr int kBusyTimeoutMs = 60000;
 
@@ -145,10 +153,9 @@ Repository::~Repository() {
 std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& systemRoot, HRESULT* result) {
     HRESULT ignored;
     if (!result) result = &ignored;
-    std::error_code ec;
     std::filesystem::path folder = systemRoot / "drive_c" / "WINDOWS" / "system32" / "wbem" / "Repository";
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
+    // The repository and its journals are the owner's only, as every file of the root.
+    if (qv::win::CreatePrivateFolders(folder) || qv::win::CreatePrivateFile(folder / "repository.db")) {
         *result = WBEM_E_CRITICAL_ERROR;
         return nullptr;
     }
@@ -162,7 +169,7 @@ std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& system
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     std::unique_ptr<Repository> repository(new Repository(db));
-    *result = repository->Initialize();
+    *result = repository->Initialize(systemRoot);
     if (FAILED(*result)) return nullptr;
     return repository;
 }
@@ -171,7 +178,12 @@ std::unique_ptr<Repository> Repository::OpenDefault(HRESULT* result) { return Op
 
 HRESULT Repository::Exec(const char* sql) { return FromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
 
-HRESULT Repository::Initialize() {
+void AddRepositorySeed(RepositorySeed seed) {
+    std::lock_guard lock(seeds_mutex);
+    Seeds().push_back(seed);
+}
+
+HRESULT Repository::Initialize(const std::filesystem::path& systemRoot) {
     Transaction transaction(*this);
     if (FAILED(transaction.Begin())) return transaction.Begin();
     HRESULT hr = Exec(kSchema);
@@ -188,9 +200,13 @@ HRESULT Repository::Initialize() {
             hr = PutInstance(L"root", instance, WBEM_FLAG_CREATE_ONLY);
             if (FAILED(hr)) return hr;
         }
-        // What the operating system and the machine's firmware define in "root\WMI".
-        hr = InstallFirmwareWmiClasses(*this);
-        if (FAILED(hr)) return hr;
+        std::vector<RepositorySeed> seeds;
+        {
+            std::lock_guard lock(seeds_mutex);
+            seeds = Seeds();
+        }
+        for (RepositorySeed seed : seeds)
+            if (FAILED(hr = seed(*this, systemRoot))) return hr;
     }
     return transaction.Commit();
 }
