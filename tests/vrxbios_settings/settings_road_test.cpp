@@ -340,7 +340,7 @@ TEST_F(SettingsRoad, AChangeByAnotherProcessIsSeenByTheNextQuery) {
     // This test process writes the setting through the machine, as another program on the PC would.
     constexpr uint16_t kPostDelay = 2 + 11;  // after the profile's two string tables
     uint8_t status = 0xFF;
-    qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& firmware) {
+    qv::machine::Machine::Open(root_)->Transact([&](qv::machine::Firmware& firmware) {
         qv::machine::Bytes value;
         qv::machine::CallOutcome outcome;
         if (firmware.ObjectValue(kPostDelay, value, outcome) != 0 || value.size() < 14) return;
