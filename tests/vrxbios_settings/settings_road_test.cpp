@@ -2,6 +2,8 @@
 // in its class with the values the machine holds, get object as a separate client command, the provider's
 // start-up traces, its library file, and its exit once the service lets it go.
 #include "settings_road.h"
+
+#include "qv_firmware.h"
 #include "qv_wait.h"
 
 #include <algorithm>
@@ -324,6 +326,32 @@ TEST_F(SettingsRoad, DesktopEverySettingInItsClass) {
     for (size_t at = trace.find("Initializing "); at != std::string::npos; at = trace.find("Initializing ", at + 1))
         ++starts;
     EXPECT_EQ(starts, 1u) << trace;
+}
+
+// Nothing of the firmware is kept between requests: a change another process makes between two queries of a
+// running provider is seen by the second.
+TEST_F(SettingsRoad, AChangeByAnotherProcessIsSeenByTheNextQuery) {
+    Prepare("desktop");
+    const std::string query = "SELECT Name, IntValue FROM QVPROV_BIOSInteger WHERE Name = 'POST Delay (in seconds)'";
+    json before = Objects({"query", query});
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(before[0]["IntValue"], 0);
+
+    // This test process writes the setting through the machine, as another program on the PC would.
+    constexpr uint16_t kPostDelay = 2 + 11;  // after the profile's two string tables
+    uint8_t status = 0xFF;
+    qv::machine::Machine::Open(root_)->Transact([&](qv::machine::Firmware& firmware) {
+        qv::machine::Bytes value;
+        qv::machine::CallOutcome outcome;
+        if (firmware.ObjectValue(kPostDelay, value, outcome) != 0 || value.size() < 14) return;
+        value[10] = 42;
+        status = firmware.SetObjectValue(kPostDelay, value, outcome);
+    });
+    ASSERT_EQ(status, 0);
+
+    json after = Objects({"query", query});
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0]["IntValue"], 42);
 }
 
 TEST_F(SettingsRoad, LegacyNotebookEverySettingInItsClass) {

@@ -82,6 +82,54 @@ TEST_F(RepositoryTest, EnumerationIsDeepOrShallow) {
     EXPECT_EQ(repo_->EnumClasses(kNs, L"NoSuchClass", 0, &found), WBEM_E_INVALID_CLASS);
 }
 
+// Reads are answered from a cache while nothing changed; a change through this connection or through
+// another one (as another process's mofcomp makes it) is seen by the next read.
+TEST_F(RepositoryTest, ReadsSeeChangesMadeThroughAnyConnection) {
+    CompileSchema();
+    auto other = Repository::Open(root_);
+    ASSERT_TRUE(other);
+    std::vector<CimObject> found;
+    CimObject cls;
+    ASSERT_EQ(repo_->EnumClasses(kNs, L"QVT_Setting", 0, &found), S_OK);
+    ASSERT_EQ(found.size(), 2u);
+    ASSERT_EQ(repo_->GetClass(kNs, L"QVT_Later", &cls), WBEM_E_NOT_FOUND);
+    ASSERT_EQ(repo_->Registrations(kNs, &found), S_OK);
+    ASSERT_EQ(found.size(), 3u);
+    ASSERT_EQ(repo_->Providers(kNs, &found), S_OK);
+    ASSERT_EQ(found.size(), 2u);
+
+    // Another connection adds a subclass, a provider and its registration,.
+    MofResult r = CompileMofText(
+        LR"(#pragma namespace("\\\\.\\root\\QVTest\\Settings")
+class QVT_Later : QVT_Enumeration { string Extra; };
+instance of __Win32Provider { Name = "QVT_Later"; CLSID = "{0C8B6E2A-61D4-4F0E-9B57-3A1D2C4E5F60}"; };
+instance of __MethodProviderRegistration { Provider = "__Win32Provider.Name=\"QVT_Later\""; };
+)",
+        "later.mof", *other);
+    ASSERT_TRUE(r.ok) << FormatMofError(r);
+    EXPECT_EQ(repo_->GetClass(kNs, L"qvt_later", &cls), S_OK);
+    ASSERT_EQ(repo_->EnumClasses(kNs, L"QVT_Setting", 0, &found), S_OK);
+    EXPECT_EQ(found.size(), 3u);
+    ASSERT_EQ(repo_->Registrations(kNs, &found), S_OK);
+    EXPECT_EQ(found.size(), 4u);
+    ASSERT_EQ(repo_->Providers(kNs, &found), S_OK);
+    EXPECT_EQ(found.size(), 3u);
+
+    // This connection's own changes, and a change made and taken back in a failed scope.
+    ASSERT_EQ(repo_->DeleteClass(kNs, L"QVT_Later"), S_OK);
+    EXPECT_EQ(repo_->GetClass(kNs, L"QVT_Later", &cls), WBEM_E_NOT_FOUND);
+    EXPECT_EQ(other->GetClass(kNs, L"QVT_Later", &cls), WBEM_E_NOT_FOUND);
+    ASSERT_EQ(repo_->EnumClasses(kNs, L"QVT_Setting", 0, &found), S_OK);
+    EXPECT_EQ(found.size(), 2u);
+    {
+        Repository::Transaction scope(*repo_);
+        ASSERT_EQ(repo_->DeleteClass(kNs, L"QVTP_Enumeration"), S_OK);
+        EXPECT_EQ(repo_->GetClass(kNs, L"QVTP_Enumeration", &cls), WBEM_E_NOT_FOUND) << "the scope sees itself";
+    }
+    EXPECT_EQ(repo_->GetClass(kNs, L"QVTP_Enumeration", &cls), S_OK);
+    EXPECT_EQ(other->GetClass(kNs, L"QVTP_Enumeration", &cls), S_OK);
+}
+
 TEST_F(RepositoryTest, DeleteClassTakesSubclassesAndTheirInstances) {
     CompileSchema();
     ASSERT_TRUE(CompileMofText(L"#pragma namespace(\"\\\\\\\\.\\\\root\\\\QVTest\\\\Settings\")\n"

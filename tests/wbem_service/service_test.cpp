@@ -21,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -186,6 +187,35 @@ TEST_F(ServiceTest, StaticInstancesWithConditionsInEveryForm) {
     ASSERT_EQ(Wmi({"delete", "QVT_SpecialSetting"}).code, 0);
     EXPECT_NE(Wmi({"class", "QVT_SpecialSetting"}).err.find("WBEM_E_NOT_FOUND"), std::string::npos);
     EXPECT_EQ(nlohmann::json::parse(Wmi({"--format", "json", "enum", "QVT_Setting"}).out).size(), 3u);
+}
+
+// The service keeps what it looked up in the repository only while the repository is unchanged: a MOF
+// compiled by another process between two queries (a new subclass with an instance, a class taken away) is
+// seen by the second.
+TEST_F(ServiceTest, AClassCompiledByAnotherProcessIsSeenByTheNextQuery) {
+    auto names = [&](const std::string& cls) {
+        Result r = Wmi({"--format", "json", "query", "SELECT Name FROM " + cls});
+        std::set<std::string> found;
+        if (r.code != 0) return found;
+        for (const auto& o : nlohmann::json::parse(r.out)) found.insert(o["Name"].get<std::string>());
+        return found;
+    };
+    EXPECT_EQ(names("QVT_Setting"), (std::set<std::string>{"Alpha", "Beta", "Gamma", "Delta"}));
+    std::filesystem::path later = root_ / "later.mof";
+    std::ofstream(later) << "#pragma namespace(\"\\\\\\\\.\\\\root\\\\QVTest\")\n"
+                            "class QVT_LaterSetting : QVT_Setting { };\n"
+                            "instance of QVT_LaterSetting { Name = \"Epsilon\"; };\n";
+    Result compiled = Run({BuildTree() + "/bin/mofcomp", later.string()});
+    ASSERT_EQ(compiled.code, 0) << compiled.out << compiled.err;
+    EXPECT_EQ(names("QVT_Setting"), (std::set<std::string>{"Alpha", "Beta", "Gamma", "Delta", "Epsilon"}));
+    EXPECT_EQ(names("QVT_LaterSetting"), (std::set<std::string>{"Epsilon"}));
+
+    std::ofstream(later) << "#pragma namespace(\"\\\\\\\\.\\\\root\\\\QVTest\")\n"
+                            "#pragma deleteclass(\"QVT_LaterSetting\", FAIL)\n";
+    compiled = Run({BuildTree() + "/bin/mofcomp", later.string()});
+    ASSERT_EQ(compiled.code, 0) << compiled.out << compiled.err;
+    EXPECT_EQ(names("QVT_Setting"), (std::set<std::string>{"Alpha", "Beta", "Gamma", "Delta"}));
+    EXPECT_NE(Wmi({"query", "SELECT * FROM QVT_LaterSetting"}).err.find("WBEM_E_INVALID_CLASS"), std::string::npos);
 }
 
 TEST_F(ServiceTest, BadInputIsRefusedWithItsCodeAndChangesNothing) {

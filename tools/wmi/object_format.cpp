@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <unordered_map>
 
 namespace qv::wmi {
 namespace {
@@ -177,9 +177,21 @@ void WriteObjects(std::ostream& out, const std::vector<ComPtr<IWbemClassObject>>
         out << array.dump(2) << '\n';
         return;
     }
-    // Text forms: each object as (name, text) pairs in its own order.
-    std::vector<std::vector<std::pair<std::string, std::string>>> rows;
+    // Text forms: each object as (column, text) cells in its own order; a column is a property name, numbered
+    // as first seen, so that a cell is found by index and each text's width is counted once.
+    struct Cell {
+        size_t column;
+        std::string text;
+        size_t width;
+    };
+    auto width = [](const std::string& s) {  // in characters, not bytes
+        return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    };
+    std::vector<std::vector<Cell>> rows;
+    rows.reserve(objects.size());
     std::vector<std::string> columns;
+    std::vector<size_t> widths;
+    std::unordered_map<std::string, size_t> column_of;
     for (const auto& object : objects) {
         auto& row = rows.emplace_back();
         if (FAILED(object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY))) continue;
@@ -188,48 +200,58 @@ void WriteObjects(std::ostream& out, const std::vector<ComPtr<IWbemClassObject>>
             CComVariant value;
             CIMTYPE type = 0;
             if (object->Next(0, &name, &value, &type, nullptr) != WBEM_S_NO_ERROR) break;
-            row.emplace_back(Utf8(name), ValueText(value, type));
-            if (std::find(columns.begin(), columns.end(), row.back().first) == columns.end())
-                columns.push_back(row.back().first);
+            std::string column = Utf8(name);
+            auto [at, added] = column_of.try_emplace(column, columns.size());
+            if (added) {
+                widths.push_back(width(column));
+                columns.push_back(std::move(column));
+            }
+            std::string text = ValueText(value, type);
+            size_t w = width(text);
+            widths[at->second] = std::max(widths[at->second], w);
+            row.push_back({at->second, std::move(text), w});
         }
         object->EndEnumeration();
     }
     if (format == Format::kList) {
+        std::string text;
         for (size_t r = 0; r < rows.size(); ++r) {
-            if (r > 0) out << '\n';
-            for (const auto& [name, text] : rows[r]) out << name << " = " << text << '\n';
+            if (r > 0) text += '\n';
+            for (const Cell& cell : rows[r]) {
+                text += columns[cell.column];
+                text += " = ";
+                text += cell.text;
+                text += '\n';
+            }
         }
+        out << text;
         return;
     }
-    // Table: one column per property, as wide as its widest cell (counted in characters, not bytes).
-    auto width = [](const std::string& s) {
-        return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-    };
-    std::vector<size_t> widths;
-    std::vector<std::map<std::string, std::string>> cells;
-    for (const auto& column : columns) widths.push_back(width(column));
-    for (const auto& row : rows) {
-        auto& cell = cells.emplace_back(row.begin(), row.end());
-        for (size_t c = 0; c < columns.size(); ++c)
-            if (auto it = cell.find(columns[c]); it != cell.end()) widths[c] = std::max(widths[c], width(it->second));
-    }
-    auto line = [&](auto text_of) {
-        std::string text;
-        for (size_t c = 0; c < columns.size(); ++c) {
-            std::string cell = text_of(c);
-            text += cell;
-            if (c + 1 < columns.size()) text += std::string(widths[c] - width(cell) + 2, ' ');
-        }
-        out << text << '\n';
-    };
+    // Table: one column per property, as wide as its widest cell.
     if (columns.empty()) return;
-    line([&](size_t c) { return columns[c]; });
-    line([&](size_t c) { return std::string(widths[c], '-'); });
-    for (const auto& cell : cells)
-        line([&](size_t c) {
-            auto it = cell.find(columns[c]);
-            return it != cell.end() ? it->second : std::string();
-        });
+    std::string text;
+    auto put = [&](const std::string& cell, size_t cell_width, size_t c) {
+        text += cell;
+        if (c + 1 < columns.size()) text.append(widths[c] - cell_width + 2, ' ');
+    };
+    for (size_t c = 0; c < columns.size(); ++c) put(columns[c], width(columns[c]), c);
+    text += '\n';
+    for (size_t c = 0; c < columns.size(); ++c) put(std::string(widths[c], '-'), widths[c], c);
+    text += '\n';
+    std::vector<const Cell*> by_column(columns.size());
+    const std::string none;
+    for (const auto& row : rows) {
+        std::fill(by_column.begin(), by_column.end(), nullptr);
+        for (const Cell& cell : row) by_column[cell.column] = &cell;
+        for (size_t c = 0; c < columns.size(); ++c) {
+            if (by_column[c] != nullptr)
+                put(by_column[c]->text, by_column[c]->width, c);
+            else
+                put(none, 0, c);
+        }
+        text += '\n';
+    }
+    out << text;
 }
 
 }  // namespace qv::wmi

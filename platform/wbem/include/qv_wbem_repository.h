@@ -14,10 +14,15 @@
 //
 // Names of namespaces, classes and properties are compared without regard to case. Results are copies; the
 // object a call returns carries __NAMESPACE and __SERVER. One Repository object belongs to one thread.
+//
+// Reads outside a write scope are answered from a cache (repository_cache.cpp) while the database is
+// unchanged: any write through this object, or a commit by another connection (another process's MOF
+// compile) seen through SQLite's data version, empties it before the next read.
 #pragma once
 
 #include "qv_cim_object.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -90,13 +95,25 @@ public:
     static std::wstring ServerName();
 
 private:
+    struct ReadCache;
     explicit Repository(sqlite3* db);
+    // The cache to answer reads from, emptied first when the database changed since; null inside a write
+    // scope, where reads must see the scope's own uncommitted changes.
+    ReadCache* Cache();
     HRESULT Initialize(const std::filesystem::path& systemRoot);
     HRESULT Exec(const char* sql);
     HRESULT BeginWrite();
     HRESULT EndWrite(bool commit);
     HRESULT CreateNamespace(const std::wstring& ns);
     HRESULT DeleteNamespaceTree(const std::wstring& ns);
+    using ListLoader = HRESULT (Repository::*)(const std::wstring&, const std::wstring&, LONG, std::vector<CimObject>*);
+    HRESULT LoadClasses(const std::wstring& ns, const std::wstring& superclass, LONG flags,
+                        std::vector<CimObject>* out);
+    HRESULT LoadInstances(const std::wstring& ns, const std::wstring& className, LONG flags,
+                          std::vector<CimObject>* out);
+    // A list of classes (or of instances) read through the cache: `load` answers when the cache cannot.
+    HRESULT CachedList(bool instances, const std::wstring& ns, const std::wstring& className, LONG flags,
+                       std::vector<CimObject>* out, ListLoader load);
     HRESULT SubclassNames(const std::wstring& ns, const std::wstring& name, bool deep, std::vector<std::wstring>* out);
     HRESULT LoadObjects(const char* sql, const std::vector<std::string>& args, std::vector<CimObject>* out);
     bool HasRows(const char* sql, const std::vector<std::string>& args);
@@ -104,6 +121,8 @@ private:
 
     sqlite3* db_;
     int depth_ = 0;
+    uint64_t localWrites_ = 0;  // write scopes begun through this object
+    std::unique_ptr<ReadCache> cache_;
 };
 
 // Seeds a new repository: runs once, inside the transaction that creates the repository, with the system root

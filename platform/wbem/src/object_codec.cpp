@@ -182,6 +182,7 @@ public:
         if (v->null ? n != 0 : (!v->IsArray() && n != 1)) return false;
         Tag expected = TagFor(v->type);
         v->elements.clear();
+        v->elements.reserve(n);
         for (uint32_t i = 0; i < n; ++i) {
             uint8_t tag;
             if (!U8(&tag) || tag != expected) return false;

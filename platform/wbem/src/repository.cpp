@@ -7,6 +7,7 @@
 #include "qv_object_codec.h"
 #include "qv_object_path.h"
 #include "qv_system_root.h"
+#include "repository_cache.h"
 #include "system_classes.h"
 
 #include <sqlite3.h>
@@ -128,19 +129,26 @@ std::wstring NormalizeNamespace(const std::wstring& ns) {
 }
 
 std::wstring Repository::ServerName() {
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0 || !host[0]) return L".";
-    std::wstring name = qv::win::FromUtf8(host);
-    size_t dot = name.find(L'.');
-    if (dot != std::wstring::npos) name.resize(dot);
-    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    // Asked for every object a read returns: the host's name is looked up once per process.
+    static const std::wstring name = [] {
+        char host[256] = {};
+        if (gethostname(host, sizeof host - 1) != 0 || !host[0]) return std::wstring(L".");
+        std::wstring text = qv::win::FromUtf8(host);
+        size_t dot = text.find(L'.');
+        if (dot != std::wstring::npos) text.resize(dot);
+        for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+        return text;
+    }();
     return name;
 }
 
 // --- opening -------------------------------------------------------------------------------------------------
 
 Repository::Repository(sqlite3* db) : db_(db) {}
-Repository::~Repository() { sqlite3_close(db_); }
+Repository::~Repository() {
+    cache_.reset();  // its statement goes before the connection
+    sqlite3_close(db_);
+}
 
 std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& systemRoot, HRESULT* result) {
     HRESULT ignored;
@@ -208,6 +216,7 @@ HRESULT Repository::Initialize(const std::filesystem::path& systemRoot) {
 // The outermost scope is an immediate transaction; nested scopes are savepoints, so that a failed inner
 // step takes back only its own changes.
 HRESULT Repository::BeginWrite() {
+    ++localWrites_;  // whatever the scope does, cached reads are not trusted after it
     if (depth_ > 0) {
         std::string sql = "SAVEPOINT s" + std::to_string(depth_);
         HRESULT hr = Exec(sql.c_str());
@@ -279,8 +288,16 @@ HRESULT Repository::LoadObjects(const char* sql, const std::vector<std::string>&
 
 // --- namespaces ----------------------------------------------------------------------------------------------
 
-bool Repository::NamespaceExists(const std::wstring& ns) {
-    return HasRows("SELECT 1 FROM namespaces WHERE name = ?", {U8(NormalizeNamespace(ns))});
+bool Repository::NamespaceExists(const std::wstring& nsText) {
+    std::wstring ns = NormalizeNamespace(nsText);
+    ReadCache* cache = Cache();
+    if (cache != nullptr) {
+        auto found = cache->namespaces.find(ReadCache::Fold(ns));
+        if (found != cache->namespaces.end()) return found->second;
+    }
+    bool exists = HasRows("SELECT 1 FROM namespaces WHERE name = ?", {U8(ns)});
+    if (cache != nullptr) cache->namespaces[ReadCache::Fold(ns)] = exists;
+    return exists;
 }
 
 std::vector<std::wstring> Repository::Namespaces() {
@@ -322,13 +339,34 @@ HRESULT Repository::DeleteNamespaceTree(const std::wstring& ns) {
 
 HRESULT Repository::GetClass(const std::wstring& nsText, const std::wstring& name, CimObject* out) {
     std::wstring ns = NormalizeNamespace(nsText);
-    if (!NamespaceExists(ns)) return WBEM_E_INVALID_NAMESPACE;
-    std::vector<CimObject> found;
-    HRESULT hr = LoadObjects("SELECT ns, data FROM classes WHERE ns = ? AND name = ?", {U8(ns), U8(name)}, &found);
-    if (FAILED(hr)) return hr;
-    if (found.empty()) return WBEM_E_NOT_FOUND;
-    *out = std::move(found[0]);
-    return S_OK;
+    ReadCache* cache = Cache();
+    ReadCache::Key key;
+    if (cache != nullptr) {
+        key = {ReadCache::Fold(ns), ReadCache::Fold(name), 0};
+        auto found = cache->classes.find(key);
+        if (found != cache->classes.end()) {
+            if (SUCCEEDED(found->second.result)) *out = found->second.object;
+            return found->second.result;
+        }
+    }
+    ReadCache::ClassAnswer answer;
+    if (!NamespaceExists(ns)) {
+        answer.result = WBEM_E_INVALID_NAMESPACE;
+    } else {
+        std::vector<CimObject> found;
+        answer.result = LoadObjects("SELECT ns, data FROM classes WHERE ns = ? AND name = ?", {U8(ns), U8(name)},
+                                    &found);
+        if (SUCCEEDED(answer.result) && found.empty()) answer.result = WBEM_E_NOT_FOUND;
+        if (SUCCEEDED(answer.result)) answer.object = std::move(found[0]);
+    }
+    if (answer.result == WBEM_E_CRITICAL_ERROR || answer.result == WBEM_E_TIMED_OUT) cache = nullptr;
+    if (cache == nullptr) {
+        if (SUCCEEDED(answer.result)) *out = std::move(answer.object);
+        return answer.result;
+    }
+    const auto& kept = cache->classes[key] = std::move(answer);
+    if (SUCCEEDED(kept.result)) *out = kept.object;
+    return kept.result;
 }
 
 HRESULT Repository::SubclassNames(const std::wstring& ns, const std::wstring& name, bool deep,
@@ -415,6 +453,11 @@ HRESULT Repository::DeleteClass(const std::wstring& nsText, const std::wstring& 
 }
 
 HRESULT Repository::EnumClasses(const std::wstring& nsText, const std::wstring& superclass, LONG flags,
+                                std::vector<CimObject>* out) {
+    return CachedList(false, nsText, superclass, flags & WBEM_FLAG_SHALLOW, out, &Repository::LoadClasses);
+}
+
+HRESULT Repository::LoadClasses(const std::wstring& nsText, const std::wstring& superclass, LONG flags,
                                 std::vector<CimObject>* out) {
     std::wstring ns = NormalizeNamespace(nsText);
     out->clear();
@@ -547,6 +590,11 @@ HRESULT Repository::DeleteInstance(const std::wstring& nsText, const std::wstrin
 
 HRESULT Repository::EnumInstances(const std::wstring& nsText, const std::wstring& className, LONG flags,
                                   std::vector<CimObject>* out) {
+    return CachedList(true, nsText, className, flags & WBEM_FLAG_SHALLOW, out, &Repository::LoadInstances);
+}
+
+HRESULT Repository::LoadInstances(const std::wstring& nsText, const std::wstring& className, LONG flags,
+                                  std::vector<CimObject>* out) {
     std::wstring ns = NormalizeNamespace(nsText);
     out->clear();
     CimObject cls;
@@ -564,6 +612,32 @@ HRESULT Repository::EnumInstances(const std::wstring& nsText, const std::wstring
         if (FAILED(hr)) return hr;
     }
     return S_OK;
+}
+
+HRESULT Repository::CachedList(bool instances, const std::wstring& nsText, const std::wstring& className, LONG flags,
+                               std::vector<CimObject>* out, ListLoader load) {
+    ReadCache* cache = Cache();
+    if (cache == nullptr) return (this->*load)(nsText, className, flags, out);
+    ReadCache::Key key{ReadCache::Fold(NormalizeNamespace(nsText)), ReadCache::Fold(className), flags};
+    auto lists = [instances](ReadCache* c) { return instances ? &c->instanceLists : &c->classLists; };
+    auto found = lists(cache)->find(key);
+    if (found == lists(cache)->end()) {
+        ReadCache::ListAnswer answer;
+        answer.result = (this->*load)(nsText, className, flags, &answer.objects);
+        if (answer.result == WBEM_E_CRITICAL_ERROR || answer.result == WBEM_E_TIMED_OUT) {
+            *out = std::move(answer.objects);
+            return answer.result;
+        }
+        // The load may have emptied the cache (it revalidates on its own reads): look it up again.
+        cache = Cache();
+        if (cache == nullptr) {
+            *out = std::move(answer.objects);
+            return answer.result;
+        }
+        found = lists(cache)->emplace(std::move(key), std::move(answer)).first;
+    }
+    *out = found->second.objects;
+    return found->second.result;
 }
 
 HRESULT Repository::Providers(const std::wstring& ns, std::vector<CimObject>* out) {
