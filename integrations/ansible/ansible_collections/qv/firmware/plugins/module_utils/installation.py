@@ -98,7 +98,9 @@ class Installation(object):
             )
         self.zmrmc = self._program("zmrmc")
         self.wmi = self._program("wmi")
-        self.environment = {"QV_SYSTEM_ROOT": self.root}
+        # No display and no terminal: a program that wants a password it was not given fails and says so
+        # instead of asking for it in a dialog or at a prompt nobody sees.
+        self.environment = {"QV_SYSTEM_ROOT": self.root, "DISPLAY": ""}
         self._interface = None
 
     def _program(self, name):
@@ -121,9 +123,7 @@ class Installation(object):
     def run(self, program, arguments, lines=None):
         """Runs a program of the installation; `lines` (secrets among them) go to its standard input, never to
         its command line."""
-        data = None
-        if lines is not None:
-            data = "".join(line + "\n" for line in lines)
+        data = "".join(line + "\n" for line in lines or [])
         return self.module.run_command(
             [program] + arguments,
             data=data,
@@ -131,10 +131,11 @@ class Installation(object):
             environ_update=self.environment,
         )
 
-    def zmrmc_json(self, arguments, passwords=None, accepted=(ZMRMC_OK,)):
-        """zmrmc's JSON answer to a command; passwords, when given, are read from its standard input."""
-        options = ["--password-stdin"] if passwords else []
-        rc, out, err = self.run(self.zmrmc, options + arguments, passwords)
+    def zmrmc_json(self, arguments, password=None, accepted=(ZMRMC_OK,)):
+        """zmrmc's JSON answer to a command; the setup password, when given, is the one line of its standard
+        input."""
+        options, lines = (["--password-stdin"], [password]) if password else ([], [])
+        rc, out, err = self.run(self.zmrmc, options + arguments, lines)
         if rc not in accepted:
             raise FirmwareError(self._zmrmc_message(err, rc), rc=rc)
         try:
@@ -149,7 +150,7 @@ class Installation(object):
 
     def settings(self, password=None):
         """Every setting as zmrmc shows it (name, type, value, bounds or choices, read_only)."""
-        return self.zmrmc_json(["show", "--json"], [password] if password else None)[1]
+        return self.zmrmc_json(["show", "--json"], password)[1]
 
     def interface_path(self):
         """The path of the instance whose methods change the settings (the provider's, or the firmware's own)."""

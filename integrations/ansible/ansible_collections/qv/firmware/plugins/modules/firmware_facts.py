@@ -21,6 +21,12 @@ options:
       - A name this machine does not have fails the task.
     type: list
     elements: str
+  setup_password:
+    description:
+      - The firmware's setup password, for a firmware that asks for it before it shows its settings.
+      - A text that begins with a tag (C(<kbd/>1E30), C(<en-US/>ab)) is taken as it says, any other as the keys
+        that type it on a US keyboard.
+    type: str
 extends_documentation_fragment:
   - qv.firmware.installation
 notes:
@@ -64,12 +70,13 @@ from ansible_collections.qv.firmware.plugins.module_utils.installation import (
 
 
 def main():
-    arguments = dict(names=dict(type="list", elements="str"))
+    arguments = dict(names=dict(type="list", elements="str"), setup_password=dict(type="str", no_log=True))
     arguments.update(INSTALLATION_ARGUMENTS)
     module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
     try:
         installation = Installation(module)
-        settings = installation.zmrmc_json(["show", "--json"] + list(module.params["names"] or []))[1]
+        names = list(module.params["names"] or [])
+        settings = installation.zmrmc_json(["show", "--json"] + names, module.params["setup_password"])[1]
     except FirmwareError as error:
         module.fail_json(msg=str(error), **error.result)
     facts = dict(

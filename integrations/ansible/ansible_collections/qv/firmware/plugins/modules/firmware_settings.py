@@ -104,7 +104,7 @@ def wanted_from_file(installation, settings, src, password):
     """The values the settings file would change, and what of it this machine skips. A settings file carries
     a password only as the firmware shows it (a digest), which is never written back."""
     rc, answer = installation.zmrmc_json(
-        ["diff", src, "--json"], [password] if password else None, accepted=(ZMRMC_OK, ZMRMC_CHANGES, ZMRMC_SKIPPED)
+        ["diff", src, "--json"], password, accepted=(ZMRMC_OK, ZMRMC_CHANGES, ZMRMC_SKIPPED)
     )
     wanted, skipped = [], list(answer.get("skipped", []))
     kinds = dict((full_name(s).lower(), s.get("type")) for s in settings)
