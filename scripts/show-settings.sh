@@ -18,7 +18,8 @@ else
   echo "System root: $root (new, machine $QV_MACHINE)"
 fi
 
-# vrxBIOS always exits with 0; what it installed shows in the namespace's classes.
+# vrxBIOS exits with 0 (what it installed shows in the namespace's classes), or with 2 when the root's machine
+# cannot be made from QV_MACHINE (the reason on standard error), which ends this script with that code.
 "$bin"/vrxBIOS -Install -Silent
 classes=$("$bin"/wmi classes)
 if grep -qx QVPROV_BIOSSettingInterface <<<"$classes"; then

@@ -1,10 +1,11 @@
 #include "BIOSInterface.h"
 
+#include "ConfigurationEvents.h"
+#include "SecretText.h"
 #include "ServerModule.h"
 #include "WMIException.h"
 
 namespace {
-constexpr LONG kReturnNotSupported = 1;
 const SettingClass kSettingClasses[] = {SettingClass::kString, SettingClass::kPassword, SettingClass::kInteger,
                                         SettingClass::kEnumeration, SettingClass::kOrderedList};
 }  // namespace
@@ -23,9 +24,10 @@ BIOSInterface::BIOSInterface() : WMIProvider(L"root\\QV\\InstrumentedBIOS", L"De
                 settings_.Enumerate(settingClass, list, request);
             });
     using namespace std::placeholders;
-    for (const wchar_t* method : {L"SetBIOSSetting", L"SetSystemDefaults"})
-        AddMethod(L"QVPROV_BIOSSettingInterface", method,
-                  std::bind(&BIOSInterface::MethodNotSupported, this, _1, _2, _3, _4));
+    AddMethod(L"QVPROV_BIOSSettingInterface", L"SetBIOSSetting",
+              std::bind(&BIOSInterface::SetBIOSSetting, this, _1, _2, _3, _4));
+    AddMethod(L"QVPROV_BIOSSettingInterface", L"SetSystemDefaults",
+              std::bind(&BIOSInterface::SetSystemDefaults, this, _1, _2, _3, _4));
     StartUp();
 }
 
@@ -34,7 +36,45 @@ BIOSInterface::~BIOSInterface() {
     TheServerModule().Unlock();
 }
 
-void BIOSInterface::MethodNotSupported(WMIInstance&, BSTR, WMIMethodCall& call, LONG) {
-    call.PutOutParam(L"Return", kReturnNotSupported);
+void BIOSInterface::RunMethod(WMIMethodCall& call, const std::function<MethodOutcome()>& body,
+                              const std::wstring& setting) {
+    MethodOutcome outcome;
+    try {
+        outcome = body();
+    } catch (HRESULT hr) {
+        WMI_TRACE_CAUGHT(hr);
+        outcome = {kReturnUnspecifiedError};
+    } catch (...) {
+        WMI_TRACE_CAUGHT_GENERAL();
+        outcome = {kReturnUnspecifiedError};
+    }
+    try {
+        RaiseConfigurationEvent(EventSource(), outcome.event, setting.c_str());
+    } catch (HRESULT hr) {
+        WMI_TRACE_CAUGHT(hr);
+    } catch (...) {
+        WMI_TRACE_CAUGHT_GENERAL();
+    }
+    call.PutOutParam(L"Return", outcome.result);
     call.IndicateOut();
+}
+
+void BIOSInterface::SetBIOSSetting(WMIInstance&, BSTR, WMIMethodCall& call, LONG) {
+    std::wstring setting;
+    RunMethod(
+        call,
+        [&] {
+            CComVariant given = call.GetInParam(L"Name");
+            if (given.vt == VT_BSTR && given.bstrVal != nullptr) setting = given.bstrVal;
+            SecretText name = ReadTextParameter(call, L"Name");
+            SecretText value = ReadTextParameter(call, L"Value");
+            SecretText password = ReadTextParameter(call, L"Password");
+            return methods_.SetBIOSSetting(name, value, password);
+        },
+        setting);
+}
+
+void BIOSInterface::SetSystemDefaults(WMIInstance&, BSTR, WMIMethodCall& call, LONG) {
+    RunMethod(
+        call, [&] { return methods_.SetSystemDefaults(ReadTextParameter(call, L"Password")); }, std::wstring());
 }

@@ -10,8 +10,10 @@
 
 #include "LibraryBinding.h"
 #include "SettingInstances.h"
+#include "SettingMethods.h"
 #include "WMIProvider.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,8 +38,12 @@ private:
     void StartUp();
     void Terminate();
 
-    // The methods are not offered yet: both answer Return = 1 (Not Supported).
-    void MethodNotSupported(WMIInstance& target, BSTR objectPath, WMIMethodCall& call, LONG flags);
+    // The two methods (SettingMethods). Each sets Return and hands the out-parameters to the client whatever
+    // its body does: a body that throws answers Return = 2 (Unspecified Error) and raises no event; an event
+    // that cannot be built leaves the method's Return as it is. Both traces name this file.
+    void SetBIOSSetting(WMIInstance& target, BSTR objectPath, WMIMethodCall& call, LONG flags);
+    void SetSystemDefaults(WMIInstance& target, BSTR objectPath, WMIMethodCall& call, LONG flags);
+    void RunMethod(WMIMethodCall& call, const std::function<MethodOutcome()>& body, const std::wstring& setting);
 
     ProviderIdentity identity_;
     std::wstring working_folder_;
@@ -46,4 +52,5 @@ private:
     LibraryBinding* library_ = nullptr;  // library_holder_'s binding, null before start-up bound one
     LONG ready_ = 0;
     SettingInstances settings_{library_, ready_, identity_};
+    SettingMethods methods_{library_, ready_};
 };

@@ -1,6 +1,7 @@
 #include "requests.h"
 
 #include "qv_firmware.h"
+#include "qv_root_machine.h"
 #include "windows.h"
 
 #include <algorithm>
@@ -352,7 +353,7 @@ BOOL Driver::Handle(const qv::win::DeviceRequest& request, qv::win::DeviceCaller
     out.clear();
     DWORD failure = 0;
     try {
-        auto machine = qv::machine::Machine::Current();
+        auto machine = qv::win::RootMachine();
         auto handler = HandlerOf(request.code);
         if (handler == nullptr) throw Refusal{ERROR_INVALID_FUNCTION};
         Call call{request, caller, memory_, *machine, out};

@@ -53,11 +53,14 @@ MemoryRequest MemoryBlock(uint32_t address, uint32_t length, uint16_t segment) {
 }  // namespace
 
 SharedBuffer::SharedBuffer(size_t size)
-    : data_(static_cast<uint8_t*>(
-          VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+    : data_(
+          static_cast<uint8_t*>(VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))),
+      size_(data_ != nullptr ? size : 0) {}
 
 SharedBuffer::~SharedBuffer() {
-    if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
+    if (data_ == nullptr) return;
+    SecureZeroMemory(data_, size_);
+    VirtualFree(data_, 0, MEM_RELEASE);
 }
 
 uint32_t SharedBuffer::Address(size_t offset) const {

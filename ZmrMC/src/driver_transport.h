@@ -28,7 +28,8 @@ namespace zmrmc {
 // The request codes of the driver protocol, by their names.
 using enum zmrdtct::DriverRequest;
 
-// Memory from VirtualAlloc, released with the object.
+// Memory from VirtualAlloc, cleared and released with the object (the driver can read the area, and some
+// buffers carry a password).
 class SharedBuffer {
 public:
     explicit SharedBuffer(size_t size);
@@ -42,6 +43,7 @@ public:
 
 private:
     uint8_t* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 class DriverTransport {

@@ -7,9 +7,13 @@
 #include "ZmrMC.h"
 
 #include "firmware_calls_exports.h"
+#include "firmware_passwords.h"
 #include "ipl_calls.h"
 #include "library.h"
+#include "setting_commit.h"
+#include "settings_file.h"
 #include "settings_reader.h"
+#include "settings_writer.h"
 #include "os_identity.h"
 #include "scan_codes.h"
 
@@ -134,12 +138,29 @@ int ZmrMCIsCPUSerNumSupported(void) { return kFalse; }
 int ZmrMCGetIsAPwdSet(void) {
     return Guard(kFalse, [] { return Bool(Firmware() != nullptr && Firmware()->SetupPasswordSet()); });
 }
-ZmrMCStatus ZmrMCSetAPwd(const char*) { return ZMRMC_E_FAIL; }
-ZmrMCStatus ZmrMCChangeAdminPassword(const char*, const char*) { return ZMRMC_E_FAIL; }
-int ZmrMCGetIsPowerOnPwdSet(void) { return kFalse; }
-ZmrMCStatus ZmrMCSetPowerOnPwd(const char*) { return ZMRMC_E_FAIL; }
-ZmrMCStatus ZmrMCChangePowerOnPassword(const char*, const char*) { return ZMRMC_E_FAIL; }
-int ZmrMCVerifyPowerOnPassword(const char*) { return kFalse; }
+ZmrMCStatus ZmrMCSetAPwd(const char* password) { return ZmrMCChangeAdminPassword(nullptr, password); }
+ZmrMCStatus ZmrMCChangeAdminPassword(const char* oldPassword, const char* newPassword) {
+    return Guard(ZMRMC_E_FAIL, [&] {
+        return Firmware() != nullptr ? zmrmc::FirmwarePasswords(*Firmware()).ChangeSetup(oldPassword, newPassword)
+                                     : ZMRMC_E_FAIL;
+    });
+}
+int ZmrMCGetIsPowerOnPwdSet(void) {
+    return Guard(kFalse,
+                 [] { return Bool(Firmware() != nullptr && zmrmc::FirmwarePasswords(*Firmware()).PowerOnSet()); });
+}
+ZmrMCStatus ZmrMCSetPowerOnPwd(const char* password) { return ZmrMCChangePowerOnPassword(nullptr, password); }
+ZmrMCStatus ZmrMCChangePowerOnPassword(const char* oldPassword, const char* newPassword) {
+    return Guard(ZMRMC_E_FAIL, [&] {
+        return Firmware() != nullptr ? zmrmc::FirmwarePasswords(*Firmware()).ChangePowerOn(oldPassword, newPassword)
+                                     : ZMRMC_E_FAIL;
+    });
+}
+int ZmrMCVerifyPowerOnPassword(const char* password) {
+    return Guard(kFalse, [&] {
+        return Bool(Firmware() != nullptr && zmrmc::FirmwarePasswords(*Firmware()).VerifyPowerOn(password));
+    });
+}
 
 // --- firmware strings and calls -----------------------------------------------------------------------------
 ZmrMCStatus ZmrMCReadWriteFirstBootString(char*, unsigned* length, int) {
@@ -251,9 +272,22 @@ int BiosSettingsReadFromSystem(const char* password) {
         return Bool(zmrmc::ReadSettingsFromSystem(Settings(), zmrmc::ExportFirmwareCalls(), password));
     });
 }
-int BiosSettingsWriteToSystem(const char*) { return kFalse; }
-int BiosSettingsReadFromFile(const char*, const char*) { return kFalse; }
-int BiosSettingsWriteToFile(const char*, int, const char*) { return kFalse; }
+int BiosSettingsWriteToSystem(const char* password) {
+    return Guard(
+        kFalse, [&] { return Bool(zmrmc::WriteSettingsToSystem(Settings(), zmrmc::ExportFirmwareCalls(), password)); });
+}
+int BiosSettingsReadFromFile(const char* path, const char* password) {
+    return Guard(kFalse, [&] {
+        zmrmc::FirmwareCalls* firmware = Firmware() != nullptr ? &zmrmc::ExportFirmwareCalls() : nullptr;
+        return Bool(zmrmc::ReadSettingsFromFile(Settings(), firmware, path, password));
+    });
+}
+int BiosSettingsWriteToFile(const char* path, int format, const char* password) {
+    return Guard(kFalse, [&] {
+        zmrmc::FirmwareCalls* firmware = Firmware() != nullptr ? &zmrmc::ExportFirmwareCalls() : nullptr;
+        return Bool(zmrmc::WriteSettingsToFile(Settings(), firmware, path, format, password));
+    });
+}
 
 const char* BiosSettingsFindStringFromID(uint16_t id, SRI* table) {
     return Guard<const char*>(kEmpty, [&] { return Settings().FindString(id, table); });
@@ -279,7 +313,14 @@ int BiosSettingsSRIEnumCount(void) {
 SRI* BiosSettingsSRIEnumGetAt(int index) {
     return Guard<SRI*>(nullptr, [&] { return Settings().At(index); });
 }
-int BiosSettingsSetItemInfo(SRI*, const char*) { return kFalse; }
-int BiosSetSystemDefaults(const char*) { return kFalse; }
+int BiosSettingsSetItemInfo(SRI* record, const char* password) {
+    return Guard(
+        kFalse, [&] { return Bool(zmrmc::CommitSetting(Settings(), zmrmc::ExportFirmwareCalls(), record, password)); });
+}
+int BiosSetSystemDefaults(const char* password) {
+    return Guard(kFalse, [&] {
+        return Bool(Firmware() != nullptr && zmrmc::SetSystemDefaults(zmrmc::ExportFirmwareCalls(), password));
+    });
+}
 
 }  // extern "C"

@@ -30,6 +30,14 @@ public:
     virtual uint16_t MachineId() = 0;
     // A 16-bit interrupt 0x15 call (ZmrMCCall16bitIntIOCtl): true when it reached the firmware and AH is 0.
     virtual bool Interrupt15(ZmrMCRegisterBlock* regs, int size) = 0;
+    // A 32-bit INT 15h call (ZmrMCCall32bitInt15IOCtl), with the same result.
+    virtual bool Int15(ZmrMCRegisterBlock* regs, int size) = 0;
+
+    // The password functions (ZmrMCChangeAdminPassword, ZmrMCChangePowerOnPassword): 0 or a status code.
+    virtual ZmrMCStatus ChangeAdminPassword(const char* old, const char* fresh) = 0;
+    virtual ZmrMCStatus ChangePowerOnPassword(const char* old, const char* fresh) = 0;
+    // The security settings command (ZmrMCSetSecuritySettings): true when its status byte came back 0.
+    virtual bool SecuritySettings(const void* command, int length) = 0;
 
     // Identity texts the legacy catalogue shows.
     enum class Text { kManufacturer, kProduct, kSerialNumber, kAssetTag, kOwnership };

@@ -27,6 +27,20 @@ public:
         unsigned char status = 0;
         return ZmrMCChangeSysObjLockState(password, length, lock ? 1 : 0, &status) != 0;
     }
+    bool Int15(ZmrMCRegisterBlock* regs, int size) override {
+        unsigned char status = 0;
+        return ZmrMCCall32bitInt15IOCtl(regs, size, &status) != 0;
+    }
+    ZmrMCStatus ChangeAdminPassword(const char* old, const char* fresh) override {
+        return ZmrMCChangeAdminPassword(old, fresh);
+    }
+    ZmrMCStatus ChangePowerOnPassword(const char* old, const char* fresh) override {
+        return ZmrMCChangePowerOnPassword(old, fresh);
+    }
+    bool SecuritySettings(const void* command, int length) override {
+        unsigned char status = 0;
+        return ZmrMCSetSecuritySettings(command, length, &status) != 0;
+    }
     uint16_t MachineId() override { return static_cast<uint16_t>(ZmrMCGetMachineID()); }
     bool Interrupt15(ZmrMCRegisterBlock* regs, int size) override {
         unsigned char status = 0;

@@ -1,5 +1,7 @@
 #include "legacy_catalogue.h"
 
+#include "windows.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -113,6 +115,8 @@ constexpr Path kPathA{1, 6}, kPathB{2, 28}, kPathC{2, 16}, kPathD{2, 54}, kPathE
 
 constexpr uint16_t kEnable = 38, kDisable = 39, kHidden = 40, kAvailable = 41;
 constexpr uint8_t kCarry = 1;
+// The asset tag read (E845h/25h) gives a length byte and at most 17 characters in its 18-byte data area.
+constexpr size_t kAssetTagRead = 17;
 
 void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
 uint16_t Get16(const uint8_t* p) {
@@ -157,6 +161,7 @@ protected:
 struct TextWrite {
     uint16_t sub_function = 0;  // 0: not writable
     int block = 0;              // register block plus text area
+    size_t longest = 0;         // the longest text that reads give back whole; 0: what the block holds
 };
 
 class IdentityTextObject : public LegacySysObj {
@@ -184,7 +189,11 @@ protected:
         std::memcpy(block.data(), &regs, 40);
         const void* nul = std::memchr(value + 2, 0, length - 2);
         size_t text = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - (value + 2)) : length - 2;
-        std::memcpy(block.data() + 40, value + 2, std::min(text, block.size() - 40));
+        while (text > 0 && value[2 + text - 1] == ' ') --text;  // the blanks that pad the value are not the tag's
+        if (text > block.size() - 40) return false;             // never cut to fit the block
+        // A text longer than reads give back would be kept but never shown whole: not written at all.
+        if (write_.longest != 0 && text > write_.longest) return false;
+        std::memcpy(block.data() + 40, value + 2, text);
         auto* call = reinterpret_cast<ZmrMCRegisterBlock*>(block.data());
         return firmware_.Interrupt15(call, write_.block) && (call->eflags & kCarry) == 0;
     }
@@ -234,6 +243,7 @@ protected:
     }
     bool WritePayload(const uint8_t* value, uint32_t, const char*, uint16_t) override {
         uint16_t index = Get16(value + 2);
+        if (index > 1) return false;  // two choices: any other index is no value of the setting
         uint8_t bh = 0;
         switch (s_.write) {
         case WriteRule::kOneForIndex1: bh = index == 1 ? 1 : 0; break;
@@ -310,9 +320,13 @@ protected:
         regs.ecx = mask_;
         regs.edx = 0x53454355;  // "SECU"
         std::memcpy(block, &regs, 40);
-        if (password != nullptr) std::memcpy(block + 40, password, std::min<size_t>(password_length, 33));
+        // The password travels NUL-terminated in a 33-byte field: a longer one is never cut to fit.
+        if (password_length > 32) return false;
+        if (password != nullptr) std::memcpy(block + 40, password, password_length);
         auto* call = reinterpret_cast<ZmrMCRegisterBlock*>(block);
-        return firmware_.Interrupt15(call, sizeof block) && (call->eflags & kCarry) == 0;
+        bool written = firmware_.Interrupt15(call, sizeof block) && (call->eflags & kCarry) == 0;
+        SecureZeroMemory(block, sizeof block);
+        return written;
     }
 
 private:
@@ -443,7 +457,7 @@ std::vector<std::unique_ptr<LegacySysObj>> CreateLegacyCatalogue(FirmwareCalls& 
                                                     std::vector<uint16_t>{kDisable, kEnable},
                                                     std::vector<uint32_t>{0, 0x1000}));
     list.push_back(std::make_unique<IdentityTextObject>(f, "EnterAssetTag", 17, kPathC, false, Text::kAssetTag, 43,
-                                                        TextWrite{0x25, 104}));
+                                                        TextWrite{0x25, 104, kAssetTagRead}));
     list.push_back(std::make_unique<IdentityTextObject>(f, "EnterOwnerTag", 18, kPathC, false, Text::kOwnership, 83,
                                                         TextWrite{0x13, 160}));
     list.push_back(std::make_unique<PasswordObject>(f, "SetupPassword", 20));

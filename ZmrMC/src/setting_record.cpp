@@ -108,6 +108,60 @@ void SettingRecord::SetPrerequisites(const char* text) {
     sri.prereqs = prereqs.data();
 }
 
+void SettingRecord::SetText(std::string_view text) {
+    size_t needed = text.size() + 1;
+    // The record's own buffer, at the size its SRI states (a host may have lowered it, never raised it).
+    size_t capacity = sri.value == value.data() ? std::min<size_t>(sri.valueSize, value.size()) : 0;
+    if (capacity < needed) {
+        value.assign(needed, 0);
+        capacity = needed;
+    } else {
+        std::fill(value.begin(), value.begin() + static_cast<std::ptrdiff_t>(capacity), 0);
+    }
+    std::memcpy(value.data(), text.data(), text.size());
+    sri.value = value.data();
+    sri.valueSize = static_cast<uint32_t>(capacity);
+}
+
+size_t ListLength(const SRI& sri) {
+    if (sri.value == nullptr) return 0;
+    size_t limit = std::min<size_t>(sri.elementCount, sri.valueSize / 2);
+    size_t length = 0;
+    while (length < limit && ListEntry(sri, length) != kUnused) ++length;
+    return length;
+}
+
+uint16_t ListEntry(const SRI& sri, size_t position) {
+    uint16_t id = 0;
+    std::memcpy(&id, static_cast<const uint8_t*>(sri.value) + 2 * position, 2);
+    return id;
+}
+
+void SetListEntry(SRI& sri, size_t position, uint16_t id) {
+    std::memcpy(static_cast<uint8_t*>(sri.value) + 2 * position, &id, 2);
+}
+
+std::string_view ValueText(const SRI& sri) {
+    if (sri.value == nullptr) return {};
+    const char* text = static_cast<const char*>(sri.value);
+    const void* end = std::memchr(text, 0, sri.valueSize);
+    return std::string_view(text,
+                            end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text) : sri.valueSize);
+}
+
+uint32_t IntegerValue(const SRI& sri) {
+    uint8_t bytes[4] = {};
+    if (sri.value != nullptr) std::memcpy(bytes, sri.value, std::min<size_t>(sri.valueSize, 4));
+    return U32(bytes);
+}
+
+void SetIntegerValue(SRI& sri, uint32_t number) {
+    if (sri.value == nullptr || sri.valueSize < 4) return;
+    uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                        static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+    std::memcpy(sri.value, bytes, 4);
+}
+
 std::unique_ptr<SettingRecord> BuildSettingRecord(uint16_t index, const ObjectInfo& info, const uint8_t* value,
                                                   size_t value_length, NameLookup name_of, const void* context) {
     if (info.type > SRI_TYPE_KEYED_INTEGER || value == nullptr) return nullptr;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace zmrmc {
@@ -32,7 +33,21 @@ struct SettingRecord {
 
     // Replaces the prerequisite texts: items separated by '|' in `text`.
     void SetPrerequisites(const char* text);
+    // Puts `text` into the value buffer of a text record: a buffer too small for the text and its terminating
+    // zero is replaced by one of exactly that size, a larger one is cleared first and keeps its size.
+    void SetText(std::string_view text);
 };
+
+// The value of a record as a host may have left it: nothing is read beyond `valueSize` bytes of `value`.
+// The number of list entries (types 0, 8 and 9) up to the element count or the first 0xFFFF.
+size_t ListLength(const SRI& sri);
+uint16_t ListEntry(const SRI& sri, size_t position);  // position < ListLength(sri)
+void SetListEntry(SRI& sri, size_t position, uint16_t id);
+// The text of a text record (types 1, 4, 6, 7), up to its terminating zero or the buffer's end.
+std::string_view ValueText(const SRI& sri);
+// The 32-bit value of an integer record (types 3, 10); bytes the buffer lacks count as 0.
+uint32_t IntegerValue(const SRI& sri);
+void SetIntegerValue(SRI& sri, uint32_t value);  // only when the buffer holds 4 bytes
 
 // Looks up a name ID in the language string table as it stands while records are being built.
 using NameLookup = const char* (*)(uint16_t id, const void* context);

@@ -32,10 +32,9 @@ SRI* SettingsModel::At(int index) {
     return &listed_[static_cast<size_t>(index)]->sri;
 }
 
-const SettingRecord* SettingsModel::RecordOf(const SRI* sri) const {
-    for (const auto& record : owned_)
-        if (&record->sri == sri) return record.get();
-    return nullptr;
+SettingRecord* SettingsModel::RecordOf(const SRI* sri) const {
+    auto found = by_sri_.find(sri);
+    return found != by_sri_.end() ? found->second : nullptr;
 }
 
 const char* SettingsModel::FindStringLocked(uint16_t id, const SRI* table) const {
@@ -73,6 +72,19 @@ SRI* SettingsModel::Find(uint16_t name_id, const uint16_t* key) {
     return nullptr;
 }
 
+SRI* SettingsModel::Language() {
+    CriticalSectionLock hold(&lock_);
+    return language_ != nullptr ? &language_->sri : nullptr;
+}
+
+bool SettingsModel::SetText(SRI* sri, std::string_view text) {
+    CriticalSectionLock hold(&lock_);
+    SettingRecord* record = RecordOf(sri);
+    if (record == nullptr) return false;
+    record->SetText(text);
+    return true;
+}
+
 bool SettingsModel::BeginRead() {
     CriticalSectionLock hold(&lock_);
     if (references_ > 0) {
@@ -80,6 +92,7 @@ bool SettingsModel::BeginRead() {
         return false;
     }
     listed_.clear();
+    by_sri_.clear();
     owned_.clear();
     language_ = nullptr;
     read_completed_ = false;
@@ -95,6 +108,7 @@ bool SettingsModel::AddObject(uint16_t index, const ObjectInfo& info, const uint
     std::unique_ptr<SettingRecord> record = BuildSettingRecord(index, info, value, value_length, lookup, this);
     if (record == nullptr) return false;
     SettingRecord* built = record.get();
+    by_sri_.emplace(&built->sri, built);
     owned_.push_back(std::move(record));
     if (built->sri.type == SRI_TYPE_STRING_TABLE &&
         (language_ == nullptr ||
@@ -116,6 +130,24 @@ bool SettingsModel::AttachPrerequisites(const char* name, const char* text) {
         return true;
     }
     return false;
+}
+
+SettingRecord* SettingsModel::Owner(const SRI* sri) {
+    CriticalSectionLock hold(&lock_);
+    if (sri == nullptr) return nullptr;
+    for (const auto& record : owned_)
+        if (&record->sri == sri) return record.get();
+    return nullptr;
+}
+
+std::string SettingsModel::ChangeReport() {
+    CriticalSectionLock hold(&lock_);
+    return change_report_;
+}
+
+void SettingsModel::SetChangeReport(std::string text) {
+    CriticalSectionLock hold(&lock_);
+    change_report_ = std::move(text);
 }
 
 SysObjList& SettingsModel::Objects(FirmwareCalls& firmware) {

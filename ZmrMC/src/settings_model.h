@@ -14,6 +14,8 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zmrmc {
@@ -40,6 +42,11 @@ public:
     bool FindId(const char* text, uint16_t* id);
     // First record with this name ID; with a key, type 9 and 10 records must also match all four entries.
     SRI* Find(uint16_t name_id, const uint16_t* key);
+    // The language record: the string table whose first text is "English", else the first one read; null
+    // before a read has found one.
+    SRI* Language();
+    // Puts `text` into a text record of the model (SettingRecord::SetText). False for a record not the model's.
+    bool SetText(SRI* sri, std::string_view text);
 
     // Starts a new read: when a reference is held, takes another one and returns false (records untouched).
     // Otherwise drops every record, sets the count to 1 and returns true.
@@ -56,6 +63,13 @@ public:
     // False when the language table has no such name or no record carries it.
     bool AttachPrerequisites(const char* name, const char* text);
 
+    // The record behind a pointer handed out, or null when it is none of the model's records.
+    SettingRecord* Owner(const SRI* sri);
+
+    // The change report: the text of the last fragment a commit composed ("" until the first).
+    std::string ChangeReport();
+    void SetChangeReport(std::string text);
+
     // The object-list reader, created on first use over `firmware` (which must outlive the model).
     SysObjList& Objects(FirmwareCalls& firmware);
 
@@ -64,15 +78,17 @@ public:
 
 private:
     const char* FindStringLocked(uint16_t id, const SRI* table) const;
-    const SettingRecord* RecordOf(const SRI* sri) const;
+    SettingRecord* RecordOf(const SRI* sri) const;  // null when `sri` is not one of the model's records
 
     CRITICAL_SECTION lock_;
     LONG references_ = 0;
     bool read_completed_ = false;
-    std::vector<std::unique_ptr<SettingRecord>> owned_;  // every record built, the string table included
-    std::vector<SettingRecord*> listed_;                 // what enumeration and lookups see, firmware order
+    std::vector<std::unique_ptr<SettingRecord>> owned_;      // every record built, the string table included
+    std::vector<SettingRecord*> listed_;                     // what enumeration and lookups see, firmware order
+    std::unordered_map<const SRI*, SettingRecord*> by_sri_;  // every owned record by its SRI
     SettingRecord* language_ = nullptr;
     std::unique_ptr<SysObjList> objects_;
+    std::string change_report_;
 };
 
 }  // namespace zmrmc

@@ -6,7 +6,7 @@
 #include "in_process_wmi.h"
 #include "qv_com_runtime.h"
 #include "qv_firmware.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_temp_root.h"
 #include "smbios_instrumentation.h"
 #include "smbios_store.h"
@@ -27,7 +27,7 @@ class CallGateTest : public TempRootTest {
 protected:
     void Use(const std::string& profile) {
         setenv("QV_MACHINE", profile.c_str(), 1);
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         auto repository = qv::wbem::Repository::OpenDefault();  // creates root\WMI for this machine
         ASSERT_TRUE(repository);
     }
@@ -41,7 +41,7 @@ protected:
         qv::com::UnregisterPlatformClass(CLSID_WbemLocator);
         locator_.Reset();
         unsetenv("QV_MACHINE");
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
     std::vector<std::wstring> Calls() const {

@@ -3,7 +3,7 @@
 
 #include "in_process_wmi.h"
 #include "qv_firmware.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_mof_compiler.h"
 #include "qv_temp_root.h"
 
@@ -21,7 +21,7 @@ class ProviderTest : public TempRootTest {
 protected:
     void Use(const char* profile) {
         setenv("QV_MACHINE", profile, 1);
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         HRESULT hr = S_OK;
         repository_ = qv::wbem::Repository::OpenDefault(&hr);
         ASSERT_TRUE(repository_) << std::hex << hr;
@@ -29,7 +29,7 @@ protected:
     void TearDown() override {
         repository_.reset();
         unsetenv("QV_MACHINE");
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
     std::unique_ptr<qv::wbem::Repository> repository_;
@@ -37,7 +37,7 @@ protected:
 
 std::vector<uint8_t> MachineTable() {
     std::vector<uint8_t> table;
-    qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& f) {
+    qv::win::RootMachine()->Transact([&](qv::machine::Firmware& f) {
         auto entry = f.SmbiosEntryPoint();
         if (!entry) return;
         uint32_t address;

@@ -312,8 +312,8 @@ TEST_F(MachineTest, FlashPartKeepsItsImageAndChecksThePassword) {
         EXPECT_EQ(f.FlashWrite(Bytes(0x3FFFF, 0), {}, o), 0x8B);
         EXPECT_EQ(f.FlashWrite(image, {}, o), 0);
     });
-    qv::machine::Machine::ResetForTesting();
-    qv::machine::Machine::Current()->Transact([](Firmware& f) {
+    qv::win::ResetRootMachineForTesting();
+    qv::win::RootMachine()->Transact([](Firmware& f) {
         CallOutcome o;
         Bytes back;
         EXPECT_EQ(f.FlashRead(back, 0x40000, {}, o), 0);

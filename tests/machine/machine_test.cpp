@@ -71,9 +71,9 @@ TEST_F(MachineTest, ProfileFaultsAreNamed) {
 TEST_F(MachineTest, UnknownProfileNameListsTheShippedOnes) {
     setenv("QV_MACHINE", "mainframe", 1);
     try {
-        Machine::Current();
+        Machine::Open(root_);
         FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
+    } catch (const qv::machine::MachineNotMade& e) {
         EXPECT_NE(std::string(e.what()).find("laptop-legacy"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(std::filesystem::exists(root_ / "machine" / "profile.json"));  // nothing half-made
@@ -121,16 +121,16 @@ TEST_F(MachineTest, InstalledWindowsIsTheStoredProfilesWindows) {
         EXPECT_EQ(w.servicePack, "Service Pack 4");
         EXPECT_EQ(w.language, 0x0407);
     };
-    check(Machine::InstalledWindows());  // makes the machine
+    check(qv::win::RootInstalledWindows());  // makes the machine
     EXPECT_TRUE(std::filesystem::exists(root_ / "machine" / "profile.json"));
-    Machine::ResetForTesting();
+    qv::win::ResetRootMachineForTesting();
     setenv("QV_MACHINE", "x64", 1);
-    check(Machine::InstalledWindows());  // from profile.json alone
+    check(qv::win::RootInstalledWindows());  // from profile.json alone
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
     ASSERT_TRUE(GetVersionExW(&info));
     EXPECT_EQ(info.dwMinorVersion, 0u);
-    check(Machine::Current()->Windows());
+    check(qv::win::RootMachine()->Windows());
 }
 
 TEST_F(MachineTest, RomAreaHoldsTagsTablesAndAValidSmbiosEntryPoint) {
@@ -188,9 +188,9 @@ TEST_F(MachineTest, StatePersistsAcrossMachineInstances) {
         f.Int15(r, nullptr, memory, false);
         EXPECT_EQ(r.eflags & 1, 0u);
     });
-    Machine::ResetForTesting();
+    qv::win::ResetRootMachineForTesting();
     setenv("QV_MACHINE", "desktop", 1);  // ignored: the root already has its machine
-    auto again = Machine::Current();
+    auto again = qv::win::RootMachine();
     EXPECT_EQ(again->ProfileName(), "laptop-legacy");
     again->Transact([](Firmware& f) {
         FlatMemory memory;

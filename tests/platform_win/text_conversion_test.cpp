@@ -1,27 +1,16 @@
 #include "qv_system_root.h"
+#include "qv_temp_root.h"
 #include "windows.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 namespace {
 
-std::wstring AnsiToWide(const std::string& text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    EXPECT_EQ(n, MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), n));
-    out.resize(out.size() - 1);
-    return out;
-}
-
-std::string WideToAnsi(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    EXPECT_EQ(n, WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr));
-    out.resize(out.size() - 1);
-    return out;
-}
+using NarrowFunctions = TempRootTest;
 
 // The ANSI code page is Windows-1252: bytes 0x80..0x9F are not Latin-1 controls.
 TEST(TextConversion, AnsiIsWindows1252) {
@@ -37,9 +26,50 @@ TEST(TextConversion, AnsiIsWindows1252) {
         {"\x81", L"\u0081"},  // undefined in the code page: maps to the C1 control of the same value
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(AnsiToWide(c.ansi), c.wide);
-        EXPECT_EQ(WideToAnsi(c.wide), c.ansi);
+        EXPECT_EQ(qv::win::FromAnsi(c.ansi.c_str()), c.wide);
+        EXPECT_EQ(qv::win::ToAnsi(c.wide), c.ansi);
     }
+    EXPECT_EQ(qv::win::ToAnsi(L"a\u4E2Db"), "a?b");
+}
+
+// The narrow functions of files, modules, services, paths and debugger output all convert through FromAnsi:
+// a null text fails with ERROR_INVALID_PARAMETER instead of being read, and ANSI names reach the host as UTF-8.
+TEST_F(NarrowFunctions, RefuseNullTextsAndPassAnsiNames) {
+    SetLastError(0);
+    EXPECT_EQ(qv::win::FromAnsi(nullptr), std::nullopt);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    struct Case {
+        const char* call;
+        std::function<bool()> fails;
+    } nulls[] = {
+        {"CreateFileA",
+         [] {
+             return CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE;
+         }},
+        {"DeleteFileA", [] { return !DeleteFileA(nullptr); }},
+        {"LoadLibraryA", [] { return LoadLibraryA(nullptr) == nullptr; }},
+        {"OpenServiceA",
+         [] {
+             SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+             bool failed = OpenServiceA(manager, nullptr, SERVICE_ALL_ACCESS) == nullptr;
+             CloseServiceHandle(manager);
+             return failed;
+         }},
+    };
+    for (const auto& c : nulls) {
+        SetLastError(0);
+        EXPECT_TRUE(c.fails()) << c.call;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << c.call;
+    }
+
+    HANDLE file = CreateFileA("C:\\caf\xE9.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_TRUE(std::filesystem::exists(root_ / "drive_c" / "caf\xC3\xA9.txt"));
+    EXPECT_EQ(qv::win::HostPath(std::string("C:\\caf\xE9.txt")), root_ / "drive_c" / "caf\xC3\xA9.txt");
+    EXPECT_TRUE(DeleteFileA("C:\\caf\xE9.txt"));
+    EXPECT_FALSE(std::filesystem::exists(root_ / "drive_c" / "caf\xC3\xA9.txt"));
 }
 
 TEST(TextConversion, UnmappableWideCharacterUsesDefaultAndReportsIt) {

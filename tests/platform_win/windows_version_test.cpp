@@ -1,6 +1,6 @@
 // Version checks against the machine's installed Windows, and kernel32's version-dependent exports.
 
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_temp_root.h"
 #include "windows.h"
 
@@ -12,7 +12,7 @@ class WindowsVersionTest : public TempRootTest {
 protected:
     void TearDown() override {
         unsetenv("QV_MACHINE");
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
     // Switches to a fresh installation whose machine profile has this "windows" member.
@@ -23,7 +23,7 @@ protected:
         setenv("QV_SYSTEM_ROOT", root.c_str(), 1);
         setenv("QV_MACHINE", (root / "profile.json").c_str(), 1);
         qv::win::ResetSystemRootForTesting();
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
     }
     int installations_ = 0;
     static bool AtLeastMajor(DWORD major) {
@@ -69,10 +69,22 @@ TEST_F(WindowsVersionTest, ServicePackComparesAfterTheVersion) {
     EXPECT_TRUE(VerifyVersionInfoW(&wanted, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask));
 }
 
+// A root whose machine's profile broke after it was made has no Windows to describe.
 TEST_F(WindowsVersionTest, BrokenDescriptionIsNoWindows) {
-    Describe(R"({"major": "five"})");
+    Describe("{}");
+    ASSERT_TRUE(AtLeastMajor(5));  // makes the machine
+    std::ofstream(qv::win::SystemRoot() / "machine" / "profile.json", std::ios::trunc)
+        << R"({"windows": {"major": "five"}})";
+    qv::win::ResetRootMachineForTesting();
     EXPECT_FALSE(AtLeastMajor(1));
     EXPECT_EQ(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "VerifyVersionInfoW"), nullptr);
+}
+
+// A root whose machine cannot be made ends the program that was making it.
+TEST_F(WindowsVersionTest, NoMachineEndsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Describe(R"({"major": "five"})");
+    EXPECT_EXIT(AtLeastMajor(1), testing::ExitedWithCode(qv::win::kNoMachineExitCode), "windows.major");
 }
 
 TEST_F(WindowsVersionTest, Kernel32ExportsFollowTheInstalledVersion) {

@@ -82,6 +82,10 @@ public:
         }
         return answer(0x86);
     }
+    bool Int15(ZmrMCRegisterBlock*, int) override { return false; }
+    ZmrMCStatus ChangeAdminPassword(const char*, const char*) override { return ZMRMC_E_FAIL; }
+    ZmrMCStatus ChangePowerOnPassword(const char*, const char*) override { return ZMRMC_E_FAIL; }
+    bool SecuritySettings(const void*, int) override { return false; }
     std::string IdentityText(Text which) override {
         return which == Text::kManufacturer ? "Brevik" : which == Text::kOwnership ? std::string(100, 'o') : "";
     }

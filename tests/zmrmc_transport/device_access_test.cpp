@@ -5,14 +5,13 @@
 #include "driver_protocol.h"
 #include "driver_service.h"
 #include "qv_child_process.h"
+#include "qv_other_user.h"
 #include "qv_device_server.h"
 #include "qv_system_root.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
 #include "windows.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -72,13 +71,10 @@ class DeviceAccessTest : public TempRootTest {
 protected:
     void SetUp() override {
         TempRootTest::SetUp();
-        if (geteuid() != 0) GTEST_SKIP() << "needs root: another local user is played by a child that drops to nobody";
-        passwd* nobody = getpwnam("nobody");
-        if (nobody == nullptr) GTEST_SKIP() << "no account \"nobody\" to play another local user";
-        nobody_uid_ = nobody->pw_uid;
-        nobody_gid_ = nobody->pw_gid;
-        // An installation anyone may look into: only the devices' own folder keeps other users out.
-        chmod(root_.c_str(), 0755);
+        auto nobody = NobodyUser();
+        if (!nobody) GTEST_SKIP() << "needs root and the account \"nobody\": another local user is played by a child";
+        nobody_ = *nobody;
+        OpenTheRoot();
         setenv("QV_MACHINE", "desktop", 1);
         setenv("QV_DRIVER_WATCH_PID", std::to_string(getpid()).c_str(), 1);  // no driver outlives this test
     }
@@ -94,19 +90,15 @@ protected:
 
     fs::path DeviceFolder() const { return qv::win::SystemRoot() / "devices"; }
 
+    // An installation anyone may look into, so that only the devices' own folder and the driver keep other
+    // users out. A process that opens the root (the driver) makes it its owner's only again.
+    void OpenTheRoot() { chmod(root_.c_str(), 0755); }
+
     // Runs `body` in a child process as the user nobody and returns what it returned (99: the child could not
     // become nobody).
-    int AsNobody(const std::function<int()>& body) {
-        pid_t child = fork();
-        if (child == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(nobody_gid_) != 0 || setuid(nobody_uid_) != 0) _exit(99);
-            _exit(body());
-        }
-        return WaitChild(child, 30s);
-    }
+    int AsNobody(const std::function<int()>& body) { return RunAsUser(nobody_, body); }
 
-    uid_t nobody_uid_ = 0;
-    gid_t nobody_gid_ = 0;
+    OtherUser nobody_;
 };
 
 }  // namespace
@@ -114,6 +106,7 @@ protected:
 // Another user can neither open the running driver's device nor connect to its socket.
 TEST_F(DeviceAccessTest, AnotherUserCannotOpenTheRunningDriver) {
     ASSERT_NO_FATAL_FAILURE(StartDriver());
+    OpenTheRoot();
     ASSERT_EQ(OpenOutcome(), static_cast<DWORD>(ERROR_SUCCESS));
     fs::path socket = DeviceFolder() / "ZMRVEXTOR";
     EXPECT_EQ(AsNobody([] { return static_cast<int>(OpenOutcome()); }), ERROR_ACCESS_DENIED);
@@ -126,6 +119,7 @@ TEST_F(DeviceAccessTest, TheDriverChecksEveryCaller) {
     ASSERT_NO_FATAL_FAILURE(StartDriver());
     fs::path socket = DeviceFolder() / "ZMRVEXTOR";
     ASSERT_TRUE(fs::exists(socket));
+    OpenTheRoot();
     chmod(DeviceFolder().c_str(), 0777);
     chmod(socket.c_str(), 0666);
     EXPECT_EQ(AsNobody([] { return static_cast<int>(OpenOutcome()); }), ERROR_ACCESS_DENIED);
@@ -150,6 +144,7 @@ TEST_F(DeviceAccessTest, TheDriverChecksEveryCaller) {
 TEST_F(DeviceAccessTest, AnotherUserCannotTakeTheDeviceNamesWhileTheDriverIsDown) {
     ASSERT_NO_FATAL_FAILURE(StartDriver());
     StopDriver();
+    OpenTheRoot();
     ASSERT_EQ(OpenOutcome(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(AsNobody([] {
                   qv::win::DeviceServer server({L"ZMRVextor", L"ZMRDetectFlash"});
@@ -169,6 +164,7 @@ TEST_F(DeviceAccessTest, AnotherUserCannotTakeTheDeviceNamesWhileTheDriverIsDown
 TEST_F(DeviceAccessTest, AStrangersServerIsNotTakenForTheDriver) {
     ASSERT_NO_FATAL_FAILURE(StartDriver());
     StopDriver();
+    OpenTheRoot();
     chmod(DeviceFolder().c_str(), 0777);
     fs::path socket = DeviceFolder() / "ZMRVEXTOR";
     fs::remove(socket);
@@ -176,7 +172,7 @@ TEST_F(DeviceAccessTest, AStrangersServerIsNotTakenForTheDriver) {
     ASSERT_EQ(pipe(ready), 0);
     pid_t stranger = fork();
     if (stranger == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(nobody_gid_) != 0 || setuid(nobody_uid_) != 0) _exit(99);
+        if (!BecomeUser(nobody_)) _exit(99);
         int listener = SocketAt(socket, true);
         char byte = listener >= 0 ? 1 : 0;
         (void)!write(ready[1], &byte, 1);

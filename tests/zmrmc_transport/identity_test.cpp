@@ -5,7 +5,7 @@
 #include "ZmrMC.h"
 #include "driver_service.h"
 #include "qv_firmware.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_system_root.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
@@ -45,7 +45,7 @@ protected:
     void Load(const char* profile) {
         setenv("QV_MACHINE", profile, 1);
         setenv("QV_DRIVER_WATCH_PID", std::to_string(getpid()).c_str(), 1);
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         qv::win::SystemRoot();
         std::wstring path = qv::win::FromUtf8(BuildTree() + "/lib/libZmrMC.so");
         module_ = LoadLibraryW(path.c_str());
@@ -65,7 +65,7 @@ protected:
         if (module_ != nullptr) FreeLibrary(module_);
         StopDriverService();
         unsetenv("QV_MACHINE");
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
     HMODULE module_ = nullptr;
@@ -78,7 +78,7 @@ struct MachineSmbios {
 };
 std::optional<MachineSmbios> ReadMachineSmbios() {
     std::optional<MachineSmbios> out;
-    qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& f) {
+    qv::win::RootMachine()->Transact([&](qv::machine::Firmware& f) {
         auto entry = f.SmbiosEntryPoint();
         if (!entry || entry->size() != 31) return;
         uint32_t address, length = static_cast<uint32_t>((*entry)[0x16] | ((*entry)[0x17] << 8));
@@ -217,7 +217,7 @@ TEST_P(IdentityTest, SmbiosGettersEqualWhatDmidecodeDecodes) {
 TEST_P(IdentityTest, TheClientToolReadsTheRawSmbiosTable) {
     const Expected& e = GetParam();
     setenv("QV_MACHINE", e.profile, 1);
-    qv::machine::Machine::ResetForTesting();
+    qv::win::ResetRootMachineForTesting();
     std::optional<MachineSmbios> smbios = ReadMachineSmbios();
     ASSERT_TRUE(smbios.has_value());
     std::string command = BuildTree() +

@@ -1,7 +1,7 @@
 // The library's physical-memory window over the simulated machine, through the "ntdll.dll" section calls.
 
 #include "physical_memory_view.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_temp_root.h"
 #include "windows.h"
 #include "winternl.h"
@@ -16,11 +16,11 @@ protected:
     void SetUp() override {
         TempRootTest::SetUp();
         setenv("QV_MACHINE", "desktop", 1);
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
     }
     void TearDown() override {
         unsetenv("QV_MACHINE");
-        qv::machine::Machine::ResetForTesting();
+        qv::win::ResetRootMachineForTesting();
         TempRootTest::TearDown();
     }
 };

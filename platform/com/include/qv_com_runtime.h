@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <vector>
+
 namespace qv::com {
 
 // Adds an in-process class: CoCreateInstance/CoGetClassObject with CLSCTX_INPROC_SERVER find `factory`
@@ -20,5 +22,18 @@ HRESULT UnregisterPlatformClass(REFCLSID clsid);
 uid_t ThreadIdentity();
 // The user id of the client whose call this thread is serving, or the process's own outside a served call.
 uid_t CallerIdentity();
+
+// Who a process is, as the kernel vouches for a connection's peer (taken when the connection was made).
+struct CallerCredentials {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;  // supplementary groups
+};
+// The credentials of the client whose call this thread is serving, or the process's own outside a served call.
+CallerCredentials CurrentCaller();
+
+// By default a server admits calls only from its own user and root. A server that decides per call who may do
+// what (the instrumentation service) admits every local user instead; call before registering class objects.
+void AdmitEveryLocalUser();
 
 }  // namespace qv::com

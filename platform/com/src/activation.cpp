@@ -2,6 +2,7 @@
 // its class object. A lock file per class makes racing clients start one server between them.
 
 #include "connection.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "runtime.h"
 #include "windows.h"
@@ -145,9 +146,8 @@ bool Alive(pid_t pid) {
 class LaunchLock {
 public:
     LaunchLock(REFCLSID clsid, Clock::time_point deadline) {
-        std::error_code ec;
         auto folder = win::SystemRoot() / "com" / "launch";
-        std::filesystem::create_directories(folder, ec);
+        win::CreatePrivateFolders(folder);
         fd_ = open((folder / (win::ToUtf8(GuidText(clsid)) + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ < 0) return;
         while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {

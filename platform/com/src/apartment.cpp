@@ -18,8 +18,8 @@ namespace {
 struct ThreadState {
     int init_count = 0;
     bool single_threaded = false;
-    bool served = false;  // serving an incoming call
-    uid_t caller = 0;
+    bool served = false;                        // serving an incoming call
+    const CallerCredentials* caller = nullptr;  // while served: the connection's peer
     uint64_t causality = 0;
     bool impersonating = false;
 };
@@ -27,6 +27,18 @@ thread_local ThreadState state;
 
 std::mutex security_mutex;
 bool security_initialised = false;
+std::atomic<bool> admit_every_user{false};
+
+CallerCredentials OwnCredentials() {
+    CallerCredentials own{geteuid(), getegid(), {}};
+    int count = getgroups(0, nullptr);
+    if (count > 0) {
+        own.groups.resize(static_cast<size_t>(count));
+        count = getgroups(count, own.groups.data());
+        own.groups.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    }
+    return own;
+}
 
 std::chrono::milliseconds FromEnvironment(const char* name, long long fallback) {
     const char* text = std::getenv(name);
@@ -43,12 +55,12 @@ std::chrono::milliseconds FromEnvironment(const char* name, long long fallback) 
 DWORD CurrentApartmentThread() { return state.init_count > 0 && state.single_threaded ? GetCurrentThreadId() : 0; }
 bool IsThreadInitialised() { return state.init_count > 0 || state.served; }
 
-ServedCallScope::ServedCallScope(uid_t caller, uint64_t causality)
+ServedCallScope::ServedCallScope(const CallerCredentials& caller, uint64_t causality)
     : saved_caller_(state.caller),
       saved_causality_(state.causality),
       saved_served_(state.served),
       saved_impersonating_(state.impersonating) {
-    state.caller = caller;
+    state.caller = &caller;
     state.causality = causality;
     state.served = true;
     state.impersonating = false;
@@ -66,8 +78,12 @@ uint64_t CurrentCausality() { return state.causality; }
 CausalityScope::CausalityScope(uint64_t causality) : saved_(state.causality) { state.causality = causality; }
 CausalityScope::~CausalityScope() { state.causality = saved_; }
 
-uid_t ThreadIdentity() { return state.served && state.impersonating ? state.caller : geteuid(); }
-uid_t CallerIdentity() { return state.served ? state.caller : geteuid(); }
+uid_t ThreadIdentity() { return state.served && state.impersonating ? state.caller->uid : geteuid(); }
+uid_t CallerIdentity() { return state.served ? state.caller->uid : geteuid(); }
+CallerCredentials CurrentCaller() { return state.served ? *state.caller : OwnCredentials(); }
+
+void AdmitEveryLocalUser() { admit_every_user = true; }
+bool AdmitsEveryLocalUser() { return admit_every_user; }
 
 std::chrono::milliseconds CallTimeout() { return FromEnvironment("QV_COM_CALL_TIMEOUT_MS", 300000); }
 std::chrono::milliseconds ActivationTimeout() { return FromEnvironment("QV_COM_ACTIVATION_TIMEOUT_MS", 30000); }

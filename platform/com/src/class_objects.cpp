@@ -3,6 +3,7 @@
 #include "connection.h"
 #include "qv_com_runtime.h"
 #include "qv_module_unload.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "runtime.h"
 #include "statreg.h"
@@ -63,14 +64,7 @@ bool suspended = false;
 
 // Announces (or withdraws) this process as the running server of the class. The file is replaced atomically.
 bool Announce(REFCLSID clsid, const std::string& address) {
-    std::string path = RunningFile(clsid);
-    std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << getpid() << ' ' << address << '\n';
-        if (!out) return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
+    return !win::ReplacePrivateFile(RunningFile(clsid), std::to_string(getpid()) + ' ' + address + '\n');
 }
 
 void Withdraw(REFCLSID clsid) {
@@ -86,9 +80,8 @@ void Withdraw(REFCLSID clsid) {
 }  // namespace
 
 std::string RunningFile(REFCLSID clsid) {
-    std::error_code ec;
     auto folder = win::SystemRoot() / "com" / "running";
-    std::filesystem::create_directories(folder, ec);
+    win::CreatePrivateFolders(folder);
     return (folder / win::ToUtf8(GuidText(clsid))).string();
 }
 

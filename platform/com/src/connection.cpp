@@ -154,7 +154,22 @@ Connection::Connection(int socket, bool initiator) : socket_(socket), initiator_
     }
     ucred credentials{};
     socklen_t length = sizeof(credentials);
-    if (getsockopt(socket_, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) peer_uid_ = credentials.uid;
+    if (getsockopt(socket_, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) {
+        peer_.uid = credentials.uid;
+        peer_.gid = credentials.gid;
+        // The peer's supplementary groups as they were when it connected.
+        std::vector<gid_t> groups(64);
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            socklen_t size = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+            if (getsockopt(socket_, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &size) == 0) {
+                groups.resize(size / sizeof(gid_t));
+                peer_.groups = std::move(groups);
+                break;
+            }
+            if (errno != ERANGE) break;
+            groups.resize(size / sizeof(gid_t) + 1);
+        }
+    }
     timeval send_limit{30, 0};
     setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof(send_limit));
 }
@@ -359,7 +374,7 @@ void Connection::Reply(const wire::Header& call, HRESULT result, const std::vect
 }
 
 void Connection::Serve(const wire::Header& header, const std::vector<uint8_t>& body) {
-    ServedCallScope scope(peer_uid_, header.causality);
+    ServedCallScope scope(peer_, header.causality);
     wire::Reader r(body.data(), body.size());
     wire::Writer out;
     GUID iid{};

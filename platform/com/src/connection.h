@@ -10,6 +10,7 @@
 #pragma once
 
 #include "guiddef.h"
+#include "qv_com_runtime.h"
 #include "unknwn.h"
 #include "wire.h"
 
@@ -53,7 +54,7 @@ public:
     HRESULT Activate(REFCLSID clsid, REFIID iid, bool create, void** object);
 
     bool connected() const { return !closed_; }
-    uid_t peer_uid() const { return peer_uid_; }
+    uid_t peer_uid() const { return peer_.uid; }
     void Close();
 
     // Called by a proxy manager whose last reference went.
@@ -92,7 +93,7 @@ private:
 
     int socket_;
     bool initiator_;
-    uid_t peer_uid_ = static_cast<uid_t>(-1);
+    CallerCredentials peer_{static_cast<uid_t>(-1), static_cast<gid_t>(-1), {}};  // as the kernel vouches
     std::atomic<bool> closed_{false};
     std::mutex write_mutex_;
 

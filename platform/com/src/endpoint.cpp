@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "qv_module_unload.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "runtime.h"
 #include "runtime_threads.h"
@@ -41,12 +42,12 @@ bool MakeAddress(const std::string& text, sockaddr_un* address, socklen_t* lengt
     return true;
 }
 
-// Only the server's own user and root may call in.
+// Only the server's own user and root may call in, unless the server decides per call (AdmitEveryLocalUser).
 bool Allowed(int socket) {
     ucred peer{};
     socklen_t length = sizeof(peer);
     if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
-    return peer.uid == 0 || peer.uid == geteuid();
+    return peer.uid == 0 || peer.uid == geteuid() || AdmitsEveryLocalUser();
 }
 
 void AcceptLoop(int listener) {
@@ -75,10 +76,8 @@ std::string LocalEndpoint() {
     std::lock_guard lock(endpoint_mutex);
     if (!endpoint_address.empty()) return endpoint_address;
     namespace fs = std::filesystem;
-    std::error_code ec;
     fs::path folder = win::SystemRoot() / "com" / "run";
-    fs::create_directories(folder, ec);
-    chmod(folder.c_str(), 0700);
+    win::CreatePrivateFolders(folder);
     std::string text = (folder / (std::to_string(getpid()) + ".sock")).string();
     sockaddr_un address{};
     socklen_t length = 0;

@@ -1,110 +1,11 @@
-// One description of each interface that crosses processes: its methods in slot order and the kind of each
-// argument. Proxies and stubs are generated from these descriptions; nothing is written per interface twice.
+// The process's table of interface descriptions (qv_com_interfaces.h).
 #pragma once
 
-#include "guiddef.h"
-#include "windef.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <type_traits>
-#include <typeinfo>
-#include <utility>
-#include <vector>
+#include "qv_com_interfaces.h"
 
 namespace qv::com {
 
-enum class Arg : uint8_t {
-    kInInt,              // any integer argument (LONG, ULONG, BOOL, WORD, LCID, HRESULT...)
-    kInString,           // const wchar_t* or BSTR, may be null; the callee receives a BSTR
-    kInGuid,             // REFIID / REFGUID
-    kInVariant,          // VARIANT* read by the callee, may be null
-    kInInterface,        // interface pointer of `iid`, may be null
-    kInInterfaceArray,   // `iid` pointers, as many as the integer argument `ref` says
-    kInStringArray,      // LPOLESTR*, as many as the integer argument `ref` says
-    kInDispParams,       // DISPPARAMS*
-    kOutInt,             // LONG*/ULONG*/UINT*, may be null
-    kOutIntArray,        // LONG* array of the length in argument `ref`
-    kOutString,          // BSTR*
-    kOutVariant,         // VARIANT*, may be null
-    kOutInterface,       // T** of `iid`, or of the IID in argument `ref` when `iid` is null
-    kOutInterfaceArray,  // T* array of the length in argument `ref`
-    kOutExcepInfo,       // EXCEPINFO*, may be null
-};
-
-struct ArgSpec {
-    Arg kind;
-    const GUID* iid = nullptr;
-    int ref = -1;
-};
-
-using StubInvoke = HRESULT (*)(void* itf, const uint64_t* argv);
-
-struct MethodSpec {
-    const char* name;
-    std::vector<ArgSpec> args;
-    void* thunk;        // the proxy's vtable entry
-    StubInvoke invoke;  // calls the real object's method with decoded arguments
-};
-
-struct InterfaceSpec {
-    GUID iid;
-    const char* name;
-    const std::type_info* type;
-    std::vector<MethodSpec> methods;  // slots 3, 4, ... (after IUnknown's three)
-    std::vector<void*> vtable;        // offset-to-top, type_info, then every slot: the proxy's vtable
-};
-
 // The description of an interface, or null when it cannot cross processes.
 const InterfaceSpec* FindInterface(REFGUID iid);
-
-// --- the proxy side, implemented in proxy.cpp -----------------------------------------------------------------
-HRESULT ProxyQueryInterface(void* self, REFIID riid, void** object);
-ULONG ProxyAddRef(void* self);
-ULONG ProxyRelease(void* self);
-HRESULT ProxyInvoke(void* self, size_t method, const uint64_t* argv);
-
-// --- turning typed arguments into uniform slots and back --------------------------------------------------------
-template <typename T>
-uint64_t ToSlot(std::type_identity_t<T> value) {
-    if constexpr (std::is_reference_v<T>)
-        return reinterpret_cast<uintptr_t>(&value);
-    else if constexpr (std::is_pointer_v<T>)
-        return reinterpret_cast<uintptr_t>(value);
-    else
-        return static_cast<uint64_t>(static_cast<int64_t>(value));
-}
-
-template <typename T>
-T FromSlot(uint64_t slot) {
-    if constexpr (std::is_reference_v<T>)
-        return *reinterpret_cast<std::remove_reference_t<T>*>(static_cast<uintptr_t>(slot));
-    else if constexpr (std::is_pointer_v<T>)
-        return reinterpret_cast<T>(static_cast<uintptr_t>(slot));
-    else
-        return static_cast<T>(slot);
-}
-
-template <auto M>
-struct MethodBinding;
-
-template <typename C, typename... A, HRESULT (C::*M)(A...)>
-struct MethodBinding<M> {
-    static constexpr size_t kArity = sizeof...(A);
-    static inline size_t index = 0;
-
-    // Has the calling convention of the virtual method: `this` first, then the arguments.
-    static HRESULT Thunk(void* self, A... args) {
-        uint64_t argv[kArity + 1] = {ToSlot<A>(args)..., 0};
-        return ProxyInvoke(self, index, argv);
-    }
-    static HRESULT Invoke(void* itf, const uint64_t* argv) {
-        return Call(static_cast<C*>(itf), argv, std::index_sequence_for<A...>{});
-    }
-    template <size_t... I>
-    static HRESULT Call(C* object, [[maybe_unused]] const uint64_t* argv, std::index_sequence<I...>) {
-        return (object->*M)(FromSlot<A>(argv[I])...);
-    }
-};
 
 }  // namespace qv::com

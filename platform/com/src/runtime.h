@@ -2,6 +2,7 @@
 #pragma once
 
 #include "objbase.h"
+#include "qv_com_runtime.h"
 
 #include <sys/types.h>
 
@@ -24,13 +25,13 @@ bool IsThreadInitialised();
 // across processes, so that a call back into a waiting client finds the thread that waits.
 class ServedCallScope {
 public:
-    ServedCallScope(uid_t caller, uint64_t causality);
+    ServedCallScope(const CallerCredentials& caller, uint64_t causality);
     ~ServedCallScope();
     ServedCallScope(const ServedCallScope&) = delete;
     ServedCallScope& operator=(const ServedCallScope&) = delete;
 
 private:
-    uid_t saved_caller_;
+    const CallerCredentials* saved_caller_;
     uint64_t saved_causality_;
     bool saved_served_;
     bool saved_impersonating_;
@@ -60,6 +61,9 @@ HRESULT GetRegisteredClassObject(REFCLSID clsid, IUnknown** object, DWORD* apart
 HRESULT ActivateLocalServer(REFCLSID clsid, REFIID iid, bool create, void** object);
 // Where the running local servers are announced: <root>/com/running/{CLSID} holds "pid address".
 std::string RunningFile(REFCLSID clsid);
+
+// Whether a server of this process admits callers of every user (AdmitEveryLocalUser).
+bool AdmitsEveryLocalUser();
 
 // --- limits -------------------------------------------------------------------------------------------------
 std::chrono::milliseconds CallTimeout();        // QV_COM_CALL_TIMEOUT_MS, default 5 minutes

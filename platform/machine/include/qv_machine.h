@@ -12,8 +12,11 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -54,24 +57,42 @@ struct CallOutcome {
 
 class Firmware;
 
-// The machine of the current system root (QV_SYSTEM_ROOT). Creates the root's machine from QV_MACHINE on first
-// use; throws std::runtime_error with a clear text when the profile cannot be found or is invalid.
+// A machine that cannot be used: its profile or its state is missing, damaged, or beyond what the firmware can
+// hold. A firmware call that finds it never reaches the firmware. what() names the file, the member and the
+// reason ("machine state <file>: objects.5: names no choice (there are 3)").
+class MachineUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// QV_MACHINE could not make the machine of a root that had none; nothing of it was left behind.
+class MachineNotMade : public MachineUnavailable {
+public:
+    using MachineUnavailable::MachineUnavailable;
+};
+
+// Where a machine reports each fault it finds in its files (once while it stays the same), before it throws.
+using FaultReport = std::function<void(const std::string& message)>;
+
+// The machine of one system root, in <root>/machine. The platform's Windows layer keeps the machine of the
+// current system root (qv_root_machine.h); the machine itself knows only the folder it is given.
 class Machine {
 public:
-    static std::shared_ptr<Machine> Current();
-    // Forgets the cached machine (tests switch system roots).
-    static void ResetForTesting();
+    // Opens the machine of `root`, making it from QV_MACHINE first when the root has none. Throws MachineNotMade
+    // when that fails (no profile of that name, or one that is not valid), MachineUnavailable when the root's
+    // own profile is not valid; `report` gets the message first.
+    static std::shared_ptr<Machine> Open(const std::filesystem::path& root, FaultReport report = {});
 
-    // The installed Windows of the current system root's machine, read from its profile's "windows" member
-    // alone (once per process and root) when this process has not opened the machine: version queries at
-    // start-up need not parse a profile of thousands of firmware objects. Creates the machine as Current()
-    // does when the root has none yet; throws as Current() does.
-    static WindowsDescription InstalledWindows();
+    // The installed Windows of `root`'s machine, read from its profile's "windows" member alone: version queries
+    // at start-up need not parse a profile of thousands of firmware objects. Nothing when the root has no
+    // machine yet; throws MachineUnavailable (reported first) for an invalid profile.
+    static std::optional<WindowsDescription> ReadInstalledWindows(const std::filesystem::path& root,
+                                                                  const FaultReport& report = {});
 
     const WindowsDescription& Windows() const;
     const std::string& ProfileName() const;
 
-    // Runs `call` as one atomic firmware transaction (see the header comment).
+    // Runs `call` as one atomic firmware transaction (see the header comment). Throws MachineUnavailable
+    // (reported first) without running it when the state is not valid: the call never reaches the firmware.
     void Transact(const std::function<void(Firmware&)>& call);
 
     struct Impl;

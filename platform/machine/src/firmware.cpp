@@ -1,7 +1,11 @@
 // The simulated firmware: fault injection, state helpers, ROM area, PCI BIOS, Plug and Play BIOS, flash part.
+// Passwords and the lock are in firmware_passwords.cpp, the security settings command in firmware_security.cpp.
 
 #include "machine_store.h"
 #include "simulated_firmware.h"
+
+#include <csignal>
+#include <cstdlib>
 
 #include <algorithm>
 #include <cstring>
@@ -31,7 +35,9 @@ Bytes EisaId(const std::string& id) {
 
 SimulatedFirmware::SimulatedFirmware(const Profile& profile, const ObjectCatalogue& catalogue, Bytes& romArea,
                                      Json& state, const std::filesystem::path& dir)
-    : profile_(profile), state_(state), dir_(dir), catalogue_(catalogue), romArea_(romArea) {}
+    : profile_(profile), state_(state), dir_(dir), catalogue_(catalogue), romArea_(romArea) {
+    HashPlainPasswords();
+}
 
 SimulatedFirmware::Injected SimulatedFirmware::Inject(const std::string& kind) {
     ignoreWrites_ = false;
@@ -52,10 +58,20 @@ SimulatedFirmware::Injected SimulatedFirmware::Inject(const std::string& kind) {
             result.fail = true;
         else if (rule.action == "status")
             result.status = rule.status;
+        else if (rule.action == "kill")
+            Killed();
         else
             ignoreWrites_ = true;
     }
     return result;
+}
+
+// The calling process is killed in the middle of the call, as by kill -9: nothing of the call is stored, but
+// the rule's count is, so that the call after it (from a new driver) is not killed again.
+void SimulatedFirmware::Killed() {
+    WriteFileAtomically(dir_ / "state.json", state_.dump(1));
+    ::raise(SIGKILL);
+    std::_Exit(137);
 }
 
 void SimulatedFirmware::Set(const std::string& key, Json value) {
@@ -63,11 +79,6 @@ void SimulatedFirmware::Set(const std::string& key, Json value) {
     state_[key] = std::move(value);
     changed_ = true;
 }
-
-bool SimulatedFirmware::Locked() const { return !SetupPassword().empty() && !state_.value("unlocked", false); }
-
-Bytes SimulatedFirmware::SetupPassword() const { return HexBytes(state_.value("setup_password", "")); }
-Bytes SimulatedFirmware::PowerOnPassword() const { return HexBytes(state_.value("power_on_password", "")); }
 
 CallOutcome SimulatedFirmware::Interrupt(uint16_t number, Registers& regs, RealModeMemory& memory) {
     if (number == 0x15) return Int15(regs, nullptr, memory, false);
@@ -244,59 +255,11 @@ std::optional<Bytes> SimulatedFirmware::SmbiosEntryPoint() {
 
 bool SimulatedFirmware::CpuSerialNumberSupported() { return profile_.cpuSerialNumber; }
 
-uint8_t SimulatedFirmware::SetupPasswordState(uint32_t& set, CallOutcome& outcome) {
-    Injected fault = Inject("password.state");
-    if (fault.fail) return outcome.reached = false, kUnsupported;
-    if (fault.status) return *fault.status;
-    set = SetupPassword().empty() ? 0 : 1;
-    return kOk;
-}
-
-uint8_t SimulatedFirmware::ChangeLockState(bool lock, const Bytes& password, CallOutcome& outcome) {
-    Injected fault = Inject(lock ? "object.lock" : "object.unlock");
-    if (fault.fail) return outcome.reached = false, kUnsupported;
-    if (fault.status) return *fault.status;
-    Bytes setup = SetupPassword();
-    if (setup.empty()) return kOk;
-    if (lock) {
-        Set("unlocked", false);
-        return kOk;
-    }
-    Bytes given(password.begin(), std::find(password.begin(), password.end(), 0));
-    if (given != setup) return kWrongPassword;
-    Set("unlocked", true);
-    return kOk;
-}
-
-uint8_t SimulatedFirmware::WriteSecurityBits(uint32_t bits, uint32_t mask, const Bytes& password) {
-    Bytes setup = SetupPassword();
-    Bytes given(password.begin(), std::find(password.begin(), password.end(), 0));
-    if (!setup.empty() && given != setup) return kWrongPassword;
-    if (mask == 0 || (mask & ~profile_.securitySupported) != 0) return kUnsupported;
-    uint32_t state = state_.value("security", 0u);
-    Set("security", (state & ~mask) | (bits & mask));
-    return kOk;
-}
-
-uint8_t SimulatedFirmware::SecuritySettings(const Bytes& command, CallOutcome& outcome) {
-    Injected fault = Inject("security");
-    if (fault.fail) return outcome.reached = false, kUnsupported;
-    if (fault.status) return *fault.status;
-    if (!profile_.e842) return kUnsupported;
-    if (command.size() < 8) return kInvalidValue;
-    uint32_t bits, mask;
-    std::memcpy(&bits, command.data(), 4);
-    std::memcpy(&mask, command.data() + 4, 4);
-    return WriteSecurityBits(bits, mask, Bytes(command.begin() + 8, command.end()));
-}
-
 uint8_t SimulatedFirmware::FlashWrite(const Bytes& image, const Bytes& password, CallOutcome& outcome) {
     Injected fault = Inject("flash.write");
     if (fault.fail) return outcome.reached = false, kUnsupported;
     if (fault.status) return *fault.status;
-    Bytes setup = SetupPassword();
-    Bytes given(password.begin(), std::find(password.begin(), password.end(), 0));
-    if (!setup.empty() && given != setup) return kWrongPassword;
+    if (PasswordSet(kSetupPassword) && !PasswordIs(kSetupPassword, password)) return kWrongPassword;
     if (image.size() != profile_.flashSize) return kFlashSize;
     if (!ignoreWrites_) WriteFileAtomically(dir_ / "flash.bin", std::string(image.begin(), image.end()));
     return kOk;
@@ -306,9 +269,7 @@ uint8_t SimulatedFirmware::FlashRead(Bytes& out, uint32_t length, const Bytes& p
     Injected fault = Inject("flash.read");
     if (fault.fail) return outcome.reached = false, kUnsupported;
     if (fault.status) return *fault.status;
-    Bytes setup = SetupPassword();
-    Bytes given(password.begin(), std::find(password.begin(), password.end(), 0));
-    if (!setup.empty() && given != setup) return kWrongPassword;
+    if (PasswordSet(kSetupPassword) && !PasswordIs(kSetupPassword, password)) return kWrongPassword;
     if (length > profile_.flashSize) return kFlashSize;
     std::string flash = ReadWholeFile(dir_ / "flash.bin");
     out.assign(flash.begin(), flash.begin() + std::min<size_t>(length, flash.size()));

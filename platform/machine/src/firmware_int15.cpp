@@ -84,7 +84,7 @@ CallOutcome SimulatedFirmware::Int15(Registers& regs, Bytes* data, RealModeMemor
         Answer(regs, *fault.status);
         return {};
     }
-    if (thirtyTwoBit && !profile_.int15ThirtyTwoBit) {
+    if (thirtyTwoBit && (!profile_.int15ThirtyTwoBit || (ax == 0xE841 && !profile_.e841ThirtyTwoBit))) {
         Answer(regs, kUnsupported);
         return {};
     }
@@ -125,25 +125,29 @@ void SimulatedFirmware::E845(Registers& regs, Bytes* data, RealModeMemory& memor
     }
     if (sub == kPasswordChange) {
         if (!write) return Answer(regs, kUnsupported);
-        // old password, 0x35 (the slash key), new password, NUL
+        // old password, 0x35 (the slash key), new password, NUL. Without a setup password the first separator
+        // counts; with one, the first separator whose prefix is the password (the firmware keeps only a digest,
+        // not the password's length).
         Bytes text = at.Text(0, at.Capacity(33));
-        Bytes setup = SetupPassword();
-        size_t separator;
-        if (!setup.empty()) {
-            if (text.size() <= setup.size() || !std::equal(setup.begin(), setup.end(), text.begin()) ||
-                text[setup.size()] != 0x35)
-                return Answer(regs, kWrongPassword);
-            separator = setup.size();
+        bool set = PasswordSet(kSetupPassword);
+        size_t separator = text.size();
+        for (size_t i = 0; i < text.size() && separator == text.size(); ++i)
+            if (text[i] == 0x35 &&
+                (!set || PasswordIs(kSetupPassword, Bytes(text.begin(), text.begin() + static_cast<long>(i)))))
+                separator = i;
+        uint8_t answer = kOk;
+        if (separator == text.size()) {
+            answer = set ? kWrongPassword : kBadPassword;
         } else {
-            auto it = std::find(text.begin(), text.end(), 0x35);
-            if (it == text.end()) return Answer(regs, kBadPassword);
-            separator = static_cast<size_t>(it - text.begin());
+            Bytes fresh(text.begin() + static_cast<long>(separator) + 1, text.end());
+            if (separator + fresh.size() > 15)
+                answer = kBadPassword;
+            else
+                StorePassword(kSetupPassword, fresh);
+            std::fill(fresh.begin(), fresh.end(), 0);
         }
-        Bytes fresh(text.begin() + static_cast<long>(separator) + 1, text.end());
-        if (separator + fresh.size() > 15) return Answer(regs, kBadPassword);
-        Set("setup_password", HexText(fresh));
-        if (fresh.empty()) Set("unlocked", false);
-        return Answer(regs, kOk);
+        std::fill(text.begin(), text.end(), 0);
+        return Answer(regs, answer);
     }
     bool isString = sub == kAssetTag || sub == kOwnership || state_["strings"].contains(key);
     if (isString) {
@@ -211,8 +215,7 @@ void SimulatedFirmware::E842(Registers& regs, RealModeMemory& memory) {
         field.resize(static_cast<size_t>(std::find(field.begin(), field.end(), 0) - field.begin()));
         return field;
     };
-    Bytes setup = SetupPassword(), powerOn = PowerOnPassword();
-    bool powerOnSet = !powerOn.empty();
+    bool setupSet = PasswordSet(kSetupPassword), powerOnSet = PasswordSet(kPowerOnPassword);
     switch (op) {
     case 0:  // query
         regs.edx = (profile_.powerOnFeature ? 1u << 5 : 0) | (profile_.longPasswords ? 1u << 8 : 0);
@@ -235,29 +238,27 @@ void SimulatedFirmware::E842(Registers& regs, RealModeMemory& memory) {
             sum = static_cast<uint8_t>(sum + c);
         }
         if (sum != static_cast<uint8_t>(regs.ecx)) return Answer(regs, kBadPassword);
-        Set("setup_password", HexText(fresh));
+        StorePassword(kSetupPassword, fresh);
         return Answer(regs, kOk);
     }
     case 6:      // set power-on password
     case 0xA: {  // change power-on password
         if (!profile_.powerOnFeature) return Answer(regs, kUnsupported);
         if (op == 6 && powerOnSet) return Answer(regs, kWrongPassword);
-        if (op == 0xA && password(false) != powerOn) return Answer(regs, kWrongPassword);
-        Set("power_on_password", HexText(password(op == 0xA)));
+        if (op == 0xA && !PasswordIs(kPowerOnPassword, password(false))) return Answer(regs, kWrongPassword);
+        StorePassword(kPowerOnPassword, password(op == 0xA));
         return Answer(regs, kOk);
     }
     case 7:      // set setup password
     case 0xB: {  // change setup password
         if (!profile_.longPasswords) return Answer(regs, kUnsupported);
-        if (op == 7 && !setup.empty()) return Answer(regs, kWrongPassword);
-        if (op == 0xB && password(false) != setup) return Answer(regs, kWrongPassword);
-        Bytes fresh = password(op == 0xB);
-        Set("setup_password", HexText(fresh));
-        if (fresh.empty()) Set("unlocked", false);
+        if (op == 7 && setupSet) return Answer(regs, kWrongPassword);
+        if (op == 0xB && !PasswordIs(kSetupPassword, password(false))) return Answer(regs, kWrongPassword);
+        StorePassword(kSetupPassword, password(op == 0xB));
         return Answer(regs, kOk);
     }
     case 8:  // verify power-on password
-        return Answer(regs, powerOnSet && password(false) == powerOn ? kOk : kWrongPassword);
+        return Answer(regs, powerOnSet && PasswordIs(kPowerOnPassword, password(false)) ? kOk : kWrongPassword);
     default: return Answer(regs, kUnsupported);
     }
 }
@@ -268,6 +269,13 @@ void SimulatedFirmware::E841(Registers& regs) {
     if (BH(regs) != 1) return Answer(regs, kUnsupported);
     if (Locked()) return Answer(regs, kLocked);
     Json initial = InitialState(profile_);
+    // The tags the owner gave the machine are no setup settings: they stay.
+    for (size_t i = 0; i < profile_.objects.size(); ++i) {
+        const std::string& name = profile_.objects[i].name;
+        std::string key = std::to_string(profile_.languages.size() + i);
+        if ((name == "Asset Tracking Number" || name == "Enter Ownership Tag") && state_["objects"].contains(key))
+            initial["objects"][key] = state_["objects"][key];
+    }
     for (const char* key : {"e845", "objects", "security", "ipl_priority"}) Set(key, initial[key]);
     Answer(regs, kOk);
 }

@@ -1,5 +1,8 @@
 // Native system objects of the simulated firmware: the string tables first (one per language, in profile
 // order), then the profile's objects. Values are encoded as the object's name ID followed by its payload.
+// An ordered list's items may each be disabled: the item then shows as its text followed by " Disabled". The
+// password objects "Setup Password" and "Power-On Password" show the digest the firmware keeps of the password
+// (40 hexadecimal characters) when their length allows it, an empty text without a password.
 
 #include "simulated_firmware.h"
 
@@ -25,23 +28,24 @@ uint32_t U32(const Bytes& b, size_t at) {
 
 }  // namespace
 
+std::string ListItemText(const ObjectDef& o, size_t entry) {
+    size_t count = o.choices.size();
+    return entry < count ? o.choices[entry] : o.choices[entry - count] + " Disabled";
+}
+
+const char* PasswordKeyOf(const ObjectDef& o) {
+    if (o.name == "Setup Password") return kSetupPassword;
+    if (o.name == "Power-On Password") return kPowerOnPassword;
+    return nullptr;
+}
+
 size_t SimulatedFirmware::ObjectCount() const {
     return profile_.systemObjects ? profile_.languages.size() + profile_.objects.size() : 0;
 }
 
 uint32_t SimulatedFirmware::ObjectSize(uint16_t index) const {
     if (index < profile_.languages.size()) return static_cast<uint32_t>(catalogue_.tables[index].size());
-    const ObjectDef& o = profile_.objects[index - profile_.languages.size()];
-    uint32_t n = static_cast<uint32_t>(o.choices.size());
-    switch (o.type) {
-    case ObjectType::Enum: return 4 + 2 * n + 2;
-    case ObjectType::KeyedEnum: return 12 + 2 * n + 2;
-    case ObjectType::OrderedList: return 2 + 2 * n + 2;
-    case ObjectType::Integer: return 14;
-    case ObjectType::KeyedInteger: return 22;
-    case ObjectType::Binary: return 2 + static_cast<uint32_t>(HexBytes(o.value.get<std::string>()).size());
-    default: return 2 + o.maxLength + 1;
-    }
+    return static_cast<uint32_t>(ObjectValueSize(profile_.objects[index - profile_.languages.size()]));
 }
 
 Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
@@ -70,7 +74,7 @@ Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
         choices();
         break;
     case ObjectType::OrderedList:
-        for (const auto& item : v) PutU16(b, catalogue_.Id(o.choices[item.get<size_t>()]));
+        for (const auto& item : v) PutU16(b, catalogue_.Id(ListItemText(o, item.get<size_t>())));
         PutU16(b, 0xFFFF);
         break;
     case ObjectType::Integer:
@@ -85,8 +89,12 @@ Bytes SimulatedFirmware::EncodeObject(uint16_t index) const {
         b.insert(b.end(), raw.begin(), raw.end());
         break;
     }
-    case ObjectType::Password:  // the firmware never reveals a password
+    case ObjectType::Password: {  // never the password: the digest the firmware keeps of it, when it fits
+        const char* which = PasswordKeyOf(o);
+        std::string digest = which != nullptr ? PasswordDigestText(which) : std::string();
+        if (digest.size() <= o.maxLength) b.insert(b.end(), digest.begin(), digest.end());
         break;
+    }
     default: {
         std::string text = v.get<std::string>();
         b.insert(b.end(), text.begin(), text.end());
@@ -191,25 +199,28 @@ uint8_t SimulatedFirmware::SetObjectValue(uint16_t index, const Bytes& value, Ca
         break;
     }
     case ObjectType::OrderedList: {
+        // Every item once, each in its own spelling or disabled (stored as item + item count).
         Json order = Json::array();
-        std::vector<bool> seen(o.choices.size(), false);
+        size_t count = o.choices.size();
+        std::vector<bool> seen(count, false);
         for (size_t at = 2; at + 1 < v.size(); at += 2) {
             uint16_t id = U16(v, at);
             if (id == 0xFFFF) break;
-            auto it = std::find_if(o.choices.begin(), o.choices.end(),
-                                   [&](const std::string& c) { return catalogue_.Id(c) == id; });
-            size_t item = static_cast<size_t>(it - o.choices.begin());
-            if (it == o.choices.end() || seen[item]) return kInvalidValue;
-            seen[item] = true;
-            order.push_back(item);
+            size_t entry = 2 * count;
+            for (size_t k = 0; k < 2 * count && entry == 2 * count; ++k)
+                if (catalogue_.Id(ListItemText(o, k)) == id) entry = k;
+            if (entry == 2 * count || seen[entry % count]) return kInvalidValue;
+            seen[entry % count] = true;
+            order.push_back(entry);
         }
-        if (order.size() != o.choices.size()) return kInvalidValue;
+        if (order.size() != count) return kInvalidValue;
         stored = order;
         break;
     }
     case ObjectType::Binary: stored = HexText(Bytes(v.begin() + 2, v.end())); break;
-    default: {
+    default: {  // texts: blank-padded fields, kept without their trailing blanks
         auto end = std::find(v.begin() + 2, v.end(), 0);
+        while (end != v.begin() + 2 && *(end - 1) == ' ') --end;
         if (static_cast<size_t>(end - v.begin() - 2) > o.maxLength) return kInvalidValue;
         stored = std::string(v.begin() + 2, end);
         break;

@@ -1,10 +1,9 @@
 // The machine of a system root: creation from a profile and atomic firmware transactions.
 
+#include "machine_state.h"
 #include "machine_store.h"
 #include "qv_firmware.h"
 #include "qv_machine.h"
-#include "qv_module_unload.h"
-#include "qv_system_root.h"
 #include "simulated_firmware.h"
 
 #include <fcntl.h>
@@ -29,8 +28,10 @@ namespace qv::machine {
 
 struct Machine::Impl {
     fs::path dir;
-    fs::path lock_path;   // dir / "lock"
-    fs::path state_path;  // dir / "state.json"
+    fs::path lock_path;    // dir / "lock"
+    fs::path state_path;   // dir / "state.json"
+    FaultReport report;    // where faults found in the files go (may be empty)
+    std::string reported;  // the last fault reported, so that a damaged state is reported once, not per call
     Profile profile;
     Bytes rom_area;             // BuildRomArea(profile) once the firmware first needs it: the profile never changes
     ObjectCatalogue catalogue;  // the profile's string IDs, built once
@@ -54,22 +55,6 @@ struct Machine::Impl {
 
 namespace {
 
-// The machine of the current root, kept until the module is unloaded (like the root itself).
-std::mutex cache_mutex;
-struct Cache {
-    std::shared_ptr<Machine> machine;
-    fs::path root;
-    // The installed Windows read without opening the machine (InstalledWindows), for windows_root.
-    WindowsDescription windows;
-    fs::path windows_root;
-    bool windows_known = false;
-};
-Cache& Cached() {
-    static auto* cache = qv::win::KeepUntilUnload(new Cache());
-    return *cache;
-}
-
-// An exclusive flock held for the lifetime of the object.
 // Counts the forks this process came through (1 in the first process), so that a descriptor opened before a
 // fork is told apart without a system call per transaction.
 std::atomic<unsigned> fork_generation{0};
@@ -82,19 +67,37 @@ unsigned ForkGeneration() {
     return fork_generation.load();
 }
 
+// Opens (creating when missing) a file of the machine for reading and writing, the owner's only: no other user
+// may read the state or take the lock. A file made before that is closed again.
+int OpenPrivate(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) ::fchmod(fd, st.st_mode & 0700);
+    return fd;
+}
+
+// The machine's folder, the owner's only.
+void CreatePrivateFolder(const fs::path& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create " + dir.string() + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        ::chmod(dir.c_str(), st.st_mode & 0700);
+}
+
 // Holds the machine's lock file locked (flock) while it lives; the descriptor is the machine's.
 class FileLock {
 public:
     FileLock(const fs::path& path, int& fd, unsigned& generation) : fd_(fd) {
         if (fd_ >= 0 && generation != ForkGeneration()) fd_ = -1;  // inherited through fork: not ours
         if (fd_ < 0) {
-            fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-            if (fd_ < 0) throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
+            fd_ = OpenPrivate(path);
+            if (fd_ < 0) throw MachineUnavailable("cannot open " + path.string() + ": " + std::strerror(errno));
             fd = fd_;
             generation = ForkGeneration();
         }
         while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) throw std::runtime_error("cannot lock " + path.string() + ": " + std::strerror(errno));
+            if (errno != EINTR) throw MachineUnavailable("cannot lock " + path.string() + ": " + std::strerror(errno));
         }
     }
     ~FileLock() { ::flock(fd_, LOCK_UN); }
@@ -129,7 +132,7 @@ std::string ProfileText(const std::string& named) {
 
 // Maps the change counter (created as 0 when missing; called under the machine's lock). Null when it cannot be.
 uint64_t* MapGeneration(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = OpenPrivate(path);
     if (fd < 0) return nullptr;
     struct stat st {};
     void* p = MAP_FAILED;
@@ -140,26 +143,55 @@ uint64_t* MapGeneration(const fs::path& path) {
     return p == MAP_FAILED ? nullptr : static_cast<uint64_t*>(p);
 }
 
-std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
-    auto impl = std::make_unique<Machine::Impl>();
-    impl->dir = root / "machine";
-    impl->lock_path = impl->dir / "lock";
-    impl->state_path = impl->dir / "state.json";
-    fs::create_directories(impl->dir);
-    FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
-    fs::path profilePath = impl->dir / "profile.json";
-    if (!fs::exists(profilePath)) {
+// Reports a fault (once while it stays the same) and throws it as `Error`.
+template <typename Error>
+[[noreturn]] void Refuse(Machine::Impl& impl, const std::string& message) {
+    if (impl.report && impl.reported != message) impl.report(message);
+    impl.reported = message;
+    throw Error(message);
+}
+
+// Makes the machine of a root that has none from QV_MACHINE. On any failure nothing of it is left behind (the
+// folder and its lock stay: another process may be waiting on the lock).
+void MakeMachine(Machine::Impl& impl, const fs::path& profilePath) {
+    const fs::path written[] = {impl.dir / "flash.bin", impl.state_path};
+    try {
         const char* env = std::getenv("QV_MACHINE");
         std::string named = env != nullptr && *env != '\0' ? env : "desktop";
         std::string text = ProfileText(named);
         Profile profile = ParseProfile(text, named);
         Json state = InitialState(profile);
-        WriteFileAtomically(impl->dir / "flash.bin", InitialFlash(profile, state));
-        WriteFileAtomically(impl->dir / "state.json", state.dump(1));
+        WriteFileAtomically(written[0], InitialFlash(profile, state));
+        WriteFileAtomically(written[1], StateText(state));
         WriteFileAtomically(profilePath, text);  // last: its presence marks a complete machine
+    } catch (const std::exception& e) {
+        std::error_code ignored;
+        for (const auto& file : written) fs::remove(file, ignored);
+        Refuse<MachineNotMade>(impl,
+                               std::string("no machine made for ") + impl.dir.parent_path().string() + ": " + e.what());
     }
+}
+
+std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root, FaultReport report) {
+    auto impl = std::make_unique<Machine::Impl>();
+    impl->dir = root / "machine";
+    impl->lock_path = impl->dir / "lock";
+    impl->state_path = impl->dir / "state.json";
+    impl->report = std::move(report);
+    fs::path profilePath = impl->dir / "profile.json";
+    try {
+        CreatePrivateFolder(impl->dir);
+    } catch (const std::exception& e) {
+        Refuse<MachineNotMade>(*impl, e.what());
+    }
+    FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
+    if (!fs::exists(profilePath)) MakeMachine(*impl, profilePath);
     impl->generation = MapGeneration(impl->dir / "generation");
-    impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
+    try {
+        impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
+    } catch (const std::exception& e) {
+        Refuse<MachineUnavailable>(*impl, e.what());
+    }
     impl->catalogue = BuildCatalogue(impl->profile);
     return impl;
 }
@@ -169,7 +201,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root) {
 void WriteFileAtomically(const fs::path& path, const std::string& data) {
     fs::path temp = path;
     temp += ".tmp" + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw std::runtime_error("cannot write " + temp.string() + ": " + std::strerror(errno));
     size_t done = 0;
     while (done < data.size()) {
@@ -201,41 +233,20 @@ std::string ReadWholeFile(const fs::path& path) {
 Machine::Machine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Machine::~Machine() = default;
 
-std::shared_ptr<Machine> Machine::Current() {
-    const fs::path& root = qv::win::SystemRoot();
-    std::lock_guard guard(cache_mutex);
-    Cache& cache = Cached();
-    // Compared as text: a driver asks for its machine on every request, and path comparison splits both paths.
-    if (!cache.machine || cache.root.native() != root.native()) {
-        cache.machine = std::make_shared<Machine>(OpenMachine(root));
-        cache.root = root;
-    }
-    return cache.machine;
+std::shared_ptr<Machine> Machine::Open(const fs::path& root, FaultReport report) {
+    return std::make_shared<Machine>(OpenMachine(root, std::move(report)));
 }
 
-WindowsDescription Machine::InstalledWindows() {
-    fs::path root = qv::win::SystemRoot();
-    {
-        std::lock_guard guard(cache_mutex);
-        Cache& cache = Cached();
-        if (cache.machine && cache.root == root) return cache.machine->Windows();
-        if (cache.windows_known && cache.windows_root == root) return cache.windows;
-    }
+std::optional<WindowsDescription> Machine::ReadInstalledWindows(const fs::path& root, const FaultReport& report) {
     fs::path profilePath = root / "machine" / "profile.json";
-    // profile.json is written last when a machine is made: without it, make the machine.
-    if (!fs::exists(profilePath)) return Current()->Windows();
-    WindowsDescription read = ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
-    std::lock_guard guard(cache_mutex);
-    Cache& cache = Cached();
-    cache.windows = read;
-    cache.windows_root = root;
-    cache.windows_known = true;
-    return read;
-}
-
-void Machine::ResetForTesting() {
-    std::lock_guard guard(cache_mutex);
-    Cached() = Cache();
+    // profile.json is written last when a machine is made: without it, the root has no machine yet.
+    if (!fs::exists(profilePath)) return std::nullopt;
+    try {
+        return ParseInstalledWindows(ReadWholeFile(profilePath), profilePath.string());
+    } catch (const std::exception& e) {
+        if (report) report(e.what());
+        throw MachineUnavailable(e.what());
+    }
 }
 
 const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }
@@ -259,10 +270,13 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
     uint64_t generation = impl_->generation != nullptr ? __atomic_load_n(impl_->generation, __ATOMIC_ACQUIRE) : 0;
     if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp) || generation != impl_->seen_generation) {
         impl_->state_known = false;
+        std::string where = "machine state " + statePath.string();
         try {
-            impl_->state = Json::parse(ReadWholeFile(statePath));
-        } catch (const Json::exception& e) {
-            throw std::runtime_error("machine state " + statePath.string() + " is damaged: " + e.what());
+            impl_->state = ParseState(ReadWholeFile(statePath), impl_->profile);
+        } catch (const FieldFault& fault) {
+            Refuse<MachineUnavailable>(*impl_, Describe(where, fault));
+        } catch (const std::runtime_error&) {
+            Refuse<MachineUnavailable>(*impl_, where + ": cannot be read");
         }
         impl_->stamp = now;
         impl_->seen_generation = generation;
@@ -273,7 +287,7 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
         call(firmware);
         if (firmware.StateChanged()) {
             impl_->state_known = false;
-            WriteFileAtomically(statePath, impl_->state.dump(1));
+            WriteFileAtomically(statePath, StateText(impl_->state));
             if (impl_->generation != nullptr) {
                 impl_->seen_generation = generation + 1;
                 __atomic_store_n(impl_->generation, impl_->seen_generation, __ATOMIC_RELEASE);

@@ -12,6 +12,11 @@ namespace qv::machine {
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& data);
 std::string ReadWholeFile(const std::filesystem::path& path);
 
+// A password as the state keeps it: "<salt>:<SHA-1 digest>" of the scan codes (up to a NUL), "" for none.
+std::string StoredPassword(const Bytes& codes);
+// Whether `given` (scan codes, up to a NUL) is the stored password; an empty one matches no password.
+bool StoredPasswordIs(const std::string& stored, const Bytes& given);
+
 // The state a new machine starts with.
 Json InitialState(const Profile& profile);
 // The flash part of a new machine: erased bytes with the F segment of the running ROM at its top.

@@ -1,80 +1,15 @@
-// Parsing and checking machine profiles.
+// Parsing and checking machine profiles. Texts that reach the firmware become Windows-1252 bytes here; what the
+// firmware's structures cannot hold is refused by CheckFirmwareLimits (profile_limits.cpp).
 
+#include "json_fields.h"
 #include "profile.h"
 
+#include <algorithm>
+#include <set>
 #include <stdexcept>
 
 namespace qv::machine {
 namespace {
-
-[[noreturn]] void Fault(const std::string& where, const std::string& what) {
-    throw std::runtime_error(where + ": " + what);
-}
-
-uint64_t Number(const Json& j, const std::string& where, uint64_t max) {
-    uint64_t value = 0;
-    if (j.is_number_unsigned()) {
-        value = j.get<uint64_t>();
-    } else if (j.is_number_integer()) {
-        if (j.get<int64_t>() < 0) Fault(where, "must not be negative");
-        value = static_cast<uint64_t>(j.get<int64_t>());
-    } else if (j.is_string()) {
-        std::string text = j.get<std::string>();
-        size_t used = 0;
-        try {
-            value = std::stoull(text, &used, 0);
-        } catch (const std::exception&) {
-            Fault(where, "\"" + text + "\" is not a number");
-        }
-        if (used != text.size()) Fault(where, "\"" + text + "\" is not a number");
-    } else {
-        Fault(where, "must be a number or a numeric text such as \"0x1F\"");
-    }
-    if (value > max) Fault(where, "is larger than " + std::to_string(max));
-    return value;
-}
-
-// Reads an optional member with a default; a present member of the wrong kind is a fault.
-struct Reader {
-    const Json& j;
-    std::string where;
-
-    bool Has(const char* key) const { return j.contains(key) && !j.at(key).is_null(); }
-    std::string At(const char* key) const { return where + "." + key; }
-    uint64_t Num(const char* key, uint64_t fallback, uint64_t max) const {
-        return Has(key) ? Number(j.at(key), At(key), max) : fallback;
-    }
-    bool Bool(const char* key, bool fallback) const {
-        if (!Has(key)) return fallback;
-        if (!j.at(key).is_boolean()) Fault(At(key), "must be true or false");
-        return j.at(key).get<bool>();
-    }
-    std::string Text(const char* key, const std::string& fallback) const {
-        if (!Has(key)) return fallback;
-        if (!j.at(key).is_string()) Fault(At(key), "must be a text");
-        return j.at(key).get<std::string>();
-    }
-    const Json& Object(const char* key) const {
-        static const Json empty = Json::object();
-        if (!Has(key)) return empty;
-        if (!j.at(key).is_object()) Fault(At(key), "must be an object");
-        return j.at(key);
-    }
-    const Json& Array(const char* key) const {
-        static const Json empty = Json::array();
-        if (!Has(key)) return empty;
-        if (!j.at(key).is_array()) Fault(At(key), "must be a list");
-        return j.at(key);
-    }
-    std::vector<std::string> Texts(const char* key) const {
-        std::vector<std::string> out;
-        for (const auto& item : Array(key)) {
-            if (!item.is_string()) Fault(At(key), "must be a list of texts");
-            out.push_back(item.get<std::string>());
-        }
-        return out;
-    }
-};
 
 void ParseWindows(const Reader& r, WindowsDescription& w) {
     w.platform = static_cast<uint32_t>(r.Num("platform", 2, 0xFFFFFFFF));
@@ -89,7 +24,7 @@ void ParseWindows(const Reader& r, WindowsDescription& w) {
 
 uint8_t OneCharacter(const Reader& r, const char* key, char fallback) {
     if (r.Has(key) && r.j.at(key).is_string()) {
-        std::string text = r.j.at(key).get<std::string>();
+        std::string text = r.FirmwareText(key, "");
         if (text.size() != 1) Fault(r.At(key), "must be one character");
         return static_cast<uint8_t>(text[0]);
     }
@@ -107,8 +42,7 @@ void ParseSmbios(const Reader& r, Profile& p) {
     p.smbiosMinor = static_cast<uint8_t>(Number(version.substr(dot + 1), s.At("version"), 255));
     const Json& list = s.Array("structures");
     for (size_t i = 0; i < list.size(); ++i) {
-        Reader t{list[i], s.At("structures") + "[" + std::to_string(i) + "]"};
-        if (!t.j.is_object()) Fault(t.where, "must be an object");
+        Reader t = Reader::Entry(list, i, s.At("structures"));
         SmbiosStructure st;
         st.type = static_cast<uint8_t>(t.Num("type", 0, 126));
         if (!t.Has("type")) Fault(t.where, "needs a type");
@@ -126,10 +60,10 @@ void ParseSmbios(const Reader& r, Profile& p) {
             }
         }
         if (st.formatted.size() > 250) Fault(t.At("fields"), "too many bytes for one structure");
-        st.strings = t.Texts("strings");
+        st.strings = t.FirmwareTexts("strings");
         for (const auto& text : st.strings)
-            if (text.empty() || text.find('\0') != std::string::npos)
-                Fault(t.At("strings"), "strings must be non-empty and without NUL (use string number 0 instead)");
+            if (text.empty()) Fault(t.At("strings"), "strings must be non-empty (use string number 0 instead)");
+        if (st.strings.size() > 255) Fault(t.At("strings"), "at most 255 strings (string numbers are bytes)");
         p.structures.push_back(std::move(st));
     }
 }
@@ -144,8 +78,12 @@ void ParseInt15(const Reader& r, Profile& p) {
             p.e845Settings[static_cast<uint16_t>(Number(key, e.At("settings"), 0xFFFF))] = static_cast<uint8_t>(
                 Number(value, e.At("settings") + "." + key, 255));
         for (const auto& [key, value] : e.Object("strings").items()) {
-            if (!value.is_string()) Fault(e.At("strings") + "." + key, "must be a text");
-            p.e845Strings[static_cast<uint16_t>(Number(key, e.At("strings"), 0xFFFF))] = value.get<std::string>();
+            std::string field = e.At("strings") + "." + key;
+            auto sub = static_cast<uint16_t>(Number(key, field, 0xFFFF));
+            std::string text = FirmwareText(value, field);
+            if (text.size() > E845StringLimit(sub))
+                Fault(field, "at most " + std::to_string(E845StringLimit(sub)) + " characters (what a read returns)");
+            p.e845Strings[sub] = text;
         }
         p.pxe = static_cast<uint8_t>(e.Num("pxe", 0, 255));
     }
@@ -158,7 +96,9 @@ void ParseInt15(const Reader& r, Profile& p) {
         p.securityState = static_cast<uint32_t>(e.Num("state", 0, 0xFFFFFFFF)) & p.securitySupported;
     }
     p.e841 = i.Bool("e841", false);
-    if (i.Has("e819")) p.e819Serial = i.Text("e819", "");
+    p.e841ThirtyTwoBit = i.Bool("e841_32bit", true);
+    if (i.Has("e819")) p.e819Serial = i.FirmwareText("e819", "");
+    if (p.e819Serial && p.e819Serial->size() > 17) Fault(i.At("e819"), "at most 17 characters");
     p.e822 = i.Bool("e822", false);
 }
 
@@ -216,12 +156,12 @@ void ParseObjects(const Reader& r, Profile& p) {
     const Json& languages = s.Array("languages");
     bool english = false;
     for (size_t i = 0; i < languages.size(); ++i) {
-        Reader l{languages[i], s.At("languages") + "[" + std::to_string(i) + "]"};
-        Language language{l.Text("name", ""), {}};
+        Reader l = Reader::Entry(languages, i, s.At("languages"));
+        Language language{l.FirmwareText("name", ""), {}};
         if (language.name.empty()) Fault(l.where, "needs a name");
         for (const auto& [from, to] : l.Object("translations").items()) {
-            if (!to.is_string()) Fault(l.At("translations"), "must map texts to texts");
-            language.translations[from] = to.get<std::string>();
+            std::string field = l.At("translations") + "." + from;
+            language.translations[FirmwareText(Json(from), field)] = FirmwareText(to, field);
         }
         english = english || language.name == "English";
         p.languages.push_back(std::move(language));
@@ -229,14 +169,14 @@ void ParseObjects(const Reader& r, Profile& p) {
     if (!english) p.languages.insert(p.languages.begin(), Language{"English", {}});
     const Json& objects = s.Array("objects");
     for (size_t i = 0; i < objects.size(); ++i) {
-        Reader o{objects[i], s.At("objects") + "[" + std::to_string(i) + "]"};
+        Reader o = Reader::Entry(objects, i, s.At("objects"));
         ObjectDef d;
-        d.name = o.Text("name", "");
+        d.name = o.FirmwareText("name", "");
         if (d.name.empty()) Fault(o.where, "needs a name");
         d.type = TypeFromName(o.Text("type", "enum"), o.At("type"));
-        d.path = o.Texts("path");
-        d.choices = o.Texts("choices");
-        d.key = o.Texts("key");
+        d.path = o.FirmwareTexts("path");
+        d.choices = o.FirmwareTexts("choices");
+        d.key = o.FirmwareTexts("key");
         if (d.path.size() > 6) Fault(o.At("path"), "at most 6 menus");
         if (d.key.size() > 4) Fault(o.At("key"), "at most 4 sub-names");
         bool keyed = d.type == ObjectType::KeyedEnum || d.type == ObjectType::KeyedInteger;
@@ -249,6 +189,7 @@ void ParseObjects(const Reader& r, Profile& p) {
         d.high = static_cast<uint32_t>(o.Num("high", 0xFFFFFFFF, 0xFFFFFFFF));
         if (o.Has("value")) {
             d.value = o.j.at("value");
+            if (d.value.is_string()) d.value = o.FirmwareText("value", "");
         } else {
             switch (d.type) {
             case ObjectType::Enum:
@@ -258,6 +199,9 @@ void ParseObjects(const Reader& r, Profile& p) {
             default: d.value = ""; break;
             }
         }
+        if (d.type == ObjectType::OrderedList &&
+            std::set<std::string>(d.choices.begin(), d.choices.end()).size() != d.choices.size())
+            Fault(o.At("choices"), "the items of an ordered list must differ");
         CheckValue(d, o.where);
         p.objects.push_back(std::move(d));
     }
@@ -270,20 +214,30 @@ void ParsePnp(const Reader& r, Profile& p) {
     p.bbsVersion = static_cast<uint16_t>(n.Num("bbs_version", 0x0101, 0xFFFF));
     const Json& ipl = n.Array("ipl");
     for (size_t i = 0; i < ipl.size(); ++i) {
-        Reader d{ipl[i], n.At("ipl") + "[" + std::to_string(i) + "]"};
-        p.ipl.push_back({d.Text("description", ""), static_cast<uint16_t>(d.Num("type", 2, 0xFFFF))});
+        Reader d = Reader::Entry(ipl, i, n.At("ipl"));
+        p.ipl.push_back({d.FirmwareText("description", ""), static_cast<uint16_t>(d.Num("type", 2, 0xFFFF))});
+        if (p.ipl.back().description.size() > 31) Fault(d.At("description"), "at most 31 characters");
     }
     if (p.ipl.size() > 16) Fault(n.At("ipl"), "at most 16 boot devices");
-    for (const auto& e : n.Array("priority"))
-        p.iplPriority.push_back(static_cast<uint8_t>(Number(e, n.At("priority"), 255)));
+    const Json& priority = n.Array("priority");
+    for (size_t i = 0; i < priority.size(); ++i) {
+        std::string field = n.At("priority") + "[" + std::to_string(i) + "]";
+        auto device = static_cast<uint8_t>(Number(priority[i], field, 255));
+        if (device >= p.ipl.size()) Fault(field, "names no boot device");
+        if (std::find(p.iplPriority.begin(), p.iplPriority.end(), device) != p.iplPriority.end())
+            Fault(field, "names a boot device twice");
+        p.iplPriority.push_back(device);
+    }
     if (p.iplPriority.empty())
         for (size_t i = 0; i < p.ipl.size(); ++i) p.iplPriority.push_back(static_cast<uint8_t>(i));
     const Json& nodes = n.Array("nodes");
     for (size_t i = 0; i < nodes.size(); ++i) {
-        Reader d{nodes[i], n.At("nodes") + "[" + std::to_string(i) + "]"};
+        Reader d = Reader::Entry(nodes, i, n.At("nodes"));
         PnpNode node;
         node.id = d.Text("id", "");
-        if (node.id.size() != 7) Fault(d.At("id"), "must be an EISA identifier such as \"PNP0501\"");
+        bool eisa = node.id.size() == 7 && std::all_of(node.id.begin(), node.id.begin() + 3, ::isupper) &&
+                    std::all_of(node.id.begin() + 3, node.id.end(), ::isxdigit);
+        if (!eisa) Fault(d.At("id"), "must be an EISA identifier such as \"PNP0501\"");
         const Json& cls = d.Array("class");
         if (cls.size() != 3) Fault(d.At("class"), "must be [base, sub-class, interface]");
         for (int k = 0; k < 3; ++k) node.classCode[k] = static_cast<uint8_t>(Number(cls[k], d.At("class"), 255));
@@ -294,7 +248,7 @@ void ParsePnp(const Reader& r, Profile& p) {
 void ParsePci(const Reader& r, Profile& p) {
     const Json& list = r.Array("pci");
     for (size_t i = 0; i < list.size(); ++i) {
-        Reader f{list[i], r.At("pci") + "[" + std::to_string(i) + "]"};
+        Reader f = Reader::Entry(list, i, r.At("pci"));
         PciFunction fn;
         fn.bus = static_cast<uint8_t>(f.Num("bus", 0, 255));
         fn.device = static_cast<uint8_t>(f.Num("device", 0, 31));
@@ -313,7 +267,7 @@ void ParsePci(const Reader& r, Profile& p) {
 void ParseFaults(const Reader& r, Profile& p) {
     const Json& list = r.Array("faults");
     for (size_t i = 0; i < list.size(); ++i) {
-        Reader f{list[i], r.At("faults") + "[" + std::to_string(i) + "]"};
+        Reader f = Reader::Entry(list, i, r.At("faults"));
         FaultRule rule;
         rule.call = f.Text("call", "");
         rule.nth = static_cast<uint32_t>(f.Num("nth", 1, 0xFFFFFFFF));
@@ -322,8 +276,8 @@ void ParseFaults(const Reader& r, Profile& p) {
         rule.status = static_cast<uint8_t>(f.Num("status", 0x86, 255));
         if (rule.call.empty()) Fault(f.where, "needs \"call\"");
         if (rule.nth == 0) Fault(f.At("nth"), "counts from 1");
-        if (rule.action != "fail" && rule.action != "status" && rule.action != "ignore-write")
-            Fault(f.At("action"), "must be \"fail\", \"status\" or \"ignore-write\"");
+        if (rule.action != "fail" && rule.action != "status" && rule.action != "ignore-write" && rule.action != "kill")
+            Fault(f.At("action"), "must be \"fail\", \"status\", \"ignore-write\" or \"kill\"");
         p.faults.push_back(rule);
     }
 }
@@ -355,70 +309,92 @@ std::string HexText(const Bytes& bytes) {
     return out;
 }
 
-WindowsDescription ParseInstalledWindows(const std::string& text, const std::string& origin) {
-    std::string where = "machine profile " + origin;
+namespace {
+
+// The top of a profile text: a JSON object. `keep` filters what the parser builds (null: everything).
+Json ParseTop(const std::string& text, const Json::parser_callback_t& keep) {
     Json j;
     try {
-        j = Json::parse(text, [](int depth, Json::parse_event_t event, Json& parsed) {
+        j = keep ? Json::parse(text, keep) : Json::parse(text);
+    } catch (const Json::exception& e) {
+        Fault("", std::string("not valid JSON: ") + e.what());
+    }
+    if (!j.is_object()) Fault("", "must be a JSON object");
+    return j;
+}
+
+// Hexadecimal bytes of a member.
+Bytes HexMember(const Reader& r, const char* key) {
+    try {
+        return HexBytes(r.Text(key, ""));
+    } catch (const std::runtime_error& e) {
+        Fault(r.At(key), e.what());
+    }
+}
+
+Profile ParseFields(const Json& j, const std::string& origin) {
+    Reader r{j, ""};
+    Profile p;
+    p.name = r.Text("name", origin);
+    p.description = r.Text("description", "");
+    ParseWindows(Reader{r.Object("windows"), r.At("windows")}, p.windows);
+    Reader rom{r.Object("rom"), r.At("rom")};
+    p.makerTag = rom.FirmwareText("maker_tag", "");
+    p.romVersion = rom.FirmwareText("version", "01/01/00");
+    if (p.makerTag.size() > 6) Fault(rom.At("maker_tag"), "at most 6 characters");
+    if (p.romVersion.size() > 8) Fault(rom.At("version"), "at most 8 characters");
+    p.familyDigit = OneCharacter(rom, "family_digit", 0);
+    p.familyLetter = OneCharacter(rom, "family_letter", ' ');
+    p.revision = OneCharacter(rom, "revision", ' ');
+    if (r.Has("system_id")) p.systemId = static_cast<uint16_t>(r.Num("system_id", 0, 0xFFFF));
+    Reader sit{r.Object("system_information"), r.At("system_information")};
+    p.machineClass = static_cast<uint8_t>(sit.Num("machine_class", 1, 63));
+    p.sitProductName = sit.FirmwareText("product_name", "");
+    if (p.sitProductName.size() > 200) Fault(sit.At("product_name"), "at most 200 characters");
+    ParseSmbios(r, p);
+    ParseInt15(r, p);
+    Reader pw{r.Object("passwords"), r.At("passwords")};
+    p.setupPassword = HexMember(pw, "setup");
+    p.powerOnPassword = HexMember(pw, "power_on");
+    if (p.setupPassword.size() > 32) Fault(pw.At("setup"), "passwords are at most 32 scan codes");
+    if (p.powerOnPassword.size() > 32) Fault(pw.At("power_on"), "passwords are at most 32 scan codes");
+    ParseObjects(r, p);
+    ParsePnp(r, p);
+    ParsePci(r, p);
+    Reader flash{r.Object("flash"), r.At("flash")};
+    p.flashSize = static_cast<uint32_t>(flash.Num("size", 0x40000, 0x1000000));
+    Reader gate{r.Object("wmi_acpi"), r.At("wmi_acpi")};
+    p.callGate = gate.Bool("call_gate", false);
+    p.nativeSettings = gate.Bool("native_settings", false);
+    p.cpuSerialNumber = r.Bool("cpu_serial_number", false);
+    ParseFaults(r, p);
+    CheckFirmwareLimits(p);
+    return p;
+}
+
+}  // namespace
+
+WindowsDescription ParseInstalledWindows(const std::string& text, const std::string& origin) {
+    try {
+        Json j = ParseTop(text, [](int depth, Json::parse_event_t event, Json& parsed) {
             return depth != 1 || event != Json::parse_event_t::key || parsed == "windows";
         });
-    } catch (const Json::exception& e) {
-        Fault(where, std::string("not valid JSON: ") + e.what());
+        WindowsDescription w;
+        Reader r{j, ""};
+        ParseWindows(Reader{r.Object("windows"), r.At("windows")}, w);
+        return w;
+    } catch (const FieldFault& fault) {
+        throw std::runtime_error(Describe("machine profile " + origin, fault));
     }
-    if (!j.is_object()) Fault(where, "must be a JSON object");
-    Reader r{j, where};
-    WindowsDescription w;
-    ParseWindows(Reader{r.Object("windows"), r.At("windows")}, w);
-    return w;
 }
 
 Profile ParseProfile(const std::string& text, const std::string& origin) {
-    std::string where = "machine profile " + origin;
-    Json j;
     try {
-        j = Json::parse(text);
-    } catch (const Json::exception& e) {
-        Fault(where, std::string("not valid JSON: ") + e.what());
-    }
-    if (!j.is_object()) Fault(where, "must be a JSON object");
-    try {
-        Reader r{j, where};
-        Profile p;
-        p.name = r.Text("name", origin);
-        p.description = r.Text("description", "");
-        ParseWindows(Reader{r.Object("windows"), r.At("windows")}, p.windows);
-        Reader rom{r.Object("rom"), r.At("rom")};
-        p.makerTag = rom.Text("maker_tag", "");
-        p.romVersion = rom.Text("version", "01/01/00");
-        if (p.makerTag.size() > 6) Fault(rom.At("maker_tag"), "at most 6 characters");
-        if (p.romVersion.size() > 8) Fault(rom.At("version"), "at most 8 characters");
-        p.familyDigit = OneCharacter(rom, "family_digit", 0);
-        p.familyLetter = OneCharacter(rom, "family_letter", ' ');
-        p.revision = OneCharacter(rom, "revision", ' ');
-        if (r.Has("system_id")) p.systemId = static_cast<uint16_t>(r.Num("system_id", 0, 0xFFFF));
-        Reader sit{r.Object("system_information"), r.At("system_information")};
-        p.machineClass = static_cast<uint8_t>(sit.Num("machine_class", 1, 63));
-        p.sitProductName = sit.Text("product_name", "");
-        ParseSmbios(r, p);
-        ParseInt15(r, p);
-        Reader pw{r.Object("passwords"), r.At("passwords")};
-        p.setupPassword = HexBytes(pw.Text("setup", ""));
-        p.powerOnPassword = HexBytes(pw.Text("power_on", ""));
-        if (p.setupPassword.size() > 32 || p.powerOnPassword.size() > 32)
-            Fault(pw.where, "passwords are at most 32 scan codes");
-        ParseObjects(r, p);
-        ParsePnp(r, p);
-        ParsePci(r, p);
-        Reader flash{r.Object("flash"), r.At("flash")};
-        p.flashSize = static_cast<uint32_t>(flash.Num("size", 0x40000, 0x1000000));
-        Reader gate{r.Object("wmi_acpi"), r.At("wmi_acpi")};
-        p.callGate = gate.Bool("call_gate", false);
-        p.nativeSettings = gate.Bool("native_settings", false);
-        p.cpuSerialNumber = r.Bool("cpu_serial_number", false);
-        ParseFaults(r, p);
-        return p;
-    } catch (const Json::exception& e) {
-        Fault(where, e.what());
+        return ParseFields(ParseTop(text, nullptr), origin);
+    } catch (const FieldFault& fault) {
+        throw std::runtime_error(Describe("machine profile " + origin, fault));
+    } catch (const Json::exception& e) {  // a member whose kind no check above expected
+        throw std::runtime_error(Describe("machine profile " + origin, FieldFault{"", e.what()}));
     }
 }
 

@@ -78,7 +78,7 @@ struct FaultRule {
     std::string call;       // prefix of the call kind ("int15.E845", "object.set", "flash.write", ...)
     uint32_t nth = 1;       // the first matching call the rule acts on (1-based)
     uint32_t times = 1;     // how many calls from there on (0 = all)
-    std::string action;     // "fail", "status", "ignore-write"
+    std::string action;     // "fail", "status", "ignore-write", "kill"
     uint8_t status = 0x86;  // for "status"
 };
 
@@ -109,6 +109,7 @@ struct Profile {
     bool powerOnFeature = false, longPasswords = false;
     uint32_t securitySupported = 0, securityState = 0;
     bool e841 = false;
+    bool e841ThirtyTwoBit = true;  // false: factory defaults only through the 16-bit call
     std::optional<std::string> e819Serial;
     bool e822 = false;
     // passwords (scan codes)
@@ -131,8 +132,19 @@ struct Profile {
     std::vector<FaultRule> faults;
 };
 
-// Parses and checks a profile text; throws std::runtime_error("machine profile <name>: <fault>").
+// Parses and checks a profile text; throws std::runtime_error("machine profile <origin>: <field>: <reason>").
+// Texts that reach the firmware are Windows-1252 bytes in the result.
 Profile ParseProfile(const std::string& text, const std::string& origin);
+// Refuses (FieldFault, json_fields.h) what the firmware's structures cannot hold: more objects than a 16-bit
+// count, a value larger than the object list's 16-bit size, more texts than 16-bit string IDs, a string table
+// or an SMBIOS table larger than its 16-bit length, more Plug and Play nodes than byte-sized node numbers.
+void CheckFirmwareLimits(const Profile& profile);
+// The size of an object's value as the firmware's object list gives it: the name ID and the payload.
+size_t ObjectValueSize(const ObjectDef& object);
+// The longest text an E845h string read returns for sub-function `sub` (what a profile may give it), and the
+// longest any E845h string write stores (what a state may hold).
+size_t E845StringLimit(uint16_t sub);
+constexpr size_t kLongestE845String = 257;
 // Only the "windows" member of a profile text (the rest is skipped, not built): what the version functions
 // need, without the cost of a profile with thousands of firmware objects. Throws as ParseProfile does.
 WindowsDescription ParseInstalledWindows(const std::string& text, const std::string& origin);

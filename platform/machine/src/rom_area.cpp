@@ -72,6 +72,8 @@ ObjectCatalogue BuildCatalogue(const Profile& p) {
         use(o.name);
         for (const auto& k : o.key) use(k);
         for (const auto& ch : o.choices) use(ch);
+        if (o.type == ObjectType::OrderedList)
+            for (size_t k = 0; k < o.choices.size(); ++k) use(ListItemText(o, o.choices.size() + k));
     }
     // The tables never change and are large (a text per ID): built here once, not for every call that sizes them.
     for (const auto& language : p.languages) c.tables.push_back(c.TableValue(language));
@@ -151,8 +153,8 @@ Json InitialState(const Profile& p) {
     s["strings"] = strings;
     s["pxe"] = p.pxe;
     s["security"] = p.securityState;
-    s["setup_password"] = HexText(p.setupPassword);
-    s["power_on_password"] = HexText(p.powerOnPassword);
+    s["setup_password"] = StoredPassword(p.setupPassword);
+    s["power_on_password"] = StoredPassword(p.powerOnPassword);
     s["unlocked"] = false;
     Json objects = Json::object();
     size_t first = p.systemObjects ? p.languages.size() : 0;

@@ -31,6 +31,10 @@ constexpr uint32_t kSitAddress = 0xF0100;
 constexpr uint32_t kSmbiosEntryPoint = 0xF0400;
 constexpr uint32_t kIplTexts = 0xF0800;  // 32 bytes per boot device
 
+// The state keys of the two passwords.
+constexpr const char* kSetupPassword = "setup_password";
+constexpr const char* kPowerOnPassword = "power_on_password";
+
 // The English string table of the system objects and its translations, and the object list.
 struct ObjectCatalogue {
     std::vector<std::string> english;               // index = string ID; 0 is "English"
@@ -40,6 +44,10 @@ struct ObjectCatalogue {
     Bytes TableValue(const Language& language) const;
 };
 ObjectCatalogue BuildCatalogue(const Profile& profile);
+// The text of ordered-list entry `entry`: item `entry`, or for entry = item count + k item k disabled.
+std::string ListItemText(const ObjectDef& o, size_t entry);
+// The state key of the password a password object shows, or null.
+const char* PasswordKeyOf(const ObjectDef& o);
 
 // The bytes of the ROM area (kRomAreaBase .. +kRomAreaSize) for the profile.
 Bytes BuildRomArea(const Profile& profile);
@@ -84,17 +92,24 @@ private:
     };
     // Applies the fault rules to a call of `kind`; sets ignoreWrites_ for an "ignore-write" rule.
     Injected Inject(const std::string& kind);
+    [[noreturn]] void Killed();
     void Set(const std::string& key, Json value);  // stores unless writes are ignored
     Json& State(const std::string& key) { return state_[key]; }
+    // Passwords (firmware_passwords.cpp), by their state key.
+    void HashPlainPasswords();
+    bool PasswordSet(const char* key) const;
+    bool PasswordIs(const char* key, const Bytes& given) const;  // given: scan codes, NUL-terminated or not
+    void StorePassword(const char* key, const Bytes& codes);     // stores unless writes are ignored
+    std::string PasswordDigestText(const char* key) const;       // the 40-character digest, "" when none
     bool Locked() const;
-    Bytes SetupPassword() const;
-    Bytes PowerOnPassword() const;
 
     void E845(Registers& regs, Bytes* data, RealModeMemory& memory, bool thirtyTwoBit);
     void E842(Registers& regs, RealModeMemory& memory);
     void E841(Registers& regs);
     void E819(Registers& regs, Bytes* data, RealModeMemory& memory);
+    // firmware_security.cpp
     uint8_t WriteSecurityBits(uint32_t bits, uint32_t mask, const Bytes& password);
+    uint8_t WriteAssetTag(const std::string& tag);
 
     // The object at a list index: string tables first, then the profile's objects.
     size_t ObjectCount() const;

@@ -23,7 +23,9 @@ HRESULT FromVariant(const VARIANT* in, CIMTYPE type, CimValue* out);
 // The CIM type a VARIANT naturally carries (used when a class gains a property without an explicit type).
 CIMTYPE CimTypeOfVariant(const VARIANT* in);
 
-// Whether `text` is a DMTF datetime or interval ("yyyymmddHHMMSS.mmmmmmsUUU" / "ddddddddHHMMSS.mmmmmm:000").
+// Whether `text` is a DMTF datetime or interval ("yyyymmddHHMMSS.mmmmmmsUUU" / "ddddddddHHMMSS.mmmmmm:000")
+// with every field in its range (month 01-12, day 01-31, hour 00-23, minute and second 00-59, UUU the UTC
+// offset in minutes). A field written as asterisks is not significant; microseconds may end in asterisks.
 bool IsDmtfDatetime(const std::wstring& text);
 
 }  // namespace qv::wbem

@@ -19,7 +19,7 @@
 #include <wbemcli.h>
 #include <wbemprov.h>
 
-#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,9 +28,9 @@ namespace qv::wbem {
 // {D2D588B5-D081-11d0-99E0-00C04FC2F8EC}
 extern const CLSID CLSID_WmiKernelDataProvider;
 
-// Creates "root\WMI" with the firmware and SMBIOS classes for the machine of the current system root.
-// Called once when a repository is created.
-HRESULT InstallFirmwareWmiClasses(Repository& repository);
+// Creates "root\WMI" with the firmware and SMBIOS classes for the machine of `systemRoot`: the seed of every
+// new repository (AddRepositorySeed; the WMI library's registrar adds it before main).
+HRESULT InstallFirmwareWmiClasses(Repository& repository, const std::filesystem::path& systemRoot);
 // The MOF text of those classes (with or without the call gate classes).
 std::wstring FirmwareWmiMof(bool callGate);
 
@@ -43,18 +43,5 @@ struct InProcessProvider {
 };
 // The providers the WMI service finds in-process, by the CLSID of their __Win32Provider registration.
 const std::vector<InProcessProvider>& InProcessProviders();
-
-// The firmware side of the call gate: one request ("vrxBIOSInt" + outputSize) against the machine. The return
-// code is the firmware's (0 success); `output` gets exactly outputSize bytes. Flash transfers (command
-// 0x20001) keep their state in `session` between the begin and the end request.
-struct GateSession {
-    bool writing = false;
-    std::vector<uint8_t> image;  // blocks written in this transfer
-    std::vector<bool> written;   // which 4096-byte blocks arrived
-    std::vector<uint8_t> password;
-    bool open = false;
-};
-uint32_t ExecuteGateCommand(GateSession& session, uint32_t command, uint32_t commandType,
-                            const std::vector<uint8_t>& input, uint32_t outputSize, std::vector<uint8_t>* output);
 
 }  // namespace qv::wbem

@@ -9,6 +9,9 @@
 // __Event and its kin, MSFT_DecoupledProvider); an instance of __NAMESPACE put into a namespace creates the
 // child namespace, and deleting it removes the child with everything below it.
 //
+// What else a new repository holds comes from seeds (AddRepositorySeed): the WMI layer seeds "root\WMI" with
+// what the machine's Windows and firmware define there.
+//
 // Names of namespaces, classes and properties are compared without regard to case. Results are copies; the
 // object a call returns carries __NAMESPACE and __SERVER. One Repository object belongs to one thread.
 #pragma once
@@ -88,7 +91,7 @@ public:
 
 private:
     explicit Repository(sqlite3* db);
-    HRESULT Initialize();
+    HRESULT Initialize(const std::filesystem::path& systemRoot);
     HRESULT Exec(const char* sql);
     HRESULT BeginWrite();
     HRESULT EndWrite(bool commit);
@@ -103,7 +106,14 @@ private:
     int depth_ = 0;
 };
 
+// Seeds a new repository: runs once, inside the transaction that creates the repository, with the system root
+// the repository belongs to; a failure fails the creation. Seeds run in the order they were added.
+using RepositorySeed = HRESULT (*)(Repository& repository, const std::filesystem::path& systemRoot);
+void AddRepositorySeed(RepositorySeed seed);
+
 // Namespace text helpers: "\\.\root\QV" and "//./root/QV" give "root\QV"; "" stays "".
 std::wstring NormalizeNamespace(const std::wstring& ns);
+// Whether `name` may name a child namespace (letters, digits and '_'; not empty).
+bool IsValidNamespaceName(const std::wstring& name);
 
 }  // namespace qv::wbem

@@ -4,6 +4,7 @@
 #include "com_object.h"
 
 #include "qv_object_path.h"
+#include "qv_wbem_administrators.h"
 
 #include <map>
 
@@ -86,8 +87,9 @@ std::wstring Text(const CimObject& o, const wchar_t* name) {
 }
 
 // Whether an SDDL descriptor's DACL allows `caller`: an allow ACE for everyone (WD) or authenticated users
-// (AU) allows anyone; one for built-in administrators (BA) or local system (SY) allows root.
-bool Allows(const std::wstring& sddl, uid_t caller) {
+// (AU) allows anyone; one for built-in administrators (BA) allows administrators (qv_wbem_administrators.h),
+// one for local system (SY) root.
+bool Allows(const std::wstring& sddl, const com::CallerCredentials& caller) {
     auto dacl = sddl.find(L"D:");
     if (dacl == std::wstring::npos) return false;
     size_t pos = dacl + 2;
@@ -105,7 +107,8 @@ bool Allows(const std::wstring& sddl, uid_t caller) {
         if (fields.size() == 6 && fields[0] == L"A") {
             const std::wstring& sid = fields[5];
             if (sid == L"WD" || sid == L"AU") return true;
-            if ((sid == L"BA" || sid == L"SY") && caller == 0) return true;
+            if (sid == L"BA" && IsAdministrator(caller)) return true;
+            if (sid == L"SY" && caller.uid == 0) return true;
         }
         pos = close + 1;
     }
@@ -114,7 +117,7 @@ bool Allows(const std::wstring& sddl, uid_t caller) {
 
 }  // namespace
 
-HRESULT AdmitConsumer(const std::wstring& ns, const CimObject& event_class, uid_t caller) {
+HRESULT AdmitConsumer(const std::wstring& ns, const CimObject& event_class, const com::CallerCredentials& caller) {
     return WithRepository([&](Repository& repository) -> HRESULT {
         std::vector<CimObject> providers, registrations;
         HRESULT hr = repository.Providers(ns, &providers);

@@ -37,6 +37,8 @@ int main() {
     if (FAILED(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr)))
         return 2;
+    // Every local user may connect; what each may do is decided per call (qv_wbem_administrators.h).
+    qv::com::AdmitEveryLocalUser();
     HRESULT opened = WithRepository([](qv::wbem::Repository&) { return S_OK; });
     if (FAILED(opened)) return 3;
     RegisterInProcessProviders();

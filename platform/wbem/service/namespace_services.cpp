@@ -4,6 +4,7 @@
 
 #include "qv_com_runtime.h"
 #include "qv_object_path.h"
+#include "qv_wbem_administrators.h"
 
 #include <thread>
 
@@ -183,6 +184,8 @@ public:
     }
     STDMETHODIMP QueryObjectSink(LONG flags, IWbemObjectSink** handler) override {
         if (handler == nullptr || flags != 0) return WBEM_E_INVALID_PARAMETER;
+        // The sink delivers events to every subscriber: event providers (administrators) only.
+        if (!CallerIsAdministrator()) return WBEM_E_ACCESS_DENIED;
         return EventSinkFor(ns_, handler);
     }
 
@@ -207,6 +210,7 @@ public:
     // --- classes ---
     STDMETHODIMP PutClass(IWbemClassObject* object, LONG flags, IWbemContext*, IWbemCallResult** result) override {
         if (result != nullptr) *result = nullptr;
+        if (!CallerIsAdministrator()) return WBEM_E_ACCESS_DENIED;
         const CimObject* data = object ? CimObjectOf(object) : nullptr;
         if (data == nullptr || !data->IsClass()) return WBEM_E_INVALID_PARAMETER;
         return WithRepository([&](Repository& r) { return r.PutClass(ns_, *data, flags & 3); });
@@ -217,6 +221,7 @@ public:
     }
     STDMETHODIMP DeleteClass(const BSTR name, LONG, IWbemContext*, IWbemCallResult** result) override {
         if (result != nullptr) *result = nullptr;
+        if (!CallerIsAdministrator()) return WBEM_E_ACCESS_DENIED;
         if (name == nullptr || *name == 0) return WBEM_E_INVALID_PARAMETER;
         auto path = ParseObjectPath(name);
         if (!path || !path->IsClassPath()) return WBEM_E_INVALID_CLASS;
@@ -269,6 +274,7 @@ public:
 
     STDMETHODIMP PutInstance(IWbemClassObject* instance, LONG flags, IWbemContext*, IWbemCallResult** result) override {
         if (result != nullptr) *result = nullptr;
+        if (!CallerIsAdministrator()) return WBEM_E_ACCESS_DENIED;
         const CimObject* data = instance ? CimObjectOf(instance) : nullptr;
         if (data == nullptr || data->IsClass()) return WBEM_E_INVALID_PARAMETER;
         ProviderInfo info;
@@ -291,6 +297,7 @@ public:
     }
     STDMETHODIMP DeleteInstance(const BSTR path_text, LONG flags, IWbemContext*, IWbemCallResult** result) override {
         if (result != nullptr) *result = nullptr;
+        if (!CallerIsAdministrator()) return WBEM_E_ACCESS_DENIED;
         if (path_text == nullptr) return WBEM_E_INVALID_PARAMETER;
         auto path = ParseObjectPath(path_text);
         if (!path || path->IsClassPath()) return WBEM_E_INVALID_OBJECT_PATH;
@@ -445,7 +452,7 @@ private:
         bool is_event = NamesEqual(cls.className, L"__Event");
         for (const auto& d : cls.derivation) is_event |= NamesEqual(d, L"__Event");
         if (!is_event) return WBEM_E_NOT_EVENT_CLASS;
-        hr = AdmitConsumer(ns_, cls, com::CallerIdentity());
+        hr = AdmitConsumer(ns_, cls, com::CurrentCaller());
         if (FAILED(hr)) return hr;
         *out = std::move(query);
         return S_OK;
@@ -498,6 +505,8 @@ private:
         hr = FindProvider(ns_, cls, &info);
         if (FAILED(hr)) return hr;
         if (hr == S_FALSE || !info.methods) return WBEM_E_PROVIDER_NOT_CAPABLE;
+        // A provider's methods change the firmware (or what the provider keeps): administrators only.
+        if (!CallerIsAdministrator()) return WBEM_E_ACCESS_DENIED;
         CimObject result;
         bool returned = false;
         hr = CallProvider(

@@ -12,6 +12,7 @@
 
 #include "objbase.h"
 #include "qv_class_object.h"
+#include "qv_com_runtime.h"
 #include "qv_wbem_repository.h"
 #include "qv_wql.h"
 #include "wbemprov.h"
@@ -108,7 +109,7 @@ void ReleaseAllProviders();
 // --- events (events.cpp) -----------------------------------------------------------------------------------
 // Admits the calling client to events of `event_class` per the SecurityDescriptor of the decoupled provider
 // registrations that deliver it: WBEM_E_ACCESS_DENIED when a descriptor exists and does not allow it.
-HRESULT AdmitConsumer(const std::wstring& ns, const CimObject& event_class, uid_t caller);
+HRESULT AdmitConsumer(const std::wstring& ns, const CimObject& event_class, const com::CallerCredentials& caller);
 // A subscription delivering matching events to `queue` or (when queue is null) to `sink`. Returns its id.
 uint64_t Subscribe(const std::wstring& ns, std::shared_ptr<wql::Query> query, std::shared_ptr<ObjectQueue> queue,
                    IWbemObjectSink* sink);

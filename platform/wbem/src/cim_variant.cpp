@@ -222,14 +222,40 @@ HRESULT ElementTo(const CimScalar& e, CIMTYPE t, VARTYPE vt, VARIANT* v) {
 
 }  // namespace
 
+namespace {
+
+// One field of a datetime text: its digits within [low, high], or (where allowed) only asterisks, which
+// mark a field that is not significant. Microseconds may end in asterisks digit by digit ("125***").
+bool DatetimeField(const std::wstring& s, size_t at, size_t width, unsigned low, unsigned high, bool partial) {
+    size_t stars = 0;
+    while (stars < width && s[at + width - 1 - stars] == L'*') ++stars;
+    if (stars == width) return true;
+    if (stars > 0 && !partial) return false;
+    unsigned value = 0;
+    for (size_t i = at; i < at + width - stars; ++i) {
+        if (s[i] < L'0' || s[i] > L'9') return false;
+        value = value * 10 + static_cast<unsigned>(s[i] - L'0');
+    }
+    return stars > 0 || (value >= low && value <= high);
+}
+
+}  // namespace
+
 bool IsDmtfDatetime(const std::wstring& s) {
     if (s.size() != 25 || s[14] != L'.') return false;
-    if (s[21] != L'+' && s[21] != L'-' && s[21] != L':') return false;
-    for (size_t i = 0; i < 25; ++i) {
-        if (i == 14 || i == 21) continue;
-        if (!std::iswdigit(s[i]) && s[i] != L'*') return false;
+    bool interval = s[21] == L':';
+    if (!interval && s[21] != L'+' && s[21] != L'-') return false;
+    if (interval) {
+        // ddddddddhhmmss.mmmmmm:000
+        return DatetimeField(s, 0, 8, 0, 99999999, false) && DatetimeField(s, 8, 2, 0, 23, false) &&
+               DatetimeField(s, 10, 2, 0, 59, false) && DatetimeField(s, 12, 2, 0, 59, false) &&
+               DatetimeField(s, 15, 6, 0, 999999, true) && s.compare(22, 3, L"000") == 0;
     }
-    return true;
+    // yyyymmddhhmmss.mmmmmmsutc (utc: the offset in minutes)
+    return DatetimeField(s, 0, 4, 0, 9999, false) && DatetimeField(s, 4, 2, 1, 12, false) &&
+           DatetimeField(s, 6, 2, 1, 31, false) && DatetimeField(s, 8, 2, 0, 23, false) &&
+           DatetimeField(s, 10, 2, 0, 59, false) && DatetimeField(s, 12, 2, 0, 59, false) &&
+           DatetimeField(s, 15, 6, 0, 999999, true) && DatetimeField(s, 22, 3, 0, 999, false);
 }
 
 VARTYPE VarTypeOf(CIMTYPE type) {

@@ -3,8 +3,8 @@
 
 #include "qv_firmware.h"
 #include "qv_firmware_wmi.h"
-#include "qv_machine.h"
 #include "qv_mof_compiler.h"
+#include "qv_root_machine.h"
 
 namespace qv::wbem {
 
@@ -94,10 +94,10 @@ std::wstring FirmwareWmiMof(bool callGate) {
     return mof;
 }
 
-HRESULT InstallFirmwareWmiClasses(Repository& repository) {
+HRESULT InstallFirmwareWmiClasses(Repository& repository, const std::filesystem::path& systemRoot) {
     bool callGate = false;
     try {
-        qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& f) { callGate = f.HasCallGate(); });
+        qv::win::RootMachine(systemRoot)->Transact([&](qv::machine::Firmware& f) { callGate = f.HasCallGate(); });
     } catch (const std::exception&) {
         callGate = false;  // a root without a usable machine gets the operating system's classes only
     }

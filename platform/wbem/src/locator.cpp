@@ -57,13 +57,16 @@ public:
         *ns = nullptr;
         std::wstring name = resource ? NormalizeNamespace(resource) : L"";
         if (name.empty()) return WBEM_E_INVALID_NAMESPACE;
-        HRESULT hr = RegisterService();
-        if (FAILED(hr)) return hr;
+        // A client that may not write the root's registry (another user of the installation) still reaches the
+        // running service; only starting one needs the registration.
+        const HRESULT registered = RegisterService();
+        HRESULT hr = S_OK;
         // A service that is stopping or died since it was announced gives way to a fresh one.
         for (int attempt = 0;; ++attempt) {
             IWbemLocator* service = nullptr;
             hr = CoCreateInstance(CLSID_QvWbemService, nullptr, CLSCTX_LOCAL_SERVER, IID_IWbemLocator,
                                   reinterpret_cast<void**>(&service));
+            if (FAILED(hr) && FAILED(registered)) return registered;
             if (SUCCEEDED(hr)) {
                 BSTR text = SysAllocString(name.c_str());
                 hr = service->ConnectServer(text, user, password, locale, flags, authority, context, ns);

@@ -1,15 +1,20 @@
-// Applying parsed MOF to a repository: types, qualifiers, inheritance, values, aliases and pragmas.
+// Compiling MOF: the statements of every file of a compile are checked and built into classes and instances
+// over a staged view of the repository (no lock held), then stored in one short write transaction.
 #include "qv_mof_compiler.h"
 
 #include "mof_parser.h"
-#include "qv_cim_variant.h"
+#include "mof_sources.h"
+#include "mof_staging.h"
+#include "mof_values.h"
 #include "qv_object_path.h"
 #include "qv_system_root.h"
+#include "system_classes.h"
 
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <sstream>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace qv::wbem {
 
@@ -18,14 +23,13 @@ namespace {
 using namespace mof;
 
 struct Error {
+    int file;
     int line;
     HRESULT code;
     std::string reason;
 };
 
 std::string Q(const std::wstring& name) { return "'" + qv::win::ToUtf8(name) + "'"; }
-
-[[noreturn]] void Fail(int line, HRESULT code, const std::string& reason) { throw Error{line, code, reason}; }
 
 CIMTYPE ScalarTypeByName(const std::wstring& name) {
     static const std::pair<const wchar_t*, CIMTYPE> table[] = {
@@ -38,28 +42,51 @@ CIMTYPE ScalarTypeByName(const std::wstring& name) {
     return CIM_EMPTY;
 }
 
-bool InRange(CIMTYPE t, bool negative, uint64_t magnitude) {
-    switch (t) {
-    case CIM_UINT8: return !negative && magnitude <= UINT8_MAX;
-    case CIM_UINT16:
-    case CIM_CHAR16: return !negative && magnitude <= UINT16_MAX;
-    case CIM_UINT32: return !negative && magnitude <= UINT32_MAX;
-    case CIM_UINT64: return !negative;
-    case CIM_SINT8: return magnitude <= (negative ? 128u : 127u);
-    case CIM_SINT16: return magnitude <= (negative ? 32768u : 32767u);
-    case CIM_SINT32: return magnitude <= (negative ? 2147483648u : 2147483647u);
-    case CIM_SINT64: return magnitude <= (negative ? 9223372036854775808u : 9223372036854775807u);
-    default: return false;
+// Named items of one list (properties, methods, qualifiers) found by name in constant time, so that a class
+// of n properties is built in time proportional to n. The list must change only through Add.
+template <typename Item>
+class NameIndex {
+public:
+    explicit NameIndex(std::vector<Item>& items) : items_(items) {
+        index_.reserve(items.size());
+        for (size_t i = 0; i < items.size(); ++i) index_.emplace(LowerName(items[i].name), i);
     }
+    Item* Find(const std::wstring& name) {
+        auto it = index_.find(LowerName(name));
+        return it == index_.end() ? nullptr : &items_[it->second];
+    }
+    Item& Add(Item item) {
+        index_.emplace(LowerName(item.name), items_.size());
+        items_.push_back(std::move(item));
+        return items_.back();
+    }
+
+private:
+    std::vector<Item>& items_;
+    std::unordered_map<std::wstring, size_t> index_;
+};
+
+// Names declared once each; Declare answers false for a repeat (without regard to case).
+class NameSet {
+public:
+    bool Declare(const std::wstring& name) { return names_.insert(LowerName(name)).second; }
+
+private:
+    std::unordered_set<std::wstring> names_;
+};
+
+bool IsLocalServer(const std::wstring& server) {
+    return server == L"." || NamesEqual(server, L"localhost") || NamesEqual(server, Repository::ServerName());
 }
 
 class Compiler {
 public:
-    Compiler(Repository& repository, const MofOptions& options, MofResult* result)
-        : repo_(repository), options_(options), result_(result), ns_(NormalizeNamespace(options.defaultNamespace)) {}
+    Compiler(Staging& staging, const MofOptions& options, MofResult* result)
+        : staging_(staging), options_(options), result_(result), ns_(NormalizeNamespace(options.defaultNamespace)) {}
 
     void Run(const std::vector<Statement>& statements) {
         for (const Statement& s : statements) {
+            file_ = s.file;
             switch (s.kind) {
             case Statement::Kind::Pragma: PragmaStatement(s.pragma); break;
             case Statement::Kind::Class: ClassStatement(*s.cls); break;
@@ -69,6 +96,11 @@ public:
     }
 
 private:
+    [[noreturn]] void Fail(int line, HRESULT code, const std::string& reason) const {
+        throw Error{file_, line, code, reason};
+    }
+    Origin At(int line) const { return {file_, line}; }
+
     // --- pragmas ---
     std::wstring PragmaText(const Pragma& p, size_t index) {
         if (index >= p.arguments.size())
@@ -76,45 +108,61 @@ private:
         return p.arguments[index].text;
     }
 
+    // "\\.\root\x", "//./root/x", "\root\x", "root\x" and "root/x" are absolute; anything else is relative to
+    // the current namespace.
+    void NamespacePragma(const Pragma& p) {
+        std::wstring target = PragmaText(p, 0);
+        auto separator = [&](size_t i) { return i < target.size() && (target[i] == L'\\' || target[i] == L'/'); };
+        if (NormalizeNamespace(target).empty())
+            Fail(p.line, WBEM_E_INVALID_NAMESPACE, "#pragma namespace names no namespace: " + Q(target));
+        if (separator(0) && separator(1)) {
+            size_t end = 2;
+            while (end < target.size() && !separator(end)) ++end;
+            std::wstring server = target.substr(2, end - 2);
+            if (!IsLocalServer(server))
+                Fail(p.line, WBEM_E_INVALID_NAMESPACE,
+                     "namespace " + Q(target) + " is on another machine (" + Q(server) + ")");
+        }
+        bool fromRoot = NamesEqual(target.substr(0, 4), L"root") && (target.size() == 4 || separator(4));
+        std::wstring absolute = separator(0) || fromRoot ? NormalizeNamespace(target)
+                                                         : ns_ + L"\\" + NormalizeNamespace(target);
+        if (!staging_.NamespaceExists(absolute))
+            Fail(p.line, WBEM_E_INVALID_NAMESPACE, "namespace " + Q(target) + " does not exist");
+        ns_ = absolute;
+    }
+
+    void FlagsPragma(const Pragma& p) {
+        LONG flags = 0;
+        for (const Value& argument : p.arguments) {
+            std::wstring f = LowerName(argument.text);
+            if (f == L"forceupdate")
+                flags |= WBEM_FLAG_UPDATE_FORCE_MODE;
+            else if (f == L"safeupdate")
+                flags |= WBEM_FLAG_UPDATE_SAFE_MODE;
+            else if (f == L"updateonly")
+                flags |= WBEM_FLAG_UPDATE_ONLY;
+            else if (f == L"createonly")
+                flags |= WBEM_FLAG_CREATE_ONLY;
+            else
+                Fail(p.line, WBEM_E_INVALID_PARAMETER, "unknown flag " + Q(argument.text));
+        }
+        if ((flags & WBEM_FLAG_UPDATE_ONLY) && (flags & WBEM_FLAG_CREATE_ONLY))
+            Fail(p.line, WBEM_E_INVALID_PARAMETER, "'updateonly' and 'createonly' exclude each other");
+        (p.name == L"classflags" ? classFlags_ : instanceFlags_) = flags;
+    }
+
     void PragmaStatement(const Pragma& p) {
         if (p.name == L"namespace") {
-            std::wstring target = PragmaText(p, 0);
-            std::wstring absolute;
-            bool fromServer = target.size() >= 2 && (target[0] == L'\\' || target[0] == L'/');
-            bool fromRoot = NamesEqual(target.substr(0, 4), L"root") &&
-                            (target.size() == 4 || target[4] == L'\\' || target[4] == L'/');
-            if (fromServer || fromRoot)
-                absolute = NormalizeNamespace(target);
-            else
-                absolute = ns_ + L"\\" + NormalizeNamespace(target);
-            if (absolute.empty() || !repo_.NamespaceExists(absolute))
-                Fail(p.line, WBEM_E_INVALID_NAMESPACE, "namespace " + Q(target) + " does not exist");
-            ns_ = absolute;
+            NamespacePragma(p);
         } else if (p.name == L"classflags" || p.name == L"instanceflags") {
-            LONG flags = 0;
-            for (size_t i = 0; i < p.arguments.size(); ++i) {
-                std::wstring f = LowerName(p.arguments[i].text);
-                if (f == L"forceupdate")
-                    flags |= WBEM_FLAG_UPDATE_FORCE_MODE;
-                else if (f == L"safeupdate")
-                    flags |= WBEM_FLAG_UPDATE_SAFE_MODE;
-                else if (f == L"updateonly")
-                    flags |= WBEM_FLAG_UPDATE_ONLY;
-                else if (f == L"createonly")
-                    flags |= WBEM_FLAG_CREATE_ONLY;
-                else
-                    Fail(p.line, WBEM_E_INVALID_PARAMETER, "unknown flag " + Q(p.arguments[i].text));
-            }
-            if ((flags & WBEM_FLAG_UPDATE_ONLY) && (flags & WBEM_FLAG_CREATE_ONLY))
-                Fail(p.line, WBEM_E_INVALID_PARAMETER, "'updateonly' and 'createonly' exclude each other");
-            (p.name == L"classflags" ? classFlags_ : instanceFlags_) = flags;
+            FlagsPragma(p);
         } else if (p.name == L"deleteclass") {
             std::wstring name = PragmaText(p, 0);
             bool mustExist = p.arguments.size() < 2 || !NamesEqual(p.arguments[1].text, L"NOFAIL");
-            HRESULT hr = repo_.DeleteClass(ns_, name);
-            if (hr == WBEM_E_NOT_FOUND && !mustExist) return;
+            bool deleted = false;
+            HRESULT hr = staging_.DeleteClass(ns_, name, mustExist, At(p.line), &deleted);
             if (FAILED(hr)) Fail(p.line, hr, "cannot delete class " + Q(name));
-            result_->stored.push_back(L"deleted class " + name + L" in " + ns_);
+            if (deleted) result_->stored.push_back(L"deleted class " + name + L" in " + ns_);
         } else if (p.name == L"autorecover" || p.name == L"locale" || p.name == L"source" || p.name == L"nonlocal" ||
                    p.name == L"nonlocaltype" || p.name == L"amendment") {
             // Recorded by WMI for its own bookkeeping; nothing to store here.
@@ -129,7 +177,8 @@ private:
         auto scalarType = [&](const Value& v) -> CIMTYPE {
             switch (v.kind) {
             case Value::Kind::Bool: return CIM_BOOLEAN;
-            case Value::Kind::Integer: return CIM_SINT32;
+            case Value::Kind::Integer:
+                return IntegerFits(CIM_SINT32, v.negative, v.magnitude) ? CIM_SINT32 : CIM_REAL64;
             case Value::Kind::Real: return CIM_REAL64;
             case Value::Kind::String:
             case Value::Kind::Char: return CIM_STRING;
@@ -140,15 +189,10 @@ private:
             }
         };
         if (q.value.kind == Value::Kind::Null) return CimValue::Null(CIM_STRING);
-        if (q.value.kind != Value::Kind::Array) {
-            CIMTYPE t = scalarType(q.value);
-            if (t == CIM_SINT32 && !InRange(CIM_SINT32, q.value.negative, q.value.magnitude)) t = CIM_REAL64;
-            return Convert(q.value, t, L"qualifier " + q.name);
-        }
+        if (q.value.kind != Value::Kind::Array) return Convert(q.value, scalarType(q.value), L"qualifier " + q.name);
         CIMTYPE t = q.value.elements.empty() ? CIM_STRING : CIM_EMPTY;
         for (const Value& e : q.value.elements) {
             CIMTYPE et = scalarType(e);
-            if (et == CIM_SINT32 && !InRange(CIM_SINT32, e.negative, e.magnitude)) et = CIM_REAL64;
             if (t == CIM_EMPTY || (t == CIM_SINT32 && et == CIM_REAL64))
                 t = et;
             else if (!(t == CIM_REAL64 && et == CIM_SINT32) && et != t)
@@ -160,22 +204,22 @@ private:
     // Applies declared qualifiers onto `list` (which may hold propagated ones). Local duplicates and
     // overrides of DisableOverride qualifiers are errors.
     void ApplyQualifiers(QualifierList* list, const std::vector<QualifierDecl>& decls) {
-        for (size_t i = 0; i < decls.size(); ++i) {
-            const QualifierDecl& d = decls[i];
-            for (size_t k = 0; k < i; ++k)
-                if (NamesEqual(decls[k].name, d.name))
-                    Fail(d.line, WBEM_E_INVALID_QUALIFIER, "duplicate qualifier " + Q(d.name));
+        if (decls.empty()) return;
+        NameIndex<Qualifier> index(*list);
+        NameSet declared;
+        for (const QualifierDecl& d : decls) {
+            if (!declared.Declare(d.name)) Fail(d.line, WBEM_E_INVALID_QUALIFIER, "duplicate qualifier " + Q(d.name));
             LONG flavor = DefaultFlavor(d.name);
             flavor = (flavor & ~d.flavorMask) | (d.flavor & d.flavorMask);
             Qualifier q{d.name, QualifierValue(d), flavor};
-            if (Qualifier* existing = FindQualifier(*list, d.name)) {
+            if (Qualifier* existing = index.Find(d.name)) {
                 if ((existing->flavor & WBEM_FLAVOR_ORIGIN_PROPAGATED) &&
                     (existing->flavor & WBEM_FLAVOR_NOT_OVERRIDABLE) && !(existing->value == q.value))
                     Fail(d.line, WBEM_E_OVERRIDE_NOT_ALLOWED, "qualifier " + Q(d.name) + " cannot be overridden");
                 q.name = existing->name;
                 *existing = std::move(q);
             } else {
-                list->push_back(std::move(q));
+                index.Add(std::move(q));
             }
         }
     }
@@ -187,6 +231,7 @@ private:
         if (type & CIM_FLAG_ARRAY) {
             if (v.kind != Value::Kind::Array)
                 Fail(v.line, WBEM_E_TYPE_MISMATCH, "expected an array value for " + Q(what));
+            out.elements.reserve(v.elements.size());
             for (const Value& e : v.elements) out.elements.push_back(Scalar(e, type & ~CIM_FLAG_ARRAY, what));
             return out;
         }
@@ -195,49 +240,13 @@ private:
         return out;
     }
 
-    [[noreturn]] static void Mismatch(const Value& v, CIMTYPE t, const std::wstring& what) {
+    [[noreturn]] void Mismatch(const Value& v, CIMTYPE t, const std::wstring& what) const {
         Fail(v.line, WBEM_E_TYPE_MISMATCH,
              "value of " + Q(what) + " does not fit type " + qv::win::ToUtf8(CimTypeName(t)));
     }
 
     CimScalar Scalar(const Value& v, CIMTYPE t, const std::wstring& what) {
         switch (v.kind) {
-        case Value::Kind::Integer:
-            if (t == CIM_REAL32 || t == CIM_REAL64)
-                return v.negative ? -static_cast<double>(v.magnitude) : static_cast<double>(v.magnitude);
-            if (!InRange(t, v.negative, v.magnitude)) {
-                if (ScalarTypeByName(CimTypeName(t)) != CIM_EMPTY && t != CIM_STRING && t != CIM_BOOLEAN &&
-                    t != CIM_DATETIME && t != CIM_OBJECT)
-                    Fail(v.line, WBEM_E_VALUE_OUT_OF_RANGE,
-                         "value of " + Q(what) + " out of range for " + qv::win::ToUtf8(CimTypeName(t)));
-                Mismatch(v, t, what);
-            }
-            if (t == CIM_SINT8 || t == CIM_SINT16 || t == CIM_SINT32 || t == CIM_SINT64)
-                return v.negative ? static_cast<int64_t>(0 - v.magnitude) : static_cast<int64_t>(v.magnitude);
-            return v.magnitude;
-        case Value::Kind::Real:
-            if (t != CIM_REAL32 && t != CIM_REAL64) Mismatch(v, t, what);
-            return v.real;
-        case Value::Kind::Bool:
-            if (t != CIM_BOOLEAN) Mismatch(v, t, what);
-            return v.boolean;
-        case Value::Kind::Char:
-            if (t == CIM_CHAR16) return v.magnitude;
-            if (t == CIM_STRING) return v.text;
-            Mismatch(v, t, what);
-        case Value::Kind::String:
-            if (t == CIM_STRING) return v.text;
-            if (t == CIM_DATETIME) {
-                if (!IsDmtfDatetime(v.text))
-                    Fail(v.line, WBEM_E_TYPE_MISMATCH, "value of " + Q(what) + " is not a DMTF datetime");
-                return v.text;
-            }
-            if (t == CIM_REFERENCE) {
-                if (!ParseObjectPath(v.text))
-                    Fail(v.line, WBEM_E_INVALID_OBJECT_PATH, "value of " + Q(what) + " is not an object path");
-                return v.text;
-            }
-            Mismatch(v, t, what);
         case Value::Kind::Alias: {
             if (t != CIM_REFERENCE) Mismatch(v, t, what);
             auto it = aliases_.find(LowerName(v.text));
@@ -248,7 +257,15 @@ private:
         case Value::Kind::Instance:
             if (t != CIM_OBJECT) Mismatch(v, t, what);
             return std::make_shared<CimObject>(BuildInstance(*v.instance));
-        default: Mismatch(v, t, what);
+        case Value::Kind::Null:
+        case Value::Kind::Array: Mismatch(v, t, what);
+        default: {
+            CimScalar out;
+            HRESULT code = S_OK;
+            std::string why;
+            if (!ConvertLiteral(v, t, &out, &code, &why)) Fail(v.line, code, "value of " + Q(what) + " " + why);
+            return out;
+        }
         }
     }
 
@@ -266,23 +283,25 @@ private:
         return isArray ? (t | CIM_FLAG_ARRAY) : t;
     }
 
-    void ApplyProperty(CimObject* cls, const PropertyDecl& d, bool isParameter) {
+    void ApplyProperty(NameIndex<Property>& properties, const std::wstring& className, const PropertyDecl& d,
+                       bool isParameter) {
         std::wstring refClass;
         CIMTYPE type = ResolveType(d.type, d.isArray, d.line, &refClass);
         if (NamesEqual(d.type.name, L"void")) Fail(d.line, WBEM_E_INVALID_PROPERTY_TYPE, "a property cannot be void");
-        Property* p = FindProperty(*cls, d.name);
+        Property* p = properties.Find(d.name);
         if (p && !isParameter) {
             if (p->type != type)
                 Fail(d.line, WBEM_E_TYPE_MISMATCH, "property " + Q(d.name) + " redeclared with a different type");
         } else if (!p) {
-            cls->properties.push_back({});
-            p = &cls->properties.back();
-            p->name = d.name;
-            p->type = type;
-            p->origin = cls->className;
-            p->value = CimValue::Null(type);
+            Property added;
+            added.name = d.name;
+            added.type = type;
+            added.origin = className;
+            added.value = CimValue::Null(type);
             if ((type & ~CIM_FLAG_ARRAY) == CIM_REFERENCE)
-                p->qualifiers.push_back({L"CIMTYPE", CimValue::String(L"ref:" + refClass), DefaultFlavor(L"CIMTYPE")});
+                added.qualifiers.push_back(
+                    {L"CIMTYPE", CimValue::String(L"ref:" + refClass), DefaultFlavor(L"CIMTYPE")});
+            p = &properties.Add(std::move(added));
         }
         ApplyQualifiers(&p->qualifiers, d.qualifiers);
         if (d.arraySize >= 0) {
@@ -295,26 +314,29 @@ private:
         if (d.hasDefault) p->value = Convert(d.defaultValue, type, d.name);
     }
 
-    std::shared_ptr<CimObject> Signature() {
+    static std::shared_ptr<CimObject> Signature() {
         auto sig = std::make_shared<CimObject>();
         sig->className = L"__PARAMETERS";
         return sig;
     }
 
-    void ApplyMethod(CimObject* cls, const MethodDecl& d) {
+    static bool FlagQualifier(const PropertyDecl& d, const wchar_t* name) {
+        for (const QualifierDecl& q : d.qualifiers)
+            if (NamesEqual(q.name, name)) return !q.hasValue || q.value.boolean;
+        return false;
+    }
+
+    void ApplyMethod(NameIndex<Method>& methods, const std::wstring& className, const MethodDecl& d) {
         auto in = Signature();
         auto out = Signature();
+        NameIndex<Property> inProperties(in->properties);
+        NameIndex<Property> outProperties(out->properties);
+        NameSet declared;
         int64_t nextId = 0;
-        for (size_t i = 0; i < d.parameters.size(); ++i) {
-            const PropertyDecl& pd = d.parameters[i];
-            for (size_t k = 0; k < i; ++k)
-                if (NamesEqual(d.parameters[k].name, pd.name))
-                    Fail(pd.line, WBEM_E_INVALID_DUPLICATE_PARAMETER, "duplicate parameter " + Q(pd.name));
-            bool isIn = false, isOut = false;
-            for (const QualifierDecl& q : pd.qualifiers) {
-                if (NamesEqual(q.name, L"in")) isIn = !q.hasValue || q.value.boolean;
-                if (NamesEqual(q.name, L"out")) isOut = !q.hasValue || q.value.boolean;
-            }
+        for (const PropertyDecl& pd : d.parameters) {
+            if (!declared.Declare(pd.name))
+                Fail(pd.line, WBEM_E_INVALID_DUPLICATE_PARAMETER, "duplicate parameter " + Q(pd.name));
+            bool isIn = FlagQualifier(pd, L"in"), isOut = FlagQualifier(pd, L"out");
             if (!isIn && !isOut)
                 Fail(pd.line, WBEM_E_INVALID_METHOD_PARAMETERS,
                      "parameter " + Q(pd.name) + " is neither [in] nor [out]");
@@ -332,8 +354,8 @@ private:
                 withId.qualifiers.push_back(id);
             }
             ++nextId;
-            if (isIn) ApplyProperty(in.get(), withId, true);
-            if (isOut) ApplyProperty(out.get(), withId, true);
+            if (isIn) ApplyProperty(inProperties, L"__PARAMETERS", withId, true);
+            if (isOut) ApplyProperty(outProperties, L"__PARAMETERS", withId, true);
         }
         if (!NamesEqual(d.returnType.name, L"void")) {
             PropertyDecl ret;
@@ -343,16 +365,14 @@ private:
             QualifierDecl outQ;
             outQ.name = L"out";
             ret.qualifiers.push_back(outQ);
-            ApplyProperty(out.get(), ret, true);
+            ApplyProperty(outProperties, L"__PARAMETERS", ret, true);
         }
-        for (CimObject* sig : {in.get(), out.get()})
-            for (Property& p : sig->properties) p.origin = L"__PARAMETERS";
-        Method* m = FindMethod(*cls, d.name);
+        Method* m = methods.Find(d.name);
         if (!m) {
-            cls->methods.push_back({});
-            m = &cls->methods.back();
-            m->name = d.name;
-            m->origin = cls->className;
+            Method added;
+            added.name = d.name;
+            added.origin = className;
+            m = &methods.Add(std::move(added));
         }
         m->in = in->properties.empty() ? nullptr : in;
         m->out = out->properties.empty() ? nullptr : out;
@@ -364,67 +384,56 @@ private:
             Fail(d.line, WBEM_E_ACCESS_DENIED, "class names beginning with __ are reserved: " + Q(d.name));
         CimObject cls;
         if (!d.superclass.empty()) {
-            CimObject base;
-            HRESULT hr = repo_.GetClass(ns_, d.superclass, &base);
-            if (hr == WBEM_E_NOT_FOUND)
+            HRESULT hr = S_OK;
+            const CimObject* base = staging_.GetClass(ns_, d.superclass, &hr);
+            if (!base && hr == WBEM_E_NOT_FOUND)
                 Fail(d.line, WBEM_E_INVALID_SUPERCLASS,
                      "unknown superclass " + Q(d.superclass) + " of class " + Q(d.name));
-            if (FAILED(hr)) Fail(d.line, hr, "cannot read superclass " + Q(d.superclass));
-            cls = DeriveClass(base, d.name);
+            if (!base) Fail(d.line, hr, "cannot read superclass " + Q(d.superclass));
+            cls = DeriveClass(*base, d.name);
         } else {
             cls.className = d.name;
         }
         ApplyQualifiers(&cls.qualifiers, d.qualifiers);
-        for (size_t i = 0; i < d.properties.size(); ++i) {
-            for (size_t k = 0; k < i; ++k)
-                if (NamesEqual(d.properties[k].name, d.properties[i].name))
-                    Fail(d.properties[i].line, WBEM_E_INVALID_PROPERTY,
-                         "duplicate property " + Q(d.properties[i].name) + " in class " + Q(d.name));
-            ApplyProperty(&cls, d.properties[i], false);
+        NameIndex<Property> properties(cls.properties);
+        NameSet declared;
+        for (const PropertyDecl& p : d.properties) {
+            if (!declared.Declare(p.name))
+                Fail(p.line, WBEM_E_INVALID_PROPERTY, "duplicate property " + Q(p.name) + " in class " + Q(d.name));
+            ApplyProperty(properties, cls.className, p, false);
         }
-        for (size_t i = 0; i < d.methods.size(); ++i) {
-            for (size_t k = 0; k < i; ++k)
-                if (NamesEqual(d.methods[k].name, d.methods[i].name))
-                    Fail(d.methods[i].line, WBEM_E_INVALID_METHOD,
-                         "duplicate method " + Q(d.methods[i].name) + " in class " + Q(d.name));
-            if (FindProperty(cls, d.methods[i].name))
-                Fail(d.methods[i].line, WBEM_E_INVALID_METHOD,
-                     "method " + Q(d.methods[i].name) + " has the name of a property");
-            ApplyMethod(&cls, d.methods[i]);
+        NameIndex<Method> methods(cls.methods);
+        NameSet declaredMethods;
+        for (const MethodDecl& m : d.methods) {
+            if (!declaredMethods.Declare(m.name))
+                Fail(m.line, WBEM_E_INVALID_METHOD, "duplicate method " + Q(m.name) + " in class " + Q(d.name));
+            if (properties.Find(m.name))
+                Fail(m.line, WBEM_E_INVALID_METHOD, "method " + Q(m.name) + " has the name of a property");
+            ApplyMethod(methods, cls.className, m);
         }
-        bool created = false;
-        HRESULT hr = repo_.PutClass(ns_, cls, classFlags_ & (WBEM_FLAG_CREATE_ONLY | WBEM_FLAG_UPDATE_ONLY), &created);
-        if (FAILED(hr)) Fail(d.line, hr, ClassFailure(hr, d.name));
-        result_->stored.push_back(L"class " + cls.className + L" in " + ns_);
-    }
-
-    std::string ClassFailure(HRESULT hr, const std::wstring& name) {
-        switch (hr) {
-        case WBEM_E_CLASS_HAS_CHILDREN: return "class " + Q(name) + " has subclasses and cannot be changed";
-        case WBEM_E_CLASS_HAS_INSTANCES: return "class " + Q(name) + " has instances and cannot change its properties";
-        case WBEM_E_ALREADY_EXISTS: return "class " + Q(name) + " already exists";
-        case WBEM_E_NOT_FOUND: return "class " + Q(name) + " does not exist (updateonly)";
-        default: return "cannot store class " + Q(name);
-        }
+        std::wstring stored = L"class " + cls.className + L" in " + ns_;
+        staging_.PutClass(ns_, std::move(cls), classFlags_ & (WBEM_FLAG_CREATE_ONLY | WBEM_FLAG_UPDATE_ONLY),
+                          At(d.line));
+        result_->stored.push_back(std::move(stored));
     }
 
     // --- instances ---
     CimObject BuildInstance(const InstanceDecl& d) {
-        CimObject cls;
-        HRESULT hr = repo_.GetClass(ns_, d.className, &cls);
-        if (hr == WBEM_E_NOT_FOUND) Fail(d.line, WBEM_E_INVALID_CLASS, "unknown class " + Q(d.className));
-        if (FAILED(hr)) Fail(d.line, hr, "cannot read class " + Q(d.className));
-        if (HasTrueQualifier(cls.qualifiers, L"abstract"))
+        HRESULT hr = S_OK;
+        const CimObject* cls = staging_.GetClass(ns_, d.className, &hr);
+        if (!cls && hr == WBEM_E_NOT_FOUND) Fail(d.line, WBEM_E_INVALID_CLASS, "unknown class " + Q(d.className));
+        if (!cls) Fail(d.line, hr, "cannot read class " + Q(d.className));
+        if (HasTrueQualifier(cls->qualifiers, L"abstract"))
             Fail(d.line, WBEM_E_INVALID_OPERATION,
                  "class " + Q(d.className) + " is abstract and cannot have instances");
-        CimObject instance = SpawnInstanceOf(cls);
+        CimObject instance = SpawnInstanceOf(*cls);
         ApplyQualifiers(&instance.qualifiers, d.qualifiers);
-        for (size_t i = 0; i < d.values.size(); ++i) {
-            const PropertyValue& pv = d.values[i];
-            for (size_t k = 0; k < i; ++k)
-                if (NamesEqual(d.values[k].name, pv.name))
-                    Fail(pv.line, WBEM_E_INVALID_PROPERTY, "property " + Q(pv.name) + " set twice");
-            Property* p = FindProperty(instance, pv.name);
+        NameIndex<Property> properties(instance.properties);
+        NameSet assigned;
+        for (const PropertyValue& pv : d.values) {
+            if (!assigned.Declare(pv.name))
+                Fail(pv.line, WBEM_E_INVALID_PROPERTY, "property " + Q(pv.name) + " set twice");
+            Property* p = properties.Find(pv.name);
             if (!p) Fail(pv.line, WBEM_E_NOT_FOUND, "unknown property " + Q(pv.name) + " of class " + Q(d.className));
             p->value = Convert(pv.value, p->type, pv.name);
             ApplyQualifiers(&p->qualifiers, pv.qualifiers);
@@ -434,20 +443,9 @@ private:
 
     void InstanceStatement(const InstanceDecl& d) {
         CimObject instance = BuildInstance(d);
-        HRESULT hr = repo_.PutInstance(ns_, instance, instanceFlags_, nullptr);
         std::wstring rel = RelativePath(instance);
-        if (FAILED(hr)) {
-            std::string why;
-            switch (hr) {
-            case WBEM_E_ILLEGAL_NULL: why = "a key property of " + Q(d.className) + " has no value"; break;
-            case WBEM_E_NO_KEY: why = "class " + Q(d.className) + " has no key property"; break;
-            case WBEM_E_INVALID_OPERATION: why = "class " + Q(d.className) + " cannot have static instances"; break;
-            case WBEM_E_INVALID_NAMESPACE: why = "invalid namespace name"; break;
-            case WBEM_E_ALREADY_EXISTS: why = "instance " + Q(rel) + " already exists"; break;
-            default: why = "cannot store instance of " + Q(d.className);
-            }
-            Fail(d.line, hr, why);
-        }
+        HRESULT hr = staging_.PutInstance(ns_, std::move(instance), instanceFlags_, At(d.line));
+        if (FAILED(hr)) Fail(d.line, hr, "invalid namespace name in an instance of " + Q(d.className));
         if (!d.alias.empty()) {
             std::wstring key = LowerName(d.alias);
             if (aliases_.count(key))
@@ -457,10 +455,11 @@ private:
         result_->stored.push_back(L"instance " + rel + L" in " + ns_);
     }
 
-    Repository& repo_;
+    Staging& staging_;
     const MofOptions& options_;
     MofResult* result_;
     std::wstring ns_;
+    int file_ = 0;
     LONG classFlags_ = 0;
     LONG instanceFlags_ = 0;
     // alias -> (namespace, relative path). A reference made in the alias's own namespace is the relative
@@ -468,32 +467,83 @@ private:
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> aliases_;
 };
 
-}  // namespace
+// The system classes a namespace starts with, built once: what a namespace made by an instance of
+// __NAMESPACE holds before the compile that makes it has stored anything.
+const ClassTable& SystemClassTemplate() {
+    static const ClassTable table = [] {
+        ClassTable classes;
+        Staging staging(nullptr, nullptr);
+        staging.AddNamespace(L"template");
+        MofOptions options;
+        options.defaultNamespace = L"template";
+        options.allowSystemClasses = true;
+        MofResult ignored;
+        std::vector<Statement> statements;
+        ParseError parseError;
+        if (!Parse(SystemClassesMof(), &statements, &parseError)) return classes;
+        try {
+            Compiler(staging, options, &ignored).Run(statements);
+        } catch (const Error&) {
+            return classes;
+        }
+        for (const CimObject* c : staging.StagedClasses()) classes[LowerName(c->className)] = *c;
+        return classes;
+    }();
+    return table;
+}
 
-MofResult CompileMofText(const std::wstring& text, const std::string& fileName, Repository& repository,
-                         const MofOptions& options) {
+// Checks and builds every statement into `staging`; false with the error (file, line, reason) in *result.
+bool Check(const std::vector<Statement>& statements, const Sources& sources, Staging& staging,
+           const MofOptions& options, MofResult* result) {
+    result->stored.clear();
+    try {
+        Compiler(staging, options, result).Run(statements);
+        return true;
+    } catch (const Error& e) {
+        result->file = sources.Files()[static_cast<size_t>(e.file)].name;
+        result->line = e.line;
+        result->code = e.code;
+        result->reason = e.reason;
+        result->stored.clear();
+        return false;
+    }
+}
+
+MofResult Compile(const std::wstring& text, const std::string& name, const std::filesystem::path& path,
+                  Repository& repository, const MofOptions& options) {
     MofResult result;
-    result.file = fileName;
+    result.file = name;
+    Sources sources(options.readFile ? options.readFile : FileReader(ReadHostFile));
     std::vector<Statement> statements;
-    ParseError parseError;
-    if (!Parse(text, &statements, &parseError)) {
-        result.line = parseError.line;
-        result.reason = parseError.reason;
-        result.code = WBEM_E_INVALID_SYNTAX;
+    SourceError sourceError;
+    if (!sources.Load(text, name, path, &statements, &sourceError)) {
+        result.file = sources.Files()[static_cast<size_t>(sourceError.file)].name;
+        result.line = sourceError.line;
+        result.code = sourceError.code;
+        result.reason = sourceError.reason;
         return result;
     }
+    // Everything but the writes happens before the write lock is taken.
+    auto staging = std::make_unique<Staging>(&repository, &SystemClassTemplate());
+    if (!Check(statements, sources, *staging, options, &result)) return result;
     Repository::Transaction transaction(repository);
     if (FAILED(transaction.Begin())) {
         result.code = transaction.Begin();
         result.reason = "the repository is busy or cannot be written";
+        result.stored.clear();
         return result;
     }
-    try {
-        Compiler(repository, options, &result).Run(statements);
-    } catch (const Error& e) {
-        result.line = e.line;
-        result.code = e.code;
-        result.reason = e.reason;
+    if (!staging->StillCurrent()) {
+        // Another writer changed what the compile was built on: build it again, now under the lock.
+        staging = std::make_unique<Staging>(&repository, &SystemClassTemplate());
+        if (!Check(statements, sources, *staging, options, &result)) return result;
+    }
+    StoreFailure failure;
+    if (!staging->Store(&failure)) {
+        result.file = sources.Files()[static_cast<size_t>(failure.where.file)].name;
+        result.line = failure.where.line;
+        result.code = failure.code;
+        result.reason = failure.reason;
         result.stored.clear();
         return result;  // the transaction rolls back
     }
@@ -506,6 +556,13 @@ MofResult CompileMofText(const std::wstring& text, const std::string& fileName, 
     }
     result.ok = true;
     return result;
+}
+
+}  // namespace
+
+MofResult CompileMofText(const std::wstring& text, const std::string& fileName, Repository& repository,
+                         const MofOptions& options) {
+    return Compile(text, fileName, std::filesystem::path(fileName), repository, options);
 }
 
 std::wstring DecodeMofBytes(const std::string& bytes) {
@@ -560,18 +617,19 @@ std::wstring DecodeMofBytes(const std::string& bytes) {
     return text;
 }
 
-MofResult CompileMofFile(const std::filesystem::path& file, Repository& repository, const MofOptions& options) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+MofResult CompileMofFile(const std::filesystem::path& file, Repository& repository, const MofOptions& options,
+                         const std::string& name) {
+    std::string shown = name.empty() ? file.string() : name;
+    std::string bytes, reason;
+    FileReader read = options.readFile ? options.readFile : FileReader(ReadHostFile);
+    if (!read(file, &bytes, &reason)) {
         MofResult result;
-        result.file = file.string();
+        result.file = shown;
         result.code = WBEM_E_NOT_FOUND;
-        result.reason = "cannot open the file";
+        result.reason = reason;
         return result;
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return CompileMofText(DecodeMofBytes(bytes.str()), file.string(), repository, options);
+    return Compile(DecodeMofBytes(bytes), shown, file, repository, options);
 }
 
 std::string FormatMofError(const MofResult& result) {

@@ -1,16 +1,16 @@
 // The MOF lexer.
 #include "mof_lexer.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <cwctype>
 
 namespace qv::wbem::mof {
 
 namespace {
 
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 bool IsIdentStart(wchar_t c) { return std::iswalpha(c) || c == L'_' || c > 0x7f; }
-bool IsIdentChar(wchar_t c) { return IsIdentStart(c) || std::iswdigit(c); }
+bool IsIdentChar(wchar_t c) { return IsIdentStart(c) || IsDigit(c); }
 
 int HexDigit(wchar_t c) {
     if (c >= L'0' && c <= L'9') return c - L'0';
@@ -39,8 +39,7 @@ public:
                 ok = Char();
             else if (c == L'$')
                 ok = Alias();
-            else if (std::iswdigit(c) ||
-                     ((c == L'-' || c == L'+' || c == L'.') && i_ + 1 < t_.size() && std::iswdigit(t_[i_ + 1])))
+            else if (StartsNumber())
                 ok = Number();
             else if (IsIdentStart(c))
                 ok = Identifier();
@@ -57,6 +56,16 @@ public:
     }
 
 private:
+    // A digit, or a sign or point followed by one (a sign may also precede ".5").
+    bool StartsNumber() const {
+        auto digitAt = [&](size_t k) { return k < t_.size() && IsDigit(t_[k]); };
+        wchar_t c = t_[i_];
+        if (IsDigit(c)) return true;
+        if (c == L'.') return digitAt(i_ + 1);
+        if (c != L'-' && c != L'+') return false;
+        return digitAt(i_ + 1) || (i_ + 1 < t_.size() && t_[i_ + 1] == L'.' && digitAt(i_ + 2));
+    }
+
     static std::string Printable(wchar_t c) {
         if (c >= 0x20 && c < 0x7f) return std::string(1, static_cast<char>(c));
         char buf[16];
@@ -162,6 +171,7 @@ private:
     bool Char() {
         ++i_;
         if (i_ >= t_.size()) return Fail("unterminated character literal");
+        if (t_[i_] == L'\'') return Fail("empty character literal (a quote is written '\\'')");
         wchar_t c;
         if (!Element(&c)) return false;
         if (i_ >= t_.size() || t_[i_] != L'\'') return Fail("unterminated character literal");
@@ -194,51 +204,56 @@ private:
         if (t_[i_] == L'-' || t_[i_] == L'+') negative = t_[i_++] == L'-';
         if (i_ + 1 < t_.size() && t_[i_] == L'0' && (t_[i_ + 1] == L'x' || t_[i_ + 1] == L'X')) {
             i_ += 2;
-            uint64_t value = 0;
-            size_t digits = 0;
-            while (i_ < t_.size() && HexDigit(t_[i_]) >= 0) {
-                if (value >> 60) return Fail("hexadecimal number too large");
-                value = value * 16 + static_cast<uint64_t>(HexDigit(t_[i_++]));
-                ++digits;
-            }
-            if (digits == 0) return Fail("hexadecimal number without digits");
-            if (i_ < t_.size() && IsIdentChar(t_[i_])) return Fail("malformed number");
-            Token& tok = Push(TokenKind::Integer);
-            tok.magnitude = value;
-            tok.negative = negative;
-            return true;
+            size_t first = i_;
+            while (i_ < t_.size() && HexDigit(t_[i_]) >= 0) ++i_;
+            if (i_ == first) return Fail("hexadecimal number without digits");
+            if (i_ < t_.size() && IsIdentChar(t_[i_])) return Fail("malformed hexadecimal number");
+            return Integer(first, i_, 16, negative);
         }
-        size_t digitsStart = i_;
-        while (i_ < t_.size() && std::iswdigit(t_[i_])) ++i_;
+        size_t first = i_;
+        while (i_ < t_.size() && IsDigit(t_[i_])) ++i_;
+        size_t last = i_;
         bool real = false;
         if (i_ < t_.size() && t_[i_] == L'.') {
             real = true;
             ++i_;
-            while (i_ < t_.size() && std::iswdigit(t_[i_])) ++i_;
+            while (i_ < t_.size() && IsDigit(t_[i_])) ++i_;
         }
         if (i_ < t_.size() && (t_[i_] == L'e' || t_[i_] == L'E')) {
             real = true;
             ++i_;
             if (i_ < t_.size() && (t_[i_] == L'-' || t_[i_] == L'+')) ++i_;
             size_t expStart = i_;
-            while (i_ < t_.size() && std::iswdigit(t_[i_])) ++i_;
+            while (i_ < t_.size() && IsDigit(t_[i_])) ++i_;
             if (i_ == expStart) return Fail("malformed real number");
         }
-        if (i_ < t_.size() && IsIdentChar(t_[i_])) return Fail("malformed number");
         if (real) {
-            std::string narrow(t_.begin() + static_cast<long>(start), t_.begin() + static_cast<long>(i_));
-            errno = 0;
-            char* end = nullptr;
-            double value = std::strtod(narrow.c_str(), &end);
-            if (errno == ERANGE || !end || *end) return Fail("real number out of range");
-            Push(TokenKind::Real).real = value;
+            if (i_ < t_.size() && IsIdentChar(t_[i_])) return Fail("malformed real number");
+            Push(TokenKind::Real).text = t_.substr(start, i_ - start);
             return true;
         }
+        if (i_ < t_.size() && (t_[i_] == L'b' || t_[i_] == L'B') && !(i_ + 1 < t_.size() && IsIdentChar(t_[i_ + 1]))) {
+            for (size_t k = first; k < last; ++k)
+                if (t_[k] != L'0' && t_[k] != L'1') return Fail("malformed binary number");
+            ++i_;
+            return Integer(first, last, 2, negative);
+        }
+        if (i_ < t_.size() && IsIdentChar(t_[i_])) return Fail("malformed number");
+        if (last - first > 1 && t_[first] == L'0') {
+            for (size_t k = first; k < last; ++k)
+                if (t_[k] > L'7') return Fail("malformed octal number");
+            return Integer(first + 1, last, 8, negative);
+        }
+        return Integer(first, last, 10, negative);
+    }
+
+    // Digits t_[first, last) of one base (already checked) as an integer token.
+    bool Integer(size_t first, size_t last, unsigned base, bool negative) {
         uint64_t value = 0;
-        for (size_t k = digitsStart; k < i_; ++k) {
-            uint64_t d = static_cast<uint64_t>(t_[k] - L'0');
-            if (value > (UINT64_MAX - d) / 10) return Fail("integer too large");
-            value = value * 10 + d;
+        for (size_t k = first; k < last; ++k) {
+            uint64_t digit = static_cast<uint64_t>(HexDigit(t_[k]));
+            if (value > (UINT64_MAX - digit) / base) return Fail("integer too large for 64 bits");
+            value = value * base + digit;
         }
         Token& tok = Push(TokenKind::Integer);
         tok.magnitude = value;

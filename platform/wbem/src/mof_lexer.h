@@ -9,12 +9,15 @@ namespace qv::wbem::mof {
 
 enum class TokenKind { End, Identifier, String, Char, Integer, Real, Alias, Punct };
 
+// Integers are decimal (12), octal (014), hexadecimal (0xC) or binary (1100b), each with an optional sign;
+// one whose magnitude needs more than 64 bits is refused here. Reals keep their text: how a real literal
+// rounds depends on the type it is assigned to (real32 or real64), which only the compiler knows.
 struct Token {
     TokenKind kind = TokenKind::End;
-    std::wstring text;       // identifier or alias name (without $), decoded string, punctuation character
-    uint64_t magnitude = 0;  // integers: absolute value
+    std::wstring text;       // identifier or alias name (without $), decoded string, punctuation character,
+                             // the literal of a real as written (sign included)
+    uint64_t magnitude = 0;  // integers: absolute value; chars: the character
     bool negative = false;   // integers: written with a leading minus
-    double real = 0;         // reals
     int line = 0;
 };
 

@@ -216,7 +216,7 @@ private:
             return v;
         case TokenKind::Real:
             v.kind = Value::Kind::Real;
-            v.real = t.real;
+            v.text = t.text;
             Take();
             return v;
         case TokenKind::Char:

@@ -21,8 +21,7 @@ struct Value {
     bool boolean = false;
     uint64_t magnitude = 0;
     bool negative = false;
-    double real = 0;
-    std::wstring text;                       // string, char, alias name
+    std::wstring text;                       // string, char, alias name, a real's literal
     std::vector<Value> elements;             // array
     std::shared_ptr<InstanceDecl> instance;  // embedded instance
     int line = 0;
@@ -95,6 +94,7 @@ struct Pragma {
 struct Statement {
     enum class Kind { Pragma, Class, Instance };
     Kind kind = Kind::Pragma;
+    int file = 0;  // which file of the compile it comes from (see mof_sources.h)
     Pragma pragma;
     std::shared_ptr<ClassDecl> cls;
     std::shared_ptr<InstanceDecl> instance;

@@ -1,9 +1,11 @@
-// Registers the in-process WMI classes with the COM runtime before main runs, in every program that links
-// the WMI library (the library's link options keep this file in, see CMakeLists.txt).
+// Registers the in-process WMI classes with the COM runtime, and the seed of every new repository (what the
+// machine's Windows and firmware define in "root\WMI"), before main runs, in every program that links the WMI
+// library (the library's link options keep this file in, see CMakeLists.txt).
 #include "by_value.h"
 #include "platform_classes.h"
 #include "qv_class_object.h"
 #include "qv_com_runtime.h"
+#include "qv_firmware_wmi.h"
 #include "qv_object_codec.h"
 #include "qv_wbem_classes.h"
 
@@ -64,5 +66,6 @@ int qv_wbem_platform_classes_anchor = 0;
 }
 
 namespace {
-const bool registered = (qv::wbem::RegisterWbemPlatformClasses(), true);
+const bool registered = (qv::wbem::RegisterWbemPlatformClasses(),
+                         qv::wbem::AddRepositorySeed(&qv::wbem::InstallFirmwareWmiClasses), true);
 }

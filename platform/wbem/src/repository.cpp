@@ -1,8 +1,9 @@
 // The repository in SQLite: tables, transactions, namespaces, classes and static instances.
 #include "qv_wbem_repository.h"
-#include "qv_firmware_wmi.h"
 
+#include "qv_module_unload.h"
 #include "qv_mof_compiler.h"
+#include "qv_private_files.h"
 #include "qv_object_codec.h"
 #include "qv_object_path.h"
 #include "qv_system_root.h"
@@ -12,10 +13,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 
 namespace qv::wbem {
 
 namespace {
+
+std::mutex seeds_mutex;
+std::vector<RepositorySeed>& Seeds() {
+    static auto* seeds = qv::win::KeepUntilUnload(new std::vector<RepositorySeed>());
+    return *seeds;
+}
 
 constexpr int kBusyTimeoutMs = 60000;
 
@@ -75,13 +84,6 @@ HRESULT FromSqlite(int rc) {
     }
 }
 
-bool ValidNamespaceName(const std::wstring& name) {
-    if (name.empty()) return false;
-    for (wchar_t c : name)
-        if (!(std::iswalnum(c) || c == L'_')) return false;
-    return true;
-}
-
 // Whether two versions of a class have the same properties (names, types, keys), so instances stay valid.
 bool SameShape(const CimObject& a, const CimObject& b) {
     if (a.properties.size() != b.properties.size()) return false;
@@ -95,7 +97,23 @@ bool SameShape(const CimObject& a, const CimObject& b) {
     return true;
 }
 
+// The object as stored: without __NAMESPACE and __SERVER. Copies into *copy only when the object has them.
+const CimObject& Unstamped(const CimObject& object, CimObject* copy) {
+    if (object.nameSpace.empty() && object.server.empty()) return object;
+    *copy = object;
+    copy->nameSpace.clear();
+    copy->server.clear();
+    return *copy;
+}
+
 }  // namespace
+
+bool IsValidNamespaceName(const std::wstring& name) {
+    if (name.empty()) return false;
+    for (wchar_t c : name)
+        if (!(std::iswalnum(c) || c == L'_')) return false;
+    return true;
+}
 
 std::wstring NormalizeNamespace(const std::wstring& ns) {
     std::wstring t = ns;
@@ -127,10 +145,9 @@ Repository::~Repository() { sqlite3_close(db_); }
 std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& systemRoot, HRESULT* result) {
     HRESULT ignored;
     if (!result) result = &ignored;
-    std::error_code ec;
     std::filesystem::path folder = systemRoot / "drive_c" / "WINDOWS" / "system32" / "wbem" / "Repository";
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
+    // The repository and its journals are the owner's only, as every file of the root.
+    if (qv::win::CreatePrivateFolders(folder) || qv::win::CreatePrivateFile(folder / "repository.db")) {
         *result = WBEM_E_CRITICAL_ERROR;
         return nullptr;
     }
@@ -144,7 +161,7 @@ std::unique_ptr<Repository> Repository::Open(const std::filesystem::path& system
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     std::unique_ptr<Repository> repository(new Repository(db));
-    *result = repository->Initialize();
+    *result = repository->Initialize(systemRoot);
     if (FAILED(*result)) return nullptr;
     return repository;
 }
@@ -153,7 +170,12 @@ std::unique_ptr<Repository> Repository::OpenDefault(HRESULT* result) { return Op
 
 HRESULT Repository::Exec(const char* sql) { return FromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
 
-HRESULT Repository::Initialize() {
+void AddRepositorySeed(RepositorySeed seed) {
+    std::lock_guard lock(seeds_mutex);
+    Seeds().push_back(seed);
+}
+
+HRESULT Repository::Initialize(const std::filesystem::path& systemRoot) {
     Transaction transaction(*this);
     if (FAILED(transaction.Begin())) return transaction.Begin();
     HRESULT hr = Exec(kSchema);
@@ -170,9 +192,13 @@ HRESULT Repository::Initialize() {
             hr = PutInstance(L"root", instance, WBEM_FLAG_CREATE_ONLY);
             if (FAILED(hr)) return hr;
         }
-        // What the operating system and the machine's firmware define in "root\WMI".
-        hr = InstallFirmwareWmiClasses(*this);
-        if (FAILED(hr)) return hr;
+        std::vector<RepositorySeed> seeds;
+        {
+            std::lock_guard lock(seeds_mutex);
+            seeds = Seeds();
+        }
+        for (RepositorySeed seed : seeds)
+            if (FAILED(hr = seed(*this, systemRoot))) return hr;
     }
     return transaction.Commit();
 }
@@ -339,9 +365,8 @@ HRESULT Repository::PutClass(const std::wstring& nsText, const CimObject& cls, L
     } else if (!cls.derivation.empty()) {
         return WBEM_E_INVALID_SUPERCLASS;
     }
-    CimObject stored = cls;
-    stored.nameSpace.clear();
-    stored.server.clear();
+    CimObject unstamped;
+    const CimObject& stored = Unstamped(cls, &unstamped);
     CimObject existing;
     HRESULT hr = GetClass(ns, cls.className, &existing);
     if (FAILED(hr) && hr != WBEM_E_NOT_FOUND) return hr;
@@ -461,10 +486,13 @@ HRESULT Repository::PutInstance(const std::wstring& nsText, const CimObject& ins
     if (FAILED(hr)) return hr;
     if (HasTrueQualifier(cls.qualifiers, L"abstract") || HasTrueQualifier(cls.qualifiers, L"dynamic"))
         return WBEM_E_INVALID_OPERATION;
+    std::unordered_map<std::wstring, const Property*> declaredByName;  // linear in the property count
+    declaredByName.reserve(cls.properties.size());
+    for (const Property& p : cls.properties) declaredByName.emplace(LowerName(p.name), &p);
     for (const Property& p : instance.properties) {
-        const Property* declared = FindProperty(cls, p.name);
-        if (!declared) return WBEM_E_INVALID_OBJECT;
-        if (declared->type != p.type || !ValueFitsType(p.value, p.type)) return WBEM_E_TYPE_MISMATCH;
+        auto declared = declaredByName.find(LowerName(p.name));
+        if (declared == declaredByName.end()) return WBEM_E_INVALID_OBJECT;
+        if (declared->second->type != p.type || !ValueFitsType(p.value, p.type)) return WBEM_E_TYPE_MISMATCH;
     }
     auto keys = KeyProperties(instance);
     if (keys.empty() && !HasTrueQualifier(cls.qualifiers, L"singleton")) return WBEM_E_NO_KEY;
@@ -480,15 +508,14 @@ HRESULT Repository::PutInstance(const std::wstring& nsText, const CimObject& ins
     if (isNamespace && !exists) {
         const Property* name = FindProperty(instance, L"Name");
         std::wstring child = std::get<std::wstring>(name->value.elements[0]);
-        if (!ValidNamespaceName(child)) return WBEM_E_INVALID_NAMESPACE;
+        if (!IsValidNamespaceName(child)) return WBEM_E_INVALID_NAMESPACE;
         if (!NamespaceExists(ns + L"\\" + child)) {
             hr = CreateNamespace(ns + L"\\" + child);
             if (FAILED(hr)) return hr;
         }
     }
-    CimObject stored = instance;
-    stored.nameSpace.clear();
-    stored.server.clear();
+    CimObject unstamped;
+    const CimObject& stored = Unstamped(instance, &unstamped);
     Statement s(db_, exists ? "UPDATE instances SET class = ?2, data = ?4 WHERE ns = ?1 AND path = ?3"
                             : "INSERT INTO instances(ns, class, path, data) VALUES(?1, ?2, ?3, ?4)");
     s.Args({U8(ns), U8(cls.className), key});

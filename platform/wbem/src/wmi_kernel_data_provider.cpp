@@ -2,13 +2,14 @@
 // call gate (vrxBIntM) and, on machines that publish their settings natively, the settings-interface object.
 
 #include "qv_class_object.h"
-#include "qv_firmware.h"
+#include "qv_firmware_gate.h"
 #include "qv_firmware_wmi.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_wbem_interface_ids.h"
 #include "qv_wbem_repository.h"
 
 #include <cstring>
+#include <functional>
 #include <cwctype>
 #include <mutex>
 #include <string>
@@ -286,16 +287,17 @@ private:
         bool smbios = false, native = false;
         std::optional<qv::machine::Bytes> entry;
         qv::machine::Bytes table;
-        qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& f) {
-            native = f.PublishesNativeSettings();
-            entry = f.SmbiosEntryPoint();
-            if (entry && entry->size() >= 0x1C) {
-                uint32_t address = 0;
-                std::memcpy(&address, entry->data() + 0x18, 4);
-                table = f.ReadRomArea(address, static_cast<uint32_t>((*entry)[0x16] | ((*entry)[0x17] << 8)));
-                smbios = true;
-            }
-        });
+        if (!Reach([&](qv::machine::Firmware& f) {
+                native = f.PublishesNativeSettings();
+                entry = f.SmbiosEntryPoint();
+                if (entry && entry->size() >= 0x1C) {
+                    uint32_t address = 0;
+                    std::memcpy(&address, entry->data() + 0x18, 4);
+                    table = f.ReadRomArea(address, static_cast<uint32_t>((*entry)[0x16] | ((*entry)[0x17] << 8)));
+                    smbios = true;
+                }
+            }))
+            return WBEM_E_FAILED;
         IWbemClassObject* o = nullptr;
         if (Same(className, L"MSSmBios_RawSMBiosTables")) {
             if (!smbios) return WBEM_S_NO_ERROR;
@@ -368,8 +370,14 @@ private:
         uint32_t code = 0;
         {
             std::lock_guard hold(gate_mutex_);
-            code = ExecuteGateCommand(session_, static_cast<uint32_t>(command), static_cast<uint32_t>(type), bytes,
-                                      outputSize, &answer);
+            bool reached = Reach([&](qv::machine::Firmware& f) {
+                code = qv::machine::ExecuteGateCommand(f, session_, static_cast<uint32_t>(command),
+                                                       static_cast<uint32_t>(type), bytes, outputSize, &answer);
+            });
+            if (!reached) {
+                outSignature->Release();
+                return WBEM_E_FAILED;
+            }
         }
 
         IWbemClassObject* result = nullptr;
@@ -396,6 +404,17 @@ private:
         return hr;
     }
 
+    // Runs `call` in one transaction on the root's machine: false when it never reached the firmware (a machine
+    // whose files are not valid, reported by the machine; the request then fails, the provider goes on).
+    static bool Reach(const std::function<void(qv::machine::Firmware&)>& call) {
+        try {
+            qv::win::RootMachine()->Transact(call);
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
     static HRESULT Deliver(IWbemObjectSink* sink, HRESULT hr, std::vector<IWbemClassObject*>& objects) {
         if (SUCCEEDED(hr) && !objects.empty()) sink->Indicate(static_cast<LONG>(objects.size()), objects.data());
         for (IWbemClassObject* o : objects) o->Release();
@@ -406,7 +425,7 @@ private:
 
     std::wstring namespace_ = L"root\\WMI";
     std::mutex gate_mutex_;
-    GateSession session_;
+    qv::machine::GateSession session_;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 // Later layers add their own state (registry, repository, machine) beside these.
 #pragma once
 
+#include "qv_text_conversion.h"
 #include "windef.h"
 
 #include <filesystem>
@@ -22,12 +23,9 @@ const std::filesystem::path& SystemRoot();
 void ResetSystemRootForTesting();
 
 // Maps a Windows or host path to the host path it names: "X:\a\b" becomes <root>/drive_x/a/b, every "\" is
-// a folder separator. Drive letters are case-insensitive; other components are kept as written.
+// a folder separator. Drive letters are case-insensitive; other components are kept as written. A narrow path
+// is ANSI; one that cannot be converted gives an empty path.
 std::filesystem::path HostPath(const std::wstring& path);
 std::filesystem::path HostPath(const std::string& path);
-
-// Wide text <-> UTF-8, for platform code talking to the host (file names, environment, logs).
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
 
 }  // namespace qv::win

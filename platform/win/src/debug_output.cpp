@@ -36,11 +36,7 @@ void WriteLine(std::string text) {
 void OutputDebugStringA(LPCSTR text) {
     if (text == nullptr) return;
     // Narrow text is in the ANSI code page; the output file is UTF-8.
-    int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size > 0 ? size : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size);
-    wide.resize(wcslen(wide.c_str()));
-    WriteLine(qv::win::ToUtf8(wide));
+    if (auto wide = qv::win::FromAnsi(text)) WriteLine(qv::win::ToUtf8(*wide));
 }
 
 void OutputDebugStringW(LPCWSTR text) {

@@ -80,14 +80,6 @@ private:
 
 fs::path Host(LPCWSTR name) { return qv::win::HostPath(std::wstring(name)); }
 
-std::wstring Widen(LPCSTR name) {
-    int size = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), size);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
 }  // namespace
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
@@ -107,7 +99,8 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
     case TRUNCATE_EXISTING: create = O_TRUNC; break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
-    int fd = ::open(Host(name).c_str(), mode | create | O_CLOEXEC, 0644);
+    // New files are the owner's only, as the root's files are (qv_private_files.h).
+    int fd = ::open(Host(name).c_str(), mode | create | O_CLOEXEC, 0600);
     if (fd < 0) {
         SetLastError(ErrnoToWin32(errno));
         return INVALID_HANDLE_VALUE;
@@ -124,11 +117,9 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRI
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                    DWORD flags, HANDLE templateFile) {
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileW(Widen(name).c_str(), access, share, security, disposition, flags, templateFile);
+    auto wide = qv::win::FromAnsi(name);
+    if (!wide) return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide->c_str(), access, share, security, disposition, flags, templateFile);
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED /*overlapped*/) {
@@ -196,11 +187,8 @@ BOOL DeleteFileW(LPCWSTR name) {
 }
 
 BOOL DeleteFileA(LPCSTR name) {
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return DeleteFileW(Widen(name).c_str());
+    auto wide = qv::win::FromAnsi(name);
+    return wide ? DeleteFileW(wide->c_str()) : FALSE;
 }
 
 BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES /*security*/) {
@@ -208,7 +196,7 @@ BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES /*security*/) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (::mkdir(Host(name).c_str(), 0755) != 0) {
+    if (::mkdir(Host(name).c_str(), 0700) != 0) {
         SetLastError(errno == EEXIST   ? ERROR_ALREADY_EXISTS
                      : errno == ENOENT ? ERROR_PATH_NOT_FOUND
                                        : ErrnoToWin32(errno));

@@ -64,14 +64,6 @@ HMODULE MainProgram() {
     return base;
 }
 
-std::wstring Widen(LPCSTR text) {
-    int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
 }  // namespace
 
 HMODULE QvModuleFromAddress(const void* address) {
@@ -115,11 +107,8 @@ HMODULE LoadLibraryW(LPCWSTR name) {
 }
 
 HMODULE LoadLibraryA(LPCSTR name) {
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return LoadLibraryW(Widen(name).c_str());
+    auto wide = qv::win::FromAnsi(name);
+    return wide ? LoadLibraryW(wide->c_str()) : nullptr;
 }
 
 BOOL FreeLibrary(HMODULE module) {
@@ -238,10 +227,9 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     DWORD n = GetModuleFileNameW(module, wide.data(), static_cast<DWORD>(wide.size()));
     if (n == 0 || buffer == nullptr || size == 0) return 0;
     wide.resize(n);
-    int needed = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow.data(), needed, nullptr, nullptr);
-    narrow.resize(narrow.size() - 1);
+    std::optional<std::string> converted = qv::win::ToAnsi(wide);
+    if (!converted) return 0;
+    std::string& narrow = *converted;
     if (narrow.size() >= size) {
         narrow.copy(buffer, size - 1);
         buffer[size - 1] = '\0';

@@ -2,7 +2,7 @@
 
 #include "qv_firmware.h"
 #include "qv_kernel_object.h"
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_module_unload.h"
 #include "system_modules.h"
 #include "windows.h"
@@ -85,7 +85,7 @@ NTSTATUS QvNtMapViewOfSection(HANDLE section, HANDLE process, void** baseAddress
         // Only the ROM area (0xE0000 up) holds firmware bytes; the rest of the window reads as zero.
         uint64_t from = std::max<uint64_t>(start, 0xE0000);
         if (from < end) {
-            qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& firmware) {
+            qv::win::RootMachine()->Transact([&](qv::machine::Firmware& firmware) {
                 qv::machine::Bytes rom = firmware.ReadRomArea(static_cast<uint32_t>(from),
                                                               static_cast<uint32_t>(end - from));
                 std::memcpy(static_cast<uint8_t*>(view) + (from - start), rom.data(),

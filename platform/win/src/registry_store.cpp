@@ -3,6 +3,7 @@
 #include "registry_store.h"
 
 #include "qv_module_unload.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "windows.h"
 #include "winreg.h"
@@ -49,6 +50,7 @@ sqlite3* Database() {
     db = nullptr;
     sqlite3* opened = nullptr;
     std::string file = (root / "registry.db").string();
+    CreatePrivateFile(file);  // the database and its journals are the owner's only
     if (sqlite3_open_v2(file.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(opened);

@@ -168,10 +168,9 @@ int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
     wide.resize(static_cast<size_t>(n));
     buffer[0] = '\0';
     if (n == 0) return 0;
-    int needed = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow.data(), needed, nullptr, nullptr);
-    narrow.resize(narrow.size() - 1);
+    std::optional<std::string> converted = qv::win::ToAnsi(wide);
+    if (!converted) return 0;
+    const std::string& narrow = *converted;
     size_t copy = narrow.size() < static_cast<size_t>(size - 1) ? narrow.size() : static_cast<size_t>(size - 1);
     narrow.copy(buffer, copy);
     buffer[copy] = '\0';

@@ -3,6 +3,7 @@
 // operation holds an flock on <root>/services/lock so that several processes see one consistent database.
 
 #include "qv_kernel_object.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "windows.h"
 
@@ -43,15 +44,14 @@ struct Record {
 
 fs::path ServicesDir() {
     fs::path dir = qv::win::SystemRoot() / "services";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
+    qv::win::CreatePrivateFolders(dir);
     return dir;
 }
 
 class DatabaseLock {
 public:
     DatabaseLock() {
-        fd_ = ::open((ServicesDir() / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = ::open((ServicesDir() / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ >= 0)
             while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
             }
@@ -87,15 +87,9 @@ bool ReadRecord(const std::string& name, Record* record) {
 }
 
 bool WriteRecord(const std::string& name, const Record& record) {
-    fs::path path = RecordPath(name), temp = path;
-    temp += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& [k, v] : record.values) out << k << '=' << v << '\n';
-        out.flush();
-        if (!out) return false;
-    }
-    return ::rename(temp.c_str(), path.c_str()) == 0;
+    std::string text;
+    for (const auto& [k, v] : record.values) text += k + '=' + v + '\n';
+    return !qv::win::ReplacePrivateFile(RecordPath(name), text);
 }
 
 // Start time of a process (field 22 of /proc/<pid>/stat), 0 when it does not exist or is a zombie.
@@ -128,14 +122,13 @@ public:
 };
 
 std::string Narrow(LPCWSTR text) { return text == nullptr ? std::string() : qv::win::ToUtf8(text); }
-std::wstring Wide(LPCSTR text) {
-    if (text == nullptr) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w.data(), n);
-    w.resize(w.size() - 1);
-    return w;
+// A narrow argument that may be null, in wide form for the call: false when a given text cannot be converted
+// (the last error says why).
+bool Widen(LPCSTR text, std::optional<std::wstring>* wide) {
+    if (text != nullptr) *wide = qv::win::FromAnsi(text);
+    return text == nullptr || wide->has_value();
 }
+LPCWSTR Pointer(const std::optional<std::wstring>& wide) { return wide ? wide->c_str() : nullptr; }
 
 ServiceHandle* Service(SC_HANDLE handle) {
     auto* s = qv::win::LookupHandleAs<ServiceHandle>(reinterpret_cast<HANDLE>(handle));
@@ -261,7 +254,8 @@ SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD) {
 }
 
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR, DWORD access) {
-    return OpenSCManagerW(machineName == nullptr ? nullptr : Wide(machineName).c_str(), nullptr, access);
+    std::optional<std::wstring> machine;
+    return Widen(machineName, &machine) ? OpenSCManagerW(Pointer(machine), nullptr, access) : nullptr;
 }
 
 SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD, DWORD serviceType,
@@ -298,10 +292,10 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
 SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR name, LPCSTR displayName, DWORD access, DWORD serviceType,
                          DWORD startType, DWORD errorControl, LPCSTR binaryPath, LPCSTR, LPDWORD, LPCSTR, LPCSTR,
                          LPCSTR) {
-    return CreateServiceW(manager, name == nullptr ? nullptr : Wide(name).c_str(), Wide(displayName).c_str(), access,
-                          serviceType, startType, errorControl,
-                          binaryPath == nullptr ? nullptr : Wide(binaryPath).c_str(), nullptr, nullptr, nullptr,
-                          nullptr, nullptr);
+    std::optional<std::wstring> n, display, binary;
+    if (!Widen(name, &n) || !Widen(displayName, &display) || !Widen(binaryPath, &binary)) return nullptr;
+    return CreateServiceW(manager, Pointer(n), Pointer(display), access, serviceType, startType, errorControl,
+                          Pointer(binary), nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD) {
@@ -317,11 +311,8 @@ SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD) {
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) {
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return OpenServiceW(manager, Wide(name).c_str(), access);
+    auto wide = qv::win::FromAnsi(name);
+    return wide ? OpenServiceW(manager, wide->c_str(), access) : nullptr;
 }
 
 BOOL StartServiceW(SC_HANDLE service, DWORD, LPCWSTR*) {

@@ -1,6 +1,6 @@
 // System information from the simulated machine's description of its installed Windows.
 
-#include "qv_machine.h"
+#include "qv_root_machine.h"
 #include "qv_system_root.h"
 #include "windows.h"
 
@@ -11,7 +11,7 @@ namespace {
 
 bool Describe(qv::machine::WindowsDescription* out) {
     try {
-        *out = qv::machine::Machine::InstalledWindows();
+        *out = qv::win::RootInstalledWindows();
         return true;
     } catch (const std::exception&) {
         SetLastError(ERROR_GEN_FAILURE);

@@ -1,8 +1,12 @@
 // The system root: one emulated installation in a host folder.
 
 #include "qv_module_unload.h"
+#include "qv_private_files.h"
 #include "qv_system_root.h"
 #include "windows.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cwctype>
@@ -30,12 +34,16 @@ fs::path DefaultRoot() {
     return fs::path(home != nullptr && *home != '\0' ? home : "/tmp") / ".local" / "state" / "qv" / "root";
 }
 
+// The root and its folders are the owner's only (qv_private_files.h); a root made before that is closed again.
+// Another user's root (a client of that installation's services) is used as its owner made it.
 void CreateStandardFolders(const fs::path& root) {
-    std::error_code ec;
+    struct stat st {};
+    if (::stat(root.c_str(), &st) == 0 && st.st_uid != ::geteuid() && ::geteuid() != 0) return;
     for (const char* folder : {"drive_c/WINDOWS/TEMP", "drive_c/WINDOWS/system32/Drivers"}) {
-        fs::create_directories(root / folder, ec);
-        if (ec) throw std::runtime_error("cannot create " + (root / folder).string() + ": " + ec.message());
+        if (std::error_code ec = CreatePrivateFolders(root / folder))
+            throw std::runtime_error("cannot create " + (root / folder).string() + ": " + ec.message());
     }
+    MakePrivate(root);
 }
 
 }  // namespace
@@ -77,11 +85,8 @@ fs::path HostPath(const std::wstring& path) {
 }
 
 fs::path HostPath(const std::string& path) {
-    int size = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), size);
-    wide.resize(wide.size() - 1);
-    return HostPath(wide);
+    std::optional<std::wstring> wide = FromAnsi(path.c_str());
+    return wide ? HostPath(*wide) : fs::path();
 }
 
 }  // namespace qv::win

@@ -1,14 +1,12 @@
 // The firmware side of the WMI-ACPI call gate: the setup-password state and the block-wise flash protocol
 // (begin, flash information, read block, write block, end) over the machine's flash part.
 
-#include "qv_firmware.h"
-#include "qv_firmware_wmi.h"
-#include "qv_machine.h"
+#include "qv_firmware_gate.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace qv::wbem {
+namespace qv::machine {
 namespace {
 
 constexpr uint32_t kOk = 0x00;
@@ -53,9 +51,8 @@ bool BlockPosition(const std::vector<uint8_t>& input, uint32_t flashSize, uint32
            flashSize - *offset >= *size;
 }
 
-uint32_t Flash(qv::machine::Firmware& f, GateSession& s, uint32_t type, const std::vector<uint8_t>& in,
-               std::vector<uint8_t>* out) {
-    qv::machine::CallOutcome outcome;
+uint32_t Flash(Firmware& f, GateSession& s, uint32_t type, const std::vector<uint8_t>& in, std::vector<uint8_t>* out) {
+    CallOutcome outcome;
     uint32_t flashSize = f.FlashSize();
     switch (type) {
     case 1:  // begin
@@ -85,7 +82,7 @@ uint32_t Flash(qv::machine::Firmware& f, GateSession& s, uint32_t type, const st
         if (in.size() < 44 || !BlockPosition(in, flashSize, &size, &offset) ||
             !Password(in, 12, U16(in, 10), &password))
             return kInvalid;
-        qv::machine::Bytes contents;
+        Bytes contents;
         uint8_t code = f.FlashRead(contents, flashSize, password, outcome);
         if (code != kOk) return code;
         if (contents.size() < offset + size) return kInvalid;
@@ -118,24 +115,22 @@ uint32_t Flash(qv::machine::Firmware& f, GateSession& s, uint32_t type, const st
 
 }  // namespace
 
-uint32_t ExecuteGateCommand(GateSession& session, uint32_t command, uint32_t commandType,
+uint32_t ExecuteGateCommand(Firmware& firmware, GateSession& session, uint32_t command, uint32_t commandType,
                             const std::vector<uint8_t>& input, uint32_t outputSize, std::vector<uint8_t>* output) {
     std::vector<uint8_t> answer;
     uint32_t code = kUnsupported;
-    qv::machine::Machine::Current()->Transact([&](qv::machine::Firmware& f) {
-        if (command == 0x20000 && commandType == 5) {
-            qv::machine::CallOutcome outcome;
-            uint32_t set = 0;
-            code = f.SetupPasswordState(set, outcome);
-            answer.assign(4, 0);
-            if (code == kOk && set != 0) answer[0] = 2;
-        } else if (command == 0x20001) {
-            code = Flash(f, session, commandType, input, &answer);
-        }
-    });
+    if (command == 0x20000 && commandType == 5) {
+        CallOutcome outcome;
+        uint32_t set = 0;
+        code = firmware.SetupPasswordState(set, outcome);
+        answer.assign(4, 0);
+        if (code == kOk && set != 0) answer[0] = 2;
+    } else if (command == 0x20001) {
+        code = Flash(firmware, session, commandType, input, &answer);
+    }
     answer.resize(outputSize, 0);
     *output = std::move(answer);
     return code;
 }
 
-}  // namespace qv::wbem
+}  // namespace qv::machine
