@@ -8,7 +8,7 @@ packages=(
   clang clang-format libclang-rt-14-dev libfuzzer-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev libcli11-dev libmspack-dev libssl-dev libxml2-dev libxml2-utils gcab
-  dmidecode procps
+  dmidecode procps ansible-core
   libgtk-3-dev libxkbfile-dev xvfb xdotool x11-xkb-utils fonts-dejavu-core
 )
 

@@ -1,7 +1,8 @@
 // wmi: the instrumentation service's client tool.
 //
 //   wmi [--namespace NS] [--format table|list|json] COMMAND ...
-//     query WQL | enum CLASS | get PATH | call PATH METHOD [Name=Value]... | watch WQL [--count N] [--timeout S]
+//     query WQL | enum CLASS | get PATH | watch WQL [--count N] [--timeout S]
+//     call PATH METHOD [Name=Value]... [--arguments-stdin]
 //     classes | class NAME | delete PATH
 // Errors print the WMI code's name and value on standard error; the exit code is then 1 (2 for usage).
 
@@ -70,6 +71,15 @@ std::string ClassOfPath(const std::string& path) {
     return rest.substr(0, rest.find_first_of(".="));
 }
 
+// Appends the in-parameters of `in`, one "Name=Value" a line (a final CR is dropped, empty lines are skipped),
+// to those of the command line; the value is taken exactly as it stands, spaces and all.
+void ReadArgumentLines(std::istream& in, std::vector<std::string>& arguments) {
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) arguments.push_back(line);
+    }
+}
+
 void Watch(IWbemServices* services, const std::string& wql, int count, double timeout, qv::wmi::Format format) {
     ComPtr<IEnumWbemClassObject> events;
     Check(services->ExecNotificationQuery(CComBSTR(L"WQL"), Text(wql),
@@ -131,6 +141,10 @@ int main(int argc, char** argv) {
     call->add_option("PATH", path, "Class or instance the method runs on")->required();
     call->add_option("METHOD", method)->required();
     call->add_option("ARGUMENTS", arguments, "In-parameters as Name=Value (arrays: a,b,c)");
+    bool arguments_from_stdin = false;
+    call->add_flag("--arguments-stdin", arguments_from_stdin,
+                   "Read more in-parameters from standard input, one Name=Value a line (for passwords, which "
+                   "other users could read on a command line)");
     auto* watch = app.add_subcommand("watch", "Show events matching a query as they happen");
     watch->add_option("WQL", wql)->required();
     watch->add_option("--count", count, "Stop after this many events");
@@ -179,6 +193,7 @@ int main(int argc, char** argv) {
                                         out_signature.GetAddressOf()),
                   "finding method " + method);
             if (in_signature) Check(in_signature->SpawnInstance(0, in_parameters.GetAddressOf()), "parameters");
+            if (arguments_from_stdin) ReadArgumentLines(std::cin, arguments);
             for (const auto& argument : arguments) {
                 auto eq = argument.find('=');
                 if (eq == std::string::npos || eq == 0)
