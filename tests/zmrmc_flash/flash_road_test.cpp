@@ -312,4 +312,32 @@ TEST_F(FlashRoad, PasswordLongerThan32BytesSendsNothingThroughTheGate) {
     EXPECT_EQ(state["fault_counts"][0], 1) << "a flash call besides the reader's reached the firmware";
 }
 
+// The administrators' command: the setup password from standard input, the outcome in words, and an image
+// whose signature does not verify refused with the ROM left as it was.
+TEST_F(FlashRoad, TheAdministratorsCommandFlashesAndSaysWhatHappened) {
+    MakeMachine("desktop", true, Json::parse(kPart), Json::array(), "1E30");
+    Bytes image = TestImage(0x40000, 12);
+    std::string good = Prepare(Source::kLoose, image);
+    std::filesystem::path input = files_ / "password.txt";
+    std::ofstream(input) << "<kbd/>1E30\n";
+    auto text = [&](const char* name) {
+        Bytes bytes = ReadBytes(files_ / name);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    auto zmrmc = [&](const std::string& file) {
+        std::vector<std::string> args = {
+            "/bin/sh", "-c",          "exec \"$0\" --password-stdin flash \"$1\" < \"$2\"", BuildTree() + "/bin/zmrmc",
+            file,      input.string()};
+        return WaitChild(StartChild(args, files_ / "zmrmc.out", files_ / "zmrmc.err"), std::chrono::seconds(120));
+    };
+    EXPECT_EQ(zmrmc(good), 0) << text("zmrmc.err");
+    EXPECT_NE(text("zmrmc.out").find("flashed"), std::string::npos) << text("zmrmc.out");
+    EXPECT_TRUE(RomNow("1E30") == image);
+
+    std::string bad = Prepare(Source::kBadSignature, TestImage(0x40000, 13));
+    EXPECT_EQ(zmrmc(bad), 1);
+    EXPECT_NE(text("zmrmc.err").find("signature"), std::string::npos) << text("zmrmc.err");
+    EXPECT_TRUE(RomNow("1E30") == image);
+}
+
 }  // namespace

@@ -20,3 +20,4 @@ Command AddApplyCommand(CLI::App& program, Session& session);     // apply_comma
 Command AddSetCommand(CLI::App& program, Session& session);       // set_command.cpp
 Command AddDefaultsCommand(CLI::App& program, Session& session);  // defaults_command.cpp
 Command AddPasswordCommand(CLI::App& program, Session& session);  // password_command.cpp
+Command AddFlashCommand(CLI::App& program, Session& session);     // flash_command.cpp

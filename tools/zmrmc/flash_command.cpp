@@ -1,10 +1,7 @@
 // zmrmc flash FILE: writes a new ROM image into the flash part: a cabinet holding ROM.BIN and ROM.SIG, or an
 // image whose name ends in ".BIN" beside its ".SIG". The library checks the image's size and signature, saves
 // the current contents and writes them back when the image does not stick; the outcome is said in words.
-//
-// Needs of the rest of zmrmc: `ZmrmcLibrary::FlashRom` (decltype(&ZmrMCFlashRomFromCAB), bound to
-// "ZmrMCFlashRomFromCAB"), `AddFlashCommand` declared in commands.h and added in main.cpp, this file in
-// CMakeLists.txt.
+// The library's flash export reports no progress, so the progress line shows the time taken, not blocks.
 #include "commands.h"
 #include "exit_codes.h"
 #include "progress_line.h"

@@ -8,6 +8,7 @@
 //     set NAME VALUE [--json]      write one setting and read it back
 //     defaults [--json]            restore the firmware's factory defaults
 //     password setup|power-on set|change|verify
+//     flash FILE                   write a new ROM image (a cabinet, or FILE.BIN beside FILE.SIG)
 //
 // Errors go to standard error as "zmrmc: " and a message naming the setting or file and the reason; the
 // exit codes are listed in exit_codes.h (and by --help).
@@ -33,9 +34,9 @@ int main(int argc, char** argv) {
     Session session;
     session.password_options.AddTo(program);
     std::vector<Command> commands = {
-        AddShowCommand(program, session),     AddSaveCommand(program, session), AddDiffCommand(program, session),
-        AddApplyCommand(program, session),    AddSetCommand(program, session),  AddDefaultsCommand(program, session),
-        AddPasswordCommand(program, session),
+        AddShowCommand(program, session),     AddSaveCommand(program, session),  AddDiffCommand(program, session),
+        AddApplyCommand(program, session),    AddSetCommand(program, session),   AddDefaultsCommand(program, session),
+        AddPasswordCommand(program, session), AddFlashCommand(program, session),
     };
     try {
         program.parse(argc, argv);

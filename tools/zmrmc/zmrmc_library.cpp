@@ -58,6 +58,7 @@ void ZmrmcLibrary::Load() {
     Bind(PowerOnPasswordSet, "ZmrMCGetIsPowerOnPwdSet");
     Bind(SetPowerOnPassword, "ZmrMCSetPowerOnPwd");
     Bind(ChangePowerOnPassword, "ZmrMCChangePowerOnPassword");
+    Bind(FlashRom, "ZmrMCFlashRomFromCAB");
     Bind(VerifyPowerOnPassword, "ZmrMCVerifyPowerOnPassword");
     if (!Init(0, 1))
         throw CommandError("the BIOS access library cannot reach this machine's firmware (no driver and no call gate)");

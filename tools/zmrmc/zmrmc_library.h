@@ -42,6 +42,7 @@ public:
     decltype(&ZmrMCSetPowerOnPwd) SetPowerOnPassword = nullptr;
     decltype(&ZmrMCChangePowerOnPassword) ChangePowerOnPassword = nullptr;
     decltype(&ZmrMCVerifyPowerOnPassword) VerifyPowerOnPassword = nullptr;
+    decltype(&ZmrMCFlashRomFromCAB) FlashRom = nullptr;
 
 private:
     template <typename F>
