@@ -38,17 +38,27 @@ if(QV_SANITIZER_FLAGS AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   set(QV_NO_UNDEFINED "")
 endif()
 
-# A libFuzzer target, built only with QV_FUZZ:  qv_fuzz_target(name source... [LIBS library...])
+# A fuzz target:  qv_fuzz_target(name source... [LIBS library...])
+# With QV_FUZZ (clang) it is a libFuzzer program; scripts/fuzz.sh fuzzes with it and scripts/fuzz-replay.sh
+# replays its seeds. In the sanitizer build (QV_SANITIZE, gcc) it is linked with a replay main instead and a
+# ctest entry runs it over its seeds (fuzz/corpus/<name>), so every seed is replayed under ASan and UBSan with
+# the tests. Otherwise it is not built.
 function(qv_fuzz_target name)
-  if(NOT QV_FUZZ)
+  if(NOT QV_FUZZ AND NOT QV_SANITIZE)
     return()
   endif()
   cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
   add_executable(${name} ${F_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   qv_strict(${name})
+  if(QV_FUZZ)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/support/replay_main.cpp)
+    add_test(NAME FuzzSeeds.${name} COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+    set_tests_properties(FuzzSeeds.${name} PROPERTIES ENVIRONMENT LC_ALL=C)
+  endif()
   # fuzz_all builds every target; scripts/fuzz-replay.sh reads the list from build-fuzz/fuzz/targets.txt.
   if(NOT TARGET fuzz_all)
     add_custom_target(fuzz_all)
