@@ -1,6 +1,6 @@
 // zmrmc: the administrators' command for the firmware settings, on the BIOS access library's exports.
 //
-//   zmrmc [--password-file FILE | --password-stdin] COMMAND ...
+//   zmrmc [--password-file FILE | --password-fd N | --password-stdin] COMMAND ...
 //     show [NAME...] [--json]      the settings with their values, kinds and possible values
 //     save FILE [--xml]            the configuration to a text settings file (or the XML document)
 //     diff FILE [--json]           what applying a settings file would change, and what it would skip
