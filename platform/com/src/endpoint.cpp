@@ -29,10 +29,6 @@ std::string endpoint_address;  // set once listening
 std::string endpoint_file;     // socket file to remove at exit
 int endpoint_listener = -1;    // while the accept loop runs
 
-void RemoveSocketFile() {
-    if (!endpoint_file.empty()) unlink(endpoint_file.c_str());
-}
-
 // Fills `address` for "/path" or "@abstract"; false when the path does not fit.
 bool MakeAddress(const std::string& text, sockaddr_un* address, socklen_t* length) {
     std::memset(address, 0, sizeof(*address));
@@ -52,7 +48,19 @@ bool Allowed(int socket) {
     return peer.uid == 0 || peer.uid == geteuid() || AdmitsEveryLocalUser();
 }
 
-bool ProcessGone(long pid) { return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+// Whether process `pid` has ended: it does not exist, or it is a zombie its parent has not reaped yet (a
+// killed server whose parent is the system's first process may stay one for a while).
+bool ProcessGone(long pid) {
+    if (pid <= 0) return false;
+    if (kill(static_cast<pid_t>(pid), 0) != 0) return errno == ESRCH;
+    char stat_line[512] = {};
+    FILE* in = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "re");
+    if (in == nullptr) return false;
+    size_t got = fread(stat_line, 1, sizeof stat_line - 1, in);
+    fclose(in);
+    const char* close = strrchr(stat_line, ')');
+    return got > 0 && close != nullptr && close[1] == ' ' && close[2] == 'Z';
+}
 
 // Removes what servers killed before they could clean up left of their own: their sockets ("<pid>.sock") in
 // `run` and their announcements ("<pid> <address>") in `running`. Only this user's files, only of processes
@@ -81,6 +89,14 @@ void SweepDeadServers(const std::filesystem::path& run, const std::filesystem::p
         }
         if (ProcessGone(pid) && owned(file)) unlink(file.c_str());
     }
+}
+
+// At exit: this server's socket goes, and what servers killed meanwhile left.
+void RemoveSocketFile() {
+    if (endpoint_file.empty()) return;
+    unlink(endpoint_file.c_str());
+    std::filesystem::path run = std::filesystem::path(endpoint_file).parent_path();
+    SweepDeadServers(run, run.parent_path() / "running");
 }
 
 void AcceptLoop(int listener) {
