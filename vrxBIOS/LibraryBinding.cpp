@@ -1,6 +1,7 @@
 #include "LibraryBinding.h"
 
 #include <cwctype>
+#include <mutex>
 
 namespace {
 
@@ -134,9 +135,26 @@ void LibraryBinding::Unbind() {
     module_ = nullptr;
 }
 
+namespace {
+
+std::mutex held_mutex;
+int held_reads = 0;
+
+}  // namespace
+
+int LibraryBinding::HeldReads() {
+    std::lock_guard lock(held_mutex);
+    return held_reads;
+}
+
 int LibraryBinding::ReadFromSystem(const char* password) {
     auto* call = Get<decltype(BiosSettingsReadFromSystem)>(kBiosSettingsReadFromSystem);
-    return call != nullptr ? call(password) : 0;
+    if (call == nullptr) return 0;
+    {
+        std::lock_guard lock(held_mutex);
+        ++held_reads;  // the library takes its reference whatever the read's result
+    }
+    return call(password);
 }
 
 int LibraryBinding::EnumCount() {
@@ -151,7 +169,12 @@ SRI* LibraryBinding::EnumGetAt(int index) {
 
 int LibraryBinding::Release() {
     auto* call = Get<decltype(BiosSRIRelease)>(kBiosSRIRelease);
-    return call != nullptr ? call() : 0;
+    if (call == nullptr) return 0;
+    {
+        std::lock_guard lock(held_mutex);
+        if (held_reads > 0) --held_reads;
+    }
+    return call();
 }
 
 const char* LibraryBinding::FindStringFromID(uint16_t id, SRI* table) {

@@ -125,6 +125,13 @@ public:
                               int* converted);
     int VerifyPowerOnPassword(const char* password);  // ready; 0 (verification fails)
 
+    // The library's reference count on its records as this process's calls made it: every read takes one, every
+    // release gives one back, never below 0 (one library, one count per process, whichever binding called).
+    // A read while it is above 0 does not read anew and answers 0, and the records of the read still held are
+    // the ones to use: a request that arrives while another one is between its read and its release (the
+    // provider's thread serves calls while it waits for the instrumentation service) is not a failed read.
+    static int HeldReads();
+
     // For tests: replaces one export by a function of the same signature (null removes it). Does not change
     // Ready().
     void SetExportForTesting(Export which, void* function) { exports_[which] = function; }

@@ -26,10 +26,13 @@ constexpr size_t kIndicateBatch = 64;
 
 // Reads the library's records for one request and releases them on every way out. A read that fails (the
 // firmware could not be reached) fails the request: an empty answer would pass for a machine without settings.
+// A read while an interrupted request still holds the records answers 0 by the library's rule and gives the
+// records that request read (LibraryBinding::HeldReads): that is no failure.
 class RecordsRead {
 public:
     explicit RecordsRead(LibraryBinding& library) : library_(library) {
-        if (library_.ReadFromSystem(nullptr) != 0) return;
+        const bool held = LibraryBinding::HeldReads() > 0;
+        if (library_.ReadFromSystem(nullptr) != 0 || held) return;
         library_.Release();  // a read takes its reference whether it succeeds or not
         WMI_THROW(WBEM_E_FAILED);
     }

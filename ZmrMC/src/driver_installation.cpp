@@ -116,10 +116,18 @@ bool DriverInstallation::OpenExisting(DriverTransport& transport) {
 }
 
 bool DriverInstallation::Restart(DriverTransport& transport, bool installed) {
-    if (!installed) return StartDriverService(false) && OpenExisting(transport);
-    // The file stays where it was written; it is written again only when it has gone.
-    bool file = GetFileAttributesW(driver_path_.c_str()) != INVALID_FILE_ATTRIBUTES || WriteDriverFile();
-    return file && StartDriverService(true) && OpenInstalled(transport);
+    // The lost driver may still be ending: the service manager counts it running until its process is gone,
+    // and its devices no longer answer. While the service runs but its devices do not open, wait for it to end
+    // (at most 2 s) and start it again then.
+    for (int attempt = 0;; ++attempt) {
+        // The file stays where it was written; it is written again only when it has gone.
+        bool file = !installed || GetFileAttributesW(driver_path_.c_str()) != INVALID_FILE_ATTRIBUTES ||
+                    WriteDriverFile();
+        if (!file || !StartDriverService(installed)) return false;
+        if (installed ? OpenInstalled(transport) : OpenExisting(transport)) return true;
+        if (attempt == 40) return false;
+        Sleep(50);
+    }
 }
 
 void DriverInstallation::Open(DriverTransport& transport, bool openExisting, bool installDriver) {

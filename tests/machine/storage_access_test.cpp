@@ -1,5 +1,6 @@
 // Who can reach the machine's storage: its state (which holds the firmware's passwords) and its lock are the
-// installation owner's only, whatever the umask of the process that made them.
+// installation owner's only, whatever the umask of the process that made them. The root itself is a passage
+// (0711) on other users' way to the instrumentation service.
 
 #include "machine_fixture.h"
 
@@ -9,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -67,7 +70,7 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // Every folder and file below the root that group or others may use.
+    // Every folder and file below the root that group or others may use, with its mode.
     std::vector<std::string> OpenToOthers() {
         std::vector<std::string> open;
         auto check = [&](const fs::path& p) {
@@ -85,6 +88,9 @@ protected:
         return open;
     }
 
+    // The root as a passage: all that others may use of an installation without a running service.
+    std::vector<std::string> RootPassage() { return {installation_.string() + " 711"}; }
+
     fs::path installation_;
     mode_t saved_mask_ = 0;
 };
@@ -92,7 +98,7 @@ protected:
 TEST_F(StorageAccessTest, AnotherUserCannotReadTheStateOrTakeTheLock) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as user nobody (CI runs the tests as root)";
     MakeAndWrite();
-    EXPECT_EQ(OpenToOthers(), std::vector<std::string>{});
+    EXPECT_EQ(OpenToOthers(), RootPassage());
     EXPECT_EQ(WhatNobodyReaches(), 0) << "bits: state, profile, flash, generation, lock";
 }
 
@@ -106,20 +112,35 @@ TEST_F(StorageAccessTest, AnOpenedMachineClosesAnOlderRootAgain) {
     qv::win::ResetSystemRootForTesting();
     qv::win::ResetRootMachineForTesting();
     MakeAndWrite();
-    EXPECT_EQ(OpenToOthers(), std::vector<std::string>{});
+    EXPECT_EQ(OpenToOthers(), RootPassage());
     EXPECT_EQ(WhatNobodyReaches(), 0) << "bits: state, profile, flash, generation, lock";
 }
 
 // The whole road under a permissive umask: the installer, the service, the provider, the library and its driver
 // all keep their folders and files the owner's only (registry, repository, COM announcements and sockets,
-// services, the working folder, the driver's file, the machine).
+// services, the working folder, the driver's file, the machine), but for the running instrumentation service's
+// door: its announcement and socket, and the passages to them.
 TEST_F(StorageAccessTest, EveryFileTheRoadLeavesIsTheOwnersOnly) {
     setenv("QV_MACHINE", "desktop", 1);
     EXPECT_EQ(RunOnRoot("vrxBIOS", {"-Install", "-Silent"}, installation_).code, 0);
     ProgramRun listed = RunOnRoot("wmi", {"query", "SELECT Name FROM QVPROV_BIOSEnumeration"}, installation_);
     ASSERT_EQ(listed.code, 0) << listed.output;
     EXPECT_NE(listed.output.find("Serial Port A"), std::string::npos) << listed.output;
-    EXPECT_EQ(OpenToOthers(), std::vector<std::string>{});
+    fs::path announcement = installation_ / "com" / "running" / "{B7E3C1D2-5A4F-4E0B-8C61-0D2F9A7B3E52}";
+    long service = 0;
+    std::string socket;
+    std::ifstream(announcement) >> service >> socket;
+    ASSERT_GT(service, 0) << "the service is still running";
+    std::vector<std::string> door = {installation_.string() + " 711",
+                                     (installation_ / "com").string() + " 711",
+                                     (installation_ / "com" / "run").string() + " 711",
+                                     socket + " 666",
+                                     (installation_ / "com" / "running").string() + " 711",
+                                     announcement.string() + " 644"};
+    std::vector<std::string> open = OpenToOthers();
+    std::sort(open.begin(), open.end());
+    std::sort(door.begin(), door.end());
+    EXPECT_EQ(open, door);
     EndRootProcesses(installation_);
 }
 

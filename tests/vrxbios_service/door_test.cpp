@@ -1,15 +1,22 @@
 // The door of the instrumentation service: administrators (root and the group "qvadmins") may change the
 // firmware, subscribe to the configuration events and change the schema; another local user may read the
-// settings and nothing more. The other user is a child process that drops to "nobody" and runs the real client
-// tool against the running service, so these tests need root, as CI has.
+// settings and nothing more. The installation lets every local user reach the running service (its announcement
+// and its socket) and nothing else of it. The other user is a child process that drops to "nobody" and runs the
+// real client tool against the running service, so these tests need root, as CI has.
 
 #include "qv_other_user.h"
 #include "qv_wbem_administrators.h"
 #include "service_road_fixture.h"
 
+#include <dirent.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
 
 namespace {
 
@@ -34,23 +41,12 @@ protected:
         ServiceRoadTest::TearDown();
     }
 
-    // The installation keeps its folders to its owner (each of its processes closes the root again); here the
-    // way to the running service opens for others: passing through the root's folders to the service's
-    // announcement and connecting to its socket. Whatever they may do then is the service's own decision.
-    void OpenTheServiceToOthers() {
-        for (const fs::path& folder : {root_, root_ / "com", root_ / "com" / "running", root_ / "com" / "run"})
-            ASSERT_EQ(chmod(folder.c_str(), 0711), 0) << folder;
-        for (const auto& entry : fs::directory_iterator(root_ / "com" / "running")) chmod(entry.path().c_str(), 0644);
-        for (const auto& entry : fs::directory_iterator(root_ / "com" / "run")) chmod(entry.path().c_str(), 0666);
-    }
-
     // The client tool on root\QV\InstrumentedBIOS as `user`.
     ProgramResult WmiAs(const OtherUser& user, std::vector<std::string> args) {
         args.insert(args.begin(), {BuildTree() + "/bin/wmi", "--namespace", "root\\QV\\InstrumentedBIOS"});
         return RunAs(user, args);
     }
     ProgramResult RunAs(const OtherUser& user, const std::vector<std::string>& args) {
-        OpenTheServiceToOthers();
         fs::path output = root_ / "other-user.out";
         ProgramResult r;
         r.code = RunProgramAsUser(user, args, output);
@@ -90,6 +86,75 @@ TEST_F(DoorTest, AnotherUserReadsButChangesNothing) {
     EXPECT_EQ(Wmi({"watch", "SELECT * FROM QV_BIOSConfigurationEvent", "--timeout", "1"}).err.find("ACCESS_DENIED"),
               std::string::npos);
     EXPECT_EQ(Wmi({"class", "QVPROV_BIOSEnumeration"}).code, 0) << "the schema is as it was";
+}
+
+// What another user reaches of a running installation: the instrumentation service's announcement (read) and
+// its socket (connect), through folders it may pass but not list or write. Every other file and socket (the
+// registry, the repository, the machine's state and lock, the provider's and the driver's sockets, the other
+// announcements) stays closed to it, and it can plant nothing where clients look for the service.
+TEST_F(DoorTest, AnotherUserReachesTheServiceAndNothingElse) {
+    // The road once more as root, so that the provider and its driver run with their sockets while we look.
+    ASSERT_EQ(Wmi({"query", "SELECT Name FROM QVPROV_BIOSEnumeration"}).code, 0);
+    const fs::path running = root_ / "com" / "running";
+    const fs::path announcement = running / "{B7E3C1D2-5A4F-4E0B-8C61-0D2F9A7B3E52}";
+    long service_pid = 0;
+    std::string address;
+    std::ifstream(announcement) >> service_pid >> address;
+    ASSERT_GT(service_pid, 0) << "the service announced itself";
+    const std::set<fs::path> door = {announcement, fs::path(address)};
+    const std::set<fs::path> passages = {root_, root_ / "com", running, root_ / "com" / "run"};
+    // What the test itself wrote into the root (its output files) is not the installation's.
+    const std::set<std::string> tests_own = {"debug.txt", "server-debug.txt", "other-user.out", "run.out", "run.err"};
+    std::vector<fs::path> everything = {root_};
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root_, ec); !ec && it != fs::end(it); it.increment(ec))
+        if (!(it.depth() == 0 && tests_own.count(it->path().filename().string()))) everything.push_back(it->path());
+    ASSERT_GT(everything.size(), 20u);
+
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    int code = RunAsUser(nobody_, [&] {
+        close(report[0]);
+        auto say = [&](const std::string& line) { (void)!write(report[1], (line + "\n").data(), line.size() + 1); };
+        for (const fs::path& path : everything) {
+            struct stat st {};
+            bool seen = lstat(path.c_str(), &st) == 0;
+            bool reached = false;
+            if (seen && S_ISDIR(st.st_mode)) {
+                DIR* listed = opendir(path.c_str());
+                if ((reached = listed != nullptr)) closedir(listed);
+            } else if (seen && S_ISSOCK(st.st_mode)) {
+                int s = socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un to{};
+                to.sun_family = AF_UNIX;
+                std::strncpy(to.sun_path, path.c_str(), sizeof(to.sun_path) - 1);
+                reached = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0;
+                close(s);
+            } else if (seen) {
+                int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
+                if ((reached = fd >= 0)) close(fd);
+            }
+            if (reached != (door.count(path) > 0)) say((reached ? "reached " : "not reached ") + path.string());
+            if (seen && passages.count(path) && access(path.c_str(), X_OK) != 0) say("cannot pass " + path.string());
+        }
+        // Nothing planted beside the announcement or the socket, nothing put in their place.
+        for (const fs::path& folder : passages) {
+            int fd = open((folder / "planted").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd >= 0) say("planted in " + folder.string()), close(fd);
+        }
+        if (rename(announcement.c_str(), (running / "moved").c_str()) == 0) say("moved the announcement");
+        if (unlink(address.c_str()) == 0) say("removed the socket");
+        close(report[1]);
+        return 0;
+    });
+    close(report[1]);
+    std::string findings;
+    char buffer[4096];
+    for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) findings.append(buffer, static_cast<size_t>(n));
+    close(report[0]);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(findings, "");
+    ASSERT_EQ(WmiAs(nobody_, {"get", kInterface}).code, 0) << "the door itself is open";
 }
 
 // The MOF compiler, which installs the schema, refuses a user who is not an administrator before it opens

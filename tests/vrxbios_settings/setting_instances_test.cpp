@@ -418,6 +418,24 @@ TEST_F(SettingInstancesTest, AFailedReadFailsTheRequest) {
     EXPECT_EQ(Enumerate(SettingClass::kInteger).size(), 1u);
 }
 
+// A request served while another one holds the records (the provider's thread takes the next call while it
+// waits for the service) gets 0 from its read, by the library's reference-count rule, and answers from the
+// records still held.
+TEST_F(SettingInstancesTest, AReadWhileAnotherRequestHoldsTheRecordsUsesThem) {
+    Number(Record(3, "Delay"), 5, 0, 10);
+    auto named = Enumerate(SettingClass::kInteger);
+    ASSERT_EQ(named.size(), 1u);
+    binding_.ReadFromSystem(nullptr);   // the interrupted request
+    library_script_.read_fails = true;  // what the library answers to a read while a reference is held
+    EXPECT_EQ(Enumerate(SettingClass::kInteger).size(), 1u);
+    EXPECT_EQ(Get(SettingClass::kInteger, named[0]->Text(L"InstanceName"), nullptr), S_OK);
+    binding_.Release();
+    EXPECT_EQ(LibraryBinding::HeldReads(), 0);
+    EXPECT_EQ(Get(SettingClass::kInteger, named[0]->Text(L"InstanceName"), nullptr), WBEM_E_FAILED)
+        << "with nothing held, a read that answers 0 failed";
+    library_script_.read_fails = false;
+}
+
 TEST_F(SettingInstancesTest, OneClassObjectPerEnumeration) {
     for (int i = 0; i < 100; ++i) Number(Record(3, "Setting " + std::to_string(i)), 1, 0, 10);
     services_->get_object_calls = 0;

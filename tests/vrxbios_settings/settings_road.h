@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,11 +94,16 @@ protected:
         TempRootTest::TearDown();
     }
 
-    // Processes other than this one that run on this test's root; only those named `program` when given.
+    // Processes other than this one that run on this test's root; only those of `program` when given (the
+    // program file's name up to its extension, in any case: the driver runs as "Zmrdtct.sys").
     std::vector<pid_t> RootProcesses(const std::string& program = "") {
         std::vector<pid_t> found = ::RootProcesses(root_);
-        if (!program.empty()) std::erase_if(found, [&](pid_t pid) { return ProgramOf(pid) != program; });
+        if (!program.empty()) std::erase_if(found, [&](pid_t pid) { return !IsProgram(ProgramOf(pid), program); });
         return found;
+    }
+    static bool IsProgram(const std::string& file, const std::string& program) {
+        return file.size() >= program.size() && strncasecmp(file.c_str(), program.c_str(), program.size()) == 0 &&
+               (file.size() == program.size() || file[program.size()] == '.' || file[program.size()] == ' ');
     }
 
     // Runs a program with its output in files of the root; waits at most `limit`.

@@ -63,8 +63,11 @@ DWORD next_cookie = 1;
 bool suspended = false;
 
 // Announces (or withdraws) this process as the running server of the class. The file is replaced atomically.
+// A server that admits every local user announces itself to all of them; any other server to its owner only.
 bool Announce(REFCLSID clsid, const std::string& address) {
-    return !win::ReplacePrivateFile(RunningFile(clsid), std::to_string(getpid()) + ' ' + address + '\n');
+    std::string text = std::to_string(getpid()) + ' ' + address + '\n';
+    return !(AdmitsEveryLocalUser() ? win::ReplaceReadableFile(RunningFile(clsid), text)
+                                    : win::ReplacePrivateFile(RunningFile(clsid), text));
 }
 
 void Withdraw(REFCLSID clsid) {
@@ -81,7 +84,8 @@ void Withdraw(REFCLSID clsid) {
 
 std::string RunningFile(REFCLSID clsid) {
     auto folder = win::SystemRoot() / "com" / "running";
-    win::CreatePrivateFolders(folder);
+    win::CreatePassageFolders(folder.parent_path());
+    win::CreatePassageFolders(folder);  // the way to the announcements of servers that admit every user
     return (folder / win::ToUtf8(GuidText(clsid))).string();
 }
 

@@ -185,6 +185,7 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root, FaultReport rep
         Refuse<MachineNotMade>(*impl, e.what());
     }
     FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
+    RemoveTemporaryFiles(impl->dir);  // of a write that a killed process left unfinished
     if (!fs::exists(profilePath)) MakeMachine(*impl, profilePath);
     impl->generation = MapGeneration(impl->dir / "generation");
     try {
@@ -198,11 +199,40 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root, FaultReport rep
 
 }  // namespace
 
-void WriteFileAtomically(const fs::path& path, const std::string& data) {
+namespace {
+
+std::function<void(WriteStep)>& StepObserver() {
+    static std::function<void(WriteStep)> observer;
+    return observer;
+}
+
+void Reached(WriteStep step) {
+    if (StepObserver()) StepObserver()(step);
+}
+
+}  // namespace
+
+void ObserveWriteStepsForTesting(std::function<void(WriteStep)> observer) { StepObserver() = std::move(observer); }
+
+fs::path TemporaryFileOf(const fs::path& path) {
     fs::path temp = path;
-    temp += ".tmp" + std::to_string(::getpid());
+    temp += ".tmp";
+    return temp;
+}
+
+void RemoveTemporaryFiles(const fs::path& dir) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+        if (it->path().extension() == ".tmp") fs::remove(it->path(), ec);
+}
+
+void WriteFileAtomically(const fs::path& path, const std::string& data) {
+    // One name per file: every write happens under the machine's lock, and a process killed in the middle of
+    // one leaves at most this file, which the next write replaces and the next opening removes.
+    const fs::path temp = TemporaryFileOf(path);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw std::runtime_error("cannot write " + temp.string() + ": " + std::strerror(errno));
+    Reached(WriteStep::kOpened);
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -215,11 +245,29 @@ void WriteFileAtomically(const fs::path& path, const std::string& data) {
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
+    Reached(WriteStep::kWritten);
+    auto failed = [&](int err) {
         ::unlink(temp.c_str());
         throw std::runtime_error("cannot replace " + path.string() + ": " + std::strerror(err));
+    };
+    if (::fsync(fd) != 0) {
+        int err = errno;
+        ::close(fd);
+        failed(err);
     }
+    Reached(WriteStep::kSynced);
+    if (::close(fd) != 0) failed(errno);
+    Reached(WriteStep::kClosed);
+    if (::rename(temp.c_str(), path.c_str()) != 0) failed(errno);
+    Reached(WriteStep::kRenamed);
+    // The rename itself lasts only once the folder is on the disk too; a failure here changes nothing of what
+    // the file holds now, so it is not one.
+    int folder = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    Reached(WriteStep::kFolderSynced);
 }
 
 std::string ReadWholeFile(const fs::path& path) {

@@ -4,12 +4,22 @@
 #include "profile.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace qv::machine {
 
-// Writes `data` to a temporary file beside `path`, flushes it and renames it over `path`.
+// Writes `data` to a temporary file beside `path` (TemporaryFileOf), flushes it, renames it over `path` and
+// flushes the folder, so that `path` holds the old or the new data whenever the writer dies. Called under the
+// machine's lock only.
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& data);
+std::filesystem::path TemporaryFileOf(const std::filesystem::path& path);
+// Removes the temporary files of writes that never finished (under the machine's lock).
+void RemoveTemporaryFiles(const std::filesystem::path& dir);
+
+// The steps of WriteFileAtomically, for tests that cut a write after each of them.
+enum class WriteStep { kOpened, kWritten, kSynced, kClosed, kRenamed, kFolderSynced };
+void ObserveWriteStepsForTesting(std::function<void(WriteStep)> observer);
 std::string ReadWholeFile(const std::filesystem::path& path);
 
 // A password as the state keeps it: "<salt>:<SHA-1 digest>" of the scan codes (up to a NUL), "" for none.

@@ -75,7 +75,8 @@ bool DeviceSocketAddress(int folder, const std::string& file, sockaddr_un* addre
 
 // Creates the devices; fails when one of them is already served or the devices' folder is not the
 // installation's. Then serves requests one at a time until SIGTERM or SIGINT arrives, the system root
-// disappears, or the process QV_DRIVER_WATCH_PID names (test runs) has ended; `closed` is told about every
+// disappears, no handle has been open for QV_DRIVER_IDLE_MS (30 s), or the process QV_DRIVER_WATCH_PID names
+// (test runs) has ended; `closed` is told about every
 // handle that closes. The sockets are removed when the server is destroyed.
 class DeviceServer {
 public:

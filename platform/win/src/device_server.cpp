@@ -169,11 +169,27 @@ bool DeviceServer::Create(std::string* error) {
     return true;
 }
 
+namespace {
+
+// Whether a client is waiting to be accepted on one of the devices.
+bool ConnectionWaiting(const std::vector<int>& listeners) {
+    std::vector<pollfd> fds;
+    for (int fd : listeners) fds.push_back({fd, POLLIN, 0});
+    return ::poll(fds.data(), fds.size(), 0) > 0;
+}
+
+}  // namespace
+
 void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(uint64_t)>& closed) {
     std::filesystem::path root = SystemRoot();
     // Test runs name their own process here, so that a driver never outlives a test program that was killed.
     const char* watch = std::getenv("QV_DRIVER_WATCH_PID");
     pid_t watched = watch != nullptr ? static_cast<pid_t>(std::atol(watch)) : 0;
+    // A driver nobody has a handle open on for this long ends: the process that started it may have died
+    // without stopping it (killed), and whoever needs it again starts it again.
+    const char* idle = std::getenv("QV_DRIVER_IDLE_MS");
+    const auto idle_limit = std::chrono::milliseconds(idle != nullptr && std::atol(idle) > 0 ? std::atol(idle) : 30000);
+    auto used = std::chrono::steady_clock::now();
     std::vector<uint8_t> buffer(12 + 2 * static_cast<size_t>(kMaxDeviceTransfer));
     // Kept across requests, so that serving one allocates nothing once they have grown to their sizes.
     std::vector<pollfd> fds;
@@ -190,11 +206,13 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
         // Whether there is still something to serve for, checked when idle and every 250 ms while busy (not on
         // every request: a settings read makes thousands).
         auto now = std::chrono::steady_clock::now();
+        if (!impl_->connections.empty()) used = now;
         if (n <= 0 || now - checked >= std::chrono::milliseconds(250)) {
             checked = now;
             std::error_code ec;
             if (!std::filesystem::exists(root, ec)) break;  // the installation is gone: nothing left to serve
             if (watched > 0 && ::kill(watched, 0) != 0 && errno == ESRCH) break;
+            if (impl_->connections.empty() && now - used >= idle_limit && !ConnectionWaiting(impl_->listeners)) break;
         }
         if (n <= 0) continue;
         if (fds[0].revents != 0) break;

@@ -34,16 +34,18 @@ fs::path DefaultRoot() {
     return fs::path(home != nullptr && *home != '\0' ? home : "/tmp") / ".local" / "state" / "qv" / "root";
 }
 
-// The root and its folders are the owner's only (qv_private_files.h); a root made before that is closed again.
-// Another user's root (a client of that installation's services) is used as its owner made it.
+// The root is a passage for other users (qv_private_files.h: they may pass through it to the instrumentation
+// service's door, not list it) and its folders are the owner's only; a root made before that gets these modes
+// again. Another user's root (a client of that installation's services) is used as its owner made it.
 void CreateStandardFolders(const fs::path& root) {
     struct stat st {};
     if (::stat(root.c_str(), &st) == 0 && st.st_uid != ::geteuid() && ::geteuid() != 0) return;
+    if (std::error_code ec = CreatePassageFolders(root))
+        throw std::runtime_error("cannot create " + root.string() + ": " + ec.message());
     for (const char* folder : {"drive_c/WINDOWS/TEMP", "drive_c/WINDOWS/system32/Drivers"}) {
         if (std::error_code ec = CreatePrivateFolders(root / folder))
             throw std::runtime_error("cannot create " + (root / folder).string() + ": " + ec.message());
     }
-    MakePrivate(root);
 }
 
 }  // namespace
