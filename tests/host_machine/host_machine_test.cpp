@@ -164,6 +164,38 @@ TEST_F(HostMachine, SetupPasswordGuardsEveryWrite) {
     EXPECT_EQ(tree::Get(Value(dell.name, "Camera")), "Disabled");
 }
 
+// The setup password goes to new_password (within the driver's lengths); the factory defaults to reset_bios, with
+// the password when one is set.
+TEST_F(HostMachine, SetupPasswordAndFactoryDefaults) {
+    tree::Driver dell = tree::Dell();
+    dell.authentications[0].minLength = 4;
+    dell.authentications[0].maxLength = 8;
+    tree::Write(tree_, dell);
+    fs::path admin = tree_ / dell.name / "authentication" / "Admin";
+    fs::path reset = tree_ / dell.name / "attributes" / "reset_bios";
+    Outcome set = Zmrmc({"password", "setup", "set", "--password-stdin"}, "secret1\n");
+    EXPECT_EQ(set.code, 0) << set.out << set.err;
+    EXPECT_EQ(tree::Get(admin / "new_password"), "secret1");
+    tree::Put(admin / "new_password", "");
+    for (const char* refused : {"abc", "muchtoolong"}) {  // shorter than min_password_length, longer than max
+        Outcome bad = Zmrmc({"password", "setup", "set", "--password-stdin"}, std::string(refused) + "\n");
+        EXPECT_EQ(bad.code, 6) << refused << ": " << bad.out << bad.err;
+        EXPECT_EQ(tree::Get(admin / "new_password"), "") << refused;
+    }
+    // The kernel shows the password set; changing it and the defaults now need it.
+    tree::Put(admin / "is_enabled", "1");
+    Outcome change = Zmrmc({"password", "setup", "change", "--password-stdin"}, "secret1\nsecret2\n");
+    EXPECT_EQ(change.code, 0) << change.out << change.err;
+    EXPECT_EQ(tree::Get(admin / "new_password"), "secret2");
+    Outcome without = Zmrmc({"defaults"});
+    EXPECT_NE(without.code, 0) << without.out;
+    EXPECT_EQ(tree::Get(reset), "builtinsafe lastknowngood [factory] custom");
+    tree::Put(reset, "builtinsafe [lastknowngood] factory custom");
+    Outcome defaults = Zmrmc({"defaults", "--password-stdin"}, "secret1\n");
+    EXPECT_EQ(defaults.code, 0) << defaults.out << defaults.err;
+    EXPECT_EQ(tree::Get(reset), "factory");
+}
+
 // A saved settings file applied after the values changed puts every kind back; saving again gives the same file.
 TEST_F(HostMachine, SavedFileAppliesBack) {
     tree::Write(tree_, tree::Hp());
