@@ -124,38 +124,39 @@ std::vector<fs::path> FirmwareAttributeDrivers(const fs::path& root) {
     return drivers;
 }
 
+std::optional<FirmwareAttribute> ReadAttribute(const fs::path& folder) {
+    std::optional<std::string> type = ReadAttributeFile(folder / "type");
+    if (!type) return std::nullopt;
+    FirmwareAttribute a;
+    a.folder = folder;
+    a.driver = folder.parent_path().parent_path().filename().string();
+    a.name = folder.filename().string();
+    a.displayName = ReadAttributeFile(folder / "display_name").value_or("");
+    a.typeText = *type;
+    a.kind = KindOf(*type);
+    switch (a.kind) {
+    case AttributeKind::Enumeration:
+        a.choices = SplitList(ReadAttributeFile(folder / "possible_values").value_or(""));
+        break;
+    case AttributeKind::OrderedList: a.choices = SplitList(ReadAttributeFile(folder / "elements").value_or("")); break;
+    case AttributeKind::Integer:
+        a.minValue = NumberFile(folder / "min_value").value_or(0);
+        a.maxValue = NumberFile(folder / "max_value").value_or(0xFFFFFFFF);
+        a.increment = std::max<int64_t>(1, NumberFile(folder / "scalar_increment").value_or(1));
+        break;
+    case AttributeKind::String:
+        a.minLength = LengthFile(folder / "min_length");
+        a.maxLength = LengthFile(folder / "max_length");
+        break;
+    case AttributeKind::Other: break;
+    }
+    return a;
+}
+
 std::vector<FirmwareAttribute> ReadAttributes(const fs::path& driver) {
     std::vector<FirmwareAttribute> attributes;
-    for (const fs::path& folder : Folders(driver / "attributes")) {
-        std::optional<std::string> type = ReadAttributeFile(folder / "type");
-        if (!type) continue;
-        FirmwareAttribute a;
-        a.folder = folder;
-        a.driver = driver.filename().string();
-        a.name = folder.filename().string();
-        a.displayName = ReadAttributeFile(folder / "display_name").value_or("");
-        a.typeText = *type;
-        a.kind = KindOf(*type);
-        switch (a.kind) {
-        case AttributeKind::Enumeration:
-            a.choices = SplitList(ReadAttributeFile(folder / "possible_values").value_or(""));
-            break;
-        case AttributeKind::OrderedList:
-            a.choices = SplitList(ReadAttributeFile(folder / "elements").value_or(""));
-            break;
-        case AttributeKind::Integer:
-            a.minValue = NumberFile(folder / "min_value").value_or(0);
-            a.maxValue = NumberFile(folder / "max_value").value_or(0xFFFFFFFF);
-            a.increment = std::max<int64_t>(1, NumberFile(folder / "scalar_increment").value_or(1));
-            break;
-        case AttributeKind::String:
-            a.minLength = LengthFile(folder / "min_length");
-            a.maxLength = LengthFile(folder / "max_length");
-            break;
-        case AttributeKind::Other: break;
-        }
-        attributes.push_back(std::move(a));
-    }
+    for (const fs::path& folder : Folders(driver / "attributes"))
+        if (std::optional<FirmwareAttribute> a = ReadAttribute(folder)) attributes.push_back(std::move(*a));
     return attributes;
 }
 

@@ -42,6 +42,8 @@ std::vector<std::filesystem::path> FirmwareAttributeDrivers(const std::filesyste
 // The attributes of one driver, sorted by folder name; pending_reboot, reset_bios and other plain files of the
 // attributes folder are not attributes. A folder whose type file is missing is left out.
 std::vector<FirmwareAttribute> ReadAttributes(const std::filesystem::path& driver);
+// One attribute (<driver>/attributes/<name>); nothing without its type file.
+std::optional<FirmwareAttribute> ReadAttribute(const std::filesystem::path& folder);
 std::vector<FirmwareAuthentication> ReadAuthentications(const std::filesystem::path& driver);
 
 // A file's text without its trailing line end; nothing when it cannot be read (errno then holds why).

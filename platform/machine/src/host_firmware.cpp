@@ -372,11 +372,9 @@ uint8_t HostFirmware::ObjectValue(uint16_t index, Bytes& out, CallOutcome&) {
 
 uint8_t HostFirmware::Decode(const HostObject& o, const Bytes& v, std::string& text) {
     // What the tree publishes now, not what the list read found: the check is the kernel driver's.
-    std::vector<FirmwareAttribute> fresh;
-    for (FirmwareAttribute& a : ReadAttributes(o.attribute.folder.parent_path().parent_path()))
-        if (a.folder == o.attribute.folder) fresh.push_back(std::move(a));
-    if (fresh.empty()) return kBadObject;
-    const FirmwareAttribute& a = fresh.front();
+    std::optional<FirmwareAttribute> fresh = ReadAttribute(o.attribute.folder);
+    if (!fresh || fresh->kind != o.attribute.kind) return kBadObject;
+    const FirmwareAttribute& a = *fresh;
     switch (o.type) {
     case ObjectType::Enum: {
         uint16_t index = U16(v, 2);
