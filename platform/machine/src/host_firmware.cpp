@@ -9,7 +9,7 @@
 // folder name when it has none or another setting has it already), its menu the driver's folder name. An
 // attribute whose current_value has no write bit is read-only.
 //
-// The descriptions are read again by every read of the object list; values, the read-only state and the
+// The descriptions are read again by every read of the object list (its size and the list that follows it); values, the read-only state and the
 // password state at every call.
 
 #include "host_firmware.h"
@@ -260,13 +260,17 @@ bool HostFirmware::AdminEnabled() const {
 
 uint8_t HostFirmware::ObjectListSize(uint32_t& size, CallOutcome&) {
     Refresh();
+    session_.listSized = true;
     if (session_.objects.empty()) return kUnsupported;
     size = static_cast<uint32_t>(4 + 8 * (session_.objects.size() + 1));
     return kOk;
 }
 
 uint8_t HostFirmware::ObjectList(Bytes& out, CallOutcome&) {
-    Refresh();
+    // A read of the objects asks for the list's size and then for the list: both describe the tree as the
+    // size call found it, so that the list fits the buffer sized for it. Any other list call reads it again.
+    if (!session_.listSized) Refresh();
+    session_.listSized = false;
     if (session_.objects.empty()) return kUnsupported;
     out.clear();
     PutU16(out, static_cast<uint16_t>(session_.objects.size() + 1));
@@ -446,6 +450,7 @@ uint8_t HostFirmware::GuardedWrite(const fs::path& file, const std::string& text
 }
 
 uint8_t HostFirmware::SetObjectValue(uint16_t index, const Bytes& value, CallOutcome&) {
+    session_.listSized = false;
     if (!session_.known) Refresh();
     if (index == 0) return kUnsupported;
     const HostObject* o = Object(index);

@@ -43,7 +43,8 @@ struct HostSession {
     std::vector<HostObject> objects;  // list index - 1
     std::vector<std::string> english;
     std::unordered_map<std::string, uint16_t> ids;
-    Bytes table;  // the English string table's value
+    Bytes table;             // the English string table's value
+    bool listSized = false;  // the list size was just read: the list that follows is the one it sized
     bool unlocked = false;
     std::string password;  // the kernel's text of the setup password given to unlock
     ~HostSession();
