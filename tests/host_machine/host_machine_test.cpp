@@ -4,6 +4,7 @@
 
 #include "../zmrmc_tool/zmrmc_fixture.h"
 #include "firmware_attributes_tree.h"
+#include "smbios_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -194,6 +195,24 @@ TEST_F(HostMachine, SetupPasswordAndFactoryDefaults) {
     Outcome defaults = Zmrmc({"defaults", "--password-stdin"}, "secret1\n");
     EXPECT_EQ(defaults.code, 0) << defaults.out << defaults.err;
     EXPECT_EQ(tree::Get(reset), "factory");
+}
+
+// A notebook (its SMBIOS chassis says so) changes the power-on password through the secure interface: the
+// System authentication's new_password, after its current_password once one is set.
+TEST_F(HostMachine, PowerOnPasswordOfANotebook) {
+    tree::Driver dell = tree::Dell();
+    tree::Write(tree_, dell);
+    smbios::SaveTables(tree_ / "dmi", tree_ / "dmi.bin");
+    setenv("QV_DMI_TABLES", (tree_ / "dmi").c_str(), 1);
+    fs::path system = tree_ / dell.name / "authentication" / "System";
+    Outcome set = Zmrmc({"password", "power-on", "set", "--password-stdin"}, "boot1\n");
+    EXPECT_EQ(set.code, 0) << set.out << set.err;
+    EXPECT_EQ(tree::Get(system / "new_password"), "boot1");
+    tree::Put(system / "is_enabled", "1");
+    Outcome change = Zmrmc({"password", "power-on", "change", "--password-stdin"}, "boot1\nboot2\n");
+    EXPECT_EQ(change.code, 0) << change.out << change.err;
+    EXPECT_EQ(tree::Get(system / "new_password"), "boot2");
+    EXPECT_EQ(tree::Get(system / "current_password"), "") << "the session is cleared after the change";
 }
 
 // A saved settings file applied after the values changed puts every kind back; saving again gives the same file.

@@ -33,6 +33,7 @@ constexpr uint32_t kLongestText = 0xFFFF - 3;
 constexpr uint32_t kDefaultTextLength = 64, kDefaultPasswordLength = 32;
 constexpr const char* kPendingReboot = "Pending Reboot";
 constexpr uint8_t kSlashKey = 0x35;
+constexpr uint32_t kSecureSignature = 0x53454355;  // "SECU" in EDX
 
 void PutU16(Bytes& b, uint16_t v) {
     b.push_back(static_cast<uint8_t>(v));
@@ -246,12 +247,16 @@ uint32_t HostFirmware::ValueSize(const HostObject& o) const {
     }
 }
 
-std::optional<FirmwareAuthentication> HostFirmware::Admin() const {
+std::optional<FirmwareAuthentication> HostFirmware::Authentication(bool powerOn) const {
     for (const fs::path& driver : FirmwareAttributeDrivers(profile_.hostAttributes))
         for (const FirmwareAuthentication& auth : ReadAuthentications(driver))
-            if (auth.role == "bios-admin" || (auth.role.empty() && auth.name == "Admin")) return auth;
+            if (auth.role == (powerOn ? "power-on" : "bios-admin") ||
+                (auth.role.empty() && auth.name == (powerOn ? "System" : "Admin")))
+                return auth;
     return std::nullopt;
 }
+
+std::optional<FirmwareAuthentication> HostFirmware::Admin() const { return Authentication(false); }
 
 bool HostFirmware::AdminEnabled() const {
     std::optional<FirmwareAuthentication> admin = Admin();
@@ -487,6 +492,23 @@ uint8_t HostFirmware::ChangeLockState(bool lock, const Bytes& password, CallOutc
     return kOk;
 }
 
+uint8_t HostFirmware::ChangePassword(const FirmwareAuthentication& auth, const Bytes& oldCodes, const Bytes& newCodes) {
+    std::optional<std::string> old = ScanCodesToText(oldCodes), fresh = ScanCodesToText(newCodes);
+    if (!old || !fresh) return kBadPassword;
+    if (!fresh->empty() &&
+        ((auth.minLength && fresh->size() < *auth.minLength) || (auth.maxLength && fresh->size() > *auth.maxLength)))
+        return kBadPassword;
+    bool enabled = ReadAttributeFile(auth.folder / "is_enabled").value_or("0") == "1";
+    if (enabled && old->empty()) return kWrongPassword;
+    int error = WriteAttributeFile(auth.folder / "current_password", enabled ? *old : "\n");
+    if (error == 0) error = WriteAttributeFile(auth.folder / "new_password", fresh->empty() ? "\n" : *fresh);
+    if (enabled) WriteAttributeFile(auth.folder / "current_password", "\n");
+    std::fill(old->begin(), old->end(), '\0');
+    std::fill(fresh->begin(), fresh->end(), '\0');
+    uint8_t status = StatusOfKernelError(error, enabled);
+    return status == kInvalidValue ? static_cast<uint8_t>(kBadPassword) : status;
+}
+
 // E845h/11h: old password, the slash key, new password, NUL, as scan codes (a 32-bit call's data area).
 void HostFirmware::ChangeSetupPassword(Registers& regs, const Bytes& data) {
     std::optional<FirmwareAuthentication> admin = Admin();
@@ -494,22 +516,47 @@ void HostFirmware::ChangeSetupPassword(Registers& regs, const Bytes& data) {
     Bytes codes(data.begin(), std::find(data.begin(), data.end(), 0));
     auto slash = std::find(codes.begin(), codes.end(), kSlashKey);
     if (slash == codes.end()) return Answer(regs, kBadPassword);
-    std::optional<std::string> old = ScanCodesToText(Bytes(codes.begin(), slash));
-    std::optional<std::string> fresh = ScanCodesToText(Bytes(slash + 1, codes.end()));
+    Answer(regs, ChangePassword(*admin, Bytes(codes.begin(), slash), Bytes(slash + 1, codes.end())));
     std::fill(codes.begin(), codes.end(), 0);
-    if (!old || !fresh) return Answer(regs, kBadPassword);
-    if (!fresh->empty() && ((admin->minLength && fresh->size() < *admin->minLength) ||
-                            (admin->maxLength && fresh->size() > *admin->maxLength)))
-        return Answer(regs, kBadPassword);
-    bool enabled = ReadAttributeFile(admin->folder / "is_enabled").value_or("0") == "1";
-    if (enabled && old->empty()) return Answer(regs, kWrongPassword);
-    int error = WriteAttributeFile(admin->folder / "current_password", enabled ? *old : "\n");
-    if (error == 0) error = WriteAttributeFile(admin->folder / "new_password", fresh->empty() ? "\n" : *fresh);
-    if (enabled) WriteAttributeFile(admin->folder / "current_password", "\n");
-    std::fill(old->begin(), old->end(), '\0');
-    std::fill(fresh->begin(), fresh->end(), '\0');
-    uint8_t status = StatusOfKernelError(error, enabled);
-    Answer(regs, status == kInvalidValue ? static_cast<uint8_t>(kBadPassword) : status);
+}
+
+// E842h, the secure interface (EDX "SECU" for every operation but the query): the query announces the
+// power-on password and long passwords, with ECX bit 5 when the power-on password is set; 6/0Ah set and change
+// the power-on password, 7/0Bh the setup password, the passwords in 33-byte fields at segment:DI and, for the
+// second, at the high segment word : ESI. Verifying a password (8) is not offered: the kernel has no check of
+// a password by itself.
+void HostFirmware::SecureInterface(Registers& regs, RealModeMemory& memory) {
+    uint16_t op = static_cast<uint16_t>(regs.eax >> 16);
+    if (op != 0 && regs.edx != kSecureSignature) return Answer(regs, kUnsupported);
+    std::optional<FirmwareAuthentication> powerOn = Authentication(true);
+    auto field = [&](bool second) {
+        uint32_t segment = second ? regs.segments >> 16 : regs.segments & 0xFFFF;
+        uint32_t at = (segment << 4) + (second ? regs.esi : static_cast<uint16_t>(regs.edi));
+        Bytes codes(33, 0);
+        if (!memory.Read(at, codes.data(), codes.size())) return Bytes{};
+        codes.resize(static_cast<size_t>(std::find(codes.begin(), codes.end(), 0) - codes.begin()));
+        return codes;
+    };
+    switch (op) {
+    case 0: {
+        bool set = powerOn && ReadAttributeFile(powerOn->folder / "is_enabled").value_or("0") == "1";
+        regs.edx = (powerOn ? 1u << 5 : 0) | 1u << 8;
+        regs.ecx = set ? 1u << 5 : 0;
+        regs.ebx = 0;
+        return Answer(regs, kOk);
+    }
+    case 6:
+    case 0xA:
+        if (!powerOn) return Answer(regs, kUnsupported);
+        return Answer(regs, ChangePassword(*powerOn, op == 6 ? Bytes{} : field(false), field(op == 0xA)));
+    case 7:
+    case 0xB: {
+        std::optional<FirmwareAuthentication> admin = Admin();
+        if (!admin) return Answer(regs, kUnsupported);
+        return Answer(regs, ChangePassword(*admin, op == 7 ? Bytes{} : field(false), field(op == 0xB)));
+    }
+    default: return Answer(regs, kUnsupported);
+    }
 }
 
 // E841h: BH = 0 announces the defaults (a driver with reset_bios), BH = 1 asks for them: "factory" when the
@@ -541,6 +588,10 @@ CallOutcome HostFirmware::Int15(Registers& regs, Bytes* data, RealModeMemory& me
     }
     if (ax == 0xE841) {
         Defaults(regs);
+        return {};
+    }
+    if (ax == 0xE842) {
+        SecureInterface(regs, memory);
         return {};
     }
     return rest_.Int15(regs, data, memory, thirtyTwoBit);

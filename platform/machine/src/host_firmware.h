@@ -108,7 +108,12 @@ private:
     bool AdminEnabled() const;
     // Writes `text` to `file` with the setup password around it when one is set: 0 or the firmware status.
     uint8_t GuardedWrite(const std::filesystem::path& file, const std::string& text);
+    // The authentication of a role (bios-admin or power-on; by folder name Admin or System without one).
+    std::optional<FirmwareAuthentication> Authentication(bool powerOn) const;
+    // Sets (old empty, none set) or changes a password: 0 or the firmware status.
+    uint8_t ChangePassword(const FirmwareAuthentication& auth, const Bytes& oldCodes, const Bytes& newCodes);
     void ChangeSetupPassword(Registers& regs, const Bytes& data);
+    void SecureInterface(Registers& regs, RealModeMemory& memory);
     void Defaults(Registers& regs);
     std::optional<Bytes> RomArea();
 
