@@ -57,6 +57,8 @@ TEST_F(MachineTest, ProfileFaultsAreNamed) {
         {"{\"faults\": [{\"call\": \"int15\", \"action\": \"explode\"}]}", "action"},
         {"{\"pnp\": {\"nodes\": [{\"id\": \"PNP\", \"class\": [1, 2, 3]}]}}", "EISA"},
         {"{\"smbios\": {\"structures\": [{\"type\": 1, \"strings\": [\"\"]}]}}", "non-empty"},
+        {"{\"kind\": \"virtual\"}", "kind"},
+        {"{\"host\": {\"firmware_attributes\": \"/x\"}}", "needs \"kind\""},
     };
     for (const auto& c : cases) {
         try {

@@ -1,6 +1,7 @@
 // The machine of a system root: creation from a profile and atomic firmware transactions.
 
 #include "machine_state.h"
+#include "host_firmware.h"
 #include "machine_store.h"
 #include "qv_firmware.h"
 #include "qv_machine.h"
@@ -50,6 +51,7 @@ struct Machine::Impl {
     std::mutex mutex;
     int lock_fd = -1;
     unsigned lock_generation = 0;  // ForkGeneration() when lock_fd was opened
+    HostSession host_session;      // a host machine's objects and unlock, in this process only
     ~Impl();
 };
 
@@ -151,6 +153,32 @@ template <typename Error>
     throw Error(message);
 }
 
+// A host machine's profile as the root keeps it: QV_FIRMWARE_ATTRIBUTES and QV_DMI_TABLES, when set, point it at
+// another firmware-attributes tree and other SMBIOS tables (a test's), for every process of the root alike.
+std::string HostProfileText(const std::string& text) {
+    Json j = Json::parse(text);
+    bool changed = false;
+    for (auto [variable, member] :
+         {std::pair{"QV_FIRMWARE_ATTRIBUTES", "firmware_attributes"}, std::pair{"QV_DMI_TABLES", "dmi_tables"}}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') continue;
+        j["host"][member] = fs::absolute(value).string();
+        changed = true;
+    }
+    return changed ? j.dump(1) : text;
+}
+
+// A host machine needs the kernel's firmware-attributes class.
+void CheckHostFirmware(const Profile& profile) {
+    if (!FirmwareAttributeDrivers(profile.hostAttributes).empty()) return;
+    std::error_code ec;
+    throw std::runtime_error(
+        "this PC has no firmware settings through the kernel: " + profile.hostAttributes +
+        (fs::exists(profile.hostAttributes, ec) ? " holds no driver with an attributes folder"
+                                                : " does not exist (the firmware-attributes class is missing)") +
+        "; a firmware-attributes driver of the PC's maker must be loaded, or QV_FIRMWARE_ATTRIBUTES name a tree");
+}
+
 // Makes the machine of a root that has none from QV_MACHINE. On any failure nothing of it is left behind (the
 // folder and its lock stay: another process may be waiting on the lock).
 void MakeMachine(Machine::Impl& impl, const fs::path& profilePath) {
@@ -160,6 +188,11 @@ void MakeMachine(Machine::Impl& impl, const fs::path& profilePath) {
         std::string named = env != nullptr && *env != '\0' ? env : "desktop";
         std::string text = ProfileText(named);
         Profile profile = ParseProfile(text, named);
+        if (profile.host) {
+            text = HostProfileText(text);
+            profile = ParseProfile(text, named);
+            CheckHostFirmware(profile);
+        }
         Json state = InitialState(profile);
         WriteFileAtomically(written[0], InitialFlash(profile, state));
         WriteFileAtomically(written[1], StateText(state));
@@ -332,7 +365,12 @@ void Machine::Transact(const std::function<void(Firmware&)>& call) {
     }
     try {
         SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->rom_area, impl_->state, impl_->dir);
-        call(firmware);
+        if (impl_->profile.host) {
+            HostFirmware host(impl_->profile, firmware, impl_->host_session);
+            call(host);
+        } else {
+            call(firmware);
+        }
         if (firmware.StateChanged()) {
             impl_->state_known = false;
             WriteFileAtomically(statePath, StateText(impl_->state));

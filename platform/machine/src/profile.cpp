@@ -384,6 +384,16 @@ Profile ParseFields(const Json& j, const std::string& origin) {
     p.nativeSettings = gate.Bool("native_settings", false);
     p.cpuSerialNumber = r.Bool("cpu_serial_number", false);
     ParseFaults(r, p);
+    std::string kind = r.Text("kind", "simulated");
+    if (kind != "simulated" && kind != "host") Fault("kind", "must be \"simulated\" or \"host\"");
+    p.host = kind == "host";
+    Reader host{r.Object("host"), r.At("host")};
+    if (r.Has("host") && !p.host) Fault("host", "needs \"kind\": \"host\"");
+    p.hostAttributes = host.Text("firmware_attributes", "/sys/class/firmware-attributes");
+    p.hostDmiTables = host.Text("dmi_tables", "/sys/firmware/dmi/tables");
+    p.hostDmiDump = host.Text("dmi_dump", "");
+    if (p.host && (p.systemObjects || !p.objects.empty()))
+        Fault("system_objects", "a host machine's objects are the host's firmware attributes");
     CheckFirmwareLimits(p);
     return p;
 }

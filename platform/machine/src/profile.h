@@ -142,6 +142,11 @@ struct Profile {
     bool callGate = false, nativeSettings = false;
     bool cpuSerialNumber = false;
     std::vector<FaultRule> faults;
+    // kind "host": the firmware of the PC this runs on (host_firmware.h), through these files
+    bool host = false;
+    std::string hostAttributes;  // the firmware-attributes class folder
+    std::string hostDmiTables;   // the kernel's SMBIOS tables folder (or a dump file)
+    std::string hostDmiDump;     // a dmidecode dump used when hostDmiTables cannot be read ("" for none)
 };
 
 // Parses and checks a profile text; throws std::runtime_error("machine profile <origin>: <field>: <reason>").
