@@ -23,7 +23,10 @@ file(GLOB QV_PACKAGED_MOF ${CMAKE_SOURCE_DIR}/mof/*.mof)
 install(FILES ${QV_PACKAGED_MOF} DESTINATION ${CMAKE_INSTALL_DATADIR}/qv/mof COMPONENT programs)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/architecture.md
         ${CMAKE_SOURCE_DIR}/docs/machine-profiles.md ${CMAKE_SOURCE_DIR}/docs/performance.md
+        ${CMAKE_SOURCE_DIR}/docs/reliability.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qv-instrumented-bios COMPONENT programs)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/man/wmi.1 ${CMAKE_SOURCE_DIR}/docs/man/zmrmc.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qv-instrumented-bios)

@@ -31,6 +31,9 @@ mkdir -p "$QV_SYSTEM_ROOT"
 "$scratch/usr/lib/qv/bin/vrxBIOS" -Install
 "$scratch/usr/bin/wmi" -n 'root\QV\InstrumentedBIOS' query "select Name, CurrentValue from QVPROV_BIOSEnumeration" |
   grep -q "Boot Mode *UEFI" || { echo "check-package.sh: the installed provider did not publish the host's setting" >&2; exit 1; }
+for page in wmi zmrmc; do
+  [ -s "$scratch/usr/share/man/man1/$page.1" ] || { echo "check-package.sh: no manual page for $page" >&2; exit 1; }
+done
 mkdir -p "$work/desktop-root"
 QV_SYSTEM_ROOT=$work/desktop-root QV_MACHINE=desktop "$scratch/usr/bin/zmrmc" show >/dev/null
 

@@ -3,6 +3,7 @@
 #include "dmi_tables.h"
 
 #include "machine_store.h"
+#include "smbios_entry_point.h"
 
 #include <algorithm>
 #include <cstring>
@@ -111,25 +112,13 @@ std::optional<DmiTables> ReadDmiTables(const fs::path& source) {
 
 std::optional<Bytes> EntryPointFor(const DmiTables& tables, uint32_t address) {
     if (tables.table.size() > 0xFFFF) return std::nullopt;
-    uint16_t count = 0, largest = 0;
-    WholeStructures(tables.table, &count, &largest);
-    uint8_t ep[31] = {'_', 'S', 'M', '_', 0, 0x1F, tables.major, tables.minor};
-    ep[8] = static_cast<uint8_t>(largest);
-    ep[9] = static_cast<uint8_t>(largest >> 8);
-    std::memcpy(ep + 16, "_DMI_", 5);
-    ep[22] = static_cast<uint8_t>(tables.table.size());
-    ep[23] = static_cast<uint8_t>(tables.table.size() >> 8);
-    std::memcpy(ep + 24, &address, 4);
-    ep[28] = static_cast<uint8_t>(count);
-    ep[29] = static_cast<uint8_t>(count >> 8);
-    ep[30] = static_cast<uint8_t>((std::min<uint8_t>(tables.major, 15) << 4) | (tables.minor & 15));
-    uint8_t sum = 0;
-    for (int i = 16; i < 31; ++i) sum = static_cast<uint8_t>(sum + ep[i]);
-    ep[21] = static_cast<uint8_t>(-sum);
-    sum = 0;
-    for (int i = 0; i < 31; ++i) sum = static_cast<uint8_t>(sum + ep[i]);
-    ep[4] = static_cast<uint8_t>(-sum);
-    return Bytes(ep, ep + 31);
+    SmbiosTableShape shape;
+    WholeStructures(tables.table, &shape.count, &shape.largest);
+    shape.length = static_cast<uint16_t>(tables.table.size());
+    shape.address = address;
+    shape.major = tables.major;
+    shape.minor = tables.minor;
+    return SmbiosEntryPoint(shape);
 }
 
 }  // namespace qv::machine

@@ -4,6 +4,8 @@
 
 #include "qv_firmware_gate.h"
 
+#include "byte_fields.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -16,11 +18,6 @@ constexpr uint32_t kInvalid = 0x89;
 constexpr uint32_t kNoTransfer = 0x8A;  // a block request outside a begin/end bracket
 constexpr uint32_t kGateBlock = 4096;   // the read-block answer's size
 
-uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-           (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
 void Put32(std::vector<uint8_t>* b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) (*b)[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }

@@ -6,27 +6,12 @@
 
 #include "simulated_firmware.h"
 
+#include "byte_fields.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace qv::machine {
-namespace {
-
-void PutU16(Bytes& b, uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutU32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-uint32_t U32(const Bytes& b, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-}
-
-}  // namespace
 
 std::string ListItemText(const ObjectDef& o, size_t entry) {
     size_t count = o.choices.size();

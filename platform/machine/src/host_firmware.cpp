@@ -14,6 +14,7 @@
 
 #include "host_firmware.h"
 
+#include "byte_fields.h"
 #include "dmi_tables.h"
 #include "qv_code_page.h"
 #include "scan_code_text.h"
@@ -34,20 +35,6 @@ constexpr uint32_t kDefaultTextLength = 64, kDefaultPasswordLength = 32;
 constexpr const char* kPendingReboot = "Pending Reboot";
 constexpr uint8_t kSlashKey = 0x35;
 constexpr uint32_t kSecureSignature = 0x53454355;  // "SECU" in EDX
-
-void PutU16(Bytes& b, uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutU32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-uint32_t U32(const Bytes& b, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-}
 
 void Answer(Registers& r, uint8_t ah) {
     r.eax = (r.eax & 0xFFFF00FFu) | (static_cast<uint32_t>(ah) << 8);

@@ -3,6 +3,7 @@
 
 #include "machine_store.h"
 #include "simulated_firmware.h"
+#include "smbios_entry_point.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,26 +82,13 @@ ObjectCatalogue BuildCatalogue(const Profile& p) {
 }
 
 Bytes SmbiosEntryPointBytes(const Profile& p) {
-    uint16_t count = 0, largest = 0;
-    Bytes table = SmbiosTable(p, &count, &largest);
-    uint8_t ep[31] = {'_', 'S', 'M', '_', 0, 0x1F, p.smbiosMajor, p.smbiosMinor};
-    ep[8] = static_cast<uint8_t>(largest);
-    ep[9] = static_cast<uint8_t>(largest >> 8);
-    std::memcpy(ep + 16, "_DMI_", 5);
-    ep[22] = static_cast<uint8_t>(table.size());
-    ep[23] = static_cast<uint8_t>(table.size() >> 8);
-    uint32_t address = kSmbiosTable;
-    std::memcpy(ep + 24, &address, 4);
-    ep[28] = static_cast<uint8_t>(count);
-    ep[29] = static_cast<uint8_t>(count >> 8);
-    ep[30] = static_cast<uint8_t>((p.smbiosMajor << 4) | (p.smbiosMinor & 15));
-    uint8_t sum = 0;
-    for (int i = 16; i < 31; ++i) sum = static_cast<uint8_t>(sum + ep[i]);
-    ep[21] = static_cast<uint8_t>(-sum);
-    sum = 0;
-    for (int i = 0; i < 31; ++i) sum = static_cast<uint8_t>(sum + ep[i]);
-    ep[4] = static_cast<uint8_t>(-sum);
-    return Bytes(ep, ep + 31);
+    SmbiosTableShape shape;
+    Bytes table = SmbiosTable(p, &shape.count, &shape.largest);
+    shape.length = static_cast<uint16_t>(table.size());
+    shape.address = kSmbiosTable;
+    shape.major = p.smbiosMajor;
+    shape.minor = p.smbiosMinor;
+    return SmbiosEntryPoint(shape);
 }
 
 Bytes BuildRomArea(const Profile& p) {
