@@ -11,8 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -105,10 +108,11 @@ TEST_F(DriverTest, RunsAnswersAndIsGoneWhenStopped) {
 
     pid_t pid = DriverPid();
     ASSERT_GT(pid, 0);
+    CloseHandle(device_);
+    device_ = INVALID_HANDLE_VALUE;
     ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &status));
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_TRUE(ProcessGone(pid));
-    EXPECT_FALSE(Ioctl(0x80002407, nullptr, 0, version, 3));
     EXPECT_EQ(
         CreateFileW(L"\\\\.\\ZMRDetectFlash", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
         INVALID_HANDLE_VALUE);
@@ -117,6 +121,28 @@ TEST_F(DriverTest, RunsAnswersAndIsGoneWhenStopped) {
     CloseServiceHandle(service_);
     service_ = nullptr;
     EXPECT_EQ(OpenServiceW(manager_, L"ZmrDtct", SERVICE_ALL_ACCESS), nullptr);
+}
+
+// The devices are shared by every library of the installation, and the library that started the driver stops
+// it when it is unloaded: a handle another process still has open is served until it is closed, and the stop
+// completes then.
+TEST_F(DriverTest, AStopServesTheHandlesStillOpenAndEndsWhenTheyAreClosed) {
+    pid_t pid = DriverPid();
+    ASSERT_GT(pid, 0);
+    auto stop = std::async(std::launch::async, [this] {
+        SERVICE_STATUS status{};
+        return ControlService(service_, SERVICE_CONTROL_STOP, &status) && status.dwCurrentState == SERVICE_STOPPED;
+    });
+    uint8_t version[3] = {};
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(Ioctl(0x80002407, nullptr, 0, version, 3)) << "request " << i << " after the stop was asked";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(stop.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "stopped with a handle open";
+    CloseHandle(device_);
+    device_ = INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(stop.get());
+    EXPECT_TRUE(ProcessGone(pid));
 }
 
 TEST_F(DriverTest, ThirtyTwoBitCallWithDataArea) {

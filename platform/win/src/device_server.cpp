@@ -196,10 +196,16 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
     DeviceRequest request;
     std::vector<uint8_t> out;
     auto checked = std::chrono::steady_clock::now();
+    // Asked to stop: the handles other processes still have open are served until they are closed (a device
+    // is shared by every library of the installation, and the one that started the driver stops it when it is
+    // unloaded), no handle is opened any more, and the driver ends once none is left.
+    bool stopping = false;
     for (;;) {
+        if (stopping && impl_->connections.empty()) break;
         fds.clear();
-        fds.push_back({stop_pipe[0], POLLIN, 0});
-        for (int fd : impl_->listeners) fds.push_back({fd, POLLIN, 0});
+        // Left out of the poll (negative descriptors) while stopping, so the positions stay as they are.
+        fds.push_back({stopping ? -1 : stop_pipe[0], POLLIN, 0});
+        for (int fd : impl_->listeners) fds.push_back({stopping ? -1 : fd, POLLIN, 0});
         for (const auto& [fd, c] : impl_->connections) fds.push_back({fd, POLLIN, 0});
         int n = ::poll(fds.data(), fds.size(), 1000);
         if (n < 0 && errno != EINTR) break;
@@ -215,7 +221,7 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
             if (impl_->connections.empty() && now - used >= idle_limit && !ConnectionWaiting(impl_->listeners)) break;
         }
         if (n <= 0) continue;
-        if (fds[0].revents != 0) break;
+        if (fds[0].revents != 0) stopping = true;
         for (size_t i = 1; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
             if (i <= impl_->listeners.size()) {
