@@ -1,6 +1,7 @@
 // INT 15h functions of the simulated firmware: E845h settings and strings, E842h secure interface, E841h
 // defaults, E819h serial number, E822h post-flash call.
 
+#include "int15_answer.h"
 #include "machine_store.h"
 #include "simulated_firmware.h"
 
@@ -10,17 +11,8 @@
 namespace qv::machine {
 namespace {
 
-constexpr uint32_t kSecureSignature = 0x53454355;  // "SECU" in EDX
 constexpr uint16_t kAssetTag = 0x25, kOwnership = 0x13, kPasswordChange = 0x11, kFirstBoot = 0x63, kProductName = 0x44,
                    kPxe = 0x71;
-
-void Answer(Registers& r, uint8_t ah) {
-    r.eax = (r.eax & 0xFFFF00FFu) | (static_cast<uint32_t>(ah) << 8);
-    if (ah == 0)
-        r.eflags &= ~1u;
-    else
-        r.eflags |= 1u;
-}
 
 uint8_t BL(const Registers& r) { return static_cast<uint8_t>(r.ebx); }
 uint8_t BH(const Registers& r) { return static_cast<uint8_t>(r.ebx >> 8); }

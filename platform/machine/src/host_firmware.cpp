@@ -16,6 +16,7 @@
 
 #include "byte_fields.h"
 #include "dmi_tables.h"
+#include "int15_answer.h"
 #include "qv_code_page.h"
 #include "scan_code_text.h"
 
@@ -34,15 +35,6 @@ constexpr uint32_t kLongestText = 0xFFFF - 3;
 constexpr uint32_t kDefaultTextLength = 64, kDefaultPasswordLength = 32;
 constexpr const char* kPendingReboot = "Pending Reboot";
 constexpr uint8_t kSlashKey = 0x35;
-constexpr uint32_t kSecureSignature = 0x53454355;  // "SECU" in EDX
-
-void Answer(Registers& r, uint8_t ah) {
-    r.eax = (r.eax & 0xFFFF00FFu) | (static_cast<uint32_t>(ah) << 8);
-    if (ah == 0)
-        r.eflags &= ~1u;
-    else
-        r.eflags |= 1u;
-}
 
 // Kernel text (UTF-8) as the firmware's Windows-1252; a character the code page lacks becomes "?".
 std::string FirmwareText(const std::string& utf8) {
