@@ -37,6 +37,7 @@ SUBJECTS = ["Serial Port", "Parallel Port", "USB Port", "SATA Channel", "PCI Slo
             "Power Button", "Wake Event", "Boot Device", "Thermal Zone", "Legacy Device", "Option ROM"]
 ASPECTS = ["Mode", "State", "Support", "Delay", "Priority", "Speed", "Security", "Power Saving", "Detection",
            "Timeout", "Level", "Policy"]
+SHORT_ASPECTS = ["Mode", "State", "Delay", "Level", "Speed"]
 
 # (type, share in percent)
 MIX = [("enum", 52), ("ext_enum", 12), ("int", 10), ("ext_int", 5), ("text", 9), ("date", 2), ("time", 2),
@@ -58,7 +59,12 @@ def generate(count):
         n += 1
         kind = rng.choice(types)
         top, sub = rng.choice(menus)
-        name = "%s %d %s" % (rng.choice(SUBJECTS), n, rng.choice(ASPECTS))
+        # Every name is a text of the one string table (at most 65 535 bytes): beyond 2 000 settings the
+        # names are short, as a firmware that lists that many would have to make them.
+        if count <= 2000:
+            name = "%s %d %s" % (rng.choice(SUBJECTS), n, rng.choice(ASPECTS))
+        else:
+            name = "%s %d" % (rng.choice(SHORT_ASPECTS), n)
         o = {"name": name, "type": kind, "path": [top, sub]}
         if rng.random() < 0.3:
             o["path"].append("%s Details" % sub)
@@ -78,7 +84,7 @@ def generate(count):
         elif kind == "time":
             o["value"] = "%02d:%02d" % (rng.randint(0, 23), rng.randint(0, 59))
         elif kind == "orderedlist":
-            items = ["Item %d.%d" % (n, i) for i in range(rng.randint(3, 8))]
+            items = ["Item %d" % i for i in range(1, rng.randint(3, 8) + 1)]
             o["choices"] = items
         elif kind == "binary":
             o["value"] = "".join("%02X" % rng.randint(0, 255) for _ in range(rng.choice([4, 8, 16])))

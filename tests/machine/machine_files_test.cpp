@@ -315,6 +315,7 @@ TEST_F(MachineFilesTest, ABadStateFailsRequestsWithoutEndingTheService) {
     Json state = Json::parse(Slurp(root_ / "machine" / "state.json"));
     state["objects"][at.at("enum")] = 99;
     std::ofstream(root_ / "machine" / "state.json", std::ios::trunc) << state.dump(1);
+    qv::machine::Machine::Open(root_)->StateReplacedOutside();
     ProgramRun smbios = RunOnRoot("wmi", {"-n", "root\\WMI", "query", "SELECT * FROM MSSmBios_RawSMBiosTables"}, root_);
     EXPECT_NE(smbios.code, 0) << smbios.output;
     EXPECT_EQ(smbios.output.find("RPC_E_DISCONNECTED"), std::string::npos) << smbios.output;

@@ -1,6 +1,7 @@
 // Machine profiles, the machine's creation and persistence, and the Windows description it gives.
 
 #include "machine_fixture.h"
+#include "machine_store.h"
 #include "profile.h"
 #include "simulated_firmware.h"
 #include "windows.h"
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 
@@ -248,6 +250,7 @@ TEST_F(MachineTest, CallsOfSeveralProcessesAreAtomic) {
 TEST_F(MachineTest, DamagedStateIsReportedNotUsed) {
     auto machine = Use("desktop");
     std::ofstream(root_ / "machine" / "state.json") << "{\"e845\": ";
+    machine->StateReplacedOutside();
     EXPECT_THROW(machine->Transact([](Firmware&) {}), std::runtime_error);
 }
 
@@ -323,4 +326,34 @@ TEST_F(MachineTest, AChangeIsSeenEvenWhenTheStateFileLooksTheSame) {
     ASSERT_EQ(after.st_ino, before.st_ino);
     ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_EQ(pxe(std::nullopt), 12u);
+}
+
+// A process killed while it holds the machine's lock, before or after its new state file took the old one's
+// place (and before the change counter moved): the next call neither waits for ever nor keeps what it had
+// parsed, and it finds the state from before or after, with no temporary file left.
+TEST_F(MachineTest, AProcessKilledHoldingTheLockLeavesTheLockAndAWholeStateToTheNext) {
+    using qv::machine::WriteStep;
+    auto machine = Use("desktop");
+    auto pxe = [&](std::optional<uint32_t> set) { return NetworkBootByte(*machine, set); };
+    const struct {
+        WriteStep killedAt;
+        uint32_t found;
+    } cases[] = {{WriteStep::kWritten, 30}, {WriteStep::kClosed, 30}, {WriteStep::kRenamed, 31}, {WriteStep::kFolderSynced, 31}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.killedAt));
+        ASSERT_EQ(pxe(30), 30u);  // parsed and kept by this process
+        pid_t pid = fork();
+        if (pid == 0) {
+            qv::machine::ObserveWriteStepsForTesting([&](WriteStep step) {
+                if (step == c.killedAt) ::raise(SIGKILL);
+            });
+            pxe(31);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        EXPECT_EQ(pxe(std::nullopt), c.found);
+        EXPECT_FALSE(std::filesystem::exists(root_ / "machine" / "state.json.tmp"));
+    }
 }

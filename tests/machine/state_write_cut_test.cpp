@@ -71,7 +71,7 @@ protected:
         EXPECT_NO_THROW(qv::machine::Machine::Open(root_)->Transact([](qv::machine::Firmware&) {}));
         std::set<std::string> files;
         for (const auto& entry : fs::directory_iterator(root_ / "machine")) files.insert(entry.path().filename());
-        EXPECT_EQ(files, (std::set<std::string>{"flash.bin", "generation", "lock", "profile.json", "state.json"}));
+        EXPECT_EQ(files, (std::set<std::string>{"flash.bin", "lock", "profile.json", "state.json"}));
     }
 
     fs::path state_;

@@ -306,6 +306,7 @@ protected:
         std::ofstream(temp) << state.dump(1);
         std::filesystem::permissions(temp, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         std::filesystem::rename(temp, path);
+        qv::machine::Machine::Open(root_)->StateReplacedOutside();
     }
     std::string NumLock() { return Values()["Num Lock State at Power-On"]; }
 

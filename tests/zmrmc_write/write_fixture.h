@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ZmrMC.h"
+#include "qv_machine.h"
 #include "qv_system_root.h"
 #include "qv_temp_root.h"
 #include "qv_test_paths.h"
@@ -206,6 +207,7 @@ protected:
         std::filesystem::permissions(path + ".test",
                                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         std::rename((path + ".test").c_str(), path.c_str());
+        qv::machine::Machine::Open(root_)->StateReplacedOutside();
     }
     std::string DebugOutput() {
         std::ifstream in(debug_output_);

@@ -3,12 +3,13 @@
 // A machine is made from a profile (docs/machine-profiles.md) the first time a system root needs it: the
 // profile named by QV_MACHINE (a shipped name or a file path; default "desktop") is copied to
 // <root>/machine/profile.json and its mutable parts become <root>/machine/state.json. From then on every
-// firmware call runs as one transaction: it takes an exclusive flock on <root>/machine/lock, reads the state,
-// answers, and when it changed something writes the state to a temporary file that is renamed over the old
-// one, then raises the change counter in <root>/machine/generation. Calls from several processes are therefore
-// atomic with respect to each other, and a crash leaves either the old or the new state, never a half-written
-// one. A process keeps the state it parsed while the state file is the same file (inode, size, time) and the
-// counter has not moved, so a change made by another process is seen by the next call.
+// firmware call runs as one transaction: it takes the machine's lock (a robust process-shared mutex in
+// <root>/machine/lock, mapped by every process of the root), answers, and when it changed something writes the
+// state to a temporary file that is renamed over the old one, then raises the change counter beside the lock.
+// Calls from several processes are therefore atomic with respect to each other, a crash leaves either the old
+// or the new state, never a half-written one, and a process killed holding the lock leaves it to the next.
+// A process keeps the state it parsed while the counter has not moved, so a change made by another process is
+// seen by the next call, and a call that changes nothing touches no file.
 #pragma once
 
 #include <cstdint>
@@ -94,6 +95,12 @@ public:
     // Runs `call` as one atomic firmware transaction (see the header comment). Throws MachineUnavailable
     // (reported first) without running it when the state is not valid: the call never reaches the firmware.
     void Transact(const std::function<void(Firmware&)>& call);
+
+    // Tells every process of the root that <root>/machine/state.json was replaced from outside the machine (a
+    // repair by hand, a test arming a fault): each reads the file again at its next call. Without it, only
+    // processes that open the machine later read such a file, and a change made through a process that had
+    // parsed the state before writes over it.
+    void StateReplacedOutside();
 
     struct Impl;
     explicit Machine(std::unique_ptr<Impl> impl);

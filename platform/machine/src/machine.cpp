@@ -1,6 +1,7 @@
 // The machine of a system root: creation from a profile and atomic firmware transactions.
 
 #include "machine_state.h"
+#include "machine_lock.h"
 #include "host_firmware.h"
 #include "machine_store.h"
 #include "qv_firmware.h"
@@ -8,18 +9,14 @@
 #include "simulated_firmware.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -36,38 +33,18 @@ struct Machine::Impl {
     Profile profile;
     Bytes rom_area;             // BuildRomArea(profile) once the firmware first needs it: the profile never changes
     ObjectCatalogue catalogue;  // the profile's string IDs, built once
-    // The state as last read or written by this process, kept while state.json is the same file with the
-    // same size and time: a machine with thousands of objects need not parse it again for every call.
+    std::unique_ptr<SharedLock> lock;  // the transactions' lock and the change counter, shared by the root
+    // The state as last read or written by this process, kept while the change counter has not moved: a machine
+    // with thousands of objects need not parse it again for every call, nor look at the file.
     Json state;
-    struct stat stamp {};
     bool state_known = false;
-    // The machine's change counter: <dir>/generation mapped shared, raised under the lock by every transaction
-    // that writes the state. The file's identity, size and time alone can repeat: two replacements within one
-    // tick of the file system's clock, the second reusing the first one's inode, with a file of the same size.
-    uint64_t* generation = nullptr;  // null when the counter could not be mapped: the file's stamp alone
-    uint64_t seen_generation = 0;    // the counter when `state` was read or written
-    // The lock file stays open between transactions (one open and close less per firmware call). A child made
-    // by fork shares the open file, and with it the lock: it opens its own.
-    std::mutex mutex;
-    int lock_fd = -1;
-    unsigned lock_generation = 0;  // ForkGeneration() when lock_fd was opened
+    uint64_t seen_generation = 0;  // the counter when `state` was read or written
     HostSession host_session;      // a host machine's objects and unlock, in this process only
-    ~Impl();
+
+    void Refresh(uint64_t generation);
 };
 
 namespace {
-
-// Counts the forks this process came through (1 in the first process), so that a descriptor opened before a
-// fork is told apart without a system call per transaction.
-std::atomic<unsigned> fork_generation{0};
-unsigned ForkGeneration() {
-    static std::once_flag registered;
-    std::call_once(registered, [] {
-        fork_generation = 1;
-        pthread_atfork(nullptr, nullptr, [] { ++fork_generation; });
-    });
-    return fork_generation.load();
-}
 
 // Opens (creating when missing) a file of the machine for reading and writing, the owner's only: no other user
 // may read the state or take the lock. A file made before that is closed again.
@@ -87,22 +64,20 @@ void CreatePrivateFolder(const fs::path& dir) {
         ::chmod(dir.c_str(), st.st_mode & 0700);
 }
 
-// Holds the machine's lock file locked (flock) while it lives; the descriptor is the machine's.
+// Holds the machine's lock file locked (flock) while it lives: the opening of a machine (making it, preparing
+// its shared lock) happens in one process at a time.
 class FileLock {
 public:
-    FileLock(const fs::path& path, int& fd, unsigned& generation) : fd_(fd) {
-        if (fd_ >= 0 && generation != ForkGeneration()) fd_ = -1;  // inherited through fork: not ours
-        if (fd_ < 0) {
-            fd_ = OpenPrivate(path);
-            if (fd_ < 0) throw MachineUnavailable("cannot open " + path.string() + ": " + std::strerror(errno));
-            fd = fd_;
-            generation = ForkGeneration();
-        }
+    explicit FileLock(const fs::path& path) : fd_(OpenPrivate(path)) {
+        if (fd_ < 0) throw MachineUnavailable("cannot open " + path.string() + ": " + std::strerror(errno));
         while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) throw MachineUnavailable("cannot lock " + path.string() + ": " + std::strerror(errno));
+            if (errno == EINTR) continue;
+            int error = errno;
+            ::close(fd_);
+            throw MachineUnavailable("cannot lock " + path.string() + ": " + std::strerror(error));
         }
     }
-    ~FileLock() { ::flock(fd_, LOCK_UN); }
+    ~FileLock() { ::close(fd_); }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
@@ -110,14 +85,19 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace
+// Holds a transaction's lock while it lives.
+class Held {
+public:
+    explicit Held(SharedLock& lock) : lock_(lock), holder_died_(lock.Lock()) {}
+    ~Held() { lock_.Unlock(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    bool HolderDied() const { return holder_died_; }
 
-Machine::Impl::~Impl() {
-    if (lock_fd >= 0 && lock_generation == ForkGeneration()) ::close(lock_fd);
-    if (generation != nullptr) ::munmap(generation, sizeof(uint64_t));
-}
-
-namespace {
+private:
+    SharedLock& lock_;
+    bool holder_died_;
+};
 
 std::string ProfileText(const std::string& named) {
     std::string text = ShippedProfile(named);
@@ -130,19 +110,6 @@ std::string ProfileText(const std::string& named) {
     }
     if (!fs::exists(named)) throw std::runtime_error("QV_MACHINE: machine profile file " + named + " not found");
     return ReadWholeFile(named);
-}
-
-// Maps the change counter (created as 0 when missing; called under the machine's lock). Null when it cannot be.
-uint64_t* MapGeneration(const fs::path& path) {
-    int fd = OpenPrivate(path);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    void* p = MAP_FAILED;
-    if (::fstat(fd, &st) == 0 &&
-        (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) || ::ftruncate(fd, sizeof(uint64_t)) == 0))
-        p = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    ::close(fd);
-    return p == MAP_FAILED ? nullptr : static_cast<uint64_t*>(p);
 }
 
 // Reports a fault (once while it stays the same) and throws it as `Error`.
@@ -217,10 +184,16 @@ std::unique_ptr<Machine::Impl> OpenMachine(const fs::path& root, FaultReport rep
     } catch (const std::exception& e) {
         Refuse<MachineNotMade>(*impl, e.what());
     }
-    FileLock lock(impl->lock_path, impl->lock_fd, impl->lock_generation);
+    FileLock opening(impl->lock_path);
     RemoveTemporaryFiles(impl->dir);  // of a write that a killed process left unfinished
     if (!fs::exists(profilePath)) MakeMachine(*impl, profilePath);
-    impl->generation = MapGeneration(impl->dir / "generation");
+    try {
+        impl->lock = std::make_unique<SharedLock>(impl->lock_path);
+    } catch (const MachineUnavailable& e) {
+        Refuse<MachineUnavailable>(*impl, e.what());
+    }
+    std::error_code ignored;
+    fs::remove(impl->dir / "generation", ignored);  // an older root's change counter, now in the lock's page
     try {
         impl->profile = ParseProfile(ReadWholeFile(profilePath), profilePath.string());
     } catch (const std::exception& e) {
@@ -333,57 +306,53 @@ std::optional<WindowsDescription> Machine::ReadInstalledWindows(const fs::path& 
 const WindowsDescription& Machine::Windows() const { return impl_->profile.windows; }
 const std::string& Machine::ProfileName() const { return impl_->profile.name; }
 
-namespace {
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+// Reads the state file again when this process has not parsed it since the counter last moved.
+void Machine::Impl::Refresh(uint64_t generation) {
+    if (state_known && generation == seen_generation) return;
+    state_known = false;
+    std::string where = "machine state " + state_path.string();
+    try {
+        state = ParseState(ReadWholeFile(state_path), profile);
+    } catch (const FieldFault& fault) {
+        Refuse<MachineUnavailable>(*this, Describe(where, fault));
+    } catch (const std::runtime_error&) {
+        Refuse<MachineUnavailable>(*this, where + ": cannot be read");
+    }
+    seen_generation = generation;
 }
 
-}  // namespace
-
 void Machine::Transact(const std::function<void(Firmware&)>& call) {
-    std::lock_guard serial(impl_->mutex);  // threads of this process share the lock file's descriptor
-    FileLock lock(impl_->lock_path, impl_->lock_fd, impl_->lock_generation);
-    const fs::path& statePath = impl_->state_path;
-    struct stat now {};
-    bool stamped = ::stat(statePath.c_str(), &now) == 0;
-    uint64_t generation = impl_->generation != nullptr ? __atomic_load_n(impl_->generation, __ATOMIC_ACQUIRE) : 0;
-    if (!impl_->state_known || !stamped || !SameFile(now, impl_->stamp) || generation != impl_->seen_generation) {
-        impl_->state_known = false;
-        std::string where = "machine state " + statePath.string();
-        try {
-            impl_->state = ParseState(ReadWholeFile(statePath), impl_->profile);
-        } catch (const FieldFault& fault) {
-            Refuse<MachineUnavailable>(*impl_, Describe(where, fault));
-        } catch (const std::runtime_error&) {
-            Refuse<MachineUnavailable>(*impl_, where + ": cannot be read");
-        }
-        impl_->stamp = now;
-        impl_->seen_generation = generation;
-        impl_->state_known = stamped;
+    Held held(*impl_->lock);
+    uint64_t generation = impl_->lock->Generation();
+    if (held.HolderDied()) {
+        // A process was killed in the middle of a transaction. The state file it may have been replacing is
+        // whole (before or after), its temporary file is not; every process reads the file again.
+        RemoveTemporaryFiles(impl_->dir);
+        impl_->lock->SetGeneration(++generation);
     }
-    try {
-        SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->rom_area, impl_->state, impl_->dir);
-        if (impl_->profile.host) {
-            HostFirmware host(impl_->profile, firmware, impl_->host_session);
-            call(host);
-        } else {
-            call(firmware);
-        }
-        if (firmware.StateChanged()) {
-            impl_->state_known = false;
-            WriteFileAtomically(statePath, StateText(impl_->state));
-            if (impl_->generation != nullptr) {
-                impl_->seen_generation = generation + 1;
-                __atomic_store_n(impl_->generation, impl_->seen_generation, __ATOMIC_RELEASE);
-            }
-            impl_->state_known = ::stat(statePath.c_str(), &impl_->stamp) == 0;
-        }
-    } catch (...) {
-        impl_->state_known = false;  // the state in memory may be half-changed: read the file next time
-        throw;
+    impl_->Refresh(generation);
+    // Unknown while the call runs: a call that fails may leave the state in memory half-changed, and a child
+    // forked by another thread meanwhile must not take it for the machine's.
+    impl_->state_known = false;
+    SimulatedFirmware firmware(impl_->profile, impl_->catalogue, impl_->rom_area, impl_->state, impl_->dir);
+    if (impl_->profile.host) {
+        HostFirmware host(impl_->profile, firmware, impl_->host_session);
+        call(host);
+    } else {
+        call(firmware);
     }
+    if (firmware.StateChanged()) {
+        WriteFileAtomically(impl_->state_path, StateText(impl_->state));
+        impl_->seen_generation = generation + 1;
+        impl_->lock->SetGeneration(impl_->seen_generation);
+    }
+    impl_->state_known = true;
+}
+
+void Machine::StateReplacedOutside() {
+    Held held(*impl_->lock);
+    impl_->lock->SetGeneration(impl_->lock->Generation() + 1);
+    impl_->state_known = false;
 }
 
 void ValidateProfile(const std::string& text) { ParseProfile(text, "(text)"); }
