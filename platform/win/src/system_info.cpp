@@ -92,11 +92,3 @@ LANGID GetSystemDefaultLangID() {
     qv::machine::WindowsDescription w;
     return Describe(&w) ? w.language : static_cast<LANGID>(0x0409);
 }
-
-BOOL SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
-    if (process != kCurrentProcess || mask == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return TRUE;  // the simulated machine has one processor; every process already runs on it
-}
