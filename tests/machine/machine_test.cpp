@@ -338,7 +338,8 @@ TEST_F(MachineTest, AProcessKilledHoldingTheLockLeavesTheLockAndAWholeStateToThe
     const struct {
         WriteStep killedAt;
         uint32_t found;
-    } cases[] = {{WriteStep::kWritten, 30}, {WriteStep::kClosed, 30}, {WriteStep::kRenamed, 31}, {WriteStep::kFolderSynced, 31}};
+    } cases[] = {
+        {WriteStep::kWritten, 30}, {WriteStep::kClosed, 30}, {WriteStep::kRenamed, 31}, {WriteStep::kFolderSynced, 31}};
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.killedAt));
         ASSERT_EQ(pxe(30), 30u);  // parsed and kept by this process

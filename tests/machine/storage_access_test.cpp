@@ -105,8 +105,7 @@ TEST_F(StorageAccessTest, AnOpenedMachineClosesAnOlderRootAgain) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as user nobody (CI runs the tests as root)";
     MakeAndWrite();
     for (const char* loose : {"", "machine"}) ::chmod((installation_ / loose).c_str(), 0755);
-    for (const char* loose : {"state.json", "lock"})
-        ::chmod((installation_ / "machine" / loose).c_str(), 0644);
+    for (const char* loose : {"state.json", "lock"}) ::chmod((installation_ / "machine" / loose).c_str(), 0644);
     qv::win::ResetSystemRootForTesting();
     qv::win::ResetRootMachineForTesting();
     MakeAndWrite();
