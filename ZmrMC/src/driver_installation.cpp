@@ -155,7 +155,10 @@ void DriverInstallation::Open(DriverTransport& transport, bool openExisting, boo
         transport.SetReopen([this, &transport] { return Restart(transport, false); });
         return;
     }
-    if (!installDriver || !InstallAndStart() || !OpenInstalled(transport)) return;
+    if (!installDriver || !InstallAndStart()) return;
+    // The driver found running may be one that is just ending (the service counts it running until its
+    // process is gone, and its devices no longer open): it is started again then, as a lost one is.
+    if (!OpenInstalled(transport) && !Restart(transport, true)) return;
     transport.SetReopen([this, &transport] { return Restart(transport, true); });
 }
 

@@ -124,8 +124,9 @@ TEST_F(DriverTest, RunsAnswersAndIsGoneWhenStopped) {
 }
 
 // The devices are shared by every library of the installation, and the library that started the driver stops
-// it when it is unloaded: a handle another process still has open is served until it is closed, and the stop
-// completes then.
+// it when it is unloaded: a handle another process still has open is served until it is closed, a library
+// that opens the device meanwhile (it finds the service running, so it starts no other) is served too, and the
+// stop completes when the last handle is closed.
 TEST_F(DriverTest, AStopServesTheHandlesStillOpenAndEndsWhenTheyAreClosed) {
     pid_t pid = DriverPid();
     ASSERT_GT(pid, 0);
@@ -139,6 +140,14 @@ TEST_F(DriverTest, AStopServesTheHandlesStillOpenAndEndsWhenTheyAreClosed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_EQ(stop.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "stopped with a handle open";
+    HANDLE later = CreateFileW(L"\\\\.\\ZMRVextor", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    ASSERT_NE(later, INVALID_HANDLE_VALUE) << "a handle opened while stopping";
+    CloseHandle(device_);
+    device_ = later;
+    ASSERT_TRUE(Ioctl(0x80002407, nullptr, 0, version, 3)) << "through the handle opened while stopping";
+    EXPECT_EQ(stop.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+        << "stopped with a handle open";
     CloseHandle(device_);
     device_ = INVALID_HANDLE_VALUE;
     EXPECT_TRUE(stop.get());

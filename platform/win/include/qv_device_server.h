@@ -74,8 +74,8 @@ std::string DeviceFileName(const std::wstring& name);
 bool DeviceSocketAddress(int folder, const std::string& file, sockaddr_un* address, socklen_t* length);
 
 // Creates the devices; fails when one of them is already served or the devices' folder is not the
-// installation's. Then serves requests one at a time until SIGTERM or SIGINT arrives (and then, opening no
-// handle any more, until the handles still open are closed), the system root
+// installation's. Then serves requests one at a time until SIGTERM or SIGINT arrives (and then until no
+// handle is open, new ones served as well: a driver is not unloaded while its devices are in use), the system root
 // disappears, no handle has been open for QV_DRIVER_IDLE_MS (30 s), or the process QV_DRIVER_WATCH_PID names
 // (test runs) has ended; `closed` is told about every
 // handle that closes. The sockets are removed when the server is destroyed.

@@ -1,6 +1,7 @@
 // Devices, driver side: listening sockets for the device names in the devices' folder, and one connection per
 // opened handle of an admitted caller.
 
+#include "device_channel.h"
 #include "qv_device_server.h"
 #include "qv_system_root.h"
 #include "windows.h"
@@ -21,9 +22,12 @@
 #include <chrono>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace qv::win {
 namespace {
@@ -45,6 +49,8 @@ class Connection final : public DeviceCaller {
 public:
     Connection(int fd, std::wstring device, uint64_t id) : fd_(fd), device_(std::move(device)), id_(id) {}
     ~Connection() override {
+        StopChannel();
+        if (channel_ != nullptr) ::munmap(channel_, sizeof(DeviceChannel));
         if (map_ != nullptr) ::munmap(map_, size_);
         ::close(fd_);
     }
@@ -52,21 +58,64 @@ public:
     const std::wstring& device() const { return device_; }
     bool greeted() const { return greeted_; }
     uint64_t Id() const override { return id_; }
+    DeviceChannel* channel() const { return channel_; }
 
-    // The first message: "QVDV", area base, area size, pid, and the area's descriptor.
-    bool Greet(const uint8_t* data, size_t size, int area) {
+    // The first message: "QVDV", area base, area size, pid, which descriptors follow (kGreeting*), and the
+    // descriptors: the caller's memory area, its request channel.
+    bool Greet(const uint8_t* data, size_t size, const std::vector<int>& passed) {
         greeted_ = true;
-        if (size != 16 || std::memcmp(data, "QVDV", 4) != 0) return false;
+        if (size != 20 || std::memcmp(data, "QVDV", 4) != 0) return false;
         base_ = Get32(data + 4);
         uint32_t length = Get32(data + 8);
-        if (area >= 0 && length > 0 && static_cast<uint64_t>(base_) + length <= 0x100000000ull) {
-            void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, area, 0);
-            if (p != MAP_FAILED) {
-                map_ = static_cast<uint8_t*>(p);
-                size_ = length;
+        uint32_t with = Get32(data + 16);
+        size_t expected = ((with & kGreetingArea) != 0 ? 1 : 0) + ((with & kGreetingChannel) != 0 ? 1 : 0);
+        if ((with & ~(kGreetingArea | kGreetingChannel)) != 0 || passed.size() != expected) return false;
+        size_t next = 0;
+        if ((with & kGreetingArea) != 0) {
+            int area = passed[next++];
+            if (length > 0 && static_cast<uint64_t>(base_) + length <= 0x100000000ull) {
+                void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, area, 0);
+                if (p != MAP_FAILED) {
+                    map_ = static_cast<uint8_t*>(p);
+                    size_ = length;
+                }
             }
         }
+        if ((with & kGreetingChannel) != 0) {
+            // Only a page that cannot be cut short while it is served: a shrunk file would fault the driver.
+            int fd = passed[next++];
+            struct stat st {};
+            int seals = ::fcntl(fd, F_GET_SEALS);
+            if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(DeviceChannel)) || seals < 0 ||
+                (seals & F_SEAL_SHRINK) == 0)
+                return false;
+            void* p = ::mmap(nullptr, sizeof(DeviceChannel), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            if (p == MAP_FAILED) return false;
+            channel_ = static_cast<DeviceChannel*>(p);
+        }
         return true;
+    }
+
+    // Serves the channel from a thread of its own until StopChannel; `serve` answers one request.
+    void StartChannel(std::function<void(Connection&, DeviceChannel&)> serve) {
+        server_ = std::thread([this, serve = std::move(serve)] {
+            DeviceChannel& channel = *channel_;
+            for (;;) {
+                uint32_t turn = channel.turn.load(std::memory_order_acquire);
+                if (turn == kTurnClosed) return;
+                if (turn != kTurnAsked) {
+                    WaitTurn(channel, turn, nullptr);
+                    continue;
+                }
+                serve(*this, channel);
+            }
+        });
+    }
+    void StopChannel() {
+        if (!server_.joinable()) return;
+        channel_->turn.store(kTurnClosed, std::memory_order_release);
+        WakeTurn(*channel_);
+        server_.join();
     }
 
     bool Read(uint32_t address, void* out, size_t size) const override {
@@ -94,6 +143,8 @@ private:
     uint32_t base_ = 0;
     uint8_t* map_ = nullptr;
     size_t size_ = 0;
+    DeviceChannel* channel_ = nullptr;
+    std::thread server_;
 };
 
 }  // namespace
@@ -191,21 +242,59 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
     const auto idle_limit = std::chrono::milliseconds(idle != nullptr && std::atol(idle) > 0 ? std::atol(idle) : 30000);
     auto used = std::chrono::steady_clock::now();
     std::vector<uint8_t> buffer(12 + 2 * static_cast<size_t>(kMaxDeviceTransfer));
+    // The driver serves one request at a time: those of the handles' channel threads and those that come over
+    // a socket, and the closing of a handle.
+    std::mutex serving;
+    auto serve = [&handler, &serving](Connection& c, DeviceChannel& channel) {
+        // Each field once: the caller could change the page while its request is served.
+        uint32_t code = channel.code, inSize = channel.inSize, outSize = channel.outSize;
+        bool withOutput = channel.withOutput != 0;
+        uint32_t asked = kTurnAsked;
+        if (inSize > kMaxDeviceTransfer || outSize > kMaxDeviceTransfer) {
+            // A malformed request ends the channel, as a malformed message ends a socket's connection.
+            channel.turn.compare_exchange_strong(asked, kTurnClosed, std::memory_order_acq_rel);
+            WakeTurn(channel);
+            return;
+        }
+        thread_local DeviceRequest request;
+        thread_local std::vector<uint8_t> out;
+        request.device = c.device();
+        request.code = code;
+        request.outSize = outSize;
+        request.in.assign(channel.data, channel.data + inSize);
+        request.outBuffer.clear();
+        if (withOutput) request.outBuffer.assign(channel.data + inSize, channel.data + inSize + outSize);
+        out.clear();
+        DWORD error = 0;
+        BOOL ok = FALSE;
+        {
+            std::lock_guard lock(serving);
+            ok = handler(request, c, out, error);
+        }
+        if (out.size() > outSize) out.resize(outSize);
+        if (!out.empty()) std::memcpy(channel.data, out.data(), out.size());
+        channel.ok = ok ? 1 : 0;
+        channel.error = error;
+        channel.count = static_cast<uint32_t>(out.size());
+        if (channel.turn.compare_exchange_strong(asked, kTurnAnswered, std::memory_order_acq_rel)) WakeTurn(channel);
+    };
     // Kept across requests, so that serving one allocates nothing once they have grown to their sizes.
     std::vector<pollfd> fds;
     DeviceRequest request;
     std::vector<uint8_t> out;
+    std::vector<int> passed;
     auto checked = std::chrono::steady_clock::now();
-    // Asked to stop: the handles other processes still have open are served until they are closed (a device
-    // is shared by every library of the installation, and the one that started the driver stops it when it is
-    // unloaded), no handle is opened any more, and the driver ends once none is left.
+    // Asked to stop: the driver ends once no handle is open. A device is shared by every library of the
+    // installation, and the one that started the driver stops it when it is unloaded: the handles other
+    // processes have open are served until they are closed, and handles opened meanwhile too (a library that
+    // starts then finds the driver running, and nothing would start another while this one lives).
     bool stopping = false;
     for (;;) {
         if (stopping && impl_->connections.empty()) break;
         fds.clear();
-        // Left out of the poll (negative descriptors) while stopping, so the positions stay as they are.
+        // Left out of the poll (a negative descriptor) once read, so the positions stay as they are.
         fds.push_back({stopping ? -1 : stop_pipe[0], POLLIN, 0});
-        for (int fd : impl_->listeners) fds.push_back({stopping ? -1 : fd, POLLIN, 0});
+        for (int fd : impl_->listeners) fds.push_back({fd, POLLIN, 0});
         for (const auto& [fd, c] : impl_->connections) fds.push_back({fd, POLLIN, 0});
         int n = ::poll(fds.data(), fds.size(), 1000);
         if (n < 0 && errno != EINTR) break;
@@ -248,21 +337,27 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
             }
             Connection& c = *impl_->connections[fds[i].fd];
             iovec io{buffer.data(), buffer.size()};
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+            alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
             msghdr msg{};
             msg.msg_iov = &io;
             msg.msg_iovlen = 1;
             msg.msg_control = control;
             msg.msg_controllen = sizeof control;
             ssize_t got = ::recvmsg(c.fd(), &msg, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
-            int passed = -1;
-            for (cmsghdr* h = CMSG_FIRSTHDR(&msg); h != nullptr; h = CMSG_NXTHDR(&msg, h))
-                if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SCM_RIGHTS)
-                    std::memcpy(&passed, CMSG_DATA(h), sizeof(int));
-            bool keep = got > 0 && (msg.msg_flags & MSG_TRUNC) == 0;
+            passed.clear();
+            for (cmsghdr* h = CMSG_FIRSTHDR(&msg); h != nullptr; h = CMSG_NXTHDR(&msg, h)) {
+                if (h->cmsg_level != SOL_SOCKET || h->cmsg_type != SCM_RIGHTS) continue;
+                for (size_t k = 0; k < (h->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++k) {
+                    int fd = -1;
+                    std::memcpy(&fd, CMSG_DATA(h) + k * sizeof(int), sizeof(int));
+                    passed.push_back(fd);
+                }
+            }
+            bool keep = got > 0 && (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0;
             if (keep && !c.greeted()) {
                 keep = c.Greet(buffer.data(), static_cast<size_t>(got), passed);
                 keep = keep && ::send(c.fd(), &kDeviceGreeted, 1, MSG_NOSIGNAL) == 1;
+                if (keep && c.channel() != nullptr) c.StartChannel(serve);
             } else if (keep) {
                 uint32_t inSize = got >= 12 ? Get32(buffer.data() + 4) : 0;
                 uint32_t outSize = got >= 12 ? Get32(buffer.data() + 8) : 0;
@@ -277,7 +372,11 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
                     request.outBuffer.assign(buffer.begin() + 12 + inSize, buffer.begin() + got);
                     out.clear();
                     DWORD error = 0;
-                    BOOL ok = handler(request, c, out, error);
+                    BOOL ok = FALSE;
+                    {
+                        std::lock_guard lock(serving);
+                        ok = handler(request, c, out, error);
+                    }
                     if (out.size() > request.outSize) out.resize(request.outSize);
                     uint32_t header[3] = {static_cast<uint32_t>(ok ? 1 : 0), error, static_cast<uint32_t>(out.size())};
                     iovec answer[2] = {{header, sizeof header}, {out.data(), out.size()}};
@@ -287,16 +386,20 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
                     keep = ::sendmsg(c.fd(), &reply, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof header + out.size());
                 }
             }
-            if (passed >= 0) ::close(passed);
+            for (int fd : passed) ::close(fd);
             if (!keep) {
                 uint64_t id = c.Id();
-                impl_->connections.erase(fds[i].fd);
+                impl_->connections.erase(fds[i].fd);  // its channel's thread ends first
+                std::lock_guard lock(serving);
                 closed(id);
             }
         }
     }
-    for (auto& [fd, c] : impl_->connections) closed(c->Id());
+    std::vector<uint64_t> ids;
+    for (auto& [fd, c] : impl_->connections) ids.push_back(c->Id());
     impl_->connections.clear();
+    std::lock_guard lock(serving);
+    for (uint64_t id : ids) closed(id);
 }
 
 }  // namespace qv::win

@@ -1,22 +1,27 @@
 // Devices, caller side: CreateFileW on "\\.\Name" connects to the driver serving it; DeviceIoControl sends one
 // request over the connection and waits (at most 60 s) for the answer.
 
+#include "device_channel.h"
 #include "qv_device_server.h"
 #include "qv_kernel_object.h"
 #include "qv_system_root.h"
 #include "windows.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <cwctype>
 #include <functional>
+#include <mutex>
 
 namespace qv::win {
 
@@ -85,28 +90,54 @@ namespace {
 
 class Device final : public KernelObject {
 public:
-    explicit Device(int fd) : fd_(fd) {}
-    ~Device() override { ::close(fd_); }
+    Device(int fd, DeviceChannel* channel) : fd_(fd), channel_(channel) {}
+    ~Device() override {
+        if (channel_ != nullptr) ::munmap(channel_, sizeof(DeviceChannel));
+        ::close(fd_);
+    }
     int fd() const { return fd_; }
+    DeviceChannel* channel() const { return channel_; }
+    std::mutex& serial() { return serial_; }
 
 private:
     int fd_;
+    DeviceChannel* channel_;  // null: requests go over the socket
+    std::mutex serial_;       // one request at a time on a handle, whatever the threads
 };
 
-bool SendAll(int fd, const std::vector<uint8_t>& message, int descriptor) {
+// A fresh request channel: its page mapped here and its descriptor, for the driver. False when the system
+// cannot make one; the handle then sends its requests over the socket.
+bool MakeChannel(DeviceChannel** channel, int* descriptor) {
+    int fd = ::memfd_create("qv-device-channel", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) return false;
+    void* p = MAP_FAILED;
+    // Sealed at its size: the driver reads and writes the page and must not find it cut short under it.
+    if (::ftruncate(fd, sizeof(DeviceChannel)) == 0 && ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_SEAL) == 0)
+        p = ::mmap(nullptr, sizeof(DeviceChannel), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) {
+        ::close(fd);
+        return false;
+    }
+    *channel = static_cast<DeviceChannel*>(p);  // zero-filled: kTurnIdle
+    *descriptor = fd;
+    return true;
+}
+
+bool SendAll(int fd, const std::vector<uint8_t>& message, const std::vector<int>& descriptors) {
     iovec io{const_cast<uint8_t*>(message.data()), message.size()};
     msghdr msg{};
     msg.msg_iov = &io;
     msg.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    if (descriptor >= 0) {
+    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
+    if (!descriptors.empty()) {
+        size_t bytes = descriptors.size() * sizeof(int);
         msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        msg.msg_controllen = CMSG_SPACE(bytes);
         cmsghdr* c = CMSG_FIRSTHDR(&msg);
         c->cmsg_level = SOL_SOCKET;
         c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &descriptor, sizeof(int));
+        c->cmsg_len = CMSG_LEN(bytes);
+        std::memcpy(CMSG_DATA(c), descriptors.data(), bytes);
     }
     ssize_t n;
     do n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
@@ -116,6 +147,65 @@ bool SendAll(int fd, const std::vector<uint8_t>& message, int descriptor) {
 
 void Put32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// Whether the driver's end of the handle's connection is gone (the driver died or closed it).
+bool DriverGone(int fd) {
+    pollfd p{fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+// One request through the handle's channel. The driver is watched while the answer is awaited: a driver that
+// died fails the request as a broken connection does, within a few hundredths of a second.
+BOOL AskOverChannel(int fd, DeviceChannel& channel, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                    LPDWORD returned) {
+    uint32_t turn = channel.turn.load(std::memory_order_acquire);
+    if (turn != kTurnIdle && turn != kTurnAnswered) {  // closed, or an earlier request that timed out
+        SetLastError(ERROR_BROKEN_PIPE);
+        return FALSE;
+    }
+    bool withOutput = (code & 3) == METHOD_NEITHER && outSize > 0;
+    channel.code = code;
+    channel.inSize = inSize;
+    channel.outSize = outSize;
+    channel.withOutput = withOutput ? 1 : 0;
+    if (inSize > 0) std::memcpy(channel.data, in, inSize);
+    if (withOutput) std::memcpy(channel.data + inSize, out, outSize);
+    channel.turn.store(kTurnAsked, std::memory_order_release);
+    WakeTurn(channel);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        turn = channel.turn.load(std::memory_order_acquire);
+        if (turn == kTurnAnswered) break;
+        if (turn != kTurnAsked) {
+            SetLastError(ERROR_BROKEN_PIPE);
+            return FALSE;
+        }
+        timespec slice{0, 20'000'000};
+        WaitTurn(channel, kTurnAsked, &slice);
+        if (channel.turn.load(std::memory_order_acquire) != kTurnAsked) continue;
+        if (DriverGone(fd)) {
+            SetLastError(ERROR_BROKEN_PIPE);
+            return FALSE;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            SetLastError(ERROR_SEM_TIMEOUT);
+            return FALSE;
+        }
+    }
+    uint32_t ok = channel.ok, error = channel.error, count = channel.count;
+    if (count > outSize) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    if (count > 0) std::memcpy(out, channel.data, count);
+    if (returned != nullptr) *returned = count;
+    if (!ok) {
+        SetLastError(error != 0 ? error : ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
 }
 
 }  // namespace
@@ -154,22 +244,36 @@ HANDLE OpenDevice(const std::wstring& name) {
     int area = -1;
     uint32_t base = 0, areaSize = 0;
     if (!UserMemoryArea(&area, &base, &areaSize)) area = -1;
+    DeviceChannel* channel = nullptr;
+    int channelFd = -1;
+    MakeChannel(&channel, &channelFd);
+    // "QVDV", the memory area's base and size, this process, and which descriptors follow: the area's, the
+    // request channel's.
     std::vector<uint8_t> hello = {'Q', 'V', 'D', 'V'};
     Put32(hello, base);
     Put32(hello, areaSize);
     Put32(hello, static_cast<uint32_t>(::getpid()));
+    Put32(hello, (area >= 0 ? kGreetingArea : 0) | (channel != nullptr ? kGreetingChannel : 0));
+    std::vector<int> passed;
+    if (area >= 0) passed.push_back(area);
+    if (channel != nullptr) passed.push_back(channelFd);
     // The driver answers the greeting, or refuses this process and closes the connection, perhaps before the
     // greeting arrived: its answer is read all the same.
-    bool greeted = SendAll(fd, hello, area);
+    bool greeted = SendAll(fd, hello, passed);
+    if (channelFd >= 0) ::close(channelFd);  // the driver has its own now
+    auto drop = [&](DWORD error) {
+        if (channel != nullptr) ::munmap(channel, sizeof(DeviceChannel));
+        return fail(error, fd);
+    };
     char answer = 0;
     ssize_t got = ::recv(fd, &answer, 1, 0);
     // A driver that refused and closed at once has its reset reported before the answer it sent.
     if (got < 0 && errno == ECONNRESET) got = ::recv(fd, &answer, 1, MSG_DONTWAIT);
-    if (got != 1) return fail(ERROR_FILE_NOT_FOUND, fd);
-    if (answer == kDeviceRefused) return fail(ERROR_ACCESS_DENIED, fd);
-    if (!greeted || answer != kDeviceGreeted) return fail(ERROR_FILE_NOT_FOUND, fd);
+    if (got != 1) return drop(ERROR_FILE_NOT_FOUND);
+    if (answer == kDeviceRefused) return drop(ERROR_ACCESS_DENIED);
+    if (!greeted || answer != kDeviceGreeted) return drop(ERROR_FILE_NOT_FOUND);
     SetLastError(ERROR_SUCCESS);
-    return RegisterHandle(new Device(fd));
+    return RegisterHandle(new Device(fd, channel));
 }
 
 }  // namespace qv::win
@@ -186,6 +290,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
         outSize > qv::win::kMaxDeviceTransfer) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
+    }
+    if (qv::win::DeviceChannel* channel = d->channel()) {
+        std::lock_guard serial(d->serial());
+        return qv::win::AskOverChannel(d->fd(), *channel, code, in, inSize, out, outSize, returned);
     }
     // Header: code, input size, output size; then the input. A request of the "neither" kind also carries the
     // output buffer as it is now: its driver reads parameter blocks from there, as it reads the user buffer.

@@ -1,0 +1,135 @@
+// The request channel a handle hands to its driver: the driver serves only a page that cannot be cut short
+// under it, and a malformed request ends that handle's channel, not the driver. The driver runs for real.
+
+#include "device_channel.h"
+#include "driver_protocol.h"
+#include "driver_service.h"
+#include "qv_system_root.h"
+#include "qv_temp_root.h"
+#include "windows.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using qv::win::DeviceChannel;
+
+class DeviceChannelTest : public TempRootTest {
+protected:
+    void SetUp() override {
+        TempRootTest::SetUp();
+        setenv("QV_MACHINE", "desktop", 1);
+        setenv("QV_DRIVER_WATCH_PID", std::to_string(getpid()).c_str(), 1);  // no driver outlives this test
+        ASSERT_TRUE(StartDriverService()) << GetLastError();
+    }
+    void TearDown() override {
+        if (page_ != nullptr) munmap(page_, sizeof(DeviceChannel));
+        if (fd_ >= 0) close(fd_);
+        StopDriverService();
+        unsetenv("QV_MACHINE");
+        unsetenv("QV_DRIVER_WATCH_PID");
+        TempRootTest::TearDown();
+    }
+
+    // A channel page as a caller makes it, sealed against shrinking or not.
+    int MakePage(bool sealed) {
+        int fd = memfd_create("test-channel", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(ftruncate(fd, sizeof(DeviceChannel)), 0);
+        if (sealed) {
+            EXPECT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+        }
+        void* p = mmap(nullptr, sizeof(DeviceChannel), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        EXPECT_NE(p, MAP_FAILED);
+        page_ = static_cast<DeviceChannel*>(p);
+        return fd;
+    }
+
+    // Connects to the control device and greets it with a channel page only: the driver's one-byte answer, or
+    // -1 when it closed the connection instead.
+    int Greet(int page) {
+        fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::string path = (qv::win::SystemRoot() / "devices" / "ZMRVEXTOR").string();
+        std::memcpy(address.sun_path, path.c_str(), path.size());
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -2;
+        uint32_t hello[5] = {0, 0, 0, static_cast<uint32_t>(getpid()), qv::win::kGreetingChannel};
+        std::memcpy(hello, "QVDV", 4);
+        iovec io{hello, sizeof hello};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr msg{};
+        msg.msg_iov = &io;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &page, sizeof(int));
+        bool sent = sendmsg(fd_, &msg, MSG_NOSIGNAL) == sizeof hello;
+        close(page);
+        if (!sent) return -3;
+        char answer = 0;
+        return recv(fd_, &answer, 1, 0) == 1 ? answer : -1;
+    }
+
+    // Posts a version request with the given input size and waits (at most 10 s) for the page to leave "asked".
+    uint32_t Ask(uint32_t inSize) {
+        page_->code = zmrdtct::kIoctlVersion;
+        page_->inSize = inSize;
+        page_->outSize = sizeof(zmrdtct::VersionAnswer);
+        page_->withOutput = 0;
+        page_->turn.store(qv::win::kTurnAsked);
+        qv::win::WakeTurn(*page_);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (page_->turn.load() == qv::win::kTurnAsked && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return page_->turn.load();
+    }
+
+    static bool DriverAnswers() {
+        HANDLE device =
+            CreateFileW(L"\\\\.\\ZMRVextor", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (device == INVALID_HANDLE_VALUE) return false;
+        zmrdtct::VersionAnswer answer{};
+        DWORD returned = 0;
+        BOOL ok = DeviceIoControl(device, zmrdtct::kIoctlVersion, nullptr, 0, &answer, sizeof answer, &returned,
+                                  nullptr);
+        CloseHandle(device);
+        return ok && returned == sizeof answer && answer.major == 3;
+    }
+
+    DeviceChannel* page_ = nullptr;
+    int fd_ = -1;
+};
+
+}  // namespace
+
+// A page the caller could still shrink would fault the driver when it is cut under a request: refused.
+TEST_F(DeviceChannelTest, OnlyAPageSealedAgainstShrinkingIsServed) {
+    EXPECT_EQ(Greet(MakePage(false)), -1);
+    munmap(page_, sizeof(DeviceChannel));
+    close(fd_);
+    EXPECT_EQ(Greet(MakePage(true)), qv::win::kDeviceGreeted);
+    EXPECT_EQ(Ask(0), static_cast<uint32_t>(qv::win::kTurnAnswered));
+    EXPECT_EQ(page_->ok, 1u);
+    EXPECT_EQ(page_->count, sizeof(zmrdtct::VersionAnswer));
+}
+
+// A request whose sizes exceed the channel ends that channel; the driver goes on serving everyone else.
+TEST_F(DeviceChannelTest, AMalformedRequestEndsTheChannelNotTheDriver) {
+    ASSERT_EQ(Greet(MakePage(true)), qv::win::kDeviceGreeted);
+    EXPECT_EQ(Ask(qv::win::kMaxDeviceTransfer + 1), static_cast<uint32_t>(qv::win::kTurnClosed));
+    EXPECT_TRUE(DriverAnswers());
+}
