@@ -78,7 +78,10 @@ bool DriverInstallation::StartDriverService(bool install) {
                                  nullptr, nullptr, nullptr);
         if (service != nullptr) created_service_ = true;
     }
-    if (service == nullptr && (!install || GetLastError() == ERROR_SERVICE_EXISTS))
+    // A service marked for deletion is one another library of the installation deleted while its driver still
+    // serves handles: that driver is used while it runs, and the next attempt creates the service again.
+    if (service == nullptr &&
+        (!install || GetLastError() == ERROR_SERVICE_EXISTS || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE))
         service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
     bool running = false;
     if (service != nullptr) {
@@ -113,6 +116,16 @@ bool DriverInstallation::OpenExisting(DriverTransport& transport) {
     if (transport.Version(&major, &minor) && AcceptedVersion(major, minor)) return true;
     transport.Close();
     return false;
+}
+
+bool DriverInstallation::StartInstalled(DriverTransport& transport) {
+    // Another library of the installation may be stopping the driver at this moment, deleting its service or
+    // its file: a start or an open can fail once in between. Tried again for up to 2 s.
+    for (int attempt = 0;; ++attempt) {
+        if (InstallAndStart() && OpenInstalled(transport)) return true;
+        if (attempt == 40) return false;
+        Sleep(50);
+    }
 }
 
 bool DriverInstallation::Restart(DriverTransport& transport, bool installed) {
@@ -155,10 +168,7 @@ void DriverInstallation::Open(DriverTransport& transport, bool openExisting, boo
         transport.SetReopen([this, &transport] { return Restart(transport, false); });
         return;
     }
-    if (!installDriver || !InstallAndStart()) return;
-    // The driver found running may be one that is just ending (the service counts it running until its
-    // process is gone, and its devices no longer open): it is started again then, as a lost one is.
-    if (!OpenInstalled(transport) && !Restart(transport, true)) return;
+    if (!installDriver || !StartInstalled(transport)) return;
     transport.SetReopen([this, &transport] { return Restart(transport, true); });
 }
 

@@ -34,6 +34,8 @@ private:
     void Teardown();
     bool WriteDriverFile();
     bool InstallAndStart();
+    // Writes the driver, starts it and opens its device, trying again for a while when that fails.
+    bool StartInstalled(DriverTransport& transport);
     // Starts the service "ZmrDtct" (created first when `install`, an existing one taken); true when it runs.
     bool StartDriverService(bool install);
     bool OpenInstalled(DriverTransport& transport);

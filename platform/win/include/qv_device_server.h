@@ -9,7 +9,8 @@
 // killed is replaced when the next one starts. A root whose folder path does not fit a socket address
 // reaches its sockets through the folder's descriptor. One connection per opened handle; the first message of
 // a connection brings the caller's shared memory area (memoryapi.h), through which DeviceCaller reaches the
-// addresses that request blocks carry.
+// addresses that request blocks carry, and the handle's request channel (device_channel.h), through which its
+// requests then go; a caller without a channel sends its requests over the socket.
 #pragma once
 
 #include "windef.h"

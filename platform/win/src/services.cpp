@@ -402,6 +402,14 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (Alive(r) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // A driver is not unloaded while its devices are open: one still serving handles ends by itself when the
+    // last is closed, and is reported stopping. Any other service is ended.
+    bool driver = r.Number("type") == SERVICE_KERNEL_DRIVER;
+    if (Alive(r) && driver) {
+        Fill(r, true, status);
+        if (status != nullptr) status->dwCurrentState = SERVICE_STOP_PENDING;
+        return TRUE;
+    }
     if (Alive(r)) {
         ::kill(pid, SIGKILL);
         deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
