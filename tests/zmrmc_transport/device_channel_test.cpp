@@ -99,8 +99,8 @@ protected:
     }
 
     static bool DriverAnswers() {
-        HANDLE device =
-            CreateFileW(L"\\\\.\\ZMRVextor", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE device = CreateFileW(L"\\\\.\\ZMRVextor", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
         if (device == INVALID_HANDLE_VALUE) return false;
         zmrdtct::VersionAnswer answer{};
         DWORD returned = 0;
