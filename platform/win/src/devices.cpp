@@ -1,5 +1,6 @@
-// Devices, caller side: CreateFileW on "\\.\Name" connects to the driver serving it; DeviceIoControl sends one
-// request over the connection and waits (at most 60 s) for the answer.
+// Devices, caller side: CreateFileW on "\\.\Name" connects to the driver serving it and hands it the handle's
+// request channel; DeviceIoControl puts one request there (over the connection when the handle has no
+// channel) and waits (at most 60 s) for the answer.
 
 #include "device_channel.h"
 #include "qv_device_server.h"
