@@ -66,8 +66,6 @@ bool DriverInstallation::WriteDriverFile() {
     return length > 0 && length < MAX_PATH && WriteResourceTo(buffer, &driver_path_);
 }
 
-bool DriverInstallation::InstallAndStart() { return WriteDriverFile() && StartDriverService(true); }
-
 bool DriverInstallation::StartDriverService(bool install) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return false;
@@ -122,7 +120,10 @@ bool DriverInstallation::StartInstalled(DriverTransport& transport) {
     // Another library of the installation may be stopping the driver at this moment, deleting its service or
     // its file: a start or an open can fail once in between. Tried again for up to 2 s.
     for (int attempt = 0;; ++attempt) {
-        if (InstallAndStart() && OpenInstalled(transport)) return true;
+        // The file is written afresh the first time, and again later only when it has gone.
+        bool file = (attempt > 0 && GetFileAttributesW(driver_path_.c_str()) != INVALID_FILE_ATTRIBUTES) ||
+                    WriteDriverFile();
+        if (file && StartDriverService(true) && OpenInstalled(transport)) return true;
         if (attempt == 40) return false;
         Sleep(50);
     }

@@ -33,7 +33,6 @@ public:
 private:
     void Teardown();
     bool WriteDriverFile();
-    bool InstallAndStart();
     // Writes the driver, starts it and opens its device, trying again for a while when that fails.
     bool StartInstalled(DriverTransport& transport);
     // Starts the service "ZmrDtct" (created first when `install`, an existing one taken); true when it runs.

@@ -44,16 +44,14 @@ struct Machine::Impl {
     void Refresh(uint64_t generation);
 };
 
-namespace {
-
-// Opens (creating when missing) a file of the machine for reading and writing, the owner's only: no other user
-// may read the state or take the lock. A file made before that is closed again.
 int OpenPrivate(const fs::path& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) ::fchmod(fd, st.st_mode & 0700);
     return fd;
 }
+
+namespace {
 
 // The machine's folder, the owner's only.
 void CreatePrivateFolder(const fs::path& dir) {

@@ -1,5 +1,6 @@
 #include "machine_lock.h"
 
+#include "machine_store.h"
 #include "qv_machine.h"
 
 #include <fcntl.h>
@@ -46,7 +47,7 @@ void Prepare(SharedLockPage& page) {
 }  // namespace
 
 SharedLock::SharedLock(const std::filesystem::path& file) {
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = OpenPrivate(file);  // no other user may take or break the lock
     if (fd < 0) Unavailable(file, "open", errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -54,7 +55,6 @@ SharedLock::SharedLock(const std::filesystem::path& file) {
         ::close(fd);
         Unavailable(file, "read", error);
     }
-    if ((st.st_mode & 077) != 0) ::fchmod(fd, st.st_mode & 0700);  // no other user may take or break the lock
     if (st.st_size < static_cast<off_t>(sizeof(SharedLockPage)) && ::ftruncate(fd, sizeof(SharedLockPage)) != 0) {
         int error = errno;
         ::close(fd);

@@ -1,4 +1,4 @@
-// Files of the machine under the system root: <root>/machine/{profile.json,state.json,flash.bin,lock,generation}.
+// Files of the machine under the system root: <root>/machine/{profile.json,state.json,flash.bin,lock}.
 #pragma once
 
 #include "profile.h"
@@ -21,6 +21,9 @@ void RemoveTemporaryFiles(const std::filesystem::path& dir);
 enum class WriteStep { kOpened, kWritten, kSynced, kClosed, kRenamed, kFolderSynced };
 void ObserveWriteStepsForTesting(std::function<void(WriteStep)> observer);
 std::string ReadWholeFile(const std::filesystem::path& path);
+// Opens (creating when missing) a file of the machine for reading and writing, the owner's only: no other user
+// may read the state or take the lock. A file made before that is closed again. -1 with errno on failure.
+int OpenPrivate(const std::filesystem::path& path);
 
 // A password as the state keeps it: "<salt>:<SHA-1 digest>" of the scan codes (up to a NUL), "" for none.
 std::string StoredPassword(const Bytes& codes);

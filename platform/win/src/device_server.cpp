@@ -245,7 +245,21 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
     // The driver serves one request at a time: those of the handles' channel threads and those that come over
     // a socket, and the closing of a handle.
     std::mutex serving;
-    auto serve = [&handler, &serving](Connection& c, DeviceChannel& channel) {
+    // One request, whichever road it came by: the handler under that lock, its output cut to what the caller
+    // can take.
+    auto handle = [&handler, &serving](const DeviceRequest& request, Connection& c, std::vector<uint8_t>& out,
+                                       DWORD& error) {
+        out.clear();
+        error = 0;
+        BOOL ok = FALSE;
+        {
+            std::lock_guard lock(serving);
+            ok = handler(request, c, out, error);
+        }
+        if (out.size() > request.outSize) out.resize(request.outSize);
+        return ok;
+    };
+    auto serve = [&handle](Connection& c, DeviceChannel& channel) {
         // Each field once: the caller could change the page while its request is served.
         uint32_t code = channel.code, inSize = channel.inSize, outSize = channel.outSize;
         bool withOutput = channel.withOutput != 0;
@@ -264,14 +278,8 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
         request.in.assign(channel.data, channel.data + inSize);
         request.outBuffer.clear();
         if (withOutput) request.outBuffer.assign(channel.data + inSize, channel.data + inSize + outSize);
-        out.clear();
         DWORD error = 0;
-        BOOL ok = FALSE;
-        {
-            std::lock_guard lock(serving);
-            ok = handler(request, c, out, error);
-        }
-        if (out.size() > outSize) out.resize(outSize);
+        BOOL ok = handle(request, c, out, error);
         if (!out.empty()) std::memcpy(channel.data, out.data(), out.size());
         channel.ok = ok ? 1 : 0;
         channel.error = error;
@@ -370,14 +378,8 @@ void DeviceServer::Run(const DeviceHandler& handler, const std::function<void(ui
                     request.outSize = outSize;
                     request.in.assign(buffer.begin() + 12, buffer.begin() + 12 + inSize);
                     request.outBuffer.assign(buffer.begin() + 12 + inSize, buffer.begin() + got);
-                    out.clear();
                     DWORD error = 0;
-                    BOOL ok = FALSE;
-                    {
-                        std::lock_guard lock(serving);
-                        ok = handler(request, c, out, error);
-                    }
-                    if (out.size() > request.outSize) out.resize(request.outSize);
+                    BOOL ok = handle(request, c, out, error);
                     uint32_t header[3] = {static_cast<uint32_t>(ok ? 1 : 0), error, static_cast<uint32_t>(out.size())};
                     iovec answer[2] = {{header, sizeof header}, {out.data(), out.size()}};
                     msghdr reply{};

@@ -150,6 +150,17 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+// What DeviceIoControl returns for an answer the driver gave, the bytes it returned already in place.
+BOOL Answered(uint32_t ok, uint32_t error, uint32_t count, LPDWORD returned) {
+    if (returned != nullptr) *returned = count;
+    if (!ok) {
+        SetLastError(error != 0 ? error : ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 // Whether the driver's end of the handle's connection is gone (the driver died or closed it).
 bool DriverGone(int fd) {
     pollfd p{fd, POLLRDHUP, 0};
@@ -200,13 +211,7 @@ BOOL AskOverChannel(int fd, DeviceChannel& channel, DWORD code, LPVOID in, DWORD
         return FALSE;
     }
     if (count > 0) std::memcpy(out, channel.data, count);
-    if (returned != nullptr) *returned = count;
-    if (!ok) {
-        SetLastError(error != 0 ? error : ERROR_GEN_FAILURE);
-        return FALSE;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    return Answered(ok, error, count, returned);
 }
 
 }  // namespace
@@ -328,11 +333,5 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
         SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
-    if (returned != nullptr) *returned = count;
-    if (!ok) {
-        SetLastError(error != 0 ? error : ERROR_GEN_FAILURE);
-        return FALSE;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    return qv::win::Answered(ok, error, count, returned);
 }
