@@ -25,7 +25,7 @@ echo UEFI >"$tree/current_value"
 echo "UEFI;Legacy" >"$tree/possible_values"
 echo "Boot Mode" >"$tree/display_name"
 export QV_SYSTEM_ROOT=$work/host-root QV_MACHINE=host QV_FIRMWARE_ATTRIBUTES=$work/tree QV_DMI_TABLES=$work/none
-export QV_WBEM_SERVICE_IDLE_MS=300 QV_WBEM_PROVIDER_IDLE_MS=300
+export QV_WBEM_SERVICE_IDLE_MS=300 QV_WBEM_PROVIDER_IDLE_MS=300 QV_DRIVER_IDLE_MS=300
 unset QV_WBEM_SERVICE
 mkdir -p "$QV_SYSTEM_ROOT"
 "$scratch/usr/lib/qv/bin/vrxBIOS" -Install
@@ -43,9 +43,10 @@ if [ -n "$left" ]; then
   printf 'check-package.sh: left after purge: %s\n' "$left" >&2
   exit 1
 fi
-# The root's service and provider end by themselves once idle; the folder goes after them.
+# The roots' service, provider and driver end by themselves once idle; the folder goes after them. (-q: a
+# process found counts even when another one's environment cannot be read.)
 for _ in $(seq 300); do
-  grep -lsz "^QV_SYSTEM_ROOT=$work/" /proc/[0-9]*/environ >/dev/null || break
+  grep -qsz "^QV_SYSTEM_ROOT=$work/" /proc/[0-9]*/environ || break
   sleep 0.1
 done
 echo "check-package.sh: $(basename "$deb") installs, runs and purges cleanly"

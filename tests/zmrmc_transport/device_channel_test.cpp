@@ -1,5 +1,5 @@
-// The request channel a handle hands to its driver: the driver serves only a page that cannot be cut short
-// under it, and a malformed request ends that handle's channel, not the driver. The driver runs for real.
+// The request channel and memory area a handle hands to its driver: the driver maps only files that cannot be
+// cut short under it, and a malformed request ends that handle's channel, not the driver. The driver runs for real.
 
 #include "device_channel.h"
 #include "driver_protocol.h"
@@ -54,31 +54,48 @@ protected:
         return fd;
     }
 
-    // Connects to the control device and greets it with a channel page only: the driver's one-byte answer, or
-    // -1 when it closed the connection instead.
-    int Greet(int page) {
+    // A caller's memory area file of `size` bytes, sealed against shrinking or not.
+    static int MakeArea(off_t size, bool sealed) {
+        int fd = memfd_create("test-area", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(ftruncate(fd, size), 0);
+        if (sealed) {
+            EXPECT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+        }
+        return fd;
+    }
+
+    // Connects to the control device and greets it with a channel page and, when `area` is given, a memory
+    // area that claims `areaSize` bytes at 0x10000: the driver's one-byte answer, or -1 when it closed the
+    // connection instead.
+    int Greet(int page, int area = -1, uint32_t areaSize = 0) {
+        if (fd_ >= 0) close(fd_);
         fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::string path = (qv::win::SystemRoot() / "devices" / "ZMRVEXTOR").string();
         std::memcpy(address.sun_path, path.c_str(), path.size());
         if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -2;
-        uint32_t hello[5] = {0, 0, 0, static_cast<uint32_t>(getpid()), qv::win::kGreetingChannel};
+        std::vector<int> passed;
+        if (area >= 0) passed.push_back(area);
+        passed.push_back(page);
+        uint32_t with = qv::win::kGreetingChannel | (area >= 0 ? qv::win::kGreetingArea : 0);
+        uint32_t hello[5] = {0, area >= 0 ? 0x10000u : 0, areaSize, static_cast<uint32_t>(getpid()), with};
         std::memcpy(hello, "QVDV", 4);
         iovec io{hello, sizeof hello};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
         msghdr msg{};
         msg.msg_iov = &io;
         msg.msg_iovlen = 1;
         msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        msg.msg_controllen = CMSG_SPACE(passed.size() * sizeof(int));
         cmsghdr* c = CMSG_FIRSTHDR(&msg);
         c->cmsg_level = SOL_SOCKET;
         c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &page, sizeof(int));
+        c->cmsg_len = CMSG_LEN(passed.size() * sizeof(int));
+        std::memcpy(CMSG_DATA(c), passed.data(), passed.size() * sizeof(int));
         bool sent = sendmsg(fd_, &msg, MSG_NOSIGNAL) == sizeof hello;
-        close(page);
+        for (int fd : passed) close(fd);
         if (!sent) return -3;
         char answer = 0;
         return recv(fd_, &answer, 1, 0) == 1 ? answer : -1;
@@ -120,11 +137,32 @@ protected:
 TEST_F(DeviceChannelTest, OnlyAPageSealedAgainstShrinkingIsServed) {
     EXPECT_EQ(Greet(MakePage(false)), -1);
     munmap(page_, sizeof(DeviceChannel));
-    close(fd_);
     EXPECT_EQ(Greet(MakePage(true)), qv::win::kDeviceGreeted);
     EXPECT_EQ(Ask(0), static_cast<uint32_t>(qv::win::kTurnAnswered));
     EXPECT_EQ(page_->ok, 1u);
     EXPECT_EQ(page_->count, sizeof(zmrdtct::VersionAnswer));
+}
+
+// Likewise the caller's memory area, which requests point into: it must be sealed and hold what it claims.
+TEST_F(DeviceChannelTest, OnlyAMemoryAreaSealedAtItsClaimedSizeIsMapped) {
+    constexpr uint32_t kArea = 1u << 20;
+    struct Case {
+        const char* what;
+        off_t size;
+        bool sealed;
+        int answer;
+    } cases[] = {
+        {"unsealed", kArea, false, -1},
+        {"sealed, smaller than claimed", kArea / 2, true, -1},
+        {"sealed at its claimed size", kArea, true, qv::win::kDeviceGreeted},
+    };
+    for (const Case& c : cases) {
+        if (page_ != nullptr) munmap(page_, sizeof(DeviceChannel));
+        int page = MakePage(true);
+        EXPECT_EQ(Greet(page, MakeArea(c.size, c.sealed), kArea), c.answer) << c.what;
+    }
+    EXPECT_EQ(Ask(0), static_cast<uint32_t>(qv::win::kTurnAnswered));
+    EXPECT_TRUE(DriverAnswers());
 }
 
 // A request whose sizes exceed the channel ends that channel; the driver goes on serving everyone else.

@@ -45,6 +45,14 @@ uint32_t Get32(const uint8_t* p) {
     return v;
 }
 
+// A file of at least `length` bytes, sealed against shrinking.
+bool SealedAtLeast(int fd, uint64_t length) {
+    struct stat st {};
+    int seals = ::fcntl(fd, F_GET_SEALS);
+    return ::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) >= length && seals >= 0 &&
+           (seals & F_SEAL_SHRINK) != 0;
+}
+
 class Connection final : public DeviceCaller {
 public:
     Connection(int fd, std::wstring device, uint64_t id) : fd_(fd), device_(std::move(device)), id_(id) {}
@@ -71,24 +79,20 @@ public:
         size_t expected = ((with & kGreetingArea) != 0 ? 1 : 0) + ((with & kGreetingChannel) != 0 ? 1 : 0);
         if ((with & ~(kGreetingArea | kGreetingChannel)) != 0 || passed.size() != expected) return false;
         size_t next = 0;
+        // The caller's memory and its channel are mapped only when their files cannot be cut short while they
+        // are served: a shrunk file would fault the driver in the middle of a request.
         if ((with & kGreetingArea) != 0) {
             int area = passed[next++];
-            if (length > 0 && static_cast<uint64_t>(base_) + length <= 0x100000000ull) {
-                void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, area, 0);
-                if (p != MAP_FAILED) {
-                    map_ = static_cast<uint8_t*>(p);
-                    size_ = length;
-                }
-            }
+            if (length == 0 || static_cast<uint64_t>(base_) + length > 0x100000000ull || !SealedAtLeast(area, length))
+                return false;
+            void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, area, 0);
+            if (p == MAP_FAILED) return false;
+            map_ = static_cast<uint8_t*>(p);
+            size_ = length;
         }
         if ((with & kGreetingChannel) != 0) {
-            // Only a page that cannot be cut short while it is served: a shrunk file would fault the driver.
             int fd = passed[next++];
-            struct stat st {};
-            int seals = ::fcntl(fd, F_GET_SEALS);
-            if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(DeviceChannel)) || seals < 0 ||
-                (seals & F_SEAL_SHRINK) == 0)
-                return false;
+            if (!SealedAtLeast(fd, sizeof(DeviceChannel))) return false;
             void* p = ::mmap(nullptr, sizeof(DeviceChannel), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             if (p == MAP_FAILED) return false;
             channel_ = static_cast<DeviceChannel*>(p);

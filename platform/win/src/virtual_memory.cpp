@@ -4,6 +4,7 @@
 #include "qv_module_unload.h"
 #include "windows.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -35,8 +36,13 @@ Area* TheArea() {
     static Area* area = [] {
         auto* a = new Area();
         qv::win::AtModuleUnloadRelease(&ReleaseArea, a);
-        int fd = ::memfd_create("qv-user-memory", MFD_CLOEXEC);
-        if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kAreaSize)) != 0) return a;
+        // Sealed at its size: a driver maps only memory that cannot be cut short under its requests.
+        int fd = ::memfd_create("qv-user-memory", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kAreaSize)) != 0 ||
+            ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+            if (fd >= 0) ::close(fd);
+            return a;
+        }
         void* p = ::mmap(nullptr, kAreaSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_32BIT, fd, 0);
         if (p == MAP_FAILED || reinterpret_cast<uintptr_t>(p) + kAreaSize > 0xFFFFFFFFu) {
             if (p != MAP_FAILED) ::munmap(p, kAreaSize);
