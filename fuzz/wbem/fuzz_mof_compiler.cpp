@@ -21,6 +21,8 @@ qv::wbem::Repository& Scratch() {
     static std::unique_ptr<qv::wbem::Repository> repository = [] {
         char pattern[] = "/tmp/qv-fuzz-mof-XXXXXX";
         if (!mkdtemp(pattern)) std::abort();
+        static const std::string folder = pattern;
+        std::atexit([] { std::filesystem::remove_all(folder); });  // the run leaves no repository behind
         auto r = qv::wbem::Repository::Open(pattern);
         if (!r) std::abort();
         return r;
