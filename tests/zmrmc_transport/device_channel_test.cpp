@@ -40,28 +40,23 @@ protected:
         TempRootTest::TearDown();
     }
 
-    // A channel page as a caller makes it, sealed against shrinking or not.
-    int MakePage(bool sealed) {
-        int fd = memfd_create("test-channel", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(ftruncate(fd, sizeof(DeviceChannel)), 0);
-        if (sealed) {
-            EXPECT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
-        }
-        void* p = mmap(nullptr, sizeof(DeviceChannel), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        EXPECT_NE(p, MAP_FAILED);
-        page_ = static_cast<DeviceChannel*>(p);
-        return fd;
-    }
-
-    // A caller's memory area file of `size` bytes, sealed against shrinking or not.
-    static int MakeArea(off_t size, bool sealed) {
-        int fd = memfd_create("test-area", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    // A shared memory file of `size` bytes as a caller makes one, sealed against shrinking or not.
+    static int MakeSharedFile(off_t size, bool sealed) {
+        int fd = memfd_create("test-shared", MFD_CLOEXEC | MFD_ALLOW_SEALING);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(ftruncate(fd, size), 0);
         if (sealed) {
             EXPECT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
         }
+        return fd;
+    }
+
+    // A channel page, mapped here as `page_`.
+    int MakePage(bool sealed) {
+        int fd = MakeSharedFile(sizeof(DeviceChannel), sealed);
+        void* p = mmap(nullptr, sizeof(DeviceChannel), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        EXPECT_NE(p, MAP_FAILED);
+        page_ = static_cast<DeviceChannel*>(p);
         return fd;
     }
 
@@ -159,7 +154,7 @@ TEST_F(DeviceChannelTest, OnlyAMemoryAreaSealedAtItsClaimedSizeIsMapped) {
     for (const Case& c : cases) {
         if (page_ != nullptr) munmap(page_, sizeof(DeviceChannel));
         int page = MakePage(true);
-        EXPECT_EQ(Greet(page, MakeArea(c.size, c.sealed), kArea), c.answer) << c.what;
+        EXPECT_EQ(Greet(page, MakeSharedFile(c.size, c.sealed), kArea), c.answer) << c.what;
     }
     EXPECT_EQ(Ask(0), static_cast<uint32_t>(qv::win::kTurnAnswered));
     EXPECT_TRUE(DriverAnswers());
