@@ -159,6 +159,9 @@ TEST_F(MofCompilerTest, MalformedFilesAreRefusedWithLineAndReason) {
          "duplicate parameter"},
         {L"class X { uint32 A = 99999999999999999999; };", 3, WBEM_E_INVALID_SYNTAX, "too large"},
         {L"class QVT_Sensor { };", 3, WBEM_E_CLASS_HAS_CHILDREN, "subclasses"},
+        {L"class QVT_Ok : QVT_Ok { };", 3, WBEM_E_INVALID_SUPERCLASS, "cannot derive from itself"},
+        {L"class QVT_Sample : QVT_Sample { };", 3, WBEM_E_INVALID_SUPERCLASS, "cannot derive from itself"},
+        {L"class Y : QVT_Ok { };\nclass qvt_ok : Y { };", 4, WBEM_E_INVALID_SUPERCLASS, "cannot derive from itself"},
     };
     for (const Case& c : cases) {
         MofResult r = CompileText(pre + c.text);

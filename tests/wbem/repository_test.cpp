@@ -182,6 +182,8 @@ TEST_F(RepositoryTest, PutRulesFollowWmi) {
     CimObject orphan = DeriveClass(cls, L"QVT_Orphan");
     orphan.superclass = L"QVT_Gone";
     EXPECT_EQ(repo_->PutClass(kNs, orphan, 0), WBEM_E_INVALID_SUPERCLASS);
+    CimObject ownAncestor = DeriveClass(cls, L"QVT_Sample");  // a class may not become its own subclass
+    EXPECT_EQ(repo_->PutClass(kNs, ownAncestor, 0), WBEM_E_INVALID_SUPERCLASS);
     CimObject instance = SpawnInstanceOf(cls);
     EXPECT_EQ(repo_->PutInstance(kNs, instance, 0), WBEM_E_ILLEGAL_NULL);
     FindProperty(instance, L"Id")->value = CimValue::String(L"first");

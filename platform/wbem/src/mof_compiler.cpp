@@ -10,6 +10,7 @@
 #include "qv_system_root.h"
 #include "system_classes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -390,6 +391,11 @@ private:
                 Fail(d.line, WBEM_E_INVALID_SUPERCLASS,
                      "unknown superclass " + Q(d.superclass) + " of class " + Q(d.name));
             if (!base) Fail(d.line, hr, "cannot read superclass " + Q(d.superclass));
+            // Redefining a class below itself would make it its own ancestor.
+            if (NamesEqual(base->className, d.name) ||
+                std::any_of(base->derivation.begin(), base->derivation.end(),
+                            [&](const std::wstring& n) { return NamesEqual(n, d.name); }))
+                Fail(d.line, WBEM_E_INVALID_SUPERCLASS, "class " + Q(d.name) + " cannot derive from itself");
             cls = DeriveClass(*base, d.name);
         } else {
             cls.className = d.name;

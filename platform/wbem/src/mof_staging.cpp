@@ -18,7 +18,7 @@ std::string ClassFailure(HRESULT hr, const std::wstring& name) {
     case WBEM_E_CLASS_HAS_INSTANCES: return "class " + Q(name) + " has instances and cannot change its properties";
     case WBEM_E_ALREADY_EXISTS: return "class " + Q(name) + " already exists";
     case WBEM_E_NOT_FOUND: return "class " + Q(name) + " does not exist (updateonly)";
-    case WBEM_E_INVALID_SUPERCLASS: return "the superclass of " + Q(name) + " does not exist";
+    case WBEM_E_INVALID_SUPERCLASS: return "the superclass of " + Q(name) + " does not exist or derives from it";
     default: return "cannot store class " + Q(name);
     }
 }
