@@ -94,6 +94,8 @@ const Method* FindMethod(const CimObject& object, const std::wstring& name);
 // A new class derived from `base`: properties, methods and the qualifiers that propagate to subclasses,
 // marked as propagated. `name` is the new class's name (may be empty until Put sets __CLASS).
 CimObject DeriveClass(const CimObject& base, const std::wstring& name);
+// Whether `object` is of class `name` or derives from it.
+bool IsA(const CimObject& object, const std::wstring& name);
 // A new instance of `cls`: its properties with their defaults and the qualifiers that propagate to instances.
 CimObject SpawnInstanceOf(const CimObject& cls);
 

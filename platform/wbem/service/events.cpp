@@ -23,13 +23,6 @@ std::mutex hub_mutex;
 std::map<uint64_t, Subscription> subscriptions;
 uint64_t next_id = 1;
 
-bool IsA(const CimObject& object, const std::wstring& class_name) {
-    if (NamesEqual(object.className, class_name)) return true;
-    for (const auto& d : object.derivation)
-        if (NamesEqual(d, class_name)) return true;
-    return false;
-}
-
 bool IsAObject(IWbemClassObject* object, const std::wstring& class_name) {
     const CimObject* data = CimObjectOf(object);
     return data != nullptr && IsA(*data, class_name);

@@ -93,6 +93,13 @@ const Qualifier* FindQualifier(const QualifierList& l, const std::wstring& n) { 
 Method* FindMethod(CimObject& o, const std::wstring& n) { return FindByName(o.methods, n); }
 const Method* FindMethod(const CimObject& o, const std::wstring& n) { return FindByName(o.methods, n); }
 
+bool IsA(const CimObject& object, const std::wstring& name) {
+    if (NamesEqual(object.className, name)) return true;
+    for (const std::wstring& d : object.derivation)
+        if (NamesEqual(d, name)) return true;
+    return false;
+}
+
 CimObject DeriveClass(const CimObject& base, const std::wstring& name) {
     CimObject derived;
     derived.genus = WBEM_GENUS_CLASS;

@@ -10,7 +10,6 @@
 #include "qv_system_root.h"
 #include "system_classes.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -392,9 +391,7 @@ private:
                      "unknown superclass " + Q(d.superclass) + " of class " + Q(d.name));
             if (!base) Fail(d.line, hr, "cannot read superclass " + Q(d.superclass));
             // Redefining a class below itself would make it its own ancestor.
-            if (NamesEqual(base->className, d.name) ||
-                std::any_of(base->derivation.begin(), base->derivation.end(),
-                            [&](const std::wstring& n) { return NamesEqual(n, d.name); }))
+            if (IsA(*base, d.name))
                 Fail(d.line, WBEM_E_INVALID_SUPERCLASS, "class " + Q(d.name) + " cannot derive from itself");
             cls = DeriveClass(*base, d.name);
         } else {

@@ -397,11 +397,10 @@ HRESULT Repository::PutClass(const std::wstring& nsText, const CimObject& cls, L
         if (FAILED(hr)) return hr;
         std::vector<std::wstring> expected{base.className};
         expected.insert(expected.end(), base.derivation.begin(), base.derivation.end());
+        if (IsA(base, cls.className)) return WBEM_E_INVALID_SUPERCLASS;  // it would be its own ancestor
         if (cls.derivation.size() != expected.size()) return WBEM_E_INVALID_SUPERCLASS;
-        for (size_t i = 0; i < expected.size(); ++i) {
+        for (size_t i = 0; i < expected.size(); ++i)
             if (!NamesEqual(cls.derivation[i], expected[i])) return WBEM_E_INVALID_SUPERCLASS;
-            if (NamesEqual(expected[i], cls.className)) return WBEM_E_INVALID_SUPERCLASS;  // its own ancestor
-        }
     } else if (!cls.derivation.empty()) {
         return WBEM_E_INVALID_SUPERCLASS;
     }
