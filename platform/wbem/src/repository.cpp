@@ -395,9 +395,9 @@ HRESULT Repository::PutClass(const std::wstring& nsText, const CimObject& cls, L
         HRESULT hr = GetClass(ns, cls.superclass, &base);
         if (hr == WBEM_E_NOT_FOUND) return WBEM_E_INVALID_SUPERCLASS;
         if (FAILED(hr)) return hr;
+        if (IsA(base, cls.className)) return WBEM_E_INVALID_SUPERCLASS;  // it would be its own ancestor
         std::vector<std::wstring> expected{base.className};
         expected.insert(expected.end(), base.derivation.begin(), base.derivation.end());
-        if (IsA(base, cls.className)) return WBEM_E_INVALID_SUPERCLASS;  // it would be its own ancestor
         if (cls.derivation.size() != expected.size()) return WBEM_E_INVALID_SUPERCLASS;
         for (size_t i = 0; i < expected.size(); ++i)
             if (!NamesEqual(cls.derivation[i], expected[i])) return WBEM_E_INVALID_SUPERCLASS;
